@@ -1,0 +1,18 @@
+# GoogleTest: the installed package, or else the sources Debian's googletest package puts under
+# /usr/src/googletest (the Windows cross-build always takes this path).
+include(GoogleTest)
+if(NOT CMAKE_CROSSCOMPILING)
+  find_package(GTest QUIET)
+endif()
+if(NOT TARGET GTest::gtest)
+  set(VP_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+  if(NOT EXISTS ${VP_GTEST_SOURCE_DIR}/CMakeLists.txt)
+    message(FATAL_ERROR "GoogleTest not found: install Debian's googletest package")
+  endif()
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  add_subdirectory(${VP_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_library(GTest::gtest ALIAS gtest)
+  add_library(GTest::gtest_main ALIAS gtest_main)
+endif()

@@ -1,0 +1,40 @@
+#include "platform/hooks.h"
+
+#include <cstdlib>
+
+#include "platform/os.h"
+
+namespace {
+
+void default_idle() {}
+int default_abort() { return 0; }
+void* default_alloc(std::size_t size) { return std::malloc(size); }
+void* default_realloc(void* block, std::size_t size) { return std::realloc(block, size); }
+void* default_calloc(std::size_t count, std::size_t size) { return std::calloc(count, size); }
+void default_release(void* block) { std::free(block); }
+
+constexpr u_hook_table default_table = {
+    default_idle,  default_abort,   default_alloc,      default_realloc,
+    default_calloc, default_release, os::sleep_real_ms, os::monotonic_ms,
+};
+
+}  // namespace
+
+u_hook_table u_hooks = default_table;
+
+void u_hooks_reset() { u_hooks = default_table; }
+
+void u_idle_hook() { u_hooks.idle(); }
+bool u_abort_hook() { return u_hooks.abort_requested() != 0; }
+
+void* u_malloc(std::size_t size) { return u_hooks.alloc(size); }
+void* u_realloc(void* block, std::size_t size) { return u_hooks.realloc(block, size); }
+void* u_calloc(std::size_t count, std::size_t size) { return u_hooks.calloc(count, size); }
+void u_free(void* block)
+{
+    if (block != nullptr)
+        u_hooks.release(block);
+}
+
+void u_sleep_ms(uint32_t ms) { u_hooks.sleep_ms(ms); }
+uint64_t u_now_ms() { return u_hooks.now_ms(); }

@@ -1,0 +1,93 @@
+// The thin OS layer: every system call of the library goes through here (serial ports have
+// their own layer in serial/). One POSIX and one Win32 implementation.
+//
+// Path convention: a path text whose first two bytes are the UTF-16 byte-order character
+// U+FEFF (in either byte order) is a wide path; UTF-16 code units in little-endian order
+// follow, up to a zero unit. Any other text is an ordinary narrow path (UTF-8 on POSIX, the
+// ANSI code page on Windows).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace os {
+
+namespace fs = std::filesystem;
+
+// Longest wide path accepted, in code units (the Win32 long-path limit).
+constexpr std::size_t max_wide_path_units = 32767;
+
+// True when the text starts with the byte-order bytes of a wide path.
+bool is_wide_path(const char* path);
+
+// Turns a path in the platform convention into a native path. False for a null path or an
+// ill-formed wide path (odd length, unpaired surrogate, no terminator within the bound);
+// such a path is treated like a missing file by every caller.
+bool native_path(const char* path, fs::path& out);
+
+// Builds the wide form of a UTF-8 text: the byte-order bytes FF FE, the UTF-16LE units and a
+// zero unit. The result's data() is a path in the platform convention.
+std::string make_wide_path(std::string_view utf8);
+
+// UTF-8 form of a native path, for messages.
+std::string utf8_of(const fs::path& path);
+
+enum class file_kind { none, regular, directory, other };
+file_kind kind_of(const fs::path& path);
+
+// Size in bytes of an existing file.
+bool file_size(const fs::path& path, uint64_t& size);
+
+// fopen on a native path (wide functions on Windows).
+std::FILE* open_file(const fs::path& path, const char* mode);
+
+// Creates a new, empty file with a unique name "<prefix>XXXXXX" in dir and opens it for binary
+// writing. The caller removes it when it is no longer needed.
+std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created);
+
+// The system's directory for temporary files.
+fs::path temp_dir();
+
+// Replaces `to` by `from` in one step (rename over an existing file).
+bool replace_file(const fs::path& from, const fs::path& to, int* sys_error = nullptr);
+
+// Copies `from` over `to`.
+bool copy_file(const fs::path& from, const fs::path& to, int* sys_error = nullptr);
+
+bool remove_file(const fs::path& path);
+
+// Gives a temporary file that is about to replace `target` the permissions of the target, or
+// of a newly created file when there is no target yet (temporary files start private).
+void adopt_file_mode(const fs::path& temp, const fs::path& target);
+
+// Creates one directory level.
+bool make_dir(const fs::path& path);
+
+// Environment variable (UTF-8), or nothing when unset.
+std::optional<std::string> get_env(const char* name);
+
+// Sets or, with a null value, removes an environment variable. For tests and tools.
+bool set_env(const char* name, const char* value);
+
+// Full path of the running program (UTF-8), empty when the system does not say.
+std::string program_path();
+
+// The computer's network name, false when the system does not supply it.
+bool computer_name(std::string& name);
+
+// Broken-down local time.
+bool local_time(std::time_t when, std::tm& out);
+
+// The last system error number (errno, or GetLastError on Windows).
+int last_error();
+
+// Real sleep and monotonic clock: the defaults of the platform time hooks.
+void sleep_real_ms(uint32_t ms);
+uint64_t monotonic_ms();
+
+}  // namespace os

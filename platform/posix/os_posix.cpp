@@ -1,0 +1,136 @@
+// POSIX implementation of the OS layer.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+#include "platform/os.h"
+#include "platform/os_internal.h"
+
+namespace os {
+
+bool native_path(const char* path, fs::path& out)
+{
+    if (path == nullptr)
+        return false;
+    if (!is_wide_path(path)) {
+        out = fs::path(path);
+        return true;
+    }
+    std::u16string units;
+    std::string utf8;
+    if (!wide_units(path, units) || !utf16_to_utf8(units, utf8))
+        return false;
+    out = fs::path(utf8);
+    return true;
+}
+
+std::string utf8_of(const fs::path& path) { return path.string(); }
+
+std::FILE* open_file(const fs::path& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created)
+{
+    std::string pattern = (dir.empty() ? fs::path(".") : dir).string();
+    if (!pattern.empty() && pattern.back() != '/')
+        pattern += '/';
+    pattern.append(prefix);
+    pattern += "XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    int fd = ::mkstemp(buf.data());
+    if (fd < 0)
+        return nullptr;
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (f == nullptr) {
+        ::close(fd);
+        ::unlink(buf.data());
+        return nullptr;
+    }
+    created = fs::path(buf.data());
+    return f;
+}
+
+bool replace_file(const fs::path& from, const fs::path& to, int* sys_error)
+{
+    if (::rename(from.c_str(), to.c_str()) == 0)
+        return true;
+    if (sys_error)
+        *sys_error = errno;
+    return false;
+}
+
+bool copy_file(const fs::path& from, const fs::path& to, int* sys_error)
+{
+    std::error_code ec;
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    if (!ec)
+        return true;
+    if (sys_error)
+        *sys_error = ec.value();
+    return false;
+}
+
+void adopt_file_mode(const fs::path& temp, const fs::path& target)
+{
+    struct stat st {};
+    mode_t mode;
+    if (::stat(target.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::chmod(temp.c_str(), mode);
+}
+
+std::optional<std::string> get_env(const char* name)
+{
+    const char* v = std::getenv(name);
+    if (v == nullptr)
+        return std::nullopt;
+    return std::string(v);
+}
+
+bool set_env(const char* name, const char* value)
+{
+    return (value ? ::setenv(name, value, 1) : ::unsetenv(name)) == 0;
+}
+
+std::string program_path()
+{
+    std::error_code ec;
+    auto p = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : p.string();
+}
+
+bool computer_name(std::string& name)
+{
+    char buf[256] = {};
+    if (::gethostname(buf, sizeof buf - 1) != 0 || buf[0] == '\0')
+        return false;
+    name = buf;
+    return true;
+}
+
+bool local_time(std::time_t when, std::tm& out) { return ::localtime_r(&when, &out) != nullptr; }
+
+int last_error() { return errno; }
+
+void sleep_real_ms(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+uint64_t monotonic_ms()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+}  // namespace os

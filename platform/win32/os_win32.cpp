@@ -1,0 +1,159 @@
+// Win32 implementation of the OS layer.
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+#include "platform/os.h"
+#include "platform/os_internal.h"
+
+namespace os {
+
+namespace {
+
+std::wstring from_code_page(std::string_view text, UINT code_page)
+{
+    if (text.empty())
+        return {};
+    int n = ::MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        ::MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), w.data(), n);
+    return w;
+}
+
+std::string to_utf8(std::wstring_view w)
+{
+    if (w.empty())
+        return {};
+    int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+    return s;
+}
+
+}  // namespace
+
+bool native_path(const char* path, fs::path& out)
+{
+    if (path == nullptr)
+        return false;
+    if (!is_wide_path(path)) {
+        out = fs::path(from_code_page(path, CP_ACP));
+        return true;
+    }
+    std::u16string units;
+    std::string check;
+    if (!wide_units(path, units) || !utf16_to_utf8(units, check))
+        return false;
+    out = fs::path(std::wstring(units.begin(), units.end()));
+    return true;
+}
+
+std::string utf8_of(const fs::path& path) { return to_utf8(path.native()); }
+
+std::FILE* open_file(const fs::path& path, const char* mode)
+{
+    std::wstring wmode(mode, mode + std::strlen(mode));
+    return ::_wfopen(path.c_str(), wmode.c_str());
+}
+
+std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created)
+{
+    fs::path base = dir.empty() ? fs::path(L".") : dir;
+    std::wstring wprefix(prefix.begin(), prefix.end());
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        wchar_t suffix[32];
+        std::swprintf(suffix, 32, L"%06lx%02x", static_cast<unsigned long>(::GetTickCount() ^ ::GetCurrentProcessId()) & 0xFFFFFF,
+                      attempt);
+        fs::path candidate = base / (wprefix + suffix);
+        HANDLE h = ::CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            if (::GetLastError() == ERROR_FILE_EXISTS)
+                continue;
+            return nullptr;
+        }
+        ::CloseHandle(h);
+        std::FILE* f = ::_wfopen(candidate.c_str(), L"wb");
+        if (f == nullptr) {
+            ::DeleteFileW(candidate.c_str());
+            return nullptr;
+        }
+        created = candidate;
+        return f;
+    }
+    return nullptr;
+}
+
+bool replace_file(const fs::path& from, const fs::path& to, int* sys_error)
+{
+    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+        return true;
+    if (sys_error)
+        *sys_error = static_cast<int>(::GetLastError());
+    return false;
+}
+
+bool copy_file(const fs::path& from, const fs::path& to, int* sys_error)
+{
+    if (::CopyFileW(from.c_str(), to.c_str(), FALSE))
+        return true;
+    if (sys_error)
+        *sys_error = static_cast<int>(::GetLastError());
+    return false;
+}
+
+void adopt_file_mode(const fs::path&, const fs::path&) {}
+
+std::optional<std::string> get_env(const char* name)
+{
+    std::wstring wname = from_code_page(name, CP_UTF8);
+    DWORD n = ::GetEnvironmentVariableW(wname.c_str(), nullptr, 0);
+    if (n == 0)
+        return std::nullopt;
+    std::wstring v(n, L'\0');
+    n = ::GetEnvironmentVariableW(wname.c_str(), v.data(), n);
+    v.resize(n);
+    return to_utf8(v);
+}
+
+bool set_env(const char* name, const char* value)
+{
+    std::wstring wname = from_code_page(name, CP_UTF8);
+    if (value == nullptr)
+        return ::SetEnvironmentVariableW(wname.c_str(), nullptr) != 0;
+    std::wstring wvalue = from_code_page(value, CP_UTF8);
+    return ::SetEnvironmentVariableW(wname.c_str(), wvalue.c_str()) != 0;
+}
+
+std::string program_path()
+{
+    std::vector<wchar_t> buf(32768);
+    DWORD n = ::GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0 || n >= buf.size())
+        return {};
+    return to_utf8(std::wstring_view(buf.data(), n));
+}
+
+bool computer_name(std::string& name)
+{
+    wchar_t buf[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!::GetComputerNameW(buf, &n) || n == 0)
+        return false;
+    name = to_utf8(std::wstring_view(buf, n));
+    return true;
+}
+
+bool local_time(std::time_t when, std::tm& out) { return ::localtime_s(&out, &when) == 0; }
+
+int last_error() { return static_cast<int>(::GetLastError()); }
+
+void sleep_real_ms(uint32_t ms) { ::Sleep(ms); }
+
+uint64_t monotonic_ms() { return ::GetTickCount64(); }
+
+}  // namespace os

@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "platform/errors.h"
+#include "platform/log.h"
+#include "tests/support/test_support.h"
+
+using vptest::TempDir;
+
+namespace {
+
+struct SinkRestore {
+    u_log_fn saved = u_log_sink;
+    ~SinkRestore() { u_log_sink = saved; }
+};
+
+std::string numbered_lines(int count, int width)
+{
+    // Lines of exactly `width` bytes including the line feed.
+    std::string out;
+    for (int i = 0; i < count; ++i) {
+        std::string line = "line " + std::to_string(i) + " ";
+        line.resize(static_cast<std::size_t>(width - 1), 'x');
+        out += line + "\n";
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(LogSink, StreamFollowsTheSink)
+{
+    SinkRestore restore;
+    EXPECT_EQ(u_log_sink, &u_log_stderr);
+    EXPECT_EQ(u_log_stream(), stderr);
+    u_log_sink = u_log_stdout;
+    EXPECT_EQ(u_log_stream(), stdout);
+    u_log_sink = u_log_none;
+    EXPECT_EQ(u_log_stream(), nullptr);
+}
+
+TEST(LogSink, StandardSinksWriteTheirStream)
+{
+    testing::internal::CaptureStderr();
+    u_log_stderr("a %d\n", 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "a 1\n");
+    testing::internal::CaptureStdout();
+    u_log_stdout("b %s\n", "x");
+    u_log_none("never %d\n", 2);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "b x\n");
+}
+
+TEST(Timestamp, HasTheFixedForm)
+{
+    char stamp[U_TIMESTAMP_SIZE];
+    u_timestamp(stamp);
+    EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << stamp;
+}
+
+TEST(LogStamped, StampBlankThenMessage)
+{
+    vptest::LogCapture log;
+    u_log_stamped("value %d\n", 42);
+    EXPECT_TRUE(std::regex_match(log.str(), std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d value 42\n)"))) << log.str();
+}
+
+TEST(LogStamped, LongMessagePassesWhole)
+{
+    vptest::LogCapture log;
+    std::string longer(2000, 'm');
+    u_log_stamped("%s|\n", longer.c_str());
+    ASSERT_GE(log.str().size(), 20u + longer.size());
+    EXPECT_EQ(log.str().substr(20), longer + "|\n");
+}
+
+TEST(LogToFile, AppendsWithoutLimit)
+{
+    TempDir dir;
+    std::string path = dir.str("a.log");
+    EXPECT_EQ(u_log_to_file(path.c_str(), "one\n", 0, 0), NO_ERROR);
+    EXPECT_EQ(u_log_to_file(path.c_str(), "two\n", 0, 500), NO_ERROR);
+    EXPECT_EQ(vptest::read_file(path), "one\ntwo\n");
+}
+
+TEST(LogToFile, TrimsToTheLinesAfterTheDroppedPart)
+{
+    TempDir dir;
+    std::string path = dir.str("b.log");
+    // 1200 bytes in 24 lines of 50: dropping 700 bytes leaves the lines from offset 700 on.
+    std::string old = numbered_lines(24, 50);
+    vptest::write_file(path, old);
+    vptest::LogCapture log;
+    EXPECT_EQ(u_log_to_file(path.c_str(), "new\n", 1000, 500), NO_ERROR);
+    EXPECT_EQ(vptest::read_file(path), old.substr(700) + "new\n");
+    EXPECT_EQ(log.str(), "");
+}
+
+TEST(LogToFile, TrimStartsAtTheFirstLineBeginningPastTheCut)
+{
+    TempDir dir;
+    std::string path = dir.str("c.log");
+    // Lines of 60 bytes: offset 700 falls inside line 11 (660..719), so line 12 is the first kept.
+    std::string old = numbered_lines(20, 60);
+    vptest::write_file(path, old);
+    EXPECT_EQ(u_log_to_file(path.c_str(), "tail\n", 1000, 500), NO_ERROR);
+    EXPECT_EQ(vptest::read_file(path), old.substr(720) + "tail\n");
+}
+
+TEST(LogToFile, SmallerThanLimitIsNotTrimmed)
+{
+    TempDir dir;
+    std::string path = dir.str("d.log");
+    std::string old = numbered_lines(10, 50);
+    vptest::write_file(path, old);
+    EXPECT_EQ(u_log_to_file(path.c_str(), "x\n", 1000, 500), NO_ERROR);
+    EXPECT_EQ(vptest::read_file(path), old + "x\n");
+}
+
+TEST(LogToFile, UnreachableFileIsReported)
+{
+    TempDir dir;
+    std::string path = dir.str("missing/e.log");
+    vptest::LogCapture log;
+    EXPECT_EQ(u_log_to_file(path.c_str(), "x\n", 0, 0), ERR_FILE_IO);
+    EXPECT_EQ(log.str(), "u_log_to_file: error accessing file '" + path + "'\n");
+}
+
+TEST(CopyFile, ReplacesTargetAndReportsFailure)
+{
+    TempDir dir;
+    vptest::write_file(dir / "from", "new bytes");
+    vptest::write_file(dir / "to", "old");
+    EXPECT_EQ(u_copy_file(dir.str("from").c_str(), dir.str("to").c_str()), NO_ERROR);
+    EXPECT_EQ(vptest::read_file(dir / "to"), "new bytes");
+    vptest::LogCapture log;
+    EXPECT_EQ(u_copy_file(dir.str("nothing").c_str(), dir.str("to").c_str()), ERR_CANT_WRITE_FILE);
+    EXPECT_TRUE(log.str().rfind("u_copy_file failed: win_err = ", 0) == 0) << log.str();
+    EXPECT_EQ(vptest::read_file(dir / "to"), "new bytes");
+}

@@ -1,0 +1,100 @@
+// Shared helpers of the test suites: temporary directories, capturing the log sink, files.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/log.h"
+
+namespace vptest {
+
+namespace fs = std::filesystem;
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir()
+    {
+        std::random_device rd;
+        for (int i = 0; i < 100; ++i) {
+            path_ = fs::temp_directory_path() / ("vp_test_" + std::to_string(rd()) + std::to_string(i));
+            std::error_code ec;
+            if (fs::create_directory(path_, ec))
+                return;
+        }
+        throw std::runtime_error("cannot create a temporary directory");
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const std::string& name) const { return path_ / fs::u8path(name); }
+    std::string str(const std::string& name) const { return (path_ / fs::u8path(name)).string(); }
+
+private:
+    fs::path path_;
+};
+
+inline std::string read_file(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void write_file(const fs::path& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Collects everything written through u_log_sink while it lives.
+class LogCapture {
+public:
+    LogCapture() : saved_(u_log_sink)
+    {
+        text().clear();
+        u_log_sink = &LogCapture::sink;
+    }
+    ~LogCapture() { u_log_sink = saved_; }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    static std::string& text()
+    {
+        static std::string captured;
+        return captured;
+    }
+    std::string str() const { return text(); }
+    void clear() { text().clear(); }
+
+private:
+    static void sink(const char* format, ...)
+    {
+        va_list args;
+        va_start(args, format);
+        va_list copy;
+        va_copy(copy, args);
+        int n = std::vsnprintf(nullptr, 0, format, copy);
+        va_end(copy);
+        if (n > 0) {
+            std::vector<char> buf(static_cast<std::size_t>(n) + 1);
+            std::vsnprintf(buf.data(), buf.size(), format, args);
+            text().append(buf.data(), static_cast<std::size_t>(n));
+        }
+        va_end(args);
+    }
+    u_log_fn saved_;
+};
+
+}  // namespace vptest
