@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/atomic_file.h"
+#include "platform/os.h"
+#include "tests/support/test_support.h"
+
+using vptest::TempDir;
+
+namespace {
+
+std::string wide_bytes(std::initializer_list<uint16_t> units, bool big_endian_bom = false)
+{
+    std::string s = big_endian_bom ? std::string("\xFE\xFF", 2) : std::string("\xFF\xFE", 2);
+    for (uint16_t u : units) {
+        s.push_back(static_cast<char>(u & 0xFF));
+        s.push_back(static_cast<char>(u >> 8));
+    }
+    s.append(2, '\0');
+    return s;
+}
+
+}  // namespace
+
+TEST(PathConvention, NarrowPathIsTakenAsIs)
+{
+    os::fs::path p;
+    ASSERT_TRUE(os::native_path("some/file.sdf", p));
+    EXPECT_EQ(p, os::fs::path("some/file.sdf"));
+    EXPECT_FALSE(os::native_path(nullptr, p));
+}
+
+TEST(PathConvention, WidePathInEitherByteOrderMark)
+{
+    // "Жa" — the units are little-endian whatever order the two marker bytes have.
+    for (bool be : {false, true}) {
+        std::string w = wide_bytes({0x0416, 'a'}, be);
+        ASSERT_TRUE(os::is_wide_path(w.data()));
+        os::fs::path p;
+        ASSERT_TRUE(os::native_path(w.data(), p));
+        EXPECT_EQ(os::utf8_of(p), "\xD0\x96" "a");
+    }
+}
+
+TEST(PathConvention, SurrogatePairsAndIllFormedWidePaths)
+{
+    os::fs::path p;
+    std::string pair = wide_bytes({0xD83D, 0xDE00});
+    ASSERT_TRUE(os::native_path(pair.data(), p));
+    EXPECT_EQ(os::utf8_of(p), "\xF0\x9F\x98\x80");
+
+    std::string lone_high = wide_bytes({'a', 0xD83D});
+    EXPECT_FALSE(os::native_path(lone_high.data(), p));
+    std::string lone_low = wide_bytes({0xDE00, 'b'});
+    EXPECT_FALSE(os::native_path(lone_low.data(), p));
+
+    // No zero unit within the bound: refused, never read past the buffer.
+    std::string endless(2 + 2 * (os::max_wide_path_units + 1), 'a');
+    endless[0] = '\xFF';
+    endless[1] = '\xFE';
+    endless.append(2, '\0');
+    EXPECT_FALSE(os::native_path(endless.data(), p));
+}
+
+TEST(PathConvention, MakeWidePathRoundTrips)
+{
+    std::string w = os::make_wide_path("d\xC3\xA9j\xC3\xA0/\xD0\xA4.sdf");
+    ASSERT_TRUE(os::is_wide_path(w.data()));
+    os::fs::path p;
+    ASSERT_TRUE(os::native_path(w.data(), p));
+    EXPECT_EQ(os::utf8_of(p), "d\xC3\xA9j\xC3\xA0/\xD0\xA4.sdf");
+}
+
+TEST(FileKinds, RegularDirectoryAndMissing)
+{
+    TempDir dir;
+    vptest::write_file(dir / "f", "x");
+    EXPECT_EQ(os::kind_of(dir / "f"), os::file_kind::regular);
+    EXPECT_EQ(os::kind_of(dir.path()), os::file_kind::directory);
+    EXPECT_EQ(os::kind_of(dir / "none"), os::file_kind::none);
+    uint64_t size = 0;
+    EXPECT_TRUE(os::file_size(dir / "f", size));
+    EXPECT_EQ(size, 1u);
+}
+
+TEST(FileKinds, NonLatinNamesThroughTheWideConvention)
+{
+    TempDir dir;
+    std::string name = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 caf\xC3\xA9.txt";  // "Привет café.txt"
+    os::fs::path native;
+    std::string wide = os::make_wide_path(os::utf8_of(dir.path()) + "/" + name);
+    ASSERT_TRUE(os::native_path(wide.data(), native));
+    std::FILE* f = os::open_file(native, "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("hello", f);
+    std::fclose(f);
+    EXPECT_EQ(os::kind_of(native), os::file_kind::regular);
+    EXPECT_EQ(vptest::read_file(native), "hello");
+}
+
+TEST(AtomicFile, CommitReplacesTargetAndLeavesNoTemporary)
+{
+    TempDir dir;
+    vptest::write_file(dir / "out", "old contents");
+    os::atomic_file f;
+    ASSERT_TRUE(f.open(dir / "out"));
+    std::fputs("new", f.get());
+    EXPECT_EQ(vptest::read_file(dir / "out"), "old contents");
+    ASSERT_TRUE(f.commit());
+    EXPECT_EQ(vptest::read_file(dir / "out"), "new");
+    int entries = 0;
+    for (auto& e : os::fs::directory_iterator(dir.path())) {
+        (void)e;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1);
+}
+
+TEST(AtomicFile, AbandonKeepsTheOldFile)
+{
+    TempDir dir;
+    vptest::write_file(dir / "out", "old contents");
+    {
+        os::atomic_file f;
+        ASSERT_TRUE(f.open(dir / "out"));
+        std::fputs("partial", f.get());
+    }  // destroyed without commit
+    EXPECT_EQ(vptest::read_file(dir / "out"), "old contents");
+    int entries = 0;
+    for (auto& e : os::fs::directory_iterator(dir.path())) {
+        (void)e;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1);
+}
+
+TEST(AtomicFile, RefusesMissingFolderAndDirectoryTarget)
+{
+    TempDir dir;
+    os::atomic_file f;
+    EXPECT_FALSE(f.open(dir / "missing" / "out"));
+    EXPECT_FALSE(f.open(dir.path()));
+    EXPECT_FALSE(f.open(os::fs::path()));
+}
+
+TEST(Environment, SetGetAndUnset)
+{
+    ASSERT_TRUE(os::set_env("VP_OS_TEST_VAR", "value \xC3\xA9"));
+    auto v = os::get_env("VP_OS_TEST_VAR");
+    ASSERT_TRUE(v.has_value());
+    EXPECT_EQ(*v, "value \xC3\xA9");
+    ASSERT_TRUE(os::set_env("VP_OS_TEST_VAR", nullptr));
+    EXPECT_FALSE(os::get_env("VP_OS_TEST_VAR").has_value());
+}
+
+TEST(ProgramPath, NamesThisTestProgram)
+{
+    std::string p = os::program_path();
+    EXPECT_NE(p.find("platform_tests"), std::string::npos) << p;
+}
+
+TEST(AtomicFile, NewFileGetsOrdinaryPermissionsAndKeepsExistingOnes)
+{
+    TempDir dir;
+    vptest::write_file(dir / "plain", "x");  // how a file created the ordinary way looks
+    os::atomic_file f;
+    ASSERT_TRUE(f.open(dir / "made"));
+    ASSERT_TRUE(f.commit());
+    EXPECT_EQ(os::fs::status(dir / "made").permissions(), os::fs::status(dir / "plain").permissions());
+
+#ifndef _WIN32
+    os::fs::permissions(dir / "plain", os::fs::perms::owner_read | os::fs::perms::owner_write | os::fs::perms::group_read);
+    ASSERT_TRUE(f.open(dir / "plain"));
+    ASSERT_TRUE(f.commit());
+    EXPECT_EQ(os::fs::status(dir / "plain").permissions(),
+              os::fs::perms::owner_read | os::fs::perms::owner_write | os::fs::perms::group_read);
+#endif
+}
