@@ -203,6 +203,20 @@ int32_t write_data(std::FILE* stream, const int32_t* values, std::size_t n, int3
     return NO_ERROR;
 }
 
+bool read_whole(const fs::path& path, std::string& text)
+{
+    std::FILE* stream = os::open_file(path, "rb");
+    if (stream == nullptr)
+        return false;
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0)
+        text.append(chunk, got);
+    bool ok = !std::ferror(stream);
+    std::fclose(stream);
+    return ok;
+}
+
 // The trailer lines of the header with this file's line ends. The trailer writer prints to a
 // stream with "\n" line ends; it goes to a scratch file first (in the system's temporary
 // folder, else beside the target) whose text is then taken over.
@@ -217,19 +231,11 @@ bool trailer_text(const dat_header& header, const fs::path& target, std::string&
     if (stream == nullptr)
         return false;
     sdf_write_trailer(stream, &header);
-    bool ok = std::fflush(stream) == 0 && !std::ferror(stream) &&
-              std::fseek(stream, 0, SEEK_SET) == 0;
+    bool ok = std::fflush(stream) == 0 && !std::ferror(stream);
+    ok = std::fclose(stream) == 0 && ok;
     std::string text;
-    char chunk[4096];
-    while (ok) {
-        std::size_t got = std::fread(chunk, 1, sizeof chunk, stream);
-        text.append(chunk, got);
-        if (got < sizeof chunk) {
-            ok = !std::ferror(stream);
-            break;
-        }
-    }
-    std::fclose(stream);
+    if (ok)
+        ok = read_whole(scratch, text);
     os::remove_file(scratch);
     if (!ok)
         return false;
