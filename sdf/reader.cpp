@@ -1,0 +1,617 @@
+// The SDF reader: both forms of an SDF file into a measurement dataset.
+//
+// ASCII form: keyword header, text data, then the trailer. The data are stored raw first and
+// rescaled into phase counts once the trailer has given the phase unit.
+// Binary form: an 81-byte little-endian header, then binary values, scaled as they are read.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "platform/errors.h"
+#include "platform/hooks.h"
+#include "platform/os.h"
+#include "sdf/input.h"
+#include "sdf/numbers.h"
+#include "sdf/sdf.h"
+#include "sdf/trailer.h"
+
+namespace {
+
+using sdf::input;
+using sdf::num::is_space;
+
+// Zresolution of a binary file that gives none.
+constexpr double default_zresolution = 7.724609375e-11;
+constexpr std::size_t binary_header_size = 81;
+constexpr std::size_t type_size[8] = {1, 2, 4, 4, 1, 2, 4, 8};
+
+// A phase count fits the map when it is a signed 32-bit value below the invalid mark. The
+// bounds hold for the value before truncation toward zero.
+constexpr bool fits_phase(double v) { return v > -2147483649.0 && v < 2147483640.0; }
+
+// ---- text helpers ---------------------------------------------------------------------------
+
+bool trimmed_char(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+
+std::string_view trim(std::string_view s)
+{
+    while (!s.empty() && trimmed_char(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && trimmed_char(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::string upper(std::string_view s)
+{
+    std::string u(s);
+    for (char& c : u) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return u;
+}
+
+// Copies at most `max` characters and a terminator.
+void copy_text(char* dst, std::size_t max, std::string_view v)
+{
+    std::size_t n = std::min(max, v.size());
+    std::memcpy(dst, v.data(), n);
+    dst[n] = '\0';
+}
+
+// ---- headers --------------------------------------------------------------------------------
+
+int32_t header_key(sdf_header& sh, const std::string& key, const std::string& value)
+{
+    static const char* const type_names[8] = {"UCHAR", "UINTEGER", "ULONGINT", "FLOAT",
+                                              "CHAR",  "INTEGER",  "LONGINT",  "DOUBLE"};
+    if (key == "MANUFACID") {
+        copy_text(sh.ManufacID, 10, value);
+    } else if (key == "CREATEDATE") {
+        copy_text(sh.CreateDate, 12, value);
+    } else if (key == "MODDATE") {
+        copy_text(sh.ModDate, 12, value);
+    } else if (key == "NUMPOINTS") {
+        sh.NumPoints = sdf::num::to_ulong32(value);
+    } else if (key == "NUMPROFILES") {
+        sh.NumProfiles = sdf::num::to_ulong32(value);
+    } else if (key == "XSCALE") {
+        sh.Xscale = sdf::num::to_double(value);
+    } else if (key == "YSCALE") {
+        sh.Yscale = sdf::num::to_double(value);
+    } else if (key == "ZSCALE") {
+        sh.Zscale = sdf::num::to_double(value);
+    } else if (key == "ZRESOLUTION") {
+        sh.Zresolution = sdf::num::to_double(value);
+    } else if (key == "COMPRESSION") {
+        sh.Compression = value == "RRL" || value == "1" ? 1 : 0;
+    } else if (key == "CHECKTYPE") {
+        sh.CheckType = value == "UINTTRACE" || value == "1" ? 1 : 0;
+    } else if (key == "DATATYPE") {
+        for (uint8_t t = 0; t < 8; ++t) {
+            if (value == type_names[t] || (value.size() == 1 && value[0] == '0' + t)) {
+                sh.DataType = t;
+                return NO_ERROR;
+            }
+        }
+        return ERR_BAD_PARAM;
+    }
+    return NO_ERROR;
+}
+
+// Keyword lines up to and including the first line that begins with "*".
+int32_t read_ascii_header(input& in, sdf_header& sh)
+{
+    std::string_view line;
+    bool ended = false;
+    while (in.line(line, ended)) {
+        std::string_view t = trim(line);
+        bool last = !t.empty() && t.front() == '*';
+        t = t.substr(0, t.find(';'));
+        std::size_t eq = t.find('=');
+        if (eq != std::string_view::npos) {
+            int32_t rc = header_key(sh, upper(trim(t.substr(0, eq))), upper(trim(t.substr(eq + 1))));
+            if (rc != NO_ERROR)
+                return rc;
+        }
+        if (last)
+            return NO_ERROR;
+    }
+    return ERR_PREMATURE_EOF;
+}
+
+uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+uint32_t le32(const unsigned char* p)
+{
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+uint64_t le64(const unsigned char* p) { return uint64_t{le32(p)} | (uint64_t{le32(p + 4)} << 32); }
+
+int32_t read_binary_header(input& in, sdf_header& sh)
+{
+    unsigned char h[binary_header_size];
+    if (in.read(h, sizeof h) < sizeof h)
+        return ERR_PREMATURE_EOF;
+    copy_text(sh.ManufacID, 10, std::string_view(reinterpret_cast<const char*>(h + 8), 10));
+    copy_text(sh.CreateDate, 12, std::string_view(reinterpret_cast<const char*>(h + 18), 12));
+    copy_text(sh.ModDate, 12, std::string_view(reinterpret_cast<const char*>(h + 30), 12));
+    sh.NumPoints = le16(h + 42);
+    sh.NumProfiles = le16(h + 44);
+    sh.Xscale = std::bit_cast<double>(le64(h + 46));
+    sh.Yscale = std::bit_cast<double>(le64(h + 54));
+    sh.Zscale = std::bit_cast<double>(le64(h + 62));
+    sh.Zresolution = std::bit_cast<double>(le64(h + 70));
+    sh.Compression = h[78];
+    sh.DataType = h[79];
+    sh.CheckType = h[80];
+    if (sh.DataType > SDF_DOUBLE)
+        return ERR_BAD_PARAM;
+    if (!(sh.Zresolution > 0))
+        sh.Zresolution = default_zresolution;
+    return NO_ERROR;
+}
+
+// ---- ASCII data -----------------------------------------------------------------------------
+
+// Text numbers of each data type, turned into the raw value stored in the map. Each returns
+// 0, ERR_PREMATURE_EOF for a token that is not a number, ERR_CORRUPT_DATA_FILE for a number
+// outside its type, or ERR_FP_OVERFLOW for a value that the map cannot hold.
+
+// Sign and digits; false when the token is anything else. The magnitude saturates.
+bool integer_token(const char* b, const char* e, bool& negative, uint64_t& magnitude)
+{
+    negative = false;
+    if (b < e && (*b == '+' || *b == '-'))
+        negative = *b++ == '-';
+    if (b == e)
+        return false;
+    uint64_t m = 0;
+    constexpr uint64_t cap = uint64_t{1} << 40;
+    for (; b < e; ++b) {
+        auto d = static_cast<unsigned>(static_cast<unsigned char>(*b) - '0');
+        if (d > 9)
+            return false;
+        if (m < cap)
+            m = m * 10 + d;
+    }
+    magnitude = m;
+    return true;
+}
+
+// ULONGINT: read as the C library reads an unsigned long of 32 bits ("-1" is 4294967295, a
+// magnitude beyond 32 bits clamps to it). The value keeps its 32 bits; 0xFFFFFFFF, the
+// invalid point, is the sentinel.
+struct ulong_text {
+    static constexpr int32_t sentinel = -1;
+    int32_t operator()(const char* b, const char* e, int32_t& out) const
+    {
+        bool negative;
+        uint64_t m;
+        if (!integer_token(b, e, negative, m))
+            return ERR_PREMATURE_EOF;
+        uint32_t v = m > 0xFFFFFFFFu ? 0xFFFFFFFFu : negative ? 0u - static_cast<uint32_t>(m) : static_cast<uint32_t>(m);
+        out = static_cast<int32_t>(v);
+        return NO_ERROR;
+    }
+};
+
+// The other integer types: a value in [Lo, Hi]; Hi is the type's invalid point and the
+// sentinel.
+template <int64_t Lo, int64_t Hi>
+struct int_text {
+    static constexpr int32_t sentinel = static_cast<int32_t>(Hi);
+    int32_t operator()(const char* b, const char* e, int32_t& out) const
+    {
+        bool negative;
+        uint64_t m;
+        if (!integer_token(b, e, negative, m))
+            return ERR_PREMATURE_EOF;
+        int64_t v = negative ? -static_cast<int64_t>(m) : static_cast<int64_t>(m);
+        if (v < Lo || v > Hi)
+            return ERR_CORRUPT_DATA_FILE;
+        out = static_cast<int32_t>(v);
+        return NO_ERROR;
+    }
+};
+
+// FLOAT and DOUBLE: the largest finite value of the type, or NaN, is an invalid point; any
+// other value is truncated toward zero and must lie below the invalid mark.
+template <class T>
+struct float_text {
+    static constexpr int32_t sentinel = DAT_INVALID_PHASE;
+    int32_t operator()(const char* b, const char* e, int32_t& out) const
+    {
+        if (*b == '+' && e - b > 1 && (b[1] == '-' || b[1] == '+'))
+            return ERR_PREMATURE_EOF;
+        std::size_t used = 0;
+        std::string_view token(b, static_cast<std::size_t>(e - b));
+        T v;
+        if constexpr (std::is_same_v<T, float>)
+            v = sdf::num::to_float(token, &used);
+        else
+            v = sdf::num::to_double(token, &used);
+        if (used != token.size())
+            return ERR_PREMATURE_EOF;
+        if (std::isnan(v) || v == std::numeric_limits<T>::max()) {
+            out = DAT_INVALID_PHASE;
+            return NO_ERROR;
+        }
+        auto d = static_cast<double>(v);
+        if (!fits_phase(d))
+            return ERR_FP_OVERFLOW;
+        out = static_cast<int32_t>(d);
+        return NO_ERROR;
+    }
+};
+
+// The data section: numbers separated by white space, ";" starting a comment that runs to the
+// end of its line, ended by a line that begins with "*". Exactly n numbers must come.
+template <class Parse>
+int32_t scan_text(input& in, int32_t* dst, std::size_t n, Parse parse)
+{
+    std::size_t count = 0;
+    bool line_start = true;
+    bool comment = false;
+    for (;;) {
+        if (in.available() == 0 && !in.fill())
+            return ERR_PREMATURE_EOF;
+        const char* p = in.begin();
+        const char* e = in.end();
+        bool refilled = false;
+        while (p < e) {
+            if (comment) {
+                const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(e - p)));
+                if (lf == nullptr) {
+                    p = e;
+                    break;
+                }
+                comment = false;
+                p = lf;
+            }
+            char c = *p;
+            if (c == '\n') {
+                line_start = true;
+                ++p;
+                continue;
+            }
+            if (line_start && c == '*') {
+                in.consume_to(p);
+                std::string_view rest;
+                bool ended;
+                in.line(rest, ended);
+                return count == n ? NO_ERROR : ERR_CORRUPT_DATA_FILE;
+            }
+            line_start = false;
+            if (is_space(c)) {
+                ++p;
+                continue;
+            }
+            if (c == ';') {
+                comment = true;
+                ++p;
+                continue;
+            }
+            const char* t = p;
+            while (p < e && !is_space(*p) && *p != ';')
+                ++p;
+            if (p == e) {
+                // The number reaches the end of the buffer and may go on in the next block.
+                auto have = static_cast<std::size_t>(e - t);
+                in.consume_to(t);
+                if (have >= in.block())
+                    return ERR_PREMATURE_EOF;  // far too long for a number
+                if (!in.fill(have + 1) || in.available() <= have)
+                    return ERR_PREMATURE_EOF;  // the file ends inside the data
+                refilled = true;
+                break;
+            }
+            if (count == n)
+                return ERR_CORRUPT_DATA_FILE;  // more numbers than points
+            int32_t rc = parse(t, p, dst[count]);
+            if (rc != NO_ERROR)
+                return rc;
+            ++count;
+        }
+        if (!refilled)
+            in.consume_to(p);
+    }
+}
+
+template <class Parse>
+int32_t scan_text_as(input& in, phase_map& phase, int32_t& sentinel)
+{
+    sentinel = Parse::sentinel;
+    return scan_text(in, phase.data, phase.count, Parse{});
+}
+
+int32_t read_text_values(input& in, uint8_t type, phase_map& phase, int32_t& sentinel)
+{
+    switch (type) {
+    case SDF_UCHAR: return scan_text_as<int_text<0, 255>>(in, phase, sentinel);
+    case SDF_UINTEGER: return scan_text_as<int_text<0, 65535>>(in, phase, sentinel);
+    case SDF_ULONGINT: return scan_text_as<ulong_text>(in, phase, sentinel);
+    case SDF_FLOAT: return scan_text_as<float_text<float>>(in, phase, sentinel);
+    case SDF_CHAR: return scan_text_as<int_text<-128, 127>>(in, phase, sentinel);
+    case SDF_INTEGER: return scan_text_as<int_text<-32768, 32767>>(in, phase, sentinel);
+    case SDF_LONGINT: return scan_text_as<int_text<-2147483648LL, 2147483647>>(in, phase, sentinel);
+    case SDF_DOUBLE: return scan_text_as<float_text<double>>(in, phase, sentinel);
+    default: return ERR_BAD_PARAM;
+    }
+}
+
+// R of the phase unit.
+double phase_divisor(const dat_header& h) { return h.phase_res == 0 ? 4096.0 : 32768.0; }
+
+// Raw values to phase counts: round((raw + offset) x Zscale / u), u as the SDF writer prints
+// it (ten significant digits).
+int32_t rescale(const dat_header& h, const sdf_header& sh, int32_t offset, int32_t sentinel, phase_map& phase)
+{
+    float sow = h.intf_scale_factor * h.obliquity_factor;
+    sow = sow * h.wavelength_in;
+    double u = static_cast<double>(sow) / phase_divisor(h);
+    char text[40];
+    std::size_t n = sdf::num::format_g10(u, text);
+    u = sdf::num::to_double(std::string_view(text, n));
+    double f = sh.Zscale / u;
+
+    int32_t* d = phase.data;
+    for (std::size_t i = 0, count = phase.count; i < count; ++i) {
+        if (d[i] == sentinel) {
+            d[i] = DAT_INVALID_PHASE;
+            continue;
+        }
+        // The sum wraps in 32 bits: the writer's values relative to the minimum may have.
+        auto sum = static_cast<int32_t>(static_cast<uint32_t>(d[i]) + static_cast<uint32_t>(offset));
+        double p = static_cast<double>(sum) * f;
+        double r = p >= 0 ? p + 0.5 : p - 0.5;
+        if (!fits_phase(r))
+            return ERR_FP_OVERFLOW;
+        d[i] = static_cast<int32_t>(r);
+    }
+    return NO_ERROR;
+}
+
+// ---- binary data ----------------------------------------------------------------------------
+
+// Decoders: the value of one little-endian item, false for the type's invalid point.
+struct dec_uchar {
+    static constexpr std::size_t size = 1;
+    bool operator()(const unsigned char* p, double& v) const { v = p[0]; return p[0] != 255; }
+};
+struct dec_uinteger {
+    static constexpr std::size_t size = 2;
+    bool operator()(const unsigned char* p, double& v) const { uint16_t x = le16(p); v = x; return x != 65535; }
+};
+struct dec_ulongint {
+    static constexpr std::size_t size = 4;
+    bool operator()(const unsigned char* p, double& v) const { uint32_t x = le32(p); v = x; return x != 0xFFFFFFFFu; }
+};
+struct dec_float {
+    static constexpr std::size_t size = 4;
+    bool operator()(const unsigned char* p, double& v) const
+    {
+        auto x = std::bit_cast<float>(le32(p));
+        v = x;
+        return !std::isnan(x) && x != std::numeric_limits<float>::max();
+    }
+};
+struct dec_char {
+    static constexpr std::size_t size = 1;
+    bool operator()(const unsigned char* p, double& v) const { auto x = static_cast<int8_t>(p[0]); v = x; return x != 127; }
+};
+struct dec_integer {
+    static constexpr std::size_t size = 2;
+    bool operator()(const unsigned char* p, double& v) const { auto x = static_cast<int16_t>(le16(p)); v = x; return x != 32767; }
+};
+struct dec_longint {
+    static constexpr std::size_t size = 4;
+    bool operator()(const unsigned char* p, double& v) const { auto x = static_cast<int32_t>(le32(p)); v = x; return x != 2147483647; }
+};
+struct dec_double {
+    static constexpr std::size_t size = 8;
+    bool operator()(const unsigned char* p, double& v) const
+    {
+        v = std::bit_cast<double>(le64(p));
+        return !std::isnan(v) && v != std::numeric_limits<double>::max();
+    }
+};
+
+// Each valid value v becomes trunc(v x Zscale / u + 0.5).
+template <class Decode>
+int32_t scale_binary(input& in, phase_map& phase, double zscale, double u)
+{
+    constexpr std::size_t size = Decode::size;
+    Decode decode;
+    int32_t* d = phase.data;
+    std::size_t n = phase.count;
+    std::size_t i = 0;
+    while (i < n) {
+        if (!in.fill(size) || in.available() < size)
+            return ERR_PREMATURE_EOF;
+        std::size_t k = std::min(n - i, in.available() / size);
+        const auto* p = reinterpret_cast<const unsigned char*>(in.begin());
+        for (std::size_t j = 0; j < k; ++j, p += size) {
+            double v;
+            if (!decode(p, v)) {
+                d[i + j] = DAT_INVALID_PHASE;
+                continue;
+            }
+            double r = v * zscale / u + 0.5;
+            if (!fits_phase(r))
+                return ERR_FP_OVERFLOW;
+            d[i + j] = static_cast<int32_t>(r);
+        }
+        in.consume(k * size);
+        i += k;
+    }
+    return NO_ERROR;
+}
+
+int32_t read_binary_values(input& in, const dat_header& h, const sdf_header& sh, phase_map& phase)
+{
+    float so = h.intf_scale_factor * h.obliquity_factor;
+    double u = static_cast<double>(so) * static_cast<double>(h.wavelength_in) / phase_divisor(h);
+    switch (sh.DataType) {
+    case SDF_UCHAR: return scale_binary<dec_uchar>(in, phase, sh.Zscale, u);
+    case SDF_UINTEGER: return scale_binary<dec_uinteger>(in, phase, sh.Zscale, u);
+    case SDF_ULONGINT: return scale_binary<dec_ulongint>(in, phase, sh.Zscale, u);
+    case SDF_FLOAT: return scale_binary<dec_float>(in, phase, sh.Zscale, u);
+    case SDF_CHAR: return scale_binary<dec_char>(in, phase, sh.Zscale, u);
+    case SDF_INTEGER: return scale_binary<dec_integer>(in, phase, sh.Zscale, u);
+    case SDF_LONGINT: return scale_binary<dec_longint>(in, phase, sh.Zscale, u);
+    case SDF_DOUBLE: return scale_binary<dec_double>(in, phase, sh.Zscale, u);
+    default: return ERR_BAD_PARAM;
+    }
+}
+
+// ---- the reader -----------------------------------------------------------------------------
+
+int32_t read_file(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
+                  sdf_header& sh)
+{
+    if (header == nullptr || phase == nullptr)
+        return ERR_INVALID_PARAM;
+    dat_header_create(header);
+    map_clear(intensity);
+    map_clear(phase);
+
+    os::fs::path native;
+    if (path == nullptr || !os::native_path(path, native) || os::kind_of(native) == os::file_kind::directory)
+        return ERR_CANT_OPEN_FILE;
+    std::FILE* f = os::open_file(native, "rb");
+    if (f == nullptr)
+        return ERR_CANT_OPEN_FILE;
+    input in(f, true);
+    uint64_t file_size = 0;
+    bool sized = os::file_size(native, file_size);
+
+    // The first byte tells the forms apart; the banner plays no further part.
+    in.fill(sizeof sh.banner);
+    std::memcpy(sh.banner, in.begin(), std::min(sizeof sh.banner, in.available()));
+    bool ascii = in.available() > 0 && (*in.begin() | 0x20) == 'a';
+
+    int32_t rc = ascii ? read_ascii_header(in, sh) : read_binary_header(in, sh);
+    if (rc != NO_ERROR)
+        return in.failed() ? ERR_CANT_READ_FILE : rc;
+
+    header->intf_scale_factor = 0.5f;
+    header->obliquity_factor = 1.0f;
+    header->phase_res = 0;
+    if (!(sh.Xscale == sh.Yscale))
+        return ERR_BAD_PARAM;
+    // With the defaults above the phase unit is Zresolution.
+    header->wavelength_in = sdf::num::narrow(8192.0 * sh.Zresolution);
+    if (sh.NumPoints > 0) {
+        header->pixel_width = sdf::num::narrow(sh.Xscale / sh.NumPoints);
+        header->pixel_height = header->pixel_width;
+    }
+    header->lateral_res = sdf::num::narrow(sh.Xscale);
+    header->camera_width = 0;
+    header->camera_height = 0;
+
+    if (sh.NumPoints > SDF_MAX_DIMENSION || sh.NumProfiles > SDF_MAX_DIMENSION)
+        return ERR_DATASET_DIM_TOO_LARGE;
+    auto width = static_cast<int16_t>(sh.NumPoints);
+    auto height = static_cast<int16_t>(sh.NumProfiles);
+    header->cn_width = width;
+    header->cn_height = height;
+    // At most 32767 x 32767 x 4 bytes: fits 32 bits unsigned, as the data file writer reads it.
+    header->cn_n_bytes = static_cast<int32_t>(sh.NumPoints * sh.NumProfiles * 4u);
+    header->cn_org_x = 0;
+    header->cn_org_y = 0;
+    std::memcpy(header->swinfo.date, sdf_date_text(sh.CreateDate), sizeof header->swinfo.date);
+
+    // A file too short for the points it announces fails before the map is allocated: binary
+    // values have their size, text numbers take at least a digit and a separator each, and
+    // the "*" line follows them.
+    uint64_t points = uint64_t{sh.NumPoints} * sh.NumProfiles;
+    uint64_t least = ascii ? 2 * points + 1 : points * type_size[sh.DataType];
+    if (points > 0 && sized && file_size >= in.position() && file_size - in.position() < least)
+        return ERR_PREMATURE_EOF;
+
+    phase->width = width;
+    phase->height = height;
+    rc = phase_map_alloc(phase);
+    if (rc != NO_ERROR)
+        return rc;
+
+    if (!ascii) {
+        rc = read_binary_values(in, *header, sh, *phase);
+        return in.failed() && rc != NO_ERROR ? ERR_CANT_READ_FILE : rc;
+    }
+
+    int32_t sentinel = DAT_INVALID_PHASE;
+    rc = read_text_values(in, sh.DataType, *phase, sentinel);
+    if (rc != NO_ERROR)
+        return in.failed() ? ERR_CANT_READ_FILE : rc;
+    int32_t offset = 0;
+    if (sdf::read_trailer(in, header, &offset) != 0) {
+        if (in.failed())
+            return ERR_CANT_READ_FILE;
+        std::fputs("Missing required fields.\n", stdout);
+        std::fflush(stdout);
+        return ERR_CORRUPT_DATA_FILE;
+    }
+    phase->org_x = header->cn_org_x;
+    phase->org_y = header->cn_org_y;
+    // The trailer may restate the geometry; it must agree with the data read.
+    if (header->cn_width != width || header->cn_height != height ||
+        static_cast<uint32_t>(header->cn_n_bytes) != sh.NumPoints * sh.NumProfiles * 4u)
+        return ERR_CORRUPT_DATA_FILE;
+    return rescale(*header, sh, offset, sentinel, *phase);
+}
+
+}  // namespace
+
+int32_t sdf_read_file_ex(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
+                         sdf_header* sdf)
+{
+    sdf_header local{};
+    sdf_header& sh = sdf != nullptr ? *sdf : local;
+    sh = sdf_header{};
+    int32_t rc;
+    try {
+        rc = read_file(path, header, intensity, phase, sh);
+    } catch (const std::bad_alloc&) {
+        rc = ERR_NO_MEM;
+    }
+    if (rc != NO_ERROR && phase != nullptr && phase->data != nullptr) {
+        u_free(phase->data);
+        map_clear(phase);
+    }
+    return rc;
+}
+
+int32_t sdf_read_file(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase)
+{
+    return sdf_read_file_ex(path, header, intensity, phase, nullptr);
+}
+
+int32_t sdf_load_dataset(const char* path, dat_swinfo* swinfo, void* attributes, intensity_map* intensity,
+                         phase_map* phase)
+{
+    std::unique_ptr<dat_header> header;
+    try {
+        header = std::make_unique<dat_header>();
+    } catch (const std::bad_alloc&) {
+        return ERR_NO_MEM;
+    }
+    int32_t rc = sdf_read_file(path, header.get(), intensity, phase);
+    if (rc != NO_ERROR)
+        return rc;
+    if (swinfo == nullptr || attributes == nullptr)
+        return ERR_INVALID_PARAM;
+    *swinfo = header->swinfo;
+    std::memcpy(attributes, reinterpret_cast<const unsigned char*>(header.get()) + SDF_ATTRIBUTES_OFFSET,
+                SDF_ATTRIBUTES_SIZE);
+    return NO_ERROR;
+}

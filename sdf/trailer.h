@@ -1,0 +1,30 @@
+// The SDF trailer inside the library: reading it from the readers' block-buffered input, and
+// the key tables behind sdf_read_trailer and sdf_write_trailer.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "datafile/dataset.h"
+#include "sdf/input.h"
+
+namespace sdf {
+
+// Reads the trailer from the input's current position, exactly like sdf_read_trailer.
+int read_trailer(input& in, dat_header* header, int32_t* data_offset);
+
+// One key the trailer reader knows, in the order in which keys are tried.
+struct trailer_key {
+    std::string_view key;
+    const dat_field* field;  // null only for "Data Offset"
+    bool second_part;        // keys that first carry the serial number over (see the reader)
+    bool required;
+};
+std::span<const trailer_key> trailer_keys();
+
+// The keys of the lines sdf_write_trailer writes, in order. The entry "sys_serial" stands for
+// the serial number line: sys_serial2 when that is non-zero, else sys_serial.
+std::span<const std::string_view> trailer_write_order();
+
+}  // namespace sdf
