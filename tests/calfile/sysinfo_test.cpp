@@ -1,0 +1,316 @@
+// The sysInfo record: defaults, reset, sub-records, display names.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "calfile/sysinfo.h"
+#include "platform/errors.h"
+#include "platform/hooks.h"
+
+namespace {
+
+class SysInfoTest : public ::testing::Test {
+protected:
+    void SetUp() override { sysinfo_reset_all_slots(); }
+    void TearDown() override
+    {
+        u_hooks_reset();
+        sysinfo_reset_all_slots();
+    }
+};
+
+TEST_F(SysInfoTest, SlotsOutsideTheTableAreRefused)
+{
+    EXPECT_EQ(sysinfo_slot(-1), nullptr);
+    EXPECT_EQ(sysinfo_slot(4), nullptr);
+    for (int i = 0; i < SB_NUM_SLOTS; ++i)
+        EXPECT_NE(sysinfo_slot(i), nullptr);
+    EXPECT_NE(sysinfo_slot(0), sysinfo_slot(1));
+    EXPECT_EQ(sysinfo_set_defaults(-1), ERR_PARAM_OUT_OF_RANGE);
+    EXPECT_EQ(sysinfo_set_defaults(4), ERR_PARAM_OUT_OF_RANGE);
+    EXPECT_EQ(sysinfo_set_defaults(3), NO_ERROR);
+}
+
+TEST_F(SysInfoTest, FreshSlotHoldsTheDefaults)
+{
+    const SysInfo& s = *sysinfo_slot(0);
+    EXPECT_EQ(s.lightType, LIGHT_HENE);
+    EXPECT_DOUBLE_EQ(s.wavelength[0][0], 632.8e-9);
+    EXPECT_EQ(s.wavelength[0][1], 0.0);
+    for (int i = 1; i < 4; ++i)
+        EXPECT_EQ(s.wavelength[i][0], 0.0);
+    EXPECT_EQ(s.light[0].target, 150);
+    EXPECT_EQ(s.light[1].target, 0);
+    EXPECT_EQ(s.light[0].freq, 35000);
+    EXPECT_EQ(s.light[1].freq, 35000);
+    EXPECT_EQ(s.light[0].config, 1);
+    EXPECT_EQ(s.light[1].config, 0);
+    EXPECT_FLOAT_EQ(s.light[0].alignModePct, 100.0f);
+    EXPECT_FLOAT_EQ(s.light[1].alignModePct, 100.0f);
+    EXPECT_EQ(s.curLightSlot, 0);
+    EXPECT_EQ(s.sleepTimeout, 14400);
+    EXPECT_EQ(s.pztPresent, 1);
+    EXPECT_EQ(s.lapsPresent, 1);
+    EXPECT_EQ(s.wandPresent, 1);
+    EXPECT_EQ(s.zoomPresent, 1);
+    EXPECT_EQ(s.dualBrushMotorPresent, 1);
+    EXPECT_EQ(s.focusNdwPresent, 1);
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(s.badPixels[i][0], -1);
+        EXPECT_EQ(s.badPixels[i][1], -1);
+    }
+    EXPECT_STREQ(s.rampConfig.c_str(), "rampcfg.txt");
+    EXPECT_EQ(s.rampConfig.c_str(), SB_DEFAULT_RAMP_CONFIG);
+    EXPECT_EQ(s.cameraPll, 1);
+    EXPECT_EQ(s.pztPwr, -1);
+    EXPECT_EQ(s.turret, 0);
+    EXPECT_EQ(s.turret2, 5);
+    EXPECT_DOUBLE_EQ(s.scanCal[0], 1.0);
+    EXPECT_DOUBLE_EQ(s.scanCal[1], 1.0);
+    EXPECT_DOUBLE_EQ(s.zAxisBacklash, 5.0);
+    EXPECT_FLOAT_EQ(s.zAxisCal, 1.0f);
+    EXPECT_FLOAT_EQ(s.diffDiskRate, -1.0f);
+    EXPECT_FLOAT_EQ(s.diffDiskFraction, 0.85f);
+    EXPECT_FLOAT_EQ(s.radCrvFocCal, 1.0f);
+    EXPECT_FLOAT_EQ(s.radCrvPwrCal, 1.0f);
+    EXPECT_EQ(s.wmMaxBuckets, 1900);
+    EXPECT_EQ(s.wmMaxBytes, 2147483647);
+    EXPECT_TRUE(std::isinf(s.wmTuneRange[0]));
+    EXPECT_EQ(s.wmTuneRange[1], 0.0);
+    EXPECT_TRUE(std::isinf(s.wmTuneRate[0]));
+    for (const auto& e : s.sdcCal) {
+        for (float f : e.f)
+            EXPECT_EQ(f, 3.4028234663852886e38f);
+        EXPECT_EQ(e.d[0], 0.0);
+        EXPECT_EQ(e.d[1], 0.0);
+    }
+    EXPECT_FALSE(s.instrName.is_set());
+    EXPECT_EQ(s.instrName.c_str(), nullptr);
+    EXPECT_EQ(s.canInfo, nullptr);
+    EXPECT_EQ(s.ftpInfo, nullptr);
+    EXPECT_EQ(s.pifoc, nullptr);
+    EXPECT_EQ(s.dynWaveGen, nullptr);
+    EXPECT_EQ(s.hxiZoom, nullptr);
+    for (const auto& p : s.pidVals)
+        EXPECT_EQ(p, nullptr);
+}
+
+TEST_F(SysInfoTest, HostFileDigitStartsAsTheSlotNumber)
+{
+    for (int i = 0; i < SB_NUM_SLOTS; ++i)
+        EXPECT_EQ(sysinfo_slot(i)->hostFileDigit, i);
+}
+
+TEST_F(SysInfoTest, ResetRestoresCalibrationFieldsAndKeepsTheOthers)
+{
+    SysInfo& s = *sysinfo_slot(2);
+    s.hostFileDigit = 7;
+    s.instrBdSwVersion = 12;
+    s.instrOn = 1;
+    s.calFilePath.assign("/x/y.cal");
+    s.instrName.assign("name");
+    s.instrComm.assign("COM1");
+    s.fgType = FG_MATROX;
+    s.fgBoardNum = 99999;
+    s.unit = 5;
+    s.dateCode = 1234;
+    s.serialNum = 777;
+    s.rFlag = 1;
+    s.instrBdType = BD_CAN;
+    s.sysType = SYS_MODEL17;
+    s.cameraType = CAM_CUSTOM;
+    s.cameraConfig[4] = 3;
+    s.cameraFile[2].assign("cam.txt");
+    s.badPixels[0][0] = 3;
+    s.cameraTrans[4][1] = -20;
+    s.numMags = 3;
+    s.rampConfig.assign("other.txt");
+    s.sleepTimeout = 10;
+    ASSERT_EQ(sysinfo_ensure_can_info(s), NO_ERROR);
+    ASSERT_EQ(sysinfo_ensure_ftp_info(s), NO_ERROR);
+    ASSERT_EQ(sysinfo_ensure_pifoc(s), NO_ERROR);
+    ASSERT_EQ(sysinfo_ensure_pid_set(s, 7), NO_ERROR);
+    ASSERT_EQ(sysinfo_ensure_dyn_wave_gen(s), NO_ERROR);
+    ASSERT_EQ(sysinfo_ensure_hxi_zoom(s), NO_ERROR);
+
+    ASSERT_EQ(sysinfo_set_defaults(2), NO_ERROR);
+    EXPECT_EQ(s.hostFileDigit, 7);
+    EXPECT_EQ(s.instrBdSwVersion, 12);
+    EXPECT_EQ(s.instrOn, 1);
+    EXPECT_STREQ(s.calFilePath.c_str(), "/x/y.cal");
+    EXPECT_FALSE(s.instrName.is_set());
+    EXPECT_FALSE(s.instrComm.is_set());
+    EXPECT_EQ(s.fgType, FG_NONE);
+    EXPECT_EQ(s.fgBoardNum, 0);
+    EXPECT_EQ(s.unit, 0);
+    EXPECT_EQ(s.dateCode, 0);
+    EXPECT_EQ(s.serialNum, 0);
+    EXPECT_EQ(s.rFlag, 0);
+    EXPECT_EQ(s.instrBdType, BD_NONE);
+    EXPECT_EQ(s.sysType, SYS_UNKNOWN);
+    EXPECT_EQ(s.cameraType, CAM_UNKNOWN);
+    EXPECT_EQ(s.cameraConfig[4], 0);
+    EXPECT_FALSE(s.cameraFile[2].is_set());
+    EXPECT_EQ(s.badPixels[0][0], -1);
+    EXPECT_EQ(s.cameraTrans[4][1], 0);
+    EXPECT_EQ(s.numMags, 0);
+    EXPECT_EQ(s.rampConfig.c_str(), SB_DEFAULT_RAMP_CONFIG);
+    EXPECT_TRUE(s.rampConfig.is_default());
+    EXPECT_EQ(s.sleepTimeout, 14400);
+    EXPECT_EQ(s.canInfo, nullptr);
+    EXPECT_EQ(s.ftpInfo, nullptr);
+    EXPECT_EQ(s.pifoc, nullptr);
+    EXPECT_EQ(s.pidVals[7], nullptr);
+    EXPECT_EQ(s.dynWaveGen, nullptr);
+    EXPECT_EQ(s.hxiZoom, nullptr);
+}
+
+TEST_F(SysInfoTest, RampConfigNameIsTheConstantUntilReplaced)
+{
+    SysInfo& s = *sysinfo_slot(0);
+    ASSERT_TRUE(s.rampConfig.is_default());
+    sysinfo_set_defaults(0);  // nothing owned to free: still the very same constant
+    EXPECT_EQ(s.rampConfig.c_str(), SB_DEFAULT_RAMP_CONFIG);
+    s.rampConfig.assign("mine.txt");
+    EXPECT_FALSE(s.rampConfig.is_default());
+    EXPECT_STREQ(s.rampConfig.c_str(), "mine.txt");
+    EXPECT_NE(s.rampConfig.c_str(), SB_DEFAULT_RAMP_CONFIG);
+    sysinfo_set_defaults(0);
+    EXPECT_EQ(s.rampConfig.c_str(), SB_DEFAULT_RAMP_CONFIG);
+}
+
+// Allocation hooks that count blocks, so the tests can see every sub-record released.
+int g_live_blocks = 0;
+bool g_fail_calloc = false;
+void* counting_calloc(std::size_t n, std::size_t size)
+{
+    if (g_fail_calloc)
+        return nullptr;
+    ++g_live_blocks;
+    return std::calloc(n, size);
+}
+void counting_release(void* p)
+{
+    --g_live_blocks;
+    std::free(p);
+}
+
+TEST_F(SysInfoTest, SubRecordsAreCreatedOnceWithDefaultsAndReleasedThroughTheHooks)
+{
+    g_live_blocks = 0;
+    g_fail_calloc = false;
+    u_hooks.calloc = counting_calloc;
+    u_hooks.release = counting_release;
+    SysInfo& s = *sysinfo_slot(1);
+
+    ASSERT_EQ(sysinfo_ensure_can_info(s), NO_ERROR);
+    CanInfo* can = s.canInfo.get();
+    ASSERT_EQ(sysinfo_ensure_can_info(s), NO_ERROR);
+    EXPECT_EQ(s.canInfo.get(), can);  // created once
+    EXPECT_EQ(can->macAddress[0], 255);
+    EXPECT_EQ(can->ipAddress[0], 255);
+    EXPECT_EQ(can->zoomPos[6], -2);
+    EXPECT_EQ(can->ledProductId, 0xFFFFFFFFu);
+
+    ASSERT_EQ(sysinfo_ensure_ftp_info(s), NO_ERROR);
+    EXPECT_EQ(s.ftpInfo->materialsFile, "FtpMaterials.txt");
+    EXPECT_EQ(s.ftpInfo->logFile, "FtpLog.txt");
+    EXPECT_EQ(s.ftpInfo->logSizeLimit, 1000000);
+    EXPECT_EQ(s.ftpInfo->logKeepSize, 500000);
+    EXPECT_EQ(s.ftpInfo->dmiScale, 2.0);
+    EXPECT_EQ(s.ftpInfo->imageRot, 0.0);
+    EXPECT_TRUE(std::isinf(s.ftpInfo->sys[3]));
+    EXPECT_TRUE(std::isinf(s.ftpInfo->zeroPtPos[1]));
+    EXPECT_TRUE(std::isinf(s.ftpInfo->mag[14].disper[9]));
+    EXPECT_TRUE(std::isinf(s.ftpInfo->mag[0].avgK0[0]));
+    EXPECT_EQ(s.ftpInfo->mag[3].dmiCenter[1], 0.0f);
+    EXPECT_EQ(s.ftpInfo->zeroGagePeriod, 1800);
+    EXPECT_EQ(s.ftpInfo->temperaturePeriod, 1800);
+    EXPECT_EQ(s.ftpInfo->temperatureValue, 1.0);
+
+    ASSERT_EQ(sysinfo_ensure_pifoc(s), NO_ERROR);
+    EXPECT_EQ(s.pifoc->value, 0);
+    EXPECT_EQ(s.pifoc->beta, 0.0);
+    ASSERT_EQ(sysinfo_ensure_pid_set(s, 0), NO_ERROR);
+    EXPECT_TRUE(s.pidVals[0]->fast.is_default());
+    EXPECT_TRUE(s.pidVals[0]->slow.is_default());
+    EXPECT_EQ(s.pidVals[0]->fast.ints[2], 15050);
+    EXPECT_EQ(sysinfo_ensure_pid_set(s, 8), ERR_PARAM_OUT_OF_RANGE);
+    ASSERT_EQ(sysinfo_ensure_dyn_wave_gen(s), NO_ERROR);
+    EXPECT_EQ(s.dynWaveGen->number, -1);
+    EXPECT_EQ(s.dynWaveGen->value, -1);
+    EXPECT_EQ(s.dynWaveGen->value2, -1);
+    ASSERT_EQ(sysinfo_ensure_hxi_zoom(s), NO_ERROR);
+    EXPECT_EQ(s.hxiZoom->numStdMags, 0);
+    EXPECT_FALSE(s.hxiZoom->calFile.is_set());
+    EXPECT_EQ(g_live_blocks, 6);
+
+    sysinfo_set_defaults(1);
+    EXPECT_EQ(g_live_blocks, 0);
+}
+
+TEST_F(SysInfoTest, FailedAllocationLeavesTheSubRecordAbsent)
+{
+    g_fail_calloc = true;
+    u_hooks.calloc = counting_calloc;
+    SysInfo& s = *sysinfo_slot(0);
+    EXPECT_EQ(sysinfo_ensure_can_info(s), ERR_NO_MEM);
+    EXPECT_EQ(sysinfo_ensure_ftp_info(s), ERR_NO_MEM);
+    EXPECT_EQ(sysinfo_ensure_pifoc(s), ERR_NO_MEM);
+    EXPECT_EQ(sysinfo_ensure_pid_set(s, 3), ERR_NO_MEM);
+    EXPECT_EQ(sysinfo_ensure_dyn_wave_gen(s), ERR_NO_MEM);
+    EXPECT_EQ(sysinfo_ensure_hxi_zoom(s), ERR_NO_MEM);
+    EXPECT_EQ(s.canInfo, nullptr);
+    EXPECT_EQ(s.ftpInfo, nullptr);
+    EXPECT_EQ(s.pifoc, nullptr);
+    EXPECT_EQ(s.pidVals[3], nullptr);
+    EXPECT_EQ(s.dynWaveGen, nullptr);
+    EXPECT_EQ(s.hxiZoom, nullptr);
+    g_fail_calloc = false;
+}
+
+TEST_F(SysInfoTest, PidHalfDefaultAndEquality)
+{
+    PidHalf a, b;
+    EXPECT_TRUE(a.is_default());
+    EXPECT_TRUE(a == b);
+    b.reals[3] = 0.5f;
+    EXPECT_FALSE(b.is_default());
+    EXPECT_FALSE(a == b);
+    a.reals[3] = 0.5f;
+    EXPECT_TRUE(a == b);
+    a.flag = 1;
+    EXPECT_FALSE(a == b);
+}
+
+TEST(DisplayNames, TablesAndClamping)
+{
+    EXPECT_STREQ(sb_sys_type_name(0), "Unknown");
+    EXPECT_STREQ(sb_sys_type_name(SYS_HXI), "HXI");
+    EXPECT_STREQ(sb_sys_type_name(SYS_MODEL09), "Model09");
+    EXPECT_STREQ(sb_sys_type_name(SYS_MODEL29), "Model29");
+    EXPECT_STREQ(sb_sys_type_name(SYS_SPECIAL), "Unknown");  // 36 has no display name
+    EXPECT_STREQ(sb_sys_type_name(-3), "Unknown");
+    EXPECT_STREQ(sb_sys_type_names[35], "Model29");
+    EXPECT_STREQ(sb_board_type_name(BD_NOTNEEDED), "NOTNEEDED");
+    EXPECT_STREQ(sb_board_type_name(10), "None");
+    EXPECT_STREQ(sb_fg_type_name(FG_PC2VISION), "PC2Vision");
+    EXPECT_STREQ(sb_fg_type_name(13), "None");
+    EXPECT_STREQ(sb_camera_type_name(CAM_INFRACAMA), "INFRACAMA");
+    EXPECT_STREQ(sb_camera_type_name(CAM_A504K), "A504K");
+    EXPECT_STREQ(sb_camera_type_name(33), "Unknown");
+    EXPECT_STREQ(sb_camera_align_name(ALIGN_TOPLEFT), "TopLeft");
+    EXPECT_STREQ(sb_camera_align_name(3), "Default");
+    EXPECT_STREQ(sb_light_type_name(LIGHT_LED), "LED");
+    EXPECT_STREQ(sb_light_type_name(6), "Unknown");
+    EXPECT_STREQ(sb_llc_instr_name(LLC_INSTR_DD100MC_B), "DD100MC_B");
+    EXPECT_STREQ(sb_llc_instr_name(4), "None");
+    EXPECT_STREQ(sb_pos_instr_name(POS_RENISHAW_STEPNET), "Renishaw_StepNet");
+    EXPECT_STREQ(sb_pos_instr_name(13), "None");
+    EXPECT_STREQ(sb_temp_sensor_name(TEMP_EURO2216E), "Euro2216e");
+    EXPECT_STREQ(sb_temp_sensor_name(2), "None");
+}
+
+}  // namespace
