@@ -37,6 +37,25 @@ std::string make_wide_path(std::string_view utf8);
 // UTF-8 form of a native path, for messages.
 std::string utf8_of(const fs::path& path);
 
+// Native path of a UTF-8 text (for texts the system gave in UTF-8: program path, environment).
+fs::path path_of_utf8(std::string_view utf8);
+
+// The reverse of native_path for narrow texts: the path written in the platform's narrow
+// convention (UTF-8 on POSIX, the ANSI code page on Windows). False when the path holds a
+// character that the narrow convention cannot write.
+bool narrow_path(const fs::path& path, std::string& out);
+
+// Separator of the directories in the platform's path texts.
+#ifdef _WIN32
+constexpr char path_separator = '\\';
+#else
+constexpr char path_separator = '/';
+#endif
+
+// The path in the case the system compares file names in: lower case on Windows, whose file
+// names ignore case; unchanged on POSIX, where another case names another file.
+fs::path fold_case(const fs::path& path);
+
 enum class file_kind { none, regular, directory, other };
 file_kind kind_of(const fs::path& path);
 

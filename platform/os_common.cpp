@@ -116,6 +116,11 @@ std::string make_wide_path(std::string_view utf8)
     return out;
 }
 
+fs::path path_of_utf8(std::string_view utf8)
+{
+    return fs::path(std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
+}
+
 file_kind kind_of(const fs::path& path)
 {
     std::error_code ec;

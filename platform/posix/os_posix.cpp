@@ -33,6 +33,14 @@ bool native_path(const char* path, fs::path& out)
 
 std::string utf8_of(const fs::path& path) { return path.string(); }
 
+bool narrow_path(const fs::path& path, std::string& out)
+{
+    out = path.string();
+    return true;
+}
+
+fs::path fold_case(const fs::path& path) { return path; }
+
 std::FILE* open_file(const fs::path& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
 std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created)

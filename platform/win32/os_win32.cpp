@@ -55,6 +55,39 @@ bool native_path(const char* path, fs::path& out)
 
 std::string utf8_of(const fs::path& path) { return to_utf8(path.native()); }
 
+bool narrow_path(const fs::path& path, std::string& out)
+{
+    const std::wstring& w = path.native();
+    out.clear();
+    if (w.empty())
+        return true;
+    // A character without an ANSI form would come out as '?' or a look-alike: another path.
+    UINT code_page = ::GetACP();
+    DWORD flags = code_page == CP_UTF8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL used_default = FALSE;
+    BOOL* used_default_ptr = code_page == CP_UTF8 ? nullptr : &used_default;
+    int n = ::WideCharToMultiByte(code_page, flags, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr,
+                                  used_default_ptr);
+    if (n <= 0 || used_default)
+        return false;
+    out.assign(static_cast<std::size_t>(n), '\0');
+    n = ::WideCharToMultiByte(code_page, flags, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr,
+                              used_default_ptr);
+    if (n <= 0 || used_default) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+fs::path fold_case(const fs::path& path)
+{
+    std::wstring w = path.native();
+    if (!w.empty())
+        ::CharLowerBuffW(w.data(), static_cast<DWORD>(w.size()));
+    return fs::path(w);
+}
+
 std::FILE* open_file(const fs::path& path, const char* mode)
 {
     std::wstring wmode(mode, mode + std::strlen(mode));
