@@ -1,0 +1,82 @@
+// A serial link opened on the slave side of a pseudo-terminal peer.
+#pragma once
+
+#ifndef _WIN32
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/errors.h"
+#include "platform/hooks.h"
+#include "serial/sio.h"
+#include "tests/sim/pty_peer.h"
+#include "tests/support/test_support.h"
+
+namespace serialtest {
+
+class PtyLink : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        peer = std::make_unique<sim::PtyPeer>();
+        ASSERT_EQ(sio_open(peer->port_name().c_str(), &link), NO_ERROR);
+        ASSERT_NE(link.handle, SIO_INVALID_HANDLE);
+    }
+    void TearDown() override
+    {
+        if (peer)
+            peer->stop();
+        if (link.handle != SIO_INVALID_HANDLE) {
+            EXPECT_EQ(sio_close(&link), NO_ERROR);
+        }
+        u_hooks_reset();
+    }
+
+    // Short time-outs so that every waiting test ends within tens of milliseconds.
+    void set_timeouts(uint32_t interval, uint32_t total, uint32_t write_total = 200)
+    {
+        sio_timeouts t{interval, 0, total, 0, write_total};
+        ASSERT_EQ(sio_set_timeouts(link.handle, &t), NO_ERROR);
+    }
+
+    sio_state state()
+    {
+        sio_state s{};
+        EXPECT_EQ(sio_get_state(link.handle, &s), NO_ERROR);
+        return s;
+    }
+
+    sim::PtyPeer::line line()
+    {
+        sim::PtyPeer::line l{};
+        EXPECT_TRUE(peer->slave_line(l));
+        return l;
+    }
+
+    std::unique_ptr<sim::PtyPeer> peer;
+    sio_link link;
+};
+
+// Milliseconds since `start`.
+inline long long ms_since(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+inline bool same_state(const sio_state& a, const sio_state& b)
+{
+    return a.baud_rate == b.baud_rate && a.byte_size == b.byte_size && a.parity == b.parity &&
+           a.stop_bits == b.stop_bits && a.parity_check == b.parity_check && a.binary == b.binary &&
+           a.out_x == b.out_x && a.in_x == b.in_x && a.xon_char == b.xon_char && a.xoff_char == b.xoff_char &&
+           a.xon_lim == b.xon_lim && a.xoff_lim == b.xoff_lim && a.dtr_control == b.dtr_control &&
+           a.rts_control == b.rts_control && a.out_cts_flow == b.out_cts_flow &&
+           a.abort_on_error == b.abort_on_error;
+}
+
+}  // namespace serialtest
+
+#endif
