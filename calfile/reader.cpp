@@ -1,0 +1,1573 @@
+// The calibration file reader: opening, the line grammar, the final checks, the completion of
+// the LLC range by instrument board and the consistency corrections.
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "calfile/calfile.h"
+#include "calfile/dirs_compat.h"
+#include "calfile/scanner.h"
+#include "calfile/sysinfo.h"
+#include "calfile/vocab.h"
+#include "platform/errors.h"
+#include "platform/log.h"
+#include "platform/os.h"
+
+namespace {
+
+// What the lines read so far have given; the final checks look at it.
+struct given_flags {
+    bool version = false;
+    bool comm = false;  // InstrComm or MacAddress
+    bool invertData = false;
+    bool llcTarget = false;
+    int llcRange = 0;     // 0, 2 or 4 values
+    int wavelengths = 0;  // wavelength values read
+    bool pifoc = false;   // Pifoc or PztId
+    bool bpixFile = false;
+    bool wmComm = false;
+    bool wmMonOpd = false;
+    bool wmSysGain = false;
+    int badPixels = 0;  // bad pixel pairs stored so far
+};
+
+// Process-wide reader state besides the reporting state of calfile/scanner.h.
+struct reader_state {
+    given_flags given;
+    std::string remote;
+    bool remote_set = false;
+};
+
+reader_state& state()
+{
+    static reader_state s;
+    return s;
+}
+
+constexpr double FLT_MAX_D = 3.4028234663852886e38;
+constexpr double TWO_PI = 6.283185307179586;
+
+int32_t report(int32_t code, const char* message)
+{
+    calfile_report_read("%s", message);
+    return code;
+}
+
+int32_t syntax(const char* message) { return report(ERR_SB_CALFILE_SYNTAX, message); }
+
+template <class T>
+void store(T& field, int32_t value)
+{
+    field = static_cast<T>(value);
+}
+
+// One calibration line being parsed into a record.
+class line_parser {
+public:
+    line_parser(SysInfo& info, calfile_stream& in, given_flags& given)
+        : si_(info), in_(in), g_(given)
+    {
+    }
+
+    // Parses the arguments of the line keyword `token`. Returns the line's status; fatal()
+    // tells whether the whole read must end with it at once.
+    int32_t parse(cal_token token);
+    bool fatal() const { return fatal_; }
+
+private:
+    SysInfo& si_;
+    calfile_stream& in_;
+    given_flags& g_;
+    bool fatal_ = false;
+
+    int32_t end_read(int32_t code)
+    {
+        fatal_ = true;
+        return code;
+    }
+
+    // Range-checked integer into a field of any width.
+    template <class T>
+    int32_t get_int(int32_t st, int32_t lo, int32_t hi, T& field)
+    {
+        int32_t v = 0;
+        st = calfile_int(in_, st, lo, hi, v);
+        if (st == NO_ERROR)
+            store(field, v);
+        return st;
+    }
+    template <class T>
+    int32_t get_real(int32_t st, double lo, double hi, T& field, cal_ends ends = cal_ends::closed)
+    {
+        double v = 0;
+        st = calfile_real(in_, st, lo, hi, v, ends);
+        if (st == NO_ERROR)
+            field = static_cast<T>(v);
+        return st;
+    }
+    int32_t get_name(int32_t st, sb_string& field)
+    {
+        std::string w;
+        st = calfile_word(in_, st, w);
+        if (st == NO_ERROR)
+            field.assign(w);
+        return st;
+    }
+    bool peek_is(int32_t st, cal_peek kind) { return calfile_peek(in_, st) == kind; }
+
+    // A vocabulary word in a position where one is required.
+    int32_t get_word_token(int32_t st, cal_token& token)
+    {
+        token = TOK_UNKNOWN;
+        if (st != NO_ERROR)
+            return st;
+        st = calfile_keyword(in_, st, token);
+        if (st == ERR_EOF)
+            return syntax("Unexpected end-of-file.");
+        if (st == ERR_EOL)
+            return syntax("Unexpected end-of-line.");
+        return st;
+    }
+    // A value word mapped through one of the cal_*_of functions; another word is
+    // "Unexpected token.".
+    int32_t get_value_word(int32_t st, int (*map)(cal_token), int& value)
+    {
+        cal_token t;
+        st = get_word_token(st, t);
+        if (st != NO_ERROR)
+            return st;
+        value = map(t);
+        if (value < 0)
+            return syntax("Unexpected token.");
+        return NO_ERROR;
+    }
+    // Expects the one-character word `punct`; anything else is "Syntax error.".
+    int32_t expect_punct(int32_t st, char punct)
+    {
+        std::string w;
+        st = calfile_word(in_, st, w);
+        if (st != NO_ERROR)
+            return st;
+        if (w.size() != 1 || w[0] != punct)
+            return syntax("Syntax error.");
+        return NO_ERROR;
+    }
+    // A required number, checked by look-ahead first ("Expected number.").
+    int32_t need_number(int32_t st)
+    {
+        if (st == NO_ERROR && !peek_is(st, cal_peek::number))
+            return syntax("Expected number.");
+        return st;
+    }
+    bool needs_mags(const char* message)
+    {
+        if (si_.numMags != 0)
+            return false;
+        calfile_report_read("%s", message);
+        return true;
+    }
+
+    int32_t system_type_line(int type);
+    int32_t version_line();
+    int32_t mac_address_line();
+    int32_t camera_line();
+    int32_t camera_type(int32_t st);
+    int32_t camera_config(int32_t st);
+    int32_t camera_file(int32_t st);
+    int32_t camera_bad_pixels(int32_t st);
+    int32_t camera_bpix(int32_t st);
+    int32_t light_line();
+    int32_t llc_line();
+    int32_t llc_pairs(int32_t st, int32_t hi, uint16_t (LightSlot::*values)[2]);
+    int32_t pifoc_line();
+    int32_t mags_line(double* list);
+    int32_t ftp_line(cal_token token);
+    int32_t ftp_values(int32_t st, double* values, double lo, double hi);
+    int32_t period(int32_t st, int components, double limit, double& total);
+    int32_t sdc_cal_line();
+    int32_t pos_instr_line();
+    int32_t pid_line(int axis);
+    int32_t dyn_wave_gen_line();
+    int32_t hxi_line(cal_token token);
+    int32_t radius_scale_line(RadiusScale& group, bool last_required);
+};
+
+int32_t line_parser::parse(cal_token token)
+{
+    int32_t st = NO_ERROR;
+    int sys = cal_sys_type_of(token);
+    if (sys >= 0)
+        return system_type_line(sys);
+
+    switch (token) {
+    case TOK_INSTRNAME:
+        return get_name(st, si_.instrName);
+    case TOK_UNIT:
+        return get_int(st, 0, 7, si_.unit);
+    case TOK_VERSION:
+        return version_line();
+    case TOK_MACADDRESS:
+        return mac_address_line();
+    case TOK_INSTRCOMM:
+        st = get_name(st, si_.instrComm);
+        if (st == NO_ERROR)
+            g_.comm = true;
+        return st;
+    case TOK_CAMERA:
+        return camera_line();
+    case TOK_ADC: {
+        cal_token sub;
+        st = get_word_token(st, sub);
+        if (st == NO_ERROR && sub != TOK_CLOCK)
+            return syntax("Unexpected token.");
+        return get_int(st, 0, 511, si_.adcClock);
+    }
+    case TOK_RAMP: {
+        cal_token sub;
+        st = get_word_token(st, sub);
+        if (st == NO_ERROR && sub != TOK_CONFIG)
+            return syntax("Unexpected token.");
+        std::string w;
+        st = calfile_word(in_, st, w);
+        if (st == NO_ERROR)
+            si_.rampConfig.assign(w);
+        return st;
+    }
+    case TOK_LIGHT:
+        return light_line();
+    case TOK_LLC:
+        return llc_line();
+    case TOK_PZTPWR:
+        return get_int(st, -1, 1000, si_.pztPwr);
+    case TOK_PIFOC:
+    case TOK_PZTID:
+        if (token == TOK_PZTID) {
+            int32_t rc = sysinfo_ensure_pifoc(si_);
+            if (rc != NO_ERROR)
+                return end_read(rc);
+            g_.pifoc = true;
+            si_.pifoc->coef = 0.928655;
+            si_.pifoc->beta = 0.0144;
+            return get_int(st, 0, 99999, si_.pifoc->value);
+        }
+        return pifoc_line();
+    case TOK_PIFOCPOLARITY:
+        return get_int(st, -1, 1, si_.pifocPolarity);
+    case TOK_PIFOCTYPE: {
+        int32_t rc = sysinfo_ensure_pifoc(si_);
+        if (rc != NO_ERROR)
+            return end_read(rc);
+        return get_int(st, 0, 2, si_.pifoc->type);
+    }
+    case TOK_NOMMAG:
+        return mags_line(si_.nomMag);
+    case TOK_SYSMAG:
+        return mags_line(si_.sysMag);
+    case TOK_FTPMATERIALS:
+    case TOK_FTPSYS:
+    case TOK_FTPDMISCALE:
+    case TOK_FTPIMAGEROT:
+    case TOK_FTPZEROPTPOS:
+    case TOK_FTPDISPER:
+    case TOK_FTPAVGK0:
+    case TOK_FTPDMICENTER:
+    case TOK_FTPTILTCENTER:
+    case TOK_FTPZEROGAGEPER:
+    case TOK_FTPTEMPERATURE:
+    case TOK_FTPLOG:
+        return ftp_line(token);
+    case TOK_SCANCAL:
+        st = get_real(st, 0.85, 1.15, si_.scanCal[0]);
+        if (peek_is(st, cal_peek::number))
+            st = get_real(st, 0.85, 1.15, si_.scanCal[1]);
+        return st;
+    case TOK_TURRET:
+        st = get_int(st, 0, 255, si_.turret);
+        if (peek_is(st, cal_peek::number))
+            st = get_int(st, 0, 255, si_.turret2);
+        return st;
+    case TOK_ZOOM:
+        return get_int(st, 0, 255, si_.zoom);
+    case TOK_IGNOREPZT:
+        si_.pztPresent = 0;
+        return st;
+    case TOK_IGNORELAPS:
+        si_.lapsPresent = 0;
+        return st;
+    case TOK_IGNOREWAND:
+        si_.wandPresent = 0;
+        return st;
+    case TOK_IGNOREZOOM:
+        si_.zoomPresent = 0;
+        return st;
+    case TOK_IGNOREDUALBRUSHMOTOR:
+        si_.dualBrushMotorPresent = 0;
+        return st;
+    case TOK_IGNOREFOCUSNDW:
+        si_.focusNdwPresent = 0;
+        return st;
+    case TOK_RINGSPOT:
+        if (si_.instrBdType == BD_HXI ||
+            (si_.instrBdType == BD_CAN && (si_.sysType == SYS_MODEL17 || si_.sysType == SYS_MODEL24 ||
+                                           si_.sysType == SYS_MODEL28)))
+            si_.ringSpot = 1;
+        return st;
+    case TOK_DIFFDISKRATE:
+        return get_real(st, 10, 80, si_.diffDiskRate);
+    case TOK_DIFFDISKFRACTION:
+        return get_real(st, 0, 2, si_.diffDiskFraction, cal_ends::open_low);
+    case TOK_XAXISBACKLASH:
+    case TOK_YAXISBACKLASH: {
+        float v = 0;
+        st = get_real(st, 0, 1000, v);
+        if (st == NO_ERROR)
+            (token == TOK_XAXISBACKLASH ? si_.xAxisBacklash : si_.yAxisBacklash) = v;
+        return st;
+    }
+    case TOK_ZAXISBACKLASH: {
+        float v = 0;
+        st = get_real(st, 0, 100, v);
+        if (st == NO_ERROR)
+            si_.zAxisBacklash = v;
+        return st;
+    }
+    case TOK_ZAXISCAL:
+        return get_real(st, 0.85, 1.15, si_.zAxisCal);
+    case TOK_ZENCODER:
+        return get_int(st, 0, 1, si_.zEncoder);
+    case TOK_ZCANCLOSEDLOOP:
+        return get_int(st, 0, 1, si_.zCanClosedLoop);
+    case TOK_SDCCAL:
+        return sdc_cal_line();
+    case TOK_RADCRVFOCCAL:
+        return get_real(st, -100, 100, si_.radCrvFocCal);
+    case TOK_RADCRVPWRCAL:
+        return get_real(st, -100, 100, si_.radCrvPwrCal);
+    case TOK_INVERTDATA:
+        st = get_int(st, 0, 255, si_.invertData);
+        if (st == NO_ERROR)
+            g_.invertData = true;
+        return st;
+    case TOK_FTPSIINVERTDATA:
+        return get_int(st, 0, 255, si_.ftpsiInvertData);
+    case TOK_NOINTENSAVG:
+        si_.noIntensAvg = 1;
+        return st;
+    case TOK_TOUCHSCREEN:
+        si_.touchScreen = 1;
+        return st;
+    case TOK_MOTIONCTRL:
+        st = get_name(st, si_.motionCtrl[0]);
+        return get_name(st, si_.motionCtrl[1]);
+    case TOK_POSINSTR:
+        return pos_instr_line();
+    case TOK_TEMPSENSOR: {
+        cal_token t;
+        st = get_word_token(st, t);
+        if (st != NO_ERROR)
+            return st;
+        int v = cal_temp_sensor_of(t);
+        if (v < 0)
+            return ERR_SB_CALFILE_SYNTAX;
+        si_.tempSensorType = v;
+        return get_name(st, si_.tempSensorName);
+    }
+    case TOK_PENDENTMENU:
+        return get_name(st, si_.pendentMenu);
+    case TOK_AXISCOMP_A:
+    case TOK_AXISCOMP_B:
+    case TOK_AXISCOMP_P:
+    case TOK_AXISCOMP_R:
+    case TOK_AXISCOMP_T:
+    case TOK_AXISCOMP_X:
+    case TOK_AXISCOMP_Y:
+    case TOK_AXISCOMP_Z:
+        return get_name(st, si_.axisComp[token - TOK_AXISCOMP_A]);
+    case TOK_PIDVALS_A:
+    case TOK_PIDVALS_B:
+    case TOK_PIDVALS_P:
+    case TOK_PIDVALS_R:
+    case TOK_PIDVALS_T:
+    case TOK_PIDVALS_X:
+    case TOK_PIDVALS_Y:
+    case TOK_PIDVALS_Z:
+        return pid_line(token - TOK_PIDVALS_A);
+    case TOK_WMCOMM:
+        st = get_name(st, si_.wmComm);
+        if (st == NO_ERROR)
+            g_.wmComm = true;
+        return st;
+    case TOK_WMSYSGAIN:
+        st = get_real(st, 0, 2147483647.0, si_.wmSysGain);
+        if (st == NO_ERROR)
+            g_.wmSysGain = true;
+        return st;
+    case TOK_WMMONOPD:
+        st = get_real(st, 0, 2147483647.0, si_.wmMonOPD);
+        if (st == NO_ERROR)
+            g_.wmMonOpd = true;
+        return st;
+    case TOK_WMTUNERANGE:
+    case TOK_WMTUNERATE: {
+        double* values = token == TOK_WMTUNERANGE ? si_.wmTuneRange : si_.wmTuneRate;
+        for (int i = 0; i < 2 && st == NO_ERROR; ++i) {
+            double v = 0;
+            st = need_number(st);
+            st = calfile_real(in_, st, 0, 2147483647.0, v);
+            if (st == NO_ERROR)
+                values[i] = v * 1e9;
+        }
+        return st;
+    }
+    case TOK_WMMAXBUCKETS: {
+        int32_t bytes = 0;
+        st = get_int(st, 0, 2147483647, si_.wmMaxBuckets);
+        st = need_number(st);
+        st = calfile_int(in_, st, 0, 2147483647, bytes);
+        if (st == NO_ERROR)
+            si_.wmMaxBytes = int64_t(bytes) * 1048576;
+        return st;
+    }
+    case TOK_ABSWAVEMETER:
+        st = get_int(st, 0, 1, si_.absWaveMeter);
+        return get_name(st, si_.absWaveMeterName);
+    case TOK_DYNWAVEGEN:
+        return dyn_wave_gen_line();
+    case TOK_HXIENCZOOMCONFIG:
+    case TOK_HXIENCZOOMBACKLASH:
+    case TOK_HXIENCZOOMPROGLIM:
+    case TOK_HXIENCZOOMWANDLIM:
+    case TOK_HXIENCZOOMSTDMAGS:
+    case TOK_HXIENCZOOMCALFILE:
+        return hxi_line(token);
+    case TOK_ENCODEDRADIUSSCALE:
+        return radius_scale_line(si_.encodedRadiusScale, false);
+    case TOK_INTFRADIUSSCALE:
+        return radius_scale_line(si_.intfRadiusScale, true);
+    case TOK_SLEEPTIMEOUT: {
+        double total = 0;
+        st = period(st, 3, 20864, total);
+        if (st == NO_ERROR)
+            si_.sleepTimeout = static_cast<uint16_t>(total);
+        return st;
+    }
+    case TOK_REMOTE: {
+        std::string w;
+        st = calfile_word(in_, st, w);
+        if (st == NO_ERROR) {
+            state().remote = w;
+            state().remote_set = true;
+        }
+        return st;
+    }
+    default:
+        return syntax("Unexpected token.");
+    }
+}
+
+int32_t line_parser::system_type_line(int type)
+{
+    int32_t st = NO_ERROR;
+    int32_t year = 0, week = 0;
+    si_.sysType = type;
+    st = calfile_int(in_, st, 0, 99, year);
+    st = calfile_int(in_, st, 1, 52, week);
+    if (st == NO_ERROR)
+        si_.dateCode = static_cast<int16_t>(year * 100 + week);
+    st = get_int(st, 100, 999999, si_.serialNum);
+    if (st != NO_ERROR)
+        return st;
+    cal_peek next = calfile_peek(in_, st);
+    if (next == cal_peek::eol)
+        return st;
+    if (next != cal_peek::word)
+        return syntax("Expected non-numeric string.");
+    std::string w;
+    st = calfile_word(in_, st, w);
+    if (st != NO_ERROR)
+        return st;
+    if (w != "R")
+        return syntax("Unrecognized string.");
+    si_.rFlag = 1;
+    return st;
+}
+
+int32_t line_parser::version_line()
+{
+    int32_t st = NO_ERROR;
+    int fg = 0, board = 0;
+    st = get_value_word(st, cal_fg_type_of, fg);
+    if (st == NO_ERROR)
+        si_.fgType = fg;
+    st = get_int(st, 0, 99999, si_.fgBoardNum);
+    st = get_value_word(st, cal_board_type_of, board);
+    if (st == NO_ERROR) {
+        si_.instrBdType = board;
+        g_.version = true;
+    }
+    return st;
+}
+
+int32_t line_parser::mac_address_line()
+{
+    int32_t rc = sysinfo_ensure_can_info(si_);
+    if (rc != NO_ERROR)
+        return end_read(rc);
+    int32_t st = NO_ERROR;
+    for (int i = 0; i < 6 && st == NO_ERROR; ++i) {
+        std::string w;
+        st = calfile_word(in_, st, w);
+        if (st != NO_ERROR)
+            break;
+        unsigned long long value = 0;
+        auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), value, 16);
+        if (w.empty() || ec != std::errc() || end != w.data() + w.size())
+            return syntax("Syntax error.");
+        if (value > 255) {
+            calfile_report_read("%d out of range [%d,%d]", static_cast<int>(std::min(value, 2147483647ull)), 0, 255);
+            return ERR_SB_CALFILE_VALUE_RANGE;
+        }
+        si_.canInfo->macAddress[i] = static_cast<uint8_t>(value);
+    }
+    if (st == NO_ERROR)
+        g_.comm = true;
+    return st;
+}
+
+int32_t line_parser::camera_line()
+{
+    int32_t st = NO_ERROR;
+    cal_token sub;
+    st = get_word_token(st, sub);
+    if (st != NO_ERROR)
+        return st;
+    switch (sub) {
+    case TOK_TYPE:
+        return camera_type(st);
+    case TOK_CONFIG:
+        return camera_config(st);
+    case TOK_FILE:
+        return camera_file(st);
+    case TOK_DARK:
+        return get_int(st, 0, 32767, si_.cameraDark);
+    case TOK_ALIGN: {
+        int v = 0;
+        st = get_value_word(st, cal_camera_align_of, v);
+        if (st == NO_ERROR)
+            si_.cameraAlign = static_cast<uint8_t>(v);
+        return st;
+    }
+    case TOK_BAD:
+        return camera_bad_pixels(st);
+    case TOK_BPIX:
+        return camera_bpix(st);
+    case TOK_OPTIONS:
+        return get_int(st, 0, 268435455, si_.cameraOptions);
+    case TOK_PERIOD:
+        return st;  // accepted; the rest of the line is ignored
+    case TOK_PLL:
+        return get_int(st, 0, 1, si_.cameraPll);
+    case TOK_SPLITX:
+    case TOK_SPLITY:
+        si_.splitAxis = sub == TOK_SPLITX ? 1 : 2;
+        st = get_int(st, 1, 2047, si_.splitValue[0]);
+        return get_int(st, 0, 10, si_.splitValue[1]);
+    case TOK_TRANS: {
+        if (needs_mags("A NomMag or SysMag specification must appear\nbefore a Camera Trans specification."))
+            return ERR_SB_CALFILE_ORDER;
+        int32_t index = 0;
+        st = calfile_int(in_, st, 0, 14, index);
+        st = get_int(st, -2047, 2047, si_.cameraTrans[index][0]);
+        return get_int(st, -2047, 2047, si_.cameraTrans[index][1]);
+    }
+    default:
+        return syntax("Unexpected token.");
+    }
+}
+
+int32_t line_parser::camera_type(int32_t st)
+{
+    int type = 0;
+    st = get_value_word(st, cal_camera_type_of, type);
+    if (st != NO_ERROR)
+        return st;
+    si_.cameraType = type;
+    if (type != CAM_CUSTOM)
+        return st;
+
+    uint8_t* cfg = si_.cameraConfig;
+    enum { interlace, field_ctrl } target;
+    switch (si_.instrBdType) {
+    case BD_BOARD01:
+    case BD_FTP: {
+        // Bytes 1, 3, 4, 5, 6, 7, 9, 8 and 10.
+        static const int bytes[] = {1, 3, 4, 5, 6, 7, 9, 8, 10};
+        static const uint8_t values[] = {0, 0, 1, 0, 1, 1, 1, 0, 1};
+        for (int i = 0; i < 9; ++i)
+            cfg[bytes[i] - 1] = values[i];
+        target = interlace;
+        break;
+    }
+    case BD_HXI:
+    case BD_MODEL31:
+        si_.interlaceFlag() = 1;
+        cfg[1] = 5;
+        si_.fieldCtrl() = 0;
+        target = field_ctrl;
+        break;
+    case BD_CAN:
+    case BD_NOTNEEDED:
+        si_.fieldCtrl() = 0;
+        target = interlace;
+        break;
+    default:
+        return syntax("Unexpected token.");
+    }
+    cal_peek next = calfile_peek(in_, st);
+    if (next == cal_peek::number) {
+        st = get_int(st, 0, 1, target == interlace ? si_.interlaceFlag() : si_.fieldCtrl());
+    } else if (next != cal_peek::eol) {
+        return ERR_SB_CALFILE_SYNTAX;
+    }
+    if (st != NO_ERROR)
+        return st;
+    if (si_.instrBdType == BD_BOARD01 || si_.instrBdType == BD_FTP)
+        u_log_sink("Setting interlaceFlag to %d\n", si_.interlaceFlag());
+    else if (si_.instrBdType == BD_HXI || si_.instrBdType == BD_MODEL31)
+        u_log_sink("Setting fieldCtrl to %d\n", si_.fieldCtrl());
+    return st;
+}
+
+int32_t line_parser::camera_config(int32_t st)
+{
+    uint8_t* cfg = si_.cameraConfig;
+    switch (si_.instrBdType) {
+    case BD_HXI:
+    case BD_MODEL31:
+        st = get_int(st, 0, 1, cfg[0]);
+        return get_int(st, 0, 15, cfg[1]);
+    case BD_BOARD01:
+    case BD_FTP: {
+        static const int bytes[] = {3, 4, 5, 6, 7, 9, 8, 10};
+        static const int highs[] = {1, 1, 3, 1, 1, 1, 1, 1};
+        for (int i = 0; i < 8; ++i)
+            st = get_int(st, 0, highs[i], cfg[bytes[i] - 1]);
+        return st;
+    }
+    default:
+        return syntax("Unexpected token.");
+    }
+}
+
+int32_t line_parser::camera_file(int32_t st)
+{
+    for (auto& name : si_.cameraFile)
+        name.reset();
+    st = get_name(st, si_.cameraFile[0]);
+    int count = 1;
+    for (;;) {
+        cal_peek next = calfile_peek(in_, st);
+        if (next == cal_peek::eol)
+            break;
+        if (next != cal_peek::word)
+            return syntax("Expected non-numeric string.");
+        if (count == 6)
+            return syntax("Too many camera file names.");
+        std::string w;
+        st = calfile_word(in_, st, w);
+        if (st != NO_ERROR)
+            return st;
+        if (!(count == 1 && w == "NULL"))
+            si_.cameraFile[count].assign(w);
+        ++count;
+    }
+    return st;
+}
+
+int32_t line_parser::camera_bad_pixels(int32_t st)
+{
+    for (;;) {
+        cal_peek next = calfile_peek(in_, st);
+        if (next == cal_peek::eol)
+            return st;
+        if (next != cal_peek::lbracket)
+            return syntax("Syntax error.");
+        if (g_.badPixels >= 40)
+            return report(ERR_SB_CALFILE_VALUE_RANGE, "Too many camera bad pixels.");
+        int32_t x = 0, y = 0;
+        st = expect_punct(st, '[');
+        st = calfile_int(in_, st, 0, 700, x);
+        st = expect_punct(st, ',');
+        st = calfile_int(in_, st, 0, 484, y);
+        st = expect_punct(st, ']');
+        if (st != NO_ERROR)
+            return st;
+        si_.badPixels[g_.badPixels][0] = static_cast<int16_t>(x);
+        si_.badPixels[g_.badPixels][1] = static_cast<int16_t>(y);
+        ++g_.badPixels;
+    }
+}
+
+int32_t line_parser::camera_bpix(int32_t st)
+{
+    st = get_int(st, 0, 1, si_.bpixFileFlag);
+    cal_peek next = calfile_peek(in_, st);
+    if (next == cal_peek::eol)
+        return st;
+    if (next != cal_peek::word)
+        return syntax("Expected non-numeric string.");
+    st = get_name(st, si_.bpixFileName);
+    if (st == NO_ERROR)
+        g_.bpixFile = true;
+    return st;
+}
+
+int32_t line_parser::light_line()
+{
+    int32_t st = NO_ERROR;
+    int type = 0;
+    st = get_value_word(st, cal_light_type_of, type);
+    if (st != NO_ERROR)
+        return st;
+    si_.lightType = type;
+
+    auto preset = [&](double um1, double um_rest) {
+        for (int i = 0; i < 4; ++i) {
+            si_.wavelength[i][0] = (i == 0 ? um1 : um_rest) * 1e-6;
+            si_.wavelength[i][1] = 0.0;
+        }
+    };
+    if (si_.sysType == SYS_MODEL07)
+        preset(0.655, 0.0);
+    else if (si_.instrBdType == BD_MODEL13)
+        preset(12.75, 0.0);
+    else if (si_.instrBdType == BD_FTP)
+        preset(9.0, 0.0);
+    else if (si_.instrBdType != BD_CAN)
+        preset(0.6328, 0.6328);
+
+    int count = 0;
+    while (count < 4) {
+        cal_peek next = calfile_peek(in_, st);
+        if (next == cal_peek::eol)
+            break;
+        double wl = 0, bw = 0;
+        if (next == cal_peek::number) {
+            st = calfile_real(in_, st, 0.1, 15, wl);
+        } else if (next == cal_peek::lbracket) {
+            st = expect_punct(st, '[');
+            st = calfile_real(in_, st, 0.1, 15, wl);
+            st = expect_punct(st, ',');
+            st = calfile_real(in_, st, 0, 1, bw);
+            st = expect_punct(st, ']');
+        } else {
+            return syntax("Syntax error.");
+        }
+        if (st != NO_ERROR)
+            return st;
+        si_.wavelength[count][0] = wl * 1e-6;
+        si_.wavelength[count][1] = bw * 1e-6;
+        ++count;
+        ++g_.wavelengths;
+    }
+    if (count == 0 && type != LIGHT_HENE)
+        return syntax("At least one wavelength value required.");
+    return st;
+}
+
+// Two values, then optionally two more, of AvgCurLimit or FwdVoltage into the light slots.
+int32_t line_parser::llc_pairs(int32_t st, int32_t hi, uint16_t (LightSlot::*values)[2])
+{
+    st = get_int(st, 0, hi, (si_.light[0].*values)[0]);
+    st = get_int(st, 0, hi, (si_.light[0].*values)[1]);
+    if (peek_is(st, cal_peek::number)) {
+        st = get_int(st, 0, hi, (si_.light[1].*values)[0]);
+        st = get_int(st, 0, hi, (si_.light[1].*values)[1]);
+    }
+    return st;
+}
+
+int32_t line_parser::llc_line()
+{
+    int32_t st = NO_ERROR;
+    cal_token sub;
+    st = get_word_token(st, sub);
+    if (st != NO_ERROR)
+        return st;
+    LightSlot& a = si_.light[0];
+    LightSlot& b = si_.light[1];
+    switch (sub) {
+    case TOK_ALIGNMODEPCT:
+        st = get_real(st, 0, 100, a.alignModePct);
+        if (st == NO_ERROR)
+            b.alignModePct = a.alignModePct;
+        return st;
+    case TOK_AVGCURLIMIT:
+        return llc_pairs(st, 1000, &LightSlot::avgCurLimit);
+    case TOK_FWDVOLTAGE:
+        return llc_pairs(st, 10000, &LightSlot::fwdVoltage);
+    case TOK_CONFIG: {
+        int32_t v = 0;
+        st = calfile_int(in_, st, 0, 255, v);
+        if (st == NO_ERROR)
+            a.config = static_cast<uint8_t>(v | 1);
+        if (peek_is(st, cal_peek::number)) {
+            st = calfile_int(in_, st, 0, 255, v);
+            if (st == NO_ERROR)
+                b.config = static_cast<uint8_t>(v | 1);
+        }
+        return st;
+    }
+    case TOK_FREQ:
+        st = get_int(st, 0, 1000000, a.freq);
+        if (st == NO_ERROR)
+            b.freq = a.freq;
+        return st;
+    case TOK_INSTR: {
+        cal_token t;
+        st = get_word_token(st, t);
+        if (st != NO_ERROR)
+            return st;
+        int v = cal_llc_instr_of(t);
+        if (v < 0)
+            return ERR_SB_CALFILE_SYNTAX;
+        si_.llcInstrType = v;
+        if (v == LLC_INSTR_MODEL13) {
+            si_.llcInstrName.reset();
+            return st;
+        }
+        return get_name(st, si_.llcInstrName);
+    }
+    case TOK_OPTIONS:
+        return get_int(st, 0, 268435455, si_.llcOptions);
+    case TOK_RANGE:
+        st = get_int(st, 0, 65535, a.rangeLow);
+        st = get_int(st, 0, 65535, a.rangeHigh);
+        if (st != NO_ERROR)
+            return st;
+        g_.llcRange = 2;
+        if (peek_is(st, cal_peek::number)) {
+            st = get_int(st, 0, 4096, b.rangeLow);
+            st = get_int(st, 0, 4096, b.rangeHigh);
+            if (st == NO_ERROR)
+                g_.llcRange = 4;
+        }
+        return st;
+    case TOK_TARGET:
+        st = get_int(st, 64, 255, a.target);
+        if (st == NO_ERROR)
+            g_.llcTarget = true;
+        return st;
+    default:
+        return syntax("Unexpected token.");
+    }
+}
+
+int32_t line_parser::pifoc_line()
+{
+    int32_t rc = sysinfo_ensure_pifoc(si_);
+    if (rc != NO_ERROR)
+        return end_read(rc);
+    PifocInfo& p = *si_.pifoc;
+    g_.pifoc = true;
+    p.coef = 0.928655;
+    p.beta = 0.0144;
+    int32_t st = get_int(NO_ERROR, 0, 999999, p.value);
+    if (!peek_is(st, cal_peek::number))
+        return st;
+    double coef = 0, beta = 0;
+    st = calfile_real(in_, st, 0.5, 2, coef);
+    if (st == NO_ERROR)
+        p.coef = coef;
+    st = calfile_real(in_, st, 0, 0.1, beta);
+    if (st != NO_ERROR)
+        return st;
+    if (beta != 0.0 && beta < 0.005) {
+        calfile_report_read("Beta = %g is non-zero and is not in range [%g,%g]", beta, 0.005, 0.1);
+        return ERR_SB_CALFILE_VALUE_RANGE;
+    }
+    p.beta = beta;
+    return st;
+}
+
+int32_t line_parser::mags_line(double* list)
+{
+    int32_t st = NO_ERROR;
+    for (int i = 0; i < SB_MAX_MAGS; ++i)
+        list[i] = 0.0;
+    if (!peek_is(st, cal_peek::number))
+        return syntax("Expected number.");
+    int count = 0;
+    while (peek_is(st, cal_peek::number)) {
+        if (count == SB_MAX_MAGS)
+            return syntax("Too many NomMag or SysMag values.");
+        st = get_real(st, 0, 100, list[count]);
+        if (st != NO_ERROR)
+            return st;
+        ++count;
+    }
+    if (si_.numMags == 0) {
+        si_.numMags = count;
+    } else if (si_.numMags != count) {
+        return report(ERR_SB_CALFILE_INCONSISTENT,
+                      "The number of NomMag values and\nthe number of SysMag values are mismatched.");
+    }
+    return st;
+}
+
+// Two to ten values of FTPDisper or FTPAvg_K0 into `values`; the slots after the last value
+// given become unset, so a line always states the whole list of its magnification.
+int32_t line_parser::ftp_values(int32_t st, double* values, double lo, double hi)
+{
+    if (!peek_is(st, cal_peek::number))
+        return st != NO_ERROR ? st : syntax("Expected number.");
+    int count = 0;
+    while (peek_is(st, cal_peek::number)) {
+        if (count == 10)
+            return syntax("Too many FTPDisper or FTPAvg_K0 values.");
+        st = get_real(st, lo, hi, values[count]);
+        if (st != NO_ERROR)
+            return st;
+        ++count;
+    }
+    if (count < 2)
+        return syntax("Not enough FTPDisper or FTPAvg_K0 values.");
+    for (int i = count; i < 10; ++i)
+        values[i] = SB_NOT_SET;
+    return st;
+}
+
+// days{:hours{:minutes{:seconds}}} (4 components) or hours{:minutes{:seconds}} (3), each
+// real[0,100]; the running total in seconds may not pass `limit`.
+int32_t line_parser::period(int32_t st, int components, double limit, double& total)
+{
+    static const double weights4[] = {86400, 3600, 60, 1};
+    const double* weights = weights4 + (4 - components);
+    double sum = 0;
+    for (int i = 0; i < components; ++i) {
+        double v = 0;
+        st = calfile_real(in_, st, 0, 100, v);
+        if (st != NO_ERROR)
+            return st;
+        sum += v * weights[i];
+        if (sum > limit)
+            return report(ERR_SB_CALFILE_VALUE_RANGE, "Value out-of-range.");
+        total = sum;
+        if (i + 1 == components)
+            break;
+        if (calfile_peek(in_, st) == cal_peek::eol)
+            break;
+        st = expect_punct(st, ':');
+    }
+    return st;
+}
+
+int32_t line_parser::ftp_line(cal_token token)
+{
+    int32_t rc = sysinfo_ensure_ftp_info(si_);
+    if (rc != NO_ERROR)
+        return end_read(rc);
+    FtpInfo& f = *si_.ftpInfo;
+    int32_t st = NO_ERROR;
+    switch (token) {
+    case TOK_FTPMATERIALS: {
+        std::string w;
+        st = calfile_word(in_, st, w);
+        if (st == NO_ERROR)
+            f.materialsFile = w;
+        return st;
+    }
+    case TOK_FTPSYS:
+        st = get_real(st, 0, 1, f.sys[0]);
+        st = get_real(st, 0, 1, f.sys[1]);
+        st = get_real(st, -1, 1, f.sys[2]);
+        return get_real(st, 0, 10, f.sys[3]);
+    case TOK_FTPDMISCALE:
+        return get_real(st, 1.5, 2.5, f.dmiScale);
+    case TOK_FTPIMAGEROT:
+        return get_real(st, 0, 1, f.imageRot);
+    case TOK_FTPZEROPTPOS:
+        st = get_real(st, -10, 10, f.zeroPtPos[0]);
+        if (peek_is(st, cal_peek::number))
+            st = get_real(st, -10, 10, f.zeroPtPos[1]);
+        return st;
+    case TOK_FTPDISPER:
+    case TOK_FTPAVGK0: {
+        if (needs_mags("A NomMag or SysMag specification must appear\n"
+                       "before an FTPDisper or FTPAvg_K0 specification."))
+            return ERR_SB_CALFILE_ORDER;
+        int32_t index = 0;
+        st = calfile_int(in_, st, 0, 14, index);
+        if (st != NO_ERROR)
+            return st;
+        if (token == TOK_FTPDISPER)
+            return ftp_values(st, f.mag[index].disper, -TWO_PI, TWO_PI);
+        return ftp_values(st, f.mag[index].avgK0, 0, 100);
+    }
+    case TOK_FTPDMICENTER:
+    case TOK_FTPTILTCENTER: {
+        bool dmi = token == TOK_FTPDMICENTER;
+        if (needs_mags(dmi ? "A NomMag or SysMag specification must appear\nbefore an FTPDmiCenter specification."
+                           : "A NomMag or SysMag specification must appear\nbefore an FTPTiltCenter specification."))
+            return ERR_SB_CALFILE_ORDER;
+        int32_t index = 0;
+        st = calfile_int(in_, st, 0, 14, index);
+        if (st != NO_ERROR)
+            return st;
+        float* centre = dmi ? f.mag[index].dmiCenter : f.mag[index].tiltCenter;
+        st = get_real(st, -100, 100, centre[0]);
+        return get_real(st, -100, 100, centre[1]);
+    }
+    case TOK_FTPZEROGAGEPER: {
+        double total = 0;
+        st = period(st, 4, 8640000, total);
+        if (st == NO_ERROR)
+            f.zeroGagePeriod = static_cast<int32_t>(total);
+        return st;
+    }
+    case TOK_FTPTEMPERATURE: {
+        double total = 0;
+        st = period(st, 4, 8640000, total);
+        if (st == NO_ERROR)
+            f.temperaturePeriod = static_cast<int32_t>(total);
+        st = need_number(st);
+        return get_real(st, 0, 5, f.temperatureValue);
+    }
+    case TOK_FTPLOG: {
+        std::string w;
+        st = calfile_word(in_, st, w);
+        if (st != NO_ERROR)
+            return st;
+        f.logFile = w;
+        if (peek_is(st, cal_peek::number)) {
+            st = get_real(st, 0, 2147483647.0, f.logSizeLimit);
+            if (peek_is(st, cal_peek::number))
+                st = get_real(st, 0, 2147483647.0, f.logKeepSize);
+        }
+        return st;
+    }
+    default:
+        return syntax("Unexpected token.");
+    }
+}
+
+int32_t line_parser::sdc_cal_line()
+{
+    int32_t st = NO_ERROR;
+    int32_t index = 0;
+    st = calfile_int(in_, st, 0, 14, index);
+    if (st != NO_ERROR)
+        return st;
+    SdcCalEntry& e = si_.sdcCal[index];
+    for (int i = 0; i < 8; ++i) {
+        cal_peek next = calfile_peek(in_, st);
+        if (next == cal_peek::eol)
+            break;
+        if (next != cal_peek::number)
+            return ERR_SB_CALFILE_SYNTAX;
+        if (i < 6)
+            st = get_real(st, -FLT_MAX_D, FLT_MAX_D, e.f[i]);
+        else
+            st = get_real(st, 0, FLT_MAX_D, e.d[i - 6]);
+        if (st != NO_ERROR)
+            return st;
+    }
+    return st;
+}
+
+int32_t line_parser::pos_instr_line()
+{
+    int32_t st = NO_ERROR;
+    int type = 0;
+    st = get_value_word(st, cal_pos_instr_of, type);
+    if (st != NO_ERROR)
+        return st;
+    si_.posInstrType = type;
+    st = get_name(st, si_.posInstrName[0]);
+    if (st != NO_ERROR)
+        return st;
+    if (peek_is(st, cal_peek::word))
+        return get_name(st, si_.posInstrName[1]);
+    si_.posInstrName[1].reset();
+    return st;
+}
+
+int32_t line_parser::pid_line(int axis)
+{
+    int32_t rc = sysinfo_ensure_pid_set(si_, axis);
+    if (rc != NO_ERROR)
+        return end_read(rc);
+    PidSet& set = *si_.pidVals[axis];
+    PidHalf* halves[2] = {&set.fast, &set.slow};
+    int n = 2;
+    int32_t st = NO_ERROR;
+    if (peek_is(st, cal_peek::word)) {
+        cal_token t;
+        st = calfile_keyword(in_, st, t);
+        if (st != NO_ERROR)
+            return st;
+        if (t == TOK_FAST) {
+            n = 1;
+        } else if (t == TOK_SLOW) {
+            halves[0] = &set.slow;
+            n = 1;
+        } else {
+            return syntax("Unrecognized string.");
+        }
+    }
+    struct field {
+        int32_t lo, hi;
+    };
+    static const field int_fields[6] = {{-8388608, 8388607}, {-8388608, 8388607}, {0, 8388607},
+                                        {0, 8388607},        {0, 1},              {0, 8388607}};
+    for (int i = 0; i < 6; ++i) {
+        int32_t v = 0;
+        st = calfile_int(in_, st, int_fields[i].lo, int_fields[i].hi, v);
+        if (st != NO_ERROR)
+            return st;
+        for (int h = 0; h < n; ++h) {
+            if (i < 4)
+                halves[h]->ints[i] = v;
+            else if (i == 4)
+                halves[h]->flag = static_cast<uint8_t>(v);
+            else
+                halves[h]->value = v;
+        }
+    }
+    for (int i = 0; i < 4; ++i) {
+        double v = 0;
+        st = calfile_real(in_, st, -2, 2, v);
+        if (st != NO_ERROR)
+            return st;
+        for (int h = 0; h < n; ++h)
+            halves[h]->reals[i] = static_cast<float>(v);
+    }
+    return st;
+}
+
+// A word that must be a whole decimal integer.
+bool decimal_word(const std::string& w, int32_t& value)
+{
+    const char* first = w.data();
+    const char* last = w.data() + w.size();
+    if (first != last && *first == '+')
+        ++first;
+    auto [end, ec] = std::from_chars(first, last, value, 10);
+    return first != last && ec == std::errc() && end == last;
+}
+
+int32_t line_parser::dyn_wave_gen_line()
+{
+    int32_t rc = sysinfo_ensure_dyn_wave_gen(si_);
+    if (rc != NO_ERROR)
+        return end_read(rc);
+    DynWaveGenInfo& d = *si_.dynWaveGen;
+    int32_t st = NO_ERROR;
+    std::string w;
+    int32_t v = 0;
+    st = calfile_word(in_, st, w);
+    if (st == NO_ERROR) {
+        if (decimal_word(w, v))
+            d.number = v;
+        else
+            st = syntax("Expected number.");
+    }
+    st = get_int(st, 0, 30, d.value);
+    st = calfile_word(in_, st, w);
+    if (st == NO_ERROR) {
+        if (!decimal_word(w, v)) {
+            st = syntax("Expected number.");
+        } else if (v != 0 && (v < 96 || v > 126)) {
+            calfile_report_read("%d out of range [%d,%d] and 0", v, 96, 126);
+            st = ERR_SB_CALFILE_VALUE_RANGE;
+        } else {
+            d.value2 = v;
+        }
+    }
+    if (st != NO_ERROR)
+        si_.dynWaveGen.reset();
+    return st;
+}
+
+int32_t line_parser::hxi_line(cal_token token)
+{
+    int32_t rc = sysinfo_ensure_hxi_zoom(si_);
+    if (rc != NO_ERROR)
+        return end_read(rc);
+    HxiZoomInfo& z = *si_.hxiZoom;
+    int32_t st = NO_ERROR;
+    switch (token) {
+    case TOK_HXIENCZOOMCONFIG:
+        return get_int(st, 0, 255, z.config);
+    case TOK_HXIENCZOOMBACKLASH:
+        return get_int(st, -1000, 1000, z.backlash);
+    case TOK_HXIENCZOOMPROGLIM:
+    case TOK_HXIENCZOOMWANDLIM: {
+        int32_t* lim = token == TOK_HXIENCZOOMPROGLIM ? z.progLim : z.wandLim;
+        st = get_int(st, 0, 60000, lim[0]);
+        return get_int(st, 0, 60000, lim[1]);
+    }
+    case TOK_HXIENCZOOMSTDMAGS: {
+        z.numStdMags = 0;
+        if (!peek_is(st, cal_peek::number))
+            return syntax("Expected number.");
+        int count = 0;
+        while (peek_is(st, cal_peek::number)) {
+            if (count == SB_MAX_MAGS)
+                return syntax("Too many HxiEncZoomStdMag values.");
+            st = get_real(st, 0, 100, z.stdMags[count]);
+            if (st != NO_ERROR)
+                return st;
+            ++count;
+        }
+        z.numStdMags = count;
+        return st;
+    }
+    case TOK_HXIENCZOOMCALFILE:
+        return get_name(st, z.calFile);
+    default:
+        return syntax("Unexpected token.");
+    }
+}
+
+int32_t line_parser::radius_scale_line(RadiusScale& group, bool last_required)
+{
+    group.given = 1;
+    int32_t st = NO_ERROR;
+    st = get_int(st, 0, 1, group.flag);
+    st = get_real(st, 0, 1, group.a);
+    st = get_real(st, 0, 1, group.b);
+    st = get_int(st, 0, 20, group.n);
+    if (st != NO_ERROR)
+        return st;
+    if (last_required || peek_is(st, cal_peek::number))
+        return get_real(st, 0, 1, group.last);
+    group.last = 0.0;
+    return st;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+bool is_one_of(int32_t value, std::initializer_list<int32_t> set)
+{
+    for (int32_t v : set)
+        if (v == value)
+            return true;
+    return false;
+}
+
+// Final checks after an error-free read; 0 when the information the instrument needs is there.
+int32_t final_checks(const SysInfo& si, const given_flags& g)
+{
+    auto incomplete = [](const char* message) { return report(ERR_SB_CALFILE_INCOMPLETE, message); };
+    if (si.sysType == SYS_UNKNOWN)
+        return incomplete("Missing system type info.");
+    if (!g.version)
+        return incomplete("Missing frame grabber and instrument board Version info.");
+    if (!is_one_of(si.instrBdType, {BD_NONE, BD_MODEL13, BD_NOTNEEDED, BD_CAN}) && !g.comm)
+        return incomplete("Missing InstrComm info.");
+    if (is_one_of(si.sysType, {SYS_MODEL13, SYS_FTP, SYS_MODEL14}) && !g.invertData)
+        return incomplete("Missing InvertData info.");
+    if (si.instrBdType == BD_CAN && !g.comm)
+        return incomplete("Missing MAC Address for CAN bus.");
+    if (si.sysType == SYS_FTP && !si.motionCtrl[0].is_set())
+        u_log_sink("Missing MotionCtrl info.\n");
+    if (is_one_of(si.sysType, {SYS_MODEL34, SYS_MODEL24})) {
+        if (!g.wmComm) {
+            u_log_sink("Calibration file missing wave monitor comm info\n");
+            return ERR_SB_CALFILE_INCOMPLETE;
+        }
+        if (!g.wmMonOpd) {
+            u_log_sink("Calibration file missing wave monitor OPD info\n");
+            return ERR_SB_CALFILE_INCOMPLETE;
+        }
+    }
+    if (is_one_of(si.sysType, {SYS_MODEL28, SYS_MODEL21, SYS_MODEL26}) && !g.wmSysGain)
+        u_log_sink("Calibration file missing system gain.\n");
+    if (g.badPixels > 0 && g.bpixFile)
+        return report(ERR_SB_CALFILE_INVALID,
+                      "Bad Camera pixels specified twice using: camera bad or bpixels and camera bpix");
+    if (!g.llcTarget && (si.instrBdType == BD_HXI ||
+                         is_one_of(si.sysType, {SYS_MODEL17, SYS_MODEL24, SYS_MODEL19, SYS_MODEL20, SYS_MODEL28})))
+        return incomplete("Missing LLCTarget info.");
+    if (si.fgType != FG_NONE && si.cameraType == CAM_UNKNOWN)
+        return incomplete("Missing Camera Type info.");
+    if (is_one_of(si.instrBdType, {BD_BOARD01, BD_MODEL13}) && g.wavelengths == 0)
+        return incomplete("Missing Light info.");
+    if (!g.pifoc && is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL12, SYS_MODEL15,
+                                           SYS_MODEL22, SYS_MODEL27, SYS_MODEL25, SYS_MODEL16, SYS_FTP}))
+        return incomplete("Missing PIFOC info.");
+    return NO_ERROR;
+}
+
+// Completes the LLC range from the instrument board.
+void complete_llc_range(SysInfo& si, const given_flags& g)
+{
+    LightSlot& a = si.light[0];
+    LightSlot& b = si.light[1];
+    auto set = [](LightSlot& s, uint16_t lo, uint16_t hi) {
+        s.rangeLow = lo;
+        s.rangeHigh = hi;
+    };
+    bool no_range = g.llcRange == 0;
+    auto model07 = [&] { set(a, 2, si.cameraType == CAM_DGFLY1024 ? 800 : 532); };
+    switch (si.instrBdType) {
+    case BD_HXI:
+    case BD_MODEL31:
+        if (no_range)
+            set(a, 10, 159);
+        break;
+    case BD_MODEL13:
+        if (si.sysType == SYS_MODEL07)
+            model07();
+        else if (no_range)
+            set(a, 0, 4095);
+        break;
+    case BD_NOTNEEDED:
+        if (si.sysType == SYS_MODEL07)
+            model07();
+        else
+            set(a, 10, 159);
+        break;
+    case BD_FTP:
+        if (no_range)
+            set(a, 0, 3685);
+        break;
+    case BD_BOARD01:
+        if (no_range)
+            set(a, 0, 4095);
+        if (g.llcRange != 4)
+            set(b, 0, 100);
+        break;
+    case BD_CAN:
+        if (no_range)
+            set(a, 0, 65535);
+        if (g.llcRange != 4)
+            set(b, 0, 65535);
+        break;
+    default:
+        break;
+    }
+}
+
+// Corrections of settings the instrument cannot have; warnings only.
+void consistency_corrections(SysInfo& si)
+{
+    if (si.instrBdType != BD_CAN && si.zoom == 2) {
+        calfile_report_read("This instrument cannot have a motorized zoom.");
+        si.zoom = 0;
+    }
+    if (si.instrBdType == BD_CAN && (si.sysType == SYS_MODEL15 || si.sysType == SYS_MODEL25) &&
+        !si.dualBrushMotorPresent) {
+        if (si.turret != 0) {
+            calfile_report_read("This instrument cannot have a motorized turret, no dual brush motor board.");
+            si.turret = 0;
+            si.turret2 = 1;
+        }
+        if (si.zoom != 0) {
+            calfile_report_read("This instrument cannot have a motorized zoom, no dual brush motor board.");
+            si.zoom = 0;
+        }
+    }
+}
+
+// Reads one line starting at the stream's position. `eof` tells that the text ended before the
+// line had a first word. Returns the line's status; `fatal` is set when the read must end at
+// once with it.
+int32_t read_one_line(SysInfo& si, calfile_stream& in, given_flags& g, bool& eof, bool& fatal)
+{
+    eof = false;
+    fatal = false;
+    if (calfile_peek(in, NO_ERROR) == cal_peek::eol) {
+        eof = in.at_end();
+        return NO_ERROR;  // empty line or comment
+    }
+    cal_token token = TOK_UNKNOWN;
+    std::string word;
+    int32_t st = calfile_keyword(in, NO_ERROR, token, &word);
+    if (st != NO_ERROR)
+        return st;  // an unterminated quoted first word
+    if (token == TOK_UNKNOWN) {
+        calfile_report_read("Unrecognized token \"%s\"", word.c_str());
+        fatal = true;
+        return ERR_SB_CALFILE_SYNTAX;
+    }
+    line_parser parser(si, in, g);
+    st = parser.parse(token);
+    fatal = parser.fatal();
+    return st;
+}
+
+int32_t read_lines(SysInfo& si, calfile_stream& in)
+{
+    calfile_report_state& rep = calfile_reporting();
+    given_flags& g = state().given;
+    int32_t status = NO_ERROR;
+    for (;;) {
+        rep.line = in.line();
+        bool eof = false, fatal = false;
+        status = read_one_line(si, in, g, eof, fatal);
+        if (fatal)
+            return status;
+        if (eof || status == ERR_EOF)
+            break;
+        if (status != NO_ERROR)
+            calfile_report_read("Error in line %d.", rep.line);
+        if (rep.msg_count >= 10)
+            break;
+        if (in.skip_line())
+            break;
+    }
+    if (status != NO_ERROR)
+        return status;
+    if (rep.msg_count > 0)
+        return ERR_SB_CALFILE_INVALID;
+    status = final_checks(si, g);
+    if (status != NO_ERROR)
+        return status;
+    complete_llc_range(si, g);
+    consistency_corrections(si);
+    return NO_ERROR;
+}
+
+void begin_read()
+{
+    calfile_report_state& rep = calfile_reporting();
+    rep.header_name.clear();
+    rep.plus_text.clear();
+    rep.msg_count = 0;
+    rep.line = 0;
+}
+
+int32_t read_update(SysInfo& si, const char* text)
+{
+    if (std::strcmp(text, "+DEFAULTS") == 0) {
+        sysinfo_reset(si);
+        return NO_ERROR;
+    }
+    calfile_report_state& rep = calfile_reporting();
+    rep.plus_text = text;
+    given_flags& g = state().given;
+    g = given_flags{};
+    while (g.badPixels < 40 && si.badPixels[g.badPixels][0] >= 0)
+        ++g.badPixels;
+    calfile_stream in(std::string(text + 1));
+    rep.line = 1;
+    bool eof = false, fatal = false;
+    return read_one_line(si, in, g, eof, fatal);
+}
+
+bool is_terminal(const std::string& path)
+{
+    os::fs::path native;
+    if (!os::native_path(path.c_str(), native))
+        return false;
+    std::error_code ec;
+    return std::filesystem::status(native, ec).type() == std::filesystem::file_type::character;
+}
+
+std::string read_all(std::FILE* f, bool& ok)
+{
+    std::string bytes;
+    char buf[65536];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        bytes.append(buf, n);
+    ok = std::ferror(f) == 0;
+    return bytes;
+}
+
+}  // namespace
+
+int32_t calfile_open(const char* name, uint8_t digit, std::string& path, calfile_file& stream)
+{
+    calfile_report_state& rep = calfile_reporting();
+    const char* wanted = (name == nullptr || name[0] == '\0') ? u_host_file_name(digit) : name;
+    const char* found = nullptr;
+    int32_t rc = u_find_config_file(wanted, &found);
+    if (rc == NO_ERROR && found == nullptr)
+        rc = ERR_CANT_READ_FILE;  // an empty default name finds nothing
+    if (rc != NO_ERROR) {
+        rep.header_name = wanted;
+        calfile_report_read("Cannot access file.");
+        return rc;
+    }
+    path = found;
+    rep.header_name = path;
+    u_log_sink("Reading system calibration file: \"%s\"\n", path.c_str());
+
+    os::fs::path native;
+    std::FILE* f = os::native_path(path.c_str(), native) ? os::open_file(native, "rb") : nullptr;
+    if (f == nullptr) {
+        calfile_report_read("Cannot open file for reading.");
+        return ERR_CANT_READ_FILE;
+    }
+    stream = calfile_file(f, &std::fclose);
+    if (is_terminal(path)) {
+        stream.reset();
+        u_log_sink("sb_readCal attempt from terminal device\n");
+        return ERR_CANT_READ_FILE;
+    }
+    return NO_ERROR;
+}
+
+int32_t sb_readCal(int slot, const char* source)
+{
+    try {
+        begin_read();
+        SysInfo* si = sysinfo_slot(slot);
+        if (si == nullptr)
+            return ERR_PARAM_OUT_OF_RANGE;
+        if (source != nullptr && source[0] == '+')
+            return read_update(*si, source);
+
+        std::string path;
+        calfile_file stream(nullptr, &std::fclose);
+        int32_t rc = calfile_open(source, si->hostFileDigit, path, stream);
+        if (rc != NO_ERROR)
+            return rc;
+        si->calFilePath.assign(path);
+        sysinfo_reset(*si);
+        state().given = given_flags{};
+        bool ok = true;
+        std::string bytes = read_all(stream.get(), ok);
+        if (!ok) {
+            calfile_report_read("Cannot read file.");
+            return ERR_CANT_READ_FILE;
+        }
+        calfile_stream in(std::move(bytes));
+        return read_lines(*si, in);
+    } catch (const std::bad_alloc&) {
+        return ERR_NO_MEM;
+    }
+}
+
+int32_t sb_readCal_bytes(int slot, std::string_view bytes, const char* header_name)
+{
+    try {
+        begin_read();
+        SysInfo* si = sysinfo_slot(slot);
+        if (si == nullptr)
+            return ERR_PARAM_OUT_OF_RANGE;
+        calfile_reporting().header_name = header_name != nullptr ? header_name : "";
+        sysinfo_reset(*si);
+        state().given = given_flags{};
+        calfile_stream in{std::string(bytes)};
+        return read_lines(*si, in);
+    } catch (const std::bad_alloc&) {
+        return ERR_NO_MEM;
+    }
+}
+
+const char* sb_remote_name() { return state().remote_set ? state().remote.c_str() : nullptr; }
+
+void calfile_reset_state()
+{
+    begin_read();
+    state() = reader_state{};
+}
