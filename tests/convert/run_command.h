@@ -1,0 +1,67 @@
+// Runs the built sdf_to_dat with chosen arguments and captures its output and exit status.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+#include "tests/support/test_support.h"
+
+namespace convtest {
+
+namespace fs = std::filesystem;
+
+struct run_result {
+    int status = -1;
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+inline std::string quoted(const std::string& arg)
+{
+#ifdef _WIN32
+    return "\"" + arg + "\"";
+#else
+    std::string q = "'";
+    for (char c : arg) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    return q + "'";
+#endif
+}
+
+// Runs the command with `args` after the program name; its output goes to files in `scratch`.
+inline run_result run(const std::vector<std::string>& args, const fs::path& scratch)
+{
+    fs::path out = scratch / "stdout.txt";
+    fs::path err = scratch / "stderr.txt";
+    std::string cmd = quoted(SDF_TO_DAT_PATH);
+    for (const std::string& a : args)
+        cmd += " " + quoted(a);
+    cmd += " >" + quoted(out.string()) + " 2>" + quoted(err.string());
+#ifdef _WIN32
+    cmd = "\"" + cmd + "\"";  // cmd.exe strips one pair of outer quotes
+#endif
+    int raw = std::system(cmd.c_str());
+    run_result r;
+#ifdef _WIN32
+    r.status = raw;
+#else
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
+    r.out = vptest::read_file(out);
+    r.err = vptest::read_file(err);
+    fs::remove(out);
+    fs::remove(err);
+    return r;
+}
+
+}  // namespace convtest
