@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 struct u_hook_table {
     // Called by waiting loops after every sleep. Default: does nothing.
@@ -39,3 +40,45 @@ void u_free(void* block);
 
 void u_sleep_ms(uint32_t ms);
 uint64_t u_now_ms();
+
+// ---------------------------------------------------------------------------------------------
+// Virtual clock, for tests.
+//
+// While it runs, u_now_ms reads a virtual millisecond counter, and u_sleep_ms and every timed
+// wait of the platform (events, timers, thread joins, the process lock, ...) block only until
+// the virtual time reaches their end. The clock never moves while a thread that takes part in
+// it is running: as soon as every taking-part thread is blocked in a platform sleep or wait,
+// the clock jumps to the nearest end of a wait (or due time of a waited-for timer) and wakes
+// whoever that is. A test thus runs a "3 attempts, 2000 ms apart" loop in microseconds, across
+// threads, and can assert exactly how much virtual time it took.
+//
+// Taking part: the thread that starts the clock, every thread started with u_thread_start, and
+// every other thread from its first platform sleep or wait until it ends or calls
+// u_vclock_leave. A thread that is not yet taking part (a std::thread that has not waited on
+// anything yet) is invisible to the clock: when it is the one expected to signal, start it
+// with u_thread_start or let it call u_vclock_enroll first. A taking-part thread that blocks
+// outside the platform (a pipe read, std::thread::join) holds the clock still; after a
+// quarter second of real time without any platform activity the clock moves on regardless.
+void u_vclock_start(uint64_t start_ms = 0);
+// Puts back the time hooks that were installed before u_vclock_start. Waits still in progress
+// keep the time they had left, now on the restored clock.
+void u_vclock_stop();
+bool u_vclock_active();
+// Moves the virtual clock forward at once: due timers fire, waits that end on the way time out.
+void u_vclock_advance(uint64_t ms);
+// Makes the calling thread take part in the virtual clock, or stop taking part.
+void u_vclock_enroll();
+void u_vclock_leave();
+// The durations of the u_sleep_ms calls made on the virtual clock since it was started or the
+// record was cleared, in call order (all threads).
+std::vector<uint32_t> u_vclock_sleeps();
+void u_vclock_clear_sleeps();
+
+// Runs the virtual clock for the lifetime of the object.
+class u_virtual_clock {
+public:
+    explicit u_virtual_clock(uint64_t start_ms = 0) { u_vclock_start(start_ms); }
+    ~u_virtual_clock() { u_vclock_stop(); }
+    u_virtual_clock(const u_virtual_clock&) = delete;
+    u_virtual_clock& operator=(const u_virtual_clock&) = delete;
+};

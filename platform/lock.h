@@ -1,0 +1,64 @@
+// A named lock shared by all processes of the machine, with a time-out, that survives its
+// holder crashing: the system releases it when the holding process ends, and the next
+// acquirer is told that the holder went away without releasing it ("abandoned").
+//
+// Windows: a named mutex (the name as given); an abandoned mutex counts as acquired.
+// POSIX: an exclusive flock on "vp_lock_<name>.lock" in the temporary directory (characters
+// other than letters, digits, '-', '_' and '.' become '_'); the holder's process id is written
+// into the file and removed on release, so a file that still names a holder tells of an
+// abandoned lock.
+//
+// One lock object belongs to one thread at a time. A second object of the same name, in this
+// process on another thread or in another process, is refused while the first holds the lock.
+// Acquiring an object that already holds the lock succeeds at once without nesting.
+// Waiting polls every 10 ms through the platform time hooks, so it runs on the virtual clock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace os {
+
+class process_lock {
+public:
+    process_lock() = default;
+    ~process_lock() { close(); }
+    process_lock(const process_lock&) = delete;
+    process_lock& operator=(const process_lock&) = delete;
+
+    // Opens (creating when needed) the lock of that name, not acquiring it. False with the
+    // system error number.
+    bool open(const char* name, int* sys_error = nullptr);
+
+    // Waits up to timeout_ms (U_INFINITE: no limit) for the lock: 0 when acquired, with
+    // *abandoned telling whether the previous holder ended without releasing it; U_WAIT_TIMEOUT;
+    // U_WAIT_FAILED when the object is not open or the system fails.
+    int acquire(uint32_t timeout_ms, bool* abandoned = nullptr);
+
+    // Releases the held lock. False when it was not held.
+    bool release();
+
+    // Releases the lock if held and closes the object.
+    void close();
+
+    bool is_open() const;
+    bool held() const { return held_; }
+    const std::string& name() const { return name_; }
+
+private:
+    // One try without waiting: 1 acquired, 0 held by another, -1 failure.
+    int try_acquire(bool* abandoned);
+
+    std::string name_;
+    bool held_ = false;
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
+    int fd_ = -1;
+#endif
+};
+
+// Interval of the waiting polls, in milliseconds.
+constexpr uint32_t process_lock_poll_ms = 10;
+
+}  // namespace os
