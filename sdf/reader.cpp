@@ -314,12 +314,13 @@ int32_t scan_text(input& in, int32_t* dst, std::size_t n, Parse parse)
                 refilled = true;
                 break;
             }
-            if (count == n)
-                return ERR_CORRUPT_DATA_FILE;  // more numbers than points
-            int32_t rc = parse(t, p, dst[count]);
+            int32_t value;
+            int32_t rc = parse(t, p, value);
             if (rc != NO_ERROR)
                 return rc;
-            ++count;
+            if (count == n)
+                return ERR_CORRUPT_DATA_FILE;  // more numbers than points
+            dst[count++] = value;
         }
         if (!refilled)
             in.consume_to(p);
