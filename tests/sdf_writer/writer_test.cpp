@@ -468,4 +468,89 @@ TEST(SdfWriter, EmptyDateTakesTheCurrentTime)
     EXPECT_EQ(w.now_dates.count(w.lines[2].substr(13)), 1u) << w.lines[2];
 }
 
+#ifndef _WIN32
+}  // namespace
+#include <csignal>
+#include <sys/resource.h>
+namespace {
+
+// Files of this process cannot grow beyond `limit` bytes while it lives (writes beyond fail
+// with EFBIG instead of raising SIGXFSZ).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t limit)
+    {
+        saved_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit r = saved_;
+        r.rlim_cur = limit;
+        ok_ = setrlimit(RLIMIT_FSIZE, &r) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, saved_handler_);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    rlimit saved_{};
+    void (*saved_handler_)(int) = nullptr;
+    bool ok_ = false;
+};
+
+TEST(SdfWriter, WriteFailureAnywhereLeavesTheOldFile)
+{
+    TempDir dir;
+    auto h = new_header();
+    std::strcpy(h->comment, "trailer text");
+    // More than one buffer of data text, so that the data go out in several writes.
+    std::vector<int32_t> v(300 * 400);
+    for (std::size_t i = 0; i < v.size(); ++i)
+        v[i] = static_cast<int32_t>(i * 2654435761u) - 5;
+    phase_data p(300, 400, v);
+    written full = write(dir, *h, p.map, "full.sdf");
+    ASSERT_EQ(full.rc, NO_ERROR);
+    const std::size_t size = full.bytes.size();
+    ASSERT_GT(size, (std::size_t{1} << 20) + 8192);
+    const std::size_t data_start = full.bytes.find("*" + eol) + 1 + eol.size();
+    const std::size_t trailer_start = full.bytes.find("magic_number=");
+    ASSERT_NE(trailer_start, std::string::npos);
+
+    const std::size_t limits[] = {0, 5, data_start - 3, data_start + 10, (std::size_t{1} << 20) + 7,
+                                  trailer_start - 20, trailer_start + 500, size - 3, size - 1};
+    for (std::size_t limit : limits) {
+        SCOPED_TRACE("file size limit " + std::to_string(limit));
+        vptest::write_file(dir / "out.sdf", "old contents");
+        int32_t rc;
+        {
+            FileSizeLimit guard(limit);
+            ASSERT_TRUE(guard.ok());
+            rc = sdf_write_file(dir.str("out.sdf").c_str(), h.get(), nullptr, &p.map);
+        }
+        EXPECT_EQ(rc, ERR_CANT_WRITE_FILE);
+        EXPECT_EQ(vptest::read_file(dir / "out.sdf"), "old contents");
+        // No temporary file is left behind.
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+    }
+
+    // The limit at exactly the file's size lets the write through.
+    {
+        FileSizeLimit guard(size);
+        ASSERT_TRUE(guard.ok());
+        EXPECT_EQ(sdf_write_file(dir.str("out.sdf").c_str(), h.get(), nullptr, &p.map), NO_ERROR);
+    }
+    EXPECT_EQ(vptest::read_file(dir / "out.sdf").size(), size);
+}
+
+TEST(SdfWriter, DeviceThatRefusesWritesFails)
+{
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    auto h = new_header();
+    phase_data p(2, 2, {1, 2, 3, 4});
+    EXPECT_EQ(sdf_write_file("/dev/full", h.get(), nullptr, &p.map), ERR_CANT_WRITE_FILE);
+}
+#endif  // _WIN32
+
 }  // namespace
