@@ -1,0 +1,147 @@
+// The block-buffered input of the SDF readers, with blocks small enough that lines, line ends
+// and reads cross block boundaries everywhere.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "sdf/input.h"
+#include "sdf/sdf.h"
+#include "sdf/trailer.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct line_t {
+    std::string text;
+    bool ended;
+    bool operator==(const line_t&) const = default;
+};
+
+std::vector<line_t> all_lines(const std::string& content, std::size_t block)
+{
+    vptest::TempDir dir;
+    vptest::write_file(dir / "f", content);
+    std::FILE* f = std::fopen(dir.str("f").c_str(), "rb");
+    EXPECT_NE(f, nullptr);
+    sdf::input in(f, true, block);
+    std::vector<line_t> lines;
+    std::string_view text;
+    bool ended;
+    while (in.line(text, ended))
+        lines.push_back({std::string(text), ended});
+    EXPECT_EQ(in.position(), content.size());
+    EXPECT_FALSE(in.failed());
+    return lines;
+}
+
+TEST(SdfInput, LinesAtEveryBlockSize)
+{
+    const std::string content = "first\r\nsecond\n\n" + std::string(100, 'L') + "\r\n\rcr inside\r\nlast\r";
+    const std::vector<line_t> expect = {
+        {"first", true}, {"second", true}, {"", true}, {std::string(100, 'L'), true},
+        {"\rcr inside", true}, {"last\r", false},
+    };
+    for (std::size_t block : {16, 17, 18, 19, 20, 31, 64, 101, 102, 103, 4096})
+        EXPECT_EQ(all_lines(content, block), expect) << "block " << block;
+}
+
+TEST(SdfInput, CarriageReturnsAtTheEndOfAFullBlock)
+{
+    // A long line made of carriage returns, then the CR LF of its end on a block boundary.
+    for (std::size_t block : {16, 17, 32}) {
+        std::string content = std::string(block - 1, 'x') + "\r\n" + std::string(3 * block, '\r') + "\n" +
+                              std::string(block, '\r');
+        auto lines = all_lines(content, block);
+        ASSERT_EQ(lines.size(), 3u) << block;
+        EXPECT_EQ(lines[0], (line_t{std::string(block - 1, 'x'), true}));
+        EXPECT_EQ(lines[1], (line_t{std::string(3 * block - 1, '\r'), true}));
+        EXPECT_EQ(lines[2], (line_t{std::string(block, '\r'), false}));
+    }
+}
+
+TEST(SdfInput, EmptyStreamAndLastLineWithoutLineFeed)
+{
+    EXPECT_TRUE(all_lines("", 16).empty());
+    EXPECT_EQ(all_lines("\n", 16), (std::vector<line_t>{{"", true}}));
+    EXPECT_EQ(all_lines("abc", 16), (std::vector<line_t>{{"abc", false}}));
+}
+
+TEST(SdfInput, ReadsAndFillsAcrossBlocks)
+{
+    std::string content;
+    for (int i = 0; i < 1000; ++i)
+        content.push_back(static_cast<char>(i * 7));
+    vptest::TempDir dir;
+    vptest::write_file(dir / "f", content);
+    std::FILE* f = std::fopen(dir.str("f").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    sdf::input in(f, true, 64);
+    char buf[100];
+    ASSERT_EQ(in.read(buf, 81), 81u);
+    EXPECT_EQ(std::string(buf, 81), content.substr(0, 81));
+    ASSERT_TRUE(in.fill(8));
+    EXPECT_GE(in.available(), 8u);
+    EXPECT_EQ(std::string(in.begin(), 8), content.substr(81, 8));
+    in.consume(8);
+    EXPECT_EQ(in.position(), 89u);
+    std::string rest;
+    std::size_t n;
+    while ((n = in.read(buf, sizeof buf)) > 0)
+        rest.append(buf, n);
+    EXPECT_EQ(rest, content.substr(89));
+    EXPECT_FALSE(in.fill(1));
+}
+
+TEST(SdfInput, TrailerReadFromSmallBlocks)
+{
+    std::string text = "Data Offset = -9\r\n"
+                       "intf_scale_factor=0.5\nobliquity_factor=1\nwavelength_in=0.5\nnum_aperture=0.25\n"
+                       "lateral_res=1e-06\ncamera_width=640\ncamera_height=480\nphase_res=0\n"
+                       "comment=\"" + std::string(200, 'c') + "\"\n*\nafter\n";
+    vptest::TempDir dir;
+    vptest::write_file(dir / "f", text);
+    std::FILE* f = std::fopen(dir.str("f").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    sdf::input in(f, true, 16);
+    dat_header h{};
+    int32_t offset = 0;
+    EXPECT_EQ(sdf::read_trailer(in, &h, &offset), 0);
+    EXPECT_EQ(offset, -9);
+    EXPECT_EQ(h.camera_width, 640);
+    EXPECT_EQ(std::string(h.comment, 82), std::string(82, 'c'));
+    std::string_view line;
+    bool ended;
+    ASSERT_TRUE(in.line(line, ended));
+    EXPECT_EQ(line, "after");
+}
+
+TEST(SdfTrailerKeys, EveryKeyHasItsField)
+{
+    int required = 0;
+    int second = 0;
+    for (const auto& k : sdf::trailer_keys()) {
+        EXPECT_FALSE(k.key.empty());
+        if (k.key == "Data Offset") {
+            EXPECT_EQ(k.field, nullptr);
+            continue;
+        }
+        ASSERT_NE(k.field, nullptr) << k.key;
+        EXPECT_EQ(std::string_view(k.field->key), k.key);
+        required += k.required;
+        second += k.second_part;
+    }
+    EXPECT_EQ(required, SDF_TRAILER_REQUIRED);
+    EXPECT_EQ(second, 24);
+    EXPECT_EQ(sdf::trailer_keys().size(), 96u);
+    // Every written key is read back, except sys_serial.
+    for (std::string_view w : sdf::trailer_write_order()) {
+        bool found = false;
+        for (const auto& k : sdf::trailer_keys())
+            found = found || k.key == w;
+        EXPECT_EQ(found, w != "sys_serial") << w;
+    }
+}
+
+}  // namespace
