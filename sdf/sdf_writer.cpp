@@ -275,7 +275,16 @@ int32_t write_file(const char* path, const dat_header& header, const phase_map& 
     char line[64];
     std::snprintf(line, sizeof line, "Data Offset = %d", static_cast<int>(m));
     append_line(tail, line);
-    if (!trailer_text(header, target, tail))
+    // The trailer restates the geometry of the data section it follows, so it is taken from
+    // the phase map (as the data file writer does): a header whose geometry disagrees with its
+    // map would otherwise make a file that contradicts itself.
+    auto trailer_header = std::make_unique<dat_header>(header);
+    trailer_header->cn_org_x = phase.org_x;
+    trailer_header->cn_org_y = phase.org_y;
+    trailer_header->cn_width = phase.width;
+    trailer_header->cn_height = phase.height;
+    trailer_header->cn_n_bytes = static_cast<int32_t>(n * 4);
+    if (!trailer_text(*trailer_header, target, tail))
         return ERR_CANT_WRITE_FILE;
     append_line(tail, "*");
     if (!write_all(stream, tail.data(), tail.size()))

@@ -16,7 +16,9 @@ constexpr int SDF_CREATE_DATE_SIZE = 64;
 // (a leading U+FEFF byte-order character makes it a wide path). The file is text (CR LF line
 // ends on Windows, LF elsewhere). It is written to a temporary file beside the target, which
 // replaces the target only after everything was written; after a failure an existing file is
-// left as it was. The intensity map is not used and may be null.
+// left as it was. The intensity map is not used and may be null. The trailer carries the
+// header's fields, except that the phase geometry (cn_org_x, cn_org_y, cn_width, cn_height,
+// cn_n_bytes) is that of the phase map, which the data section holds.
 //   ERR_INVALID_PARAM     no header, no phase map or one without data, or a phase map whose
 //                         width or height is not positive or whose width x height exceeds
 //                         its count (nothing is created then)

@@ -172,6 +172,16 @@ int32_t save(const dataset& d, const std::string& path)
     return sdf_save_dataset(path.c_str(), &d.swinfo, attributes_of(d.attr.get()), nullptr, &d.phase);
 }
 
+std::string trailer_value(const std::string& text, const std::string& key)
+{
+    std::size_t at = text.find("\n" + key + "=");
+    if (at == std::string::npos)
+        return "<missing>";
+    at += key.size() + 2;
+    std::size_t end = text.find_first_of("\r\n", at);
+    return text.substr(at, end - at);
+}
+
 // ---- fixed cases ------------------------------------------------------------------------------
 
 TEST(SdfRoundTrip, DataOffsetIsUndoneOnReading)
@@ -237,17 +247,39 @@ TEST(SdfRoundTrip, DateTextAndVersionComeBack)
     EXPECT_EQ(std::string(l->swinfo.date, 30), "Mar 02 11:20:00 1995          ");
 }
 
+TEST(SdfRoundTrip, TrailerGeometryIsThatOfThePhaseMap)
+{
+    // A header whose geometry was never filled in (or is stale): the trailer restates the
+    // map's geometry, so the file agrees with itself and reads back.
+    TempDir dir;
+    dataset d;
+    d.sane_unit();
+    d.set_grid(3, 2, -4, 9);
+    d.values = {1, -2, 3, -4, 5, -6};
+    auto h = zero_header();
+    ASSERT_EQ(dat_header_create(h.get()), NO_ERROR);
+    std::memcpy(attributes_of(h.get()), attributes_of(d.attr.get()), SDF_ATTRIBUTES_SIZE);
+    h->cn_width = 7;
+    h->cn_height = 0;
+    h->cn_n_bytes = 1000;
+    h->cn_org_x = 11;
+    std::string path = dir.str("a.sdf");
+    ASSERT_EQ(sdf_write_file(path.c_str(), h.get(), nullptr, &d.phase), NO_ERROR);
+    std::string text = vptest::read_file(path);
+    EXPECT_EQ(trailer_value(text, "cn_org_x"), "-4");
+    EXPECT_EQ(trailer_value(text, "cn_org_y"), "9");
+    EXPECT_EQ(trailer_value(text, "cn_width"), "3");
+    EXPECT_EQ(trailer_value(text, "cn_height"), "2");
+    EXPECT_EQ(trailer_value(text, "cn_n_bytes"), "24");
+    // The caller's header is not changed.
+    EXPECT_EQ(h->cn_width, 7);
+    auto l = load(path);
+    ASSERT_EQ(l->rc, NO_ERROR);
+    expect_values(d, l->phase);
+}
+
 // ---- sdf_save_dataset ---------------------------------------------------------------------
 
-std::string trailer_value(const std::string& text, const std::string& key)
-{
-    std::size_t at = text.find("\n" + key + "=");
-    if (at == std::string::npos)
-        return "<missing>";
-    at += key.size() + 2;
-    std::size_t end = text.find_first_of("\r\n", at);
-    return text.substr(at, end - at);
-}
 
 TEST(SdfSaveDataset, NeedsDataInOneMap)
 {

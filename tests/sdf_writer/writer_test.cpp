@@ -264,6 +264,11 @@ TEST(SdfWriter, TrailerFollowsTheDataOffsetAndEndsTheFile)
     std::strcpy(h->comment, "a comment");
     h->sys_serial2 = 70000;
     phase_data p(2, 1, {-1, 1});
+    p.map.org_x = 3;
+    h->cn_org_x = 3;
+    h->cn_width = 2;
+    h->cn_height = 1;
+    h->cn_n_bytes = 8;
     written w = write(dir, *h, p.map);
     ASSERT_EQ(w.rc, NO_ERROR);
     // The trailer lines are exactly those of sdf_write_trailer, then "*" ends the file.
