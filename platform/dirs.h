@@ -36,8 +36,9 @@ const char* u_config_dir();
 // subdirectory, created (one level) when missing. Null when there is no configuration directory.
 const char* u_ramps_dir();
 
-// Finds a configuration file by name. An absolute name (one that begins with a separator, with
-// "." and a separator, or with a letter and a colon) is taken as it is; any other name is looked
+// Finds a configuration file by name. An absolute name (one that begins with a backslash or
+// os::path_separator, with "." and one of them, or with a letter and a colon; on Windows the
+// separator is the backslash) is taken as it is; any other name is looked
 // for first in the current directory (as "." + separator + name) and then in the configuration
 // directory. On success the path of the existing regular file found is stored in *path and 0 is
 // returned; the path stays valid until the next lookup that returns a path or fails.

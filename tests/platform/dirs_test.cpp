@@ -103,6 +103,8 @@ protected:
     std::string long_dir(std::size_t length)
     {
         std::string text = tmp_.path().string();
+        if (text.size() + 2 > length)
+            return {};
         while (text.size() < length) {
             std::size_t rest = length - text.size();
             std::size_t part = rest <= 101 ? rest - 1 : (rest - 100 == 1 ? 98 : 99);
@@ -280,6 +282,59 @@ TEST_F(Dirs, InstallDirVariableLongerThanTheCacheIsRefused)
     set_env("RV_INSTALL_DIR", at_limit + "i");
     EXPECT_EQ(u_install_dir(), nullptr) << "not the program's directory either";
     EXPECT_EQ(log.str(), "u_install_dir: RV_INSTALL_DIR is longer than 260 characters; no install directory\n");
+}
+
+TEST_F(Dirs, EmptyVariablesCountAsUnset)
+{
+    make_dirs(T({"apps", "cfg"}));
+    set_env("RV_CONFIG_DIR", "");
+    set_env("RV_RAMPS_DIR", "");
+    EXPECT_EQ(str_or_null(u_config_dir()), T({"apps", "cfg"}));
+    EXPECT_EQ(str_or_null(u_ramps_dir()), T({"apps", "cfg", "ramps"}));
+}
+
+TEST_F(Dirs, PathsTheNarrowConventionCannotWriteAreRefused)
+{
+    // U+65E5 has no form in single-byte code pages; where the narrow convention is UTF-8
+    // (POSIX, or Windows set to UTF-8) every path can be written and there is nothing to refuse.
+    const std::string sun = "\xE6\x97\xA5";
+    std::string probe;
+    if (os::narrow_path(os::path_of_utf8(sun), probe))
+        GTEST_SKIP() << "the narrow convention writes every character here";
+    LogCapture log;
+    fake_program(J({"c:", sun, "bin", "conv.exe"}));
+    EXPECT_STREQ(u_module_path(), "");
+    EXPECT_EQ(u_install_dir(), nullptr);
+    set_env("RV_CONFIG_DIR", J({"c:", sun}));
+    EXPECT_EQ(u_config_dir(), nullptr);
+    EXPECT_EQ(log.str(),
+              "u_module_path: the program path cannot be written in the system's code page; no program path\n"
+              "u_config_dir: RV_CONFIG_DIR cannot be written in the system's code page; no configuration directory\n");
+}
+
+TEST(OsPathText, NarrowPathIsTheTextNativePathReads)
+{
+    for (std::string text : {J({"c:", "Apps", "cfg"}), J({"", "opt", "vell dir", "x.cal"}), std::string("rel")}) {
+        fs::path native;
+        ASSERT_TRUE(os::native_path(text.c_str(), native));
+        std::string back;
+        ASSERT_TRUE(os::narrow_path(native, back));
+        EXPECT_EQ(back, text);
+    }
+    std::string empty;
+    EXPECT_TRUE(os::narrow_path(fs::path(), empty));
+    EXPECT_EQ(empty, "");
+}
+
+TEST(OsPathText, FoldCaseLowersOnlyWhereNamesIgnoreCase)
+{
+    std::string folded;
+    ASSERT_TRUE(os::narrow_path(os::fold_case(fs::path(J({"C:", "Apps", "CONV.exe"}))), folded));
+#ifdef _WIN32
+    EXPECT_EQ(folded, "c:\\apps\\conv.exe");
+#else
+    EXPECT_EQ(folded, "C:/Apps/CONV.exe");
+#endif
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -784,9 +839,8 @@ TEST_F(Dirs, HostFileNameIsFixedByTheFirstCall)
     const char* second = u_host_file_name(2);
     EXPECT_STREQ(second, "LAB7.1");
     EXPECT_EQ(first, second);
-    u_dirs_reset_for_tests(nullptr);
     fake_computer("LAB7");
-    EXPECT_STREQ(u_host_file_name(9), "LAB7.9");
+    EXPECT_STREQ(u_host_file_name(9), "LAB7.9") << "until the caches are forgotten";
 }
 
 TEST_F(Dirs, HostFileNameOutsideTheDigitsFixesNothing)
