@@ -119,30 +119,35 @@ std::string header_lines(const dat_header& header, const phase_map& phase, float
     return out;
 }
 
-// Unsigned decimal digits of v at p; returns the end.
+inline unsigned decimal_digits(uint32_t v)
+{
+    if (v < 100000)
+        return v < 100 ? (v < 10 ? 1 : 2) : v < 10000 ? (v < 1000 ? 3 : 4) : 5;
+    if (v < 10000000)
+        return v < 1000000 ? 6 : 7;
+    return v < 100000000 ? 8 : v < 1000000000 ? 9 : 10;
+}
+
+// Unsigned decimal digits of v at p, two at a time from the end; returns the end.
 inline char* put_decimal(char* p, uint32_t v)
 {
     static constexpr char pairs[] =
         "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
         "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
         "8081828384858687888990919293949596979899";
-    char digits[10];
-    char* q = digits + sizeof digits;
+    char* const end = p + decimal_digits(v);
+    char* q = end;
     while (v >= 100) {
         uint32_t pair = v % 100;
         v /= 100;
         q -= 2;
         std::memcpy(q, pairs + 2 * pair, 2);
     }
-    if (v >= 10) {
-        q -= 2;
-        std::memcpy(q, pairs + 2 * v, 2);
-    } else {
-        *--q = static_cast<char>('0' + v);
-    }
-    std::size_t n = static_cast<std::size_t>(digits + sizeof digits - q);
-    std::memcpy(p, q, n);
-    return p + n;
+    if (v >= 10)
+        std::memcpy(q - 2, pairs + 2 * v, 2);
+    else
+        q[-1] = static_cast<char>('0' + v);
+    return end;
 }
 
 inline char* put_text(char* p, std::string_view text)
