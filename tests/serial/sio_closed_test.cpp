@@ -132,6 +132,8 @@ TEST(SioPortNames, PathsComPortsAndDeviceNames)
     EXPECT_EQ(sio_os::device_path("COM30"), "/dev/ttyS29");
 }
 
+#endif
+
 TEST(SioOpen, FileThatIsNoPortIsOpenedButCannotBeSetUp)
 {
     vptest::TempDir dir;
@@ -146,6 +148,5 @@ TEST(SioOpen, FileThatIsNoPortIsOpenedButCannotBeSetUp)
     EXPECT_EQ(sio_close(&link), NO_ERROR);
     EXPECT_EQ(link.handle, SIO_INVALID_HANDLE);
 }
-#endif
 
 }  // namespace
