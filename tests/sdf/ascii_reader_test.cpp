@@ -577,6 +577,7 @@ TEST(SdfAsciiReader, ReadsBackWhatTheWriterWrote)
     header->cn_height = 40;
     header->cn_n_bytes = 50 * 40 * 4;
     header->cn_org_x = 3;
+    phase.org_x = 3;
 
     vptest::TempDir dir;
     ASSERT_EQ(sdf_write_file(dir.str("rt.sdf").c_str(), header.get(), nullptr, &phase), NO_ERROR);

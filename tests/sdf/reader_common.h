@@ -20,6 +20,9 @@ struct read_result {
 
 inline read_result read_bytes(const std::string& bytes, dataset& d, sdf_header* sh = nullptr)
 {
+    // The reader clears the maps; data of an earlier read belong to the caller.
+    u_free(d.phase.data);
+    d.phase.data = nullptr;
     vptest::TempDir dir;
     vptest::write_file(dir / "in.sdf", bytes);
     testing::internal::CaptureStdout();
