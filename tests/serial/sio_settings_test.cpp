@@ -424,6 +424,45 @@ TEST_F(SioTimeouts, SecondsThatDoNotFitAreRefused)
     EXPECT_EQ(seconds, 4294967);
 }
 
+#if defined(__linux__)
+// The master side of a new pseudo-terminal pair is a terminal that is not treated as a
+// pseudo-terminal slave: it is held to every field, and it cannot take 7 data bits or parity.
+// It stands in for a port whose driver refuses a setting.
+TEST(SioRefusingPort, SettingsTheDriverDoesNotTakeAreReportedAndChangeNothing)
+{
+    sio_link link;
+    ASSERT_EQ(sio_open("/dev/ptmx", &link), NO_ERROR);
+    ASSERT_EQ(sio_init_sw_flow(link.handle, nullptr), NO_ERROR);
+    sio_state before{};
+    ASSERT_EQ(sio_get_state(link.handle, &before), NO_ERROR);
+    sio_timeouts custom{1, 2, 3, 4, 5};
+    ASSERT_EQ(sio_set_timeouts(link.handle, &custom), NO_ERROR);
+
+    LogCapture log;
+    EXPECT_EQ(sio_init_sw_flow(link.handle, "19200,7,2,1"), ERR_CANT_SET_SERIAL);
+    EXPECT_EQ(log.str(), "Com Settings Parameter: 19200,7,2,1 is Invalid.\n");
+    sio_state after{};
+    ASSERT_EQ(sio_get_state(link.handle, &after), NO_ERROR);
+    EXPECT_TRUE(same_state(after, before));
+    // The time-outs are written before the line settings, as on Windows.
+    sio_timeouts t{};
+    ASSERT_EQ(sio_get_timeouts(link.handle, &t), NO_ERROR);
+    EXPECT_EQ(t.read_interval, 100u);
+    EXPECT_EQ(t.read_total_constant, 2000u);
+    EXPECT_EQ(t.write_total_constant, 1000u);
+
+    log.clear();
+    EXPECT_EQ(sio_set_data_bits(link.handle, 7), ERR_CANT_SET_SERIAL);
+    EXPECT_EQ(sio_set_parity(link.handle, SIO_EVENPARITY), ERR_CANT_SET_SERIAL);
+    EXPECT_EQ(log.str(), "");
+    ASSERT_EQ(sio_get_state(link.handle, &after), NO_ERROR);
+    EXPECT_TRUE(same_state(after, before));
+    // What the driver does take still goes through.
+    EXPECT_EQ(sio_set_baud_rate(link.handle, 38400), NO_ERROR);
+    EXPECT_EQ(sio_close(&link), NO_ERROR);
+}
+#endif
+
 }  // namespace
 
 #endif
