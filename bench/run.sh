@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Conversion benchmark: times sdf_to_dat end to end on large generated surfaces.
+#
+#   bash bench/run.sh [--quick] [--runs N]
+#
+# Configures a Release build in build-bench/ (or $BENCH_BUILD_DIR), builds sdf_to_dat and the
+# benchmark tools, writes its inputs into a temporary folder (removed at the end) and, for each
+# case, runs the conversion once untimed (warm page cache) and then N times (default 5):
+#
+#   ascii  the ASCII form as the platform's SDF writer lays it out (ten values a line,
+#          trailer), SIZE x SIZE points
+#   binary the binary form, INTEGER (16-bit) values, SIZE x SIZE points
+#
+# for SIZE 4096 and 8192 (--quick: 4096 only). Each output is removed before each run, so every
+# run creates its file. Printed per case: median wall time, input MB/s at that time, median
+# CPU time (user + system), the largest peak resident set of the runs, and for comparison the
+# median time to read the input and to write a file of the output's size (dd, 1 MiB blocks).
+# The load average is printed before and after: on a busy machine the wall times grow.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BENCH_BUILD_DIR:-$root/build-bench}
+runs=5
+sizes=(4096 8192)
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) sizes=(4096) ;;
+    --runs) runs=$2; shift ;;
+    *) echo "usage: bash bench/run.sh [--quick] [--runs N]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+command -v cmake >/dev/null && command -v ninja >/dev/null && command -v g++ >/dev/null ||
+  bash "$root/scripts/deps.sh"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVP_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j 2 --target sdf_to_dat sdf_bench_input sdf_bench_time >/dev/null
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/sdf_bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+convert=$build/convert/sdf_to_dat
+timer=$build/bench/sdf_bench_time
+make_input=$build/bench/sdf_bench_input
+
+field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p" <<<"$2"; }
+
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)   ($(nproc) cores, $runs runs per case)"
+printf '%-14s %9s %9s %9s %8s %9s %10s %10s\n' case input_MB wall_s MB/s cpu_s peak_MB read_in_s write_out_s
+for size in "${sizes[@]}"; do
+  for form in ascii binary; do
+    in=$work/${form}_$size.sdf
+    out=$work/${form}_$size.dat
+    "$make_input" "$form" "$size" "$in"
+    bytes=$(stat -c %s "$in")
+    r=$("$timer" --remove "$out" "$runs" "$convert" -f "$in" "$out")
+    out_bytes=$(stat -c %s "$out")
+    rd=$("$timer" "$runs" /bin/dd if="$in" of=/dev/null bs=1M)
+    wr=$("$timer" --remove "$work/io.tmp" "$runs" /bin/dd if=/dev/zero of="$work/io.tmp" bs=1M \
+         count=$(( (out_bytes + 1048575) / 1048576 )))
+    rm -f "$work/io.tmp" "$out"
+    awk -v c="$form $size" -v b="$bytes" -v w="$(field median_s "$r")" -v cpu="$(field cpu_s "$r")" \
+        -v rss="$(field maxrss_kib "$r")" -v rd="$(field median_s "$rd")" -v wr="$(field median_s "$wr")" \
+        'BEGIN { printf "%-14s %9.1f %9.3f %9.0f %8.3f %9.1f %10.3f %10.3f\n", c, b / 1e6, w, b / 1e6 / w, cpu, rss / 1024, rd, wr }'
+    rm -f "$in"
+  done
+done
+echo "load average after:  $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "goals (4096): ascii wall <= 0.25 s, binary wall <= 0.10 s, peak <= 90 MB; 8192 about 4 x 4096"
