@@ -4,6 +4,7 @@
 // rescaled into phase counts once the trailer has given the phase unit.
 // Binary form: an 81-byte little-endian header, then binary values, scaled as they are read.
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "platform/errors.h"
 #include "platform/hooks.h"
@@ -162,29 +164,47 @@ int32_t read_binary_header(input& in, sdf_header& sh)
 
 // ---- ASCII data -----------------------------------------------------------------------------
 
-// Text numbers of each data type, turned into the raw value stored in the map. Each returns
-// 0, ERR_PREMATURE_EOF for a token that is not a number, ERR_CORRUPT_DATA_FILE for a number
-// outside its type, or ERR_FP_OVERFLOW for a value that the map cannot hold.
+// Character classes of the data section.
+enum char_class : uint8_t { cc_other, cc_blank, cc_line_feed, cc_comment };
 
-// Sign and digits; false when the token is anything else. The magnitude saturates.
-bool integer_token(const char* b, const char* e, bool& negative, uint64_t& magnitude)
+constexpr std::array<uint8_t, 256> make_classes()
+{
+    std::array<uint8_t, 256> t{};
+    for (unsigned char c : {' ', '\t', '\v', '\f', '\r'})
+        t[c] = cc_blank;
+    t['\n'] = cc_line_feed;
+    t[';'] = cc_comment;
+    return t;
+}
+constexpr std::array<uint8_t, 256> classes = make_classes();
+
+inline uint8_t class_of(char c) { return classes[static_cast<unsigned char>(c)]; }
+
+// Text numbers of each data type. parse(p, e, value, stop) reads the number that starts at p
+// (and ends before e at the latest), sets stop to the first character after what it read and
+// returns 0, ERR_PREMATURE_EOF for something that is not a number, ERR_CORRUPT_DATA_FILE for
+// a number outside its type, or ERR_FP_OVERFLOW for a value that the map cannot hold. The
+// value stored is the raw value; `sentinel` is the raw value that marks an invalid point.
+
+// Sign and digits; false without digits. The magnitude saturates far above 32 bits.
+inline bool scan_integer(const char* p, const char* e, bool& negative, uint64_t& magnitude, const char*& stop)
 {
     negative = false;
-    if (b < e && (*b == '+' || *b == '-'))
-        negative = *b++ == '-';
-    if (b == e)
-        return false;
+    if (p < e && (*p == '+' || *p == '-'))
+        negative = *p++ == '-';
+    const char* digits = p;
     uint64_t m = 0;
     constexpr uint64_t cap = uint64_t{1} << 40;
-    for (; b < e; ++b) {
-        auto d = static_cast<unsigned>(static_cast<unsigned char>(*b) - '0');
+    for (; p < e; ++p) {
+        auto d = static_cast<unsigned>(static_cast<unsigned char>(*p)) - unsigned{'0'};
         if (d > 9)
-            return false;
+            break;
         if (m < cap)
             m = m * 10 + d;
     }
+    stop = p;
     magnitude = m;
-    return true;
+    return p != digits;
 }
 
 // ULONGINT: read as the C library reads an unsigned long of 32 bits ("-1" is 4294967295, a
@@ -192,11 +212,11 @@ bool integer_token(const char* b, const char* e, bool& negative, uint64_t& magni
 // invalid point, is the sentinel.
 struct ulong_text {
     static constexpr int32_t sentinel = -1;
-    int32_t operator()(const char* b, const char* e, int32_t& out) const
+    int32_t operator()(const char* p, const char* e, int32_t& out, const char*& stop) const
     {
         bool negative;
         uint64_t m;
-        if (!integer_token(b, e, negative, m))
+        if (!scan_integer(p, e, negative, m, stop))
             return ERR_PREMATURE_EOF;
         uint32_t v = m > 0xFFFFFFFFu ? 0xFFFFFFFFu : negative ? 0u - static_cast<uint32_t>(m) : static_cast<uint32_t>(m);
         out = static_cast<int32_t>(v);
@@ -209,11 +229,11 @@ struct ulong_text {
 template <int64_t Lo, int64_t Hi>
 struct int_text {
     static constexpr int32_t sentinel = static_cast<int32_t>(Hi);
-    int32_t operator()(const char* b, const char* e, int32_t& out) const
+    int32_t operator()(const char* p, const char* e, int32_t& out, const char*& stop) const
     {
         bool negative;
         uint64_t m;
-        if (!integer_token(b, e, negative, m))
+        if (!scan_integer(p, e, negative, m, stop))
             return ERR_PREMATURE_EOF;
         int64_t v = negative ? -static_cast<int64_t>(m) : static_cast<int64_t>(m);
         if (v < Lo || v > Hi)
@@ -228,18 +248,22 @@ struct int_text {
 template <class T>
 struct float_text {
     static constexpr int32_t sentinel = DAT_INVALID_PHASE;
-    int32_t operator()(const char* b, const char* e, int32_t& out) const
+    int32_t operator()(const char* p, const char* e, int32_t& out, const char*& stop) const
     {
-        if (*b == '+' && e - b > 1 && (b[1] == '-' || b[1] == '+'))
+        const char* t = p;
+        while (t < e && class_of(*t) == cc_other)
+            ++t;
+        stop = t;
+        std::string_view token(p, static_cast<std::size_t>(t - p));
+        if (token.size() > 1 && token[0] == '+' && (token[1] == '-' || token[1] == '+'))
             return ERR_PREMATURE_EOF;
         std::size_t used = 0;
-        std::string_view token(b, static_cast<std::size_t>(e - b));
         T v;
         if constexpr (std::is_same_v<T, float>)
             v = sdf::num::to_float(token, &used);
         else
             v = sdf::num::to_double(token, &used);
-        if (used != token.size())
+        if (used == 0 || used != token.size())
             return ERR_PREMATURE_EOF;
         if (std::isnan(v) || v == std::numeric_limits<T>::max()) {
             out = DAT_INVALID_PHASE;
@@ -277,13 +301,24 @@ int32_t scan_text(input& in, int32_t* dst, std::size_t n, Parse parse)
                 comment = false;
                 p = lf;
             }
-            char c = *p;
-            if (c == '\n') {
+            switch (class_of(*p)) {
+            case cc_line_feed:
                 line_start = true;
                 ++p;
                 continue;
+            case cc_blank:
+                line_start = false;
+                ++p;
+                continue;
+            case cc_comment:
+                line_start = false;
+                comment = true;
+                ++p;
+                continue;
+            default:
+                break;
             }
-            if (line_start && c == '*') {
+            if (line_start && *p == '*') {
                 in.consume_to(p);
                 std::string_view rest;
                 bool ended;
@@ -291,22 +326,13 @@ int32_t scan_text(input& in, int32_t* dst, std::size_t n, Parse parse)
                 return count == n ? NO_ERROR : ERR_CORRUPT_DATA_FILE;
             }
             line_start = false;
-            if (is_space(c)) {
-                ++p;
-                continue;
-            }
-            if (c == ';') {
-                comment = true;
-                ++p;
-                continue;
-            }
-            const char* t = p;
-            while (p < e && !is_space(*p) && *p != ';')
-                ++p;
-            if (p == e) {
+            int32_t value = 0;
+            const char* stop = p;
+            int32_t rc = parse(p, e, value, stop);
+            if (stop == e) {
                 // The number reaches the end of the buffer and may go on in the next block.
-                auto have = static_cast<std::size_t>(e - t);
-                in.consume_to(t);
+                auto have = static_cast<std::size_t>(e - p);
+                in.consume_to(p);
                 if (have >= in.block())
                     return ERR_PREMATURE_EOF;  // far too long for a number
                 if (!in.fill(have + 1) || in.available() <= have)
@@ -314,13 +340,14 @@ int32_t scan_text(input& in, int32_t* dst, std::size_t n, Parse parse)
                 refilled = true;
                 break;
             }
-            int32_t value;
-            int32_t rc = parse(t, p, value);
+            if (class_of(*stop) == cc_other)
+                return ERR_PREMATURE_EOF;  // a number followed by anything but a separator
             if (rc != NO_ERROR)
                 return rc;
             if (count == n)
                 return ERR_CORRUPT_DATA_FILE;  // more numbers than points
             dst[count++] = value;
+            p = stop;
         }
         if (!refilled)
             in.consume_to(p);
@@ -491,9 +518,13 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
     std::FILE* f = os::open_file(native, "rb");
     if (f == nullptr)
         return ERR_CANT_OPEN_FILE;
-    input in(f, true);
     uint64_t file_size = 0;
     bool sized = os::file_size(native, file_size);
+    // A small file gets a block of its own size: reading it costs no more memory than it holds.
+    std::size_t block = input::default_block;
+    if (sized && file_size < block)
+        block = std::max<std::size_t>(static_cast<std::size_t>(file_size) + 1, 4096);
+    input in(f, true, block);
 
     // The first byte tells the forms apart; the banner plays no further part.
     in.fill(sizeof sh.banner);
