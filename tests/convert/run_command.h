@@ -59,6 +59,16 @@ inline run_result run(const std::vector<std::string>& args, const fs::path& scra
 #endif
     r.out = vptest::read_file(out);
     r.err = vptest::read_file(err);
+#ifdef _WIN32
+    // The console streams are text streams there: each line feed comes out as CR LF.
+    for (std::string* s : {&r.out, &r.err}) {
+        std::string lf;
+        for (std::size_t i = 0; i < s->size(); ++i)
+            if (!((*s)[i] == '\r' && i + 1 < s->size() && (*s)[i + 1] == '\n'))
+                lf += (*s)[i];
+        *s = lf;
+    }
+#endif
     fs::remove(out);
     fs::remove(err);
     return r;
