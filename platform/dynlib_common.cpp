@@ -5,6 +5,7 @@
 
 namespace os {
 
+#ifndef _WIN32
 namespace {
 
 bool ends_with_nocase(std::string_view text, std::string_view tail)
@@ -19,6 +20,7 @@ bool ends_with_nocase(std::string_view text, std::string_view tail)
 }
 
 }  // namespace
+#endif
 
 std::string native_library_name(std::string_view name)
 {

@@ -22,6 +22,7 @@
 #include "platform/hooks.h"
 #include "platform/os.h"
 #include "platform/thread.h"
+#include "platform/thread_word.h"
 
 namespace {
 
@@ -114,13 +115,29 @@ state& st()
     return s.get();
 }
 
-// Taking part of the calling thread in the virtual clock.
+// Taking part of the calling thread in the virtual clock, kept in the thread's platform word.
+constexpr uintptr_t part_enrolled = 1;
+constexpr uintptr_t part_left = 2;
+constexpr uintptr_t part_known = 4;  // keeps the word non-zero, so that the end of the thread is seen
+
+void thread_ended(uintptr_t word);
+
 struct thread_part {
-    bool enrolled = false;
-    bool left = false;
-    ~thread_part();
+    bool enrolled;
+    bool left;
 };
-thread_local thread_part tls;
+
+thread_part part()
+{
+    uintptr_t w = os::thread_word();
+    return {(w & part_enrolled) != 0, (w & part_left) != 0};
+}
+
+void set_part(bool enrolled, bool left)
+{
+    os::thread_word_init(thread_ended);
+    os::set_thread_word(part_known | (enrolled ? part_enrolled : 0) | (left ? part_left : 0));
+}
 
 uint64_t vclock_now() { return st().vnow.load(std::memory_order_acquire); }
 void vclock_sleep(uint32_t ms);
@@ -275,8 +292,9 @@ void rebase(state& s, uint64_t old_now, uint64_t new_now)
 
 void enroll_locked(state& s)
 {
-    if (!tls.enrolled && !tls.left) {
-        tls.enrolled = true;
+    thread_part p = part();
+    if (!p.enrolled && !p.left) {
+        set_part(true, false);
         ++s.enrolled;
     }
 }
@@ -326,7 +344,7 @@ int wait_locked(state& s, std::unique_lock<std::mutex>& lk, waiter& w, uint64_t 
     w.has_deadline = timeout_ms != U_INFINITE;
     w.deadline = now + timeout_ms;
     enroll_locked(s);
-    w.participant = tls.enrolled;
+    w.participant = part().enrolled;
     for (std::size_t i = 0; i < w.count; ++i)
         w.objects[i]->waiters.push_back(&w);
     s.blocked.push_back(&w);
@@ -391,13 +409,13 @@ void vclock_sleep(uint32_t ms)
     wait_locked(s, lk, w, s.vnow.load(std::memory_order_relaxed), ms);
 }
 
-thread_part::~thread_part()
+// A thread that took part in the clock ended without leaving it.
+void thread_ended(uintptr_t word)
 {
-    if (!enrolled)
+    if ((word & part_enrolled) == 0)
         return;
     state& s = st();
     std::lock_guard lk(s.m);
-    enrolled = false;
     --s.enrolled;
     maybe_advance(s, false);
 }
@@ -475,8 +493,7 @@ int32_t create_object(kind k, bool manual, bool initial, const char* name, u_han
 
 void thread_main(std::shared_ptr<sync_object> obj, std::function<int32_t()> body)
 {
-    tls.enrolled = true;  // counted by the thread that started this one
-    tls.left = false;
+    set_part(true, false);  // counted by the thread that started this one
     int32_t result;
     try {
         result = body();
@@ -487,10 +504,9 @@ void thread_main(std::shared_ptr<sync_object> obj, std::function<int32_t()> body
     std::lock_guard lk(s.m);
     obj->result = result;
     signal(s, obj.get());
-    if (tls.enrolled) {
-        tls.enrolled = false;
+    if (part().enrolled)
         --s.enrolled;
-    }
+    set_part(false, false);
     maybe_advance(s, false);
 }
 
@@ -728,7 +744,7 @@ void u_vclock_start(uint64_t start_ms)
 {
     state& s = st();
     std::lock_guard lk(s.m);
-    tls.left = false;
+    set_part(part().enrolled, false);
     enroll_locked(s);
     if (s.vactive && mode() == clock_mode::virtual_clock)
         return;
@@ -782,7 +798,7 @@ void u_vclock_enroll()
 {
     state& s = st();
     std::lock_guard lk(s.m);
-    tls.left = false;
+    set_part(part().enrolled, false);
     enroll_locked(s);
 }
 
@@ -790,9 +806,9 @@ void u_vclock_leave()
 {
     state& s = st();
     std::lock_guard lk(s.m);
-    tls.left = true;
-    if (tls.enrolled) {
-        tls.enrolled = false;
+    bool was_enrolled = part().enrolled;
+    set_part(false, true);
+    if (was_enrolled) {
         --s.enrolled;
         maybe_advance(s, false);
     }

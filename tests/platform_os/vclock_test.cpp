@@ -194,8 +194,10 @@ TEST(ClockHooks, StopPutsBackTheHooksThatWereInstalled)
 // With time hooks of a test's own, timed waits still measure through them.
 TEST(ClockHooks, TimedWaitsUseACustomClock)
 {
-    static uint64_t fake_now = 0;
-    static uint32_t sleep_calls = 0;
+    static uint64_t fake_now;
+    static uint32_t sleep_calls;
+    fake_now = 0;
+    sleep_calls = 0;
     auto saved_sleep = u_hooks.sleep_ms;
     auto saved_now = u_hooks.now_ms;
     u_hooks.now_ms = [] { return fake_now; };
