@@ -375,6 +375,15 @@ TEST(DatWriteFile, DeviceThatRefusesDataIsAWriteFailure)
     phase_dataset big(512, 512);
     EXPECT_EQ(dat_write_file("/dev/full", &big.header, nullptr, &big.map), ERR_CANT_WRITE_FILE);
 }
+
+TEST(DatWriteFile, DeviceIsWrittenInPlaceNotReplaced)
+{
+    if (!fs::exists("/dev/null"))
+        GTEST_SKIP() << "no /dev/null";
+    phase_dataset d(3, 2);
+    EXPECT_EQ(dat_write_file("/dev/null", &d.header, nullptr, &d.map), NO_ERROR);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
 #endif
 
 TEST(USwapBytes, ReversesTwoFourAndEightBytes)
