@@ -10,10 +10,10 @@
 #include <string>
 
 #include "calfile/calfile.h"
-#include "calfile/dirs_compat.h"
 #include "calfile/scanner.h"
 #include "calfile/sysinfo.h"
 #include "calfile/vocab.h"
+#include "platform/dirs.h"
 #include "platform/errors.h"
 #include "platform/log.h"
 #include "platform/os.h"

@@ -1,6 +1,8 @@
 // The calibration file reader: opening, the line loop, error collection and one-line updates.
 #include <string>
 
+#include "platform/dirs.h"
+#include "platform/os.h"
 #include "tests/calfile/reader_fixture.h"
 
 namespace {
@@ -243,6 +245,42 @@ TEST_F(ReaderTest, RelativeNameIsFoundInTheCurrentDirectory)
     std::string p = slot(1).calFilePath.c_str();
     EXPECT_EQ(p.substr(p.size() - 8), "/rel.cal");
     EXPECT_EQ(p[0], '.');
+}
+
+TEST_F(ReaderTest, NoNameReadsTheDefaultFileOfTheSlot)
+{
+    // The current directory first, then the configuration directory.
+    std::filesystem::create_directory(dir_ / "cfg");
+    auto saved_env = os::get_env("RV_CONFIG_DIR");
+    os::set_env("RV_CONFIG_DIR", dir_.str("cfg").c_str());
+    u_dirs_test_system fake{nullptr, "LAB7", false};
+    vptest::write_file(dir_ / "LAB7.2", kBase + "Zoom 22\n");
+    vptest::write_file(dir_ / "LAB7.0", kBase + "Zoom 20\n");
+    vptest::write_file(dir_ / "cfg" / "LAB7.0", kBase + "Zoom 30\n");
+    vptest::write_file(dir_ / "cfg" / "LAB7.3", kBase + "Zoom 33\n");
+    std::error_code ec;
+    auto saved = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+    int32_t rc[4];
+    for (int i = 0; i < 4; ++i) {
+        u_dirs_reset_for_tests(&fake);  // the per-computer name is fixed by its first use
+        slot(i).hostFileDigit = static_cast<uint8_t>(i == 1 ? 2 : i == 2 ? 3 : i == 3 ? 5 : 0);
+        if (i == 3)
+            log_.clear();
+        rc[i] = sb_readCal(i, i == 0 ? "" : nullptr);
+    }
+    std::filesystem::current_path(saved, ec);
+    os::set_env("RV_CONFIG_DIR", saved_env ? saved_env->c_str() : nullptr);
+    u_dirs_reset_for_tests();
+
+    EXPECT_EQ(rc[0], NO_ERROR);
+    EXPECT_EQ(slot(0).zoom, 20);
+    EXPECT_EQ(rc[1], NO_ERROR);
+    EXPECT_EQ(slot(1).zoom, 22);
+    EXPECT_EQ(rc[2], NO_ERROR);
+    EXPECT_EQ(slot(2).zoom, 33);
+    EXPECT_EQ(rc[3], ERR_CANT_READ_FILE);
+    EXPECT_EQ(log_.str(), "Error(s) reading system calibration file \"LAB7.5\":\nCannot access file.\n");
 }
 
 // ---------------------------------------------------------------------------------------------
