@@ -543,15 +543,19 @@ uint32_t expected_magic(const dat_header& a)
 }
 
 #ifdef VP_SDF_TO_DAT
-std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+std::string in_quotes(const std::string& s) { return "\"" + s + "\""; }
 
 // Converts the SDF file with the built command and checks the data file: header format and
 // geometry, every keyed field, and the big-endian phase block.
 void check_conversion(const dataset& d, const std::string& sdf_path, const std::string& dat_path)
 {
-    std::string command = quoted(VP_SDF_TO_DAT) + " -f " + quoted(sdf_path) + " " + quoted(dat_path);
-#ifndef _WIN32
-    command += " 2>/dev/null";
+#ifdef _WIN32
+    // The build gives the command's path with forward slashes; cmd.exe needs backslashes and
+    // one more pair of quotes around the whole line.
+    std::string tool = fs::path(VP_SDF_TO_DAT).make_preferred().string();
+    std::string command = "\"" + in_quotes(tool) + " -f " + in_quotes(sdf_path) + " " + in_quotes(dat_path) + " 2>NUL\"";
+#else
+    std::string command = in_quotes(VP_SDF_TO_DAT) + " -f " + in_quotes(sdf_path) + " " + in_quotes(dat_path) + " 2>/dev/null";
 #endif
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     std::string bytes = vptest::read_file(dat_path);
