@@ -315,8 +315,10 @@ int32_t sdf_write_file(const char* path, const dat_header* header, const intensi
     }
 }
 
-int32_t sdf_save_dataset(const char* path, const dat_swinfo* swinfo, const void* attributes,
-                         const intensity_map* intensity, const phase_map* phase)
+namespace {
+
+int32_t save_dataset(const char* path, const dat_swinfo* swinfo, const void* attributes,
+                     const intensity_map* intensity, const phase_map* phase)
 {
     if (intensity != nullptr && intensity->data == nullptr)
         intensity = nullptr;
@@ -362,6 +364,18 @@ int32_t sdf_save_dataset(const char* path, const dat_swinfo* swinfo, const void*
         std::memcpy(reinterpret_cast<unsigned char*>(header.get()) + SDF_ATTRIBUTES_OFFSET,
                     attributes, SDF_ATTRIBUTES_SIZE);
     return sdf_write_file(path, header.get(), intensity, phase);
+}
+
+}  // namespace
+
+int32_t sdf_save_dataset(const char* path, const dat_swinfo* swinfo, const void* attributes,
+                         const intensity_map* intensity, const phase_map* phase)
+{
+    try {
+        return save_dataset(path, swinfo, attributes, intensity, phase);
+    } catch (const std::bad_alloc&) {
+        return ERR_NO_MEM;
+    }
 }
 
 char* sdf_create_date(const char* date_text, char* buffer)

@@ -278,6 +278,38 @@ TEST(SdfRoundTrip, TrailerGeometryIsThatOfThePhaseMap)
     expect_values(d, l->phase);
 }
 
+TEST(SdfRoundTrip, EitherLineEndReadsBack)
+{
+    // A file moved between systems keeps its line ends: LF and CR LF both read back.
+    TempDir dir;
+    dataset d;
+    d.sane_unit();
+    d.set_grid(12, 2);
+    for (std::size_t i = 0; i < d.values.size(); ++i)
+        d.values[i] = static_cast<int32_t>(i * 7919) - 40000;
+    std::strcpy(d.attr->comment, "line ends");
+    d.attr->magnification = std::nanf("");
+    ASSERT_EQ(save(d, dir.str("a.sdf")), NO_ERROR);
+    std::string text = vptest::read_file(dir / "a.sdf");
+    std::string lf, crlf;
+    for (char c : text) {
+        if (c == '\r')
+            continue;
+        lf.push_back(c);
+        if (c == '\n')
+            crlf += "\r\n";
+        else
+            crlf.push_back(c);
+    }
+    for (const std::string& form : {lf, crlf}) {
+        vptest::write_file(dir / "b.sdf", form);
+        auto l = load(dir.str("b.sdf"));
+        ASSERT_EQ(l->rc, NO_ERROR) << (form.size() == lf.size() ? "LF" : "CR LF");
+        expect_values(d, l->phase);
+        expect_attributes(*d.attr, *l->attr, form.size() == lf.size() ? "LF" : "CR LF");
+    }
+}
+
 // ---- sdf_save_dataset ---------------------------------------------------------------------
 
 
