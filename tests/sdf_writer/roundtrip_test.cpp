@@ -456,7 +456,7 @@ public:
     float signed_in(float lo, float hi) { return chance(0.5) ? in(lo, hi) : -in(lo, hi); }
 
     // Text of 0 to size characters (a full field has no terminator): printable ASCII without
-    // the double quote, now and then a byte above 0x9F.
+    // the double quote, now and then a tab or a byte above 0x9F.
     void text(char* field, std::size_t size)
     {
         std::memset(field, 0, size);
@@ -465,6 +465,8 @@ public:
             char c;
             if (chance(0.05))
                 c = static_cast<char>(between(0xA0, 0xFF));
+            else if (chance(0.02))
+                c = '\t';
             else
                 do
                     c = static_cast<char>(between(0x20, 0x7E));
@@ -540,6 +542,8 @@ void randomize(dataset& d, random_data& r)
                 dat_field_set_float(&a, f, r.finite_float());
             else if (r.chance(0.15))
                 dat_field_set_float(&a, f, std::nanf(""));
+            else if (r.chance(0.03))
+                dat_field_set_float(&a, f, r.chance(0.5) ? HUGE_VALF : -HUGE_VALF);
             else
                 dat_field_set_float(&a, f, r.chance(0.7) ? r.finite_float() : r.signed_in(-1000.0f, 1000.0f));
             break;
