@@ -26,7 +26,6 @@
 namespace {
 
 using sdf::input;
-using sdf::num::is_space;
 
 // Zresolution of a binary file that gives none.
 constexpr double default_zresolution = 7.724609375e-11;
