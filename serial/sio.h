@@ -140,8 +140,9 @@ int32_t sio_set_read_timeout(sio_handle handle, int32_t seconds);
 int32_t sio_get_timeouts(sio_handle handle, sio_timeouts* timeouts);
 int32_t sio_set_timeouts(sio_handle handle, const sio_timeouts* timeouts);
 
-// The device control block as the layer last wrote it (ERR_CANT_GET_SERIAL when the port
-// cannot be queried).
+// The device control block: the driver's on Windows; on POSIX the block as the layer last
+// wrote it, which may hold more than a pseudo-terminal keeps (see serial/posix/sio_posix.cpp).
+// ERR_CANT_GET_SERIAL when the port cannot be queried.
 int32_t sio_get_state(sio_handle handle, sio_state* state);
 
 // Writes the whole buffer, then waits until the output has left the port. 0 only if every
