@@ -7,6 +7,7 @@
 #include "datafile/byte_order.h"
 #include "platform/errors.h"
 #include "platform/hooks.h"
+#include "platform/os.h"
 
 namespace {
 
@@ -433,9 +434,13 @@ int32_t phase_map_alloc(phase_map* map)
     int32_t n = int32_t{map->width} * int32_t{map->height};
     if (n <= 0)
         return ERR_PARAM_OUT_OF_RANGE;
-    void* block = u_malloc(static_cast<std::size_t>(n) * sizeof(int32_t));
+    std::size_t bytes = static_cast<std::size_t>(n) * sizeof(int32_t);
+    void* block = u_malloc(bytes);
     if (block == nullptr)
         return ERR_NO_MEM;
+    // A large map is written once from end to end right after this: large pages save most of
+    // the page faults of that first pass.
+    os::advise_large_pages(block, bytes);
     map->data = static_cast<int32_t*>(block);
     map->count = static_cast<uint32_t>(n);
     return NO_ERROR;

@@ -109,4 +109,10 @@ int last_error();
 void sleep_real_ms(uint32_t ms);
 uint64_t monotonic_ms();
 
+// Asks the system to back a large block of memory with large pages where it can, so that
+// writing it for the first time takes a few page faults instead of one per small page. Only
+// the whole large pages inside the block are affected. A hint: the block's contents and use
+// do not change, and a system without the feature (or a block too small) ignores it.
+void advise_large_pages(void* block, std::size_t size);
+
 }  // namespace os

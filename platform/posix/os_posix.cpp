@@ -1,5 +1,6 @@
 // POSIX implementation of the OS layer.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -139,6 +140,22 @@ uint64_t monotonic_ms()
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+void advise_large_pages(void* block, std::size_t size)
+{
+#ifdef MADV_HUGEPAGE
+    // Transparent huge pages of 2 MiB: with the system's setting "madvise" only advised
+    // regions get them.
+    constexpr uintptr_t large = uintptr_t{1} << 21;
+    auto begin = (reinterpret_cast<uintptr_t>(block) + large - 1) & ~(large - 1);
+    auto end = (reinterpret_cast<uintptr_t>(block) + size) & ~(large - 1);
+    if (block != nullptr && end > begin)
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)size;
+#endif
 }
 
 }  // namespace os

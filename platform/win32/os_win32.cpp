@@ -189,4 +189,11 @@ void sleep_real_ms(uint32_t ms) { ::Sleep(ms); }
 
 uint64_t monotonic_ms() { return ::GetTickCount64(); }
 
+// Large pages need a privilege and an allocation of their own on Windows: nothing to advise.
+void advise_large_pages(void* block, std::size_t size)
+{
+    (void)block;
+    (void)size;
+}
+
 }  // namespace os
