@@ -243,7 +243,9 @@ TEST_F(ReaderTest, RelativeNameIsFoundInTheCurrentDirectory)
     ASSERT_EQ(rc, NO_ERROR) << log_.str();
     EXPECT_EQ(slot(1).zoom, 8);
     std::string p = slot(1).calFilePath.c_str();
-    EXPECT_EQ(p.substr(p.size() - 8), "/rel.cal");
+    ASSERT_GE(p.size(), 9u);
+    EXPECT_EQ(p.substr(p.size() - 7), "rel.cal");
+    EXPECT_TRUE(p[p.size() - 8] == '/' || p[p.size() - 8] == '\\') << p;
     EXPECT_EQ(p[0], '.');
 }
 
