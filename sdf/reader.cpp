@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "platform/errors.h"
 #include "platform/hooks.h"
@@ -185,6 +186,42 @@ inline uint8_t class_of(char c) { return classes[static_cast<unsigned char>(c)];
 // a number outside its type, or ERR_FP_OVERFLOW for a value that the map cannot hold. The
 // value stored is the raw value; `sentinel` is the raw value that marks an invalid point.
 
+// Eight characters as one little-endian word: the first character in the lowest byte.
+inline uint64_t load_eight(const char* p)
+{
+    uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    if constexpr (std::endian::native == std::endian::big)
+        w = __builtin_bswap64(w);
+    return w;
+}
+
+// How many of the word's characters, from the first, are decimal digits (0 to 8).
+inline unsigned leading_digits(uint64_t w)
+{
+    constexpr uint64_t high = 0x8080808080808080u;
+    uint64_t low7 = w & ~high;
+    // Per byte, without carries between bytes: at least '0', above '9', or not ASCII.
+    uint64_t at_least_0 = (low7 + 0x5050505050505050u) & high;
+    uint64_t above_9 = (low7 + 0x4646464646464646u) & high;
+    uint64_t other = (w & high) | (at_least_0 ^ high) | above_9;
+    return static_cast<unsigned>(std::countr_zero(other)) / 8;  // 64 / 8 when all are digits
+}
+
+// The value of the first k (1 to 8) characters of the word, all digits.
+inline uint64_t digits_value(uint64_t w, unsigned k)
+{
+    // Shift the digits to the top and fill the bytes below with leading zeros.
+    unsigned shift = 8 * (8 - k);
+    uint64_t d = (w << shift) - (0x3030303030303030u << shift);
+    d = d * 10 + (d >> 8);  // pairs of digits
+    d = (((d & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
+         (((d >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >> 32;
+    return d;
+}
+
+constexpr uint64_t decimal_power[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
 // Sign and digits; false without digits. The magnitude saturates far above 32 bits.
 inline bool scan_integer(const char* p, const char* e, bool& negative, uint64_t& magnitude, const char*& stop)
 {
@@ -193,7 +230,22 @@ inline bool scan_integer(const char* p, const char* e, bool& negative, uint64_t&
         negative = *p++ == '-';
     const char* digits = p;
     uint64_t m = 0;
-    constexpr uint64_t cap = uint64_t{1} << 40;
+    constexpr uint64_t cap = uint64_t{1} << 36;
+    // Eight characters at a time while the buffer holds them, then one at a time.
+    while (e - p >= 8) {
+        uint64_t w = load_eight(p);
+        unsigned k = leading_digits(w);
+        if (k == 0)
+            break;
+        if (m < cap)
+            m = m * decimal_power[k] + digits_value(w, k);
+        p += k;
+        if (k < 8) {
+            stop = p;
+            magnitude = m;
+            return true;
+        }
+    }
     for (; p < e; ++p) {
         auto d = static_cast<unsigned>(static_cast<unsigned char>(*p)) - unsigned{'0'};
         if (d > 9)
@@ -452,31 +504,64 @@ struct dec_double {
     }
 };
 
-// Each valid value v becomes trunc(v x Zscale / u + 0.5).
+// Marks a scaled value that does not fit the map; never a phase count (those end at the
+// invalid mark 0x7FFFFFF8).
+constexpr int32_t scaled_overflow = std::numeric_limits<int32_t>::max();
+
+// One item: each valid value v becomes trunc(v x Zscale / u + 0.5).
+template <class Decode>
+int32_t scale_item(const unsigned char* p, double zscale, double u)
+{
+    double v;
+    if (!Decode{}(p, v))
+        return DAT_INVALID_PHASE;
+    double r = v * zscale / u + 0.5;
+    return fits_phase(r) ? static_cast<int32_t>(r) : scaled_overflow;
+}
+
+// The data in blocks straight from the input buffer. Types of one or two bytes have few
+// values: a large map takes them from a table of every item's result.
 template <class Decode>
 int32_t scale_binary(input& in, phase_map& phase, double zscale, double u)
 {
     constexpr std::size_t size = Decode::size;
-    Decode decode;
     int32_t* d = phase.data;
     std::size_t n = phase.count;
+    std::vector<int32_t> table;
+    if constexpr (size <= 2) {
+        constexpr std::size_t items = std::size_t{1} << (8 * size);
+        if (n >= items) {
+            table.resize(items);
+            for (std::size_t x = 0; x < items; ++x) {
+                const unsigned char bytes[2] = {static_cast<unsigned char>(x), static_cast<unsigned char>(x >> 8)};
+                table[x] = scale_item<Decode>(bytes, zscale, u);
+            }
+        }
+    }
     std::size_t i = 0;
     while (i < n) {
         if (!in.fill(size) || in.available() < size)
             return ERR_PREMATURE_EOF;
         std::size_t k = std::min(n - i, in.available() / size);
         const auto* p = reinterpret_cast<const unsigned char*>(in.begin());
-        for (std::size_t j = 0; j < k; ++j, p += size) {
-            double v;
-            if (!decode(p, v)) {
-                d[i + j] = DAT_INVALID_PHASE;
-                continue;
+        int32_t* out = d + i;
+        bool overflow = false;
+        if (!table.empty()) {
+            for (std::size_t j = 0; j < k; ++j, p += size) {
+                if constexpr (size == 1)
+                    out[j] = table[p[0]];
+                else
+                    out[j] = table[le16(p)];
+                overflow |= out[j] == scaled_overflow;
             }
-            double r = v * zscale / u + 0.5;
-            if (!fits_phase(r))
-                return ERR_FP_OVERFLOW;
-            d[i + j] = static_cast<int32_t>(r);
+        } else {
+            for (std::size_t j = 0; j < k; ++j, p += size) {
+                out[j] = scale_item<Decode>(p, zscale, u);
+                overflow |= out[j] == scaled_overflow;
+            }
         }
+        if (overflow)
+            return ERR_FP_OVERFLOW;
         in.consume(k * size);
         i += k;
     }
