@@ -440,6 +440,9 @@ int32_t rescale(const dat_header& h, const sdf_header& sh, int32_t offset, int32
     char text[40];
     std::size_t n = sdf::num::format_g10(u, text);
     u = sdf::num::to_double(std::string_view(text, n));
+    // A unit beyond single precision (or not a number) would turn every height into 0 counts.
+    if (!std::isfinite(u))
+        return ERR_FP_OVERFLOW;
     double f = sh.Zscale / u;
 
     int32_t* d = phase.data;
@@ -572,6 +575,9 @@ int32_t read_binary_values(input& in, const dat_header& h, const sdf_header& sh,
 {
     float so = h.intf_scale_factor * h.obliquity_factor;
     double u = static_cast<double>(so) * static_cast<double>(h.wavelength_in) / phase_divisor(h);
+    // A Zresolution beyond single precision gives an infinite unit: every height would be 0.
+    if (!std::isfinite(u))
+        return ERR_FP_OVERFLOW;
     switch (sh.DataType) {
     case SDF_UCHAR: return scale_binary<dec_uchar>(in, phase, sh.Zscale, u);
     case SDF_UINTEGER: return scale_binary<dec_uinteger>(in, phase, sh.Zscale, u);

@@ -1,0 +1,36 @@
+// Memory that a read may take: bounded by the file, whatever the file says.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/hostile/hostile.h"
+
+namespace {
+
+using namespace hostile;
+
+TEST(Memory, ASmallFileTakesNoLargeReadBuffer)
+{
+    for (const std::string& file : {ascii_file(SDF_ULONGINT), binary_file(SDF_INTEGER), std::string("a"),
+                                    std::string()}) {
+        alloc_watch watch;
+        outcome o = read_sdf(file);
+        EXPECT_TRUE(sane(o));
+        // The read buffer fits the file (with a floor of a few KiB), not a fixed megabyte.
+        EXPECT_LE(watch.largest_new(), std::size_t{8192}) << file.size() << " bytes";
+    }
+}
+
+TEST(Memory, LongLinesTakeMemoryInProportionToTheFile)
+{
+    ascii_head h;
+    h.extra = std::string(5 << 20, 'x') + "\n" + std::string(3 << 20, 'K') + " = 5\n";
+    std::string file = h.text() + "1 2 3\n4 5 6\n*\n" + trailer(0, std::string(4 << 20, 'k') + "\n");
+    alloc_watch watch;
+    outcome o = read_sdf(file);
+    EXPECT_EQ(o.rc, NO_ERROR);
+    EXPECT_LE(watch.largest_new(), 3 * file.size());
+    EXPECT_LE(watch.largest_hooked(), std::size_t{24});  // just the map of 6 points
+}
+
+}  // namespace
