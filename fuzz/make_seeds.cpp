@@ -1,0 +1,498 @@
+// fuzz_seeds DIR: writes the seed corpora and dictionaries of the fuzz targets into DIR.
+//
+//   DIR/sdf/       SDF files: the SDF writer's own output, ASCII files of every data type (by
+//                  name and by digit) with and without a trailer, binary files of every type
+//   DIR/trailer/   trailers as sdf_write_trailer writes them, and short hand-made ones
+//   DIR/calfile/   calibration files of several instrument kinds, rich in line kinds
+//   DIR/sdf.dict, DIR/calfile.dict   keywords for the mutator
+//
+// Each calibration seed is read back once and its result printed, so that a seed that stops
+// parsing early (and would teach the fuzzer little) shows up in the log.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "calfile/calfile.h"
+#include "calfile/sysinfo.h"
+#include "calfile/vocab.h"
+#include "datafile/dataset.h"
+#include "platform/errors.h"
+#include "platform/log.h"
+#include "sdf/sdf.h"
+#include "sdf/sdf_writer.h"
+#include "sdf/trailer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int failures = 0;
+
+void put(const fs::path& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        std::fprintf(stderr, "fuzz_seeds: cannot write %s\n", path.string().c_str());
+        ++failures;
+    }
+}
+
+std::string slurp(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// ---- SDF ------------------------------------------------------------------------------------
+
+const char* const type_names[8] = {"UCHAR", "UINTEGER", "ULONGINT", "FLOAT", "CHAR", "INTEGER", "LONGINT", "DOUBLE"};
+
+// Six values (3 x 2 points) of each type as text, the type's invalid point among them.
+const char* const text_values[8] = {
+    "0 1 255\n17 254 3\n",
+    "0 65535 1000\n2 3 65534\n",
+    "4294967295 0 12\n-1 7 100000\n",
+    "1.5 -2.25 3.4028235e38\nnan 1e3 0\n",
+    "-128 127 0\n5 -5 126\n",
+    "-32768 32767 1\n2 3 -4\n",
+    "-2147483648 2147483647 0\n1 2 3\n",
+    "1.7976931348623157e308 -1.5 2.5\n1e9 0 -0\n",
+};
+
+std::string ascii_header(const std::string& type, const std::string& extra = "")
+{
+    return "aBCR-1.0\n"
+           "ManufacID = TN9.5.2\n"
+           "CreateDate = 020319951120\n"
+           "ModDate = 010120001200\n"
+           "NumPoints = 3\n"
+           "NumProfiles = 2\n"
+           "Xscale = 1e-06\n"
+           "Yscale = 1e-06\n"
+           "Zscale = 6.103515625e-05\n"
+           "Zresolution = 6.103515625e-05\n"
+           "Compression = 0\n"
+           "DataType = " + type + "\n"
+           "CheckType = 0\n" + extra + "*\n";
+}
+
+// The eight required keys (phase unit 2^-14) and the data offset.
+std::string short_trailer(int offset = 0)
+{
+    return "Data Offset = " + std::to_string(offset) + "\n"
+           "intf_scale_factor=         0.5\n"
+           "wavelength_in=         0.5\n"
+           "num_aperture=        0.25\n"
+           "obliquity_factor=           1\n"
+           "lateral_res=       1e-06\n"
+           "camera_width=640\n"
+           "camera_height=480\n"
+           "phase_res=0\n"
+           "*\n";
+}
+
+void le(std::string& s, uint64_t v, int n)
+{
+    for (int i = 0; i < n; ++i)
+        s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+void le_f64(std::string& s, double d)
+{
+    uint64_t v;
+    std::memcpy(&v, &d, 8);
+    le(s, v, 8);
+}
+
+std::string binary_header(uint16_t points, uint16_t profiles, uint8_t type, double zres)
+{
+    std::string s = "bBCR-1.0";
+    s += std::string("TN9.5.2\0\0\0", 10);
+    s += "020319951120";
+    s += "010120001200";
+    le(s, points, 2);
+    le(s, profiles, 2);
+    le_f64(s, 1e-6);
+    le_f64(s, 1e-6);
+    le_f64(s, 0x1p-14);
+    le_f64(s, zres);
+    s.push_back(0);
+    s.push_back(static_cast<char>(type));
+    s.push_back(0);
+    return s;
+}
+
+// Six little-endian values of each type, the invalid point among them.
+std::string binary_values(uint8_t type)
+{
+    std::string s;
+    switch (type) {
+    case 0: s = std::string("\x00\x01\xff\x11\xfe\x03", 6); break;
+    case 1: for (uint64_t v : {0, 65535, 1000, 2, 3, 65534}) le(s, v, 2); break;
+    case 2: for (uint64_t v : {4294967295u, 0u, 12u, 7u, 100000u, 1u}) le(s, v, 4); break;
+    case 3:
+        for (float f : {1.5f, -2.25f, std::numeric_limits<float>::max(), std::numeric_limits<float>::quiet_NaN(), 1e3f, 0.0f}) {
+            uint32_t v;
+            std::memcpy(&v, &f, 4);
+            le(s, v, 4);
+        }
+        break;
+    case 4: s = std::string("\x80\x7f\x00\x05\xfb\x7e", 6); break;
+    case 5: for (int64_t v : {-32768, 32767, 1, 2, 3, -4}) le(s, static_cast<uint64_t>(v), 2); break;
+    case 6: for (int64_t v : {-2147483647LL, 2147483647LL, 0LL, 1LL, 2LL, 3LL}) le(s, static_cast<uint64_t>(v), 4); break;
+    case 7:
+        for (double d : {std::numeric_limits<double>::max(), -1.5, 2.5, 1e9, 0.0, -0.0})
+            le_f64(s, d);
+        break;
+    }
+    return s;
+}
+
+// Datasets written by the SDF writer itself: both phase resolutions, invalid points, NaN and
+// text fields, a serial number beyond 16 bits.
+void writer_seeds(const fs::path& dir)
+{
+    for (int variant = 0; variant < 3; ++variant) {
+        dat_header h;
+        dat_header_create(&h);
+        h.swinfo.type = 1;
+        std::memcpy(h.swinfo.date, "Mar 02 11:20:00 1995          ", 30);
+        h.swinfo.vers = {3, 2, 1};
+        h.time_stamp = 794143200;
+        std::snprintf(h.comment, sizeof h.comment, "seed %d", variant);
+        std::snprintf(h.obj_name, sizeof h.obj_name, "obj");
+        std::snprintf(h.part_name, sizeof h.part_name, "part \"x\"");
+        h.intf_scale_factor = 0.5f;
+        h.wavelength_in = variant == 2 ? 0.5f : 6.328e-7f;
+        h.num_aperture = 0.3f;
+        h.obliquity_factor = 1.0f;
+        h.magnification = variant == 1 ? std::numeric_limits<float>::quiet_NaN() : 10.0f;
+        h.lateral_res = 2.5e-6f;
+        h.phase_res = static_cast<int16_t>(variant);
+        h.camera_width = 640;
+        h.camera_height = 480;
+        h.sys_serial2 = variant == 0 ? 123456 : 0;
+        h.sys_serial = static_cast<int16_t>(variant == 0 ? (123456 & 0xFFFF) : 77);
+        h.coords_state = 1;
+        h.coords.x_pos = 1.25f;
+        h.fiducials_a[3] = -2.5f;
+        h.n_fiducials_a = 4;
+        h.magic_number = static_cast<uint32_t>(dat_header_magic(&h));
+        h.header_format = static_cast<int16_t>(h.magic_number == DAT_MAGIC_FORMAT2 ? 2 : 1);
+
+        const int16_t w = static_cast<int16_t>(4 + variant), ht = static_cast<int16_t>(3 + variant);
+        std::vector<int32_t> values(static_cast<std::size_t>(w * ht));
+        for (std::size_t i = 0; i < values.size(); ++i)
+            values[i] = static_cast<int32_t>(i * 997) - 4000 * variant;
+        values[1] = DAT_INVALID_PHASE;
+        if (variant == 1)
+            values.back() = DAT_INVALID_PHASE;
+        phase_map p{};
+        p.count = static_cast<uint32_t>(values.size());
+        p.width = w;
+        p.height = ht;
+        p.data = values.data();
+        h.cn_width = w;
+        h.cn_height = ht;
+        h.cn_n_bytes = w * ht * 4;
+        fs::path out = dir / ("writer_" + std::to_string(variant) + ".sdf");
+        int32_t rc = sdf_write_file(out.string().c_str(), &h, nullptr, &p);
+        if (rc != NO_ERROR) {
+            std::fprintf(stderr, "fuzz_seeds: sdf_write_file: %s\n", u_err_name(rc));
+            ++failures;
+        }
+    }
+}
+
+void sdf_seeds(const fs::path& dir)
+{
+    writer_seeds(dir);
+    for (int t = 0; t < 8; ++t) {
+        std::string name = type_names[t];
+        std::string digit(1, static_cast<char>('0' + t));
+        put(dir / ("ascii_" + name + ".sdf"), ascii_header(name) + text_values[t] + "*\n" + short_trailer(t * 3));
+        put(dir / ("ascii_" + digit + "_notrailer.sdf"), ascii_header(digit) + text_values[t] + "*\n");
+        put(dir / ("binary_" + name + ".sdf"), binary_header(3, 2, static_cast<uint8_t>(t), t == 3 ? 0 : 0x1p-14) +
+                                                   binary_values(static_cast<uint8_t>(t)));
+    }
+    // Line ends, comments, letter case and a restated geometry.
+    std::string crlf = ascii_header("ulongint", "; a comment line\nNumPoints = 3 ; points\n") +
+                       "1 2 3 ; first row\n\n4 5 6\n*\n" + short_trailer(-1) ;
+    std::string with_cr;
+    for (char c : crlf) {
+        if (c == '\n')
+            with_cr += '\r';
+        with_cr += c;
+    }
+    put(dir / "ascii_crlf.sdf", with_cr);
+    put(dir / "ascii_geometry.sdf", ascii_header("ULONGINT") + "1 2 3 4 5 6\n*\n" +
+                                       "cn_width=3\ncn_height=2\ncn_n_bytes=24\ncn_org_x=5\ncn_org_y=-2\n" +
+                                       "magic_number=2283471728\nsys_serial2=70000\nsys_serial=5\n" +
+                                       "comment=\"with text\"\nwavelength_in_1=#QNAN\n" + short_trailer(100));
+    put(dir / "ascii_notrailer_eof.sdf", ascii_header("LONGINT") + "1 2 3 4 5 6\n*");
+    put(dir / "binary_ulongint_big.sdf", binary_header(8, 4, 2, 0x1p-14) + std::string(8 * 4 * 4, '\x01'));
+}
+
+void trailer_seeds(const fs::path& dir, const fs::path& sdf_dir)
+{
+    // The trailers of the writer's files: everything after the data section's "*" line.
+    for (int variant = 0; variant < 3; ++variant) {
+        std::string file = slurp(sdf_dir / ("writer_" + std::to_string(variant) + ".sdf"));
+        std::size_t header_end = file.find("\n*\n");
+        std::size_t data_end = header_end == std::string::npos ? std::string::npos : file.find("\n*\n", header_end + 3);
+        if (data_end != std::string::npos)
+            put(dir / ("writer_" + std::to_string(variant) + ".txt"), file.substr(data_end + 3));
+    }
+    // sdf_write_trailer on its own, for a header with unusual values.
+    dat_header h;
+    dat_header_create(&h);
+    h.intf_scale_factor = std::numeric_limits<float>::quiet_NaN();
+    h.wavelength_in = std::numeric_limits<float>::infinity();
+    h.sys_serial2 = -5;
+    std::snprintf(h.sys_err_file_name, sizeof h.sys_err_file_name, "C:\\errors\\sys.err");
+    fs::path tmp = dir / "written.txt";
+    std::FILE* f = std::fopen(tmp.string().c_str(), "wb");
+    if (f != nullptr) {
+        sdf_write_trailer(f, &h);
+        std::fputs("*\n", f);
+        std::fclose(f);
+    }
+    put(dir / "short.txt", short_trailer(7));
+    put(dir / "no_star.txt", "intf_scale_factor=0.5\nwavelength_in=0.5\nnum_aperture=0.25\nobliquity_factor=1\n"
+                             "lateral_res=1e-06\ncamera_width=640\ncamera_height=480\nphase_res=0");
+    put(dir / "separators.txt", "camera_width = = 640\ncamera_height\t480\nobj_name=ABC\"\npart_name=\"open\n"
+                                "magic_number= 2283471727\ncoords_state=-1\nlateral_res=#NAN\n*\nafter\n");
+}
+
+// ---- calibration files ----------------------------------------------------------------------
+
+const char* const cal_files[][2] = {
+    {"hxi.cal",
+     "# Vell System Calibration File\n"
+     "InstrName              \"Lab bench 2\"\n"
+     "Model17                12  05  12345  R\n"
+     "Version                Matrox  3  HXI\n"
+     "InstrComm              COM3\n"
+     "Unit 2\n"
+     "Camera Type            XC77CE\n"
+     "Camera Config 1 5\n"
+     "Camera File a.dcf b.cam NULL\n"
+     "Camera Dark 12\n"
+     "Camera Align center\n"
+     "Camera Bad [1,2] [3,4] [700,484]\n"
+     "Camera Options 7\n"
+     "Camera Pll 1\n"
+     "Camera SplitX 640 2\n"
+     "NomMag 2.5 5 10 20 50\n"
+     "SysMag 2.49 5.01 10.02 19.9 50.3\n"
+     "Camera Trans 1 -3 4\n"
+     "ADC Clock 100\n"
+     "Ramp Config ramps.cfg\n"
+     "Light HeNe 0.6328 [0.55,0.05]\n"
+     "LLC Target 128\n"
+     "LLC Range 10 159\n"
+     "LLC Config 3 5\n"
+     "LLC Freq 1000\n"
+     "LLC AlignModePct 55.5\n"
+     "LLC AvgCurLimit 10 20 30 40\n"
+     "LLC FwdVoltage 100 200\n"
+     "LLC Options 3\n"
+     "PztPwr 100\n"
+     "Pifoc 12345 1.0 0.02\n"
+     "PifocPolarity -1\n"
+     "PifocType 2\n"
+     "ScanCal 1.01 0.99\n"
+     "Turret 3 1\n"
+     "Zoom 2\n"
+     "DiffDiskRate 40\n"
+     "DiffDiskFraction 0.5\n"
+     "XAxisBacklash 1.5\n"
+     "YAxisBacklash 2\n"
+     "ZAxisBacklash 0.25\n"
+     "ZAxisCal 1.0\n"
+     "ZEncoder 1\n"
+     "SdcCal 3 1 2 3 4 5 6 7 8\n"
+     "RadCrvFocCal -12.5\n"
+     "InvertData 1\n"
+     "NoIntensAvg\n"
+     "MotionCtrl ctrlA ctrlB\n"
+     "PosInstr lcdmi dev1 dev2\n"
+     "PendentMenu menu.txt\n"
+     "AxisComp_X xcomp.txt\n"
+     "PidVals_X fast 1 2 3 4 1 5 0.1 0.2 0.3 0.4\n"
+     "PidVals_Y 1 2 3 4 0 5 -0.1 0.2 0.3 -0.4\n"
+     "HxiEncZoomConfig 3\n"
+     "HxiEncZoomBacklash -20\n"
+     "HxiEncZoomProgLim 100 50000\n"
+     "HxiEncZoomStdMags 1 2 4 8\n"
+     "HxiEncZoomCalFile zoom.cal\n"
+     "EncodedRadiusScale 1 0.5 0.25 3\n"
+     "IntfRadiusScale 0 0.1 0.2 4 0.3\n"
+     "SleepTimeout 5:47:44\n"
+     "Remote \"remote host\"\n"
+     "RingSpot\n"
+     "IgnorePZT\n"
+     "TouchScreen\n"},
+    {"ftp.cal",
+     "FTP 10 01 54321\n"
+     "Version Pulsar 0 FTP\n"
+     "InstrComm COM1\n"
+     "InvertData 0\n"
+     "Camera Type Custom 1\n"
+     "Camera Config 1 0 3 1 0 1 0 1\n"
+     "Light Diode 9\n"
+     "Pifoc 100\n"
+     "PztId 200\n"
+     "SysMag 1 2 3\n"
+     "FTPMaterials materials.txt\n"
+     "FTPSys 0.5 0.25 -0.5 5\n"
+     "FTPDmiScale 2\n"
+     "FTPImageRot 0.5\n"
+     "FTPZeroPtPos 1 -1\n"
+     "FTPDisper 1 0.1 0.2 0.3\n"
+     "FTPAvg_K0 2 1 2\n"
+     "FTPDmiCenter 0 1.5 -1.5\n"
+     "FTPTiltCenter 1 2 3\n"
+     "FTPZeroGagePer 1:2:3:4\n"
+     "FTPSysInitPer 0:12\n"
+     "FTPTemperature 0:0:1:0 2.5\n"
+     "FTPLog log.txt 10 20\n"
+     "FtpsiInvertData 1\n"
+     "MotionCtrl one two\n"
+     "TempSensor euro2216e COM4\n"
+     "Camera Bpix 1 bad.txt\n"},
+    {"can.cal",
+     "Model15 20 30 100000\n"
+     "Version None 0 CAN\n"
+     "MacAddress 00 1a 2B 3c 4d ff\n"
+     "Camera Type DGFLY1024\n"
+     "Light White [1.5,0.1] 2\n"
+     "LLC Instr dd100mc dev\n"
+     "LLC Range 0 65535 1 2\n"
+     "Turret 1\n"
+     "Zoom 1\n"
+     "IgnoreDualBrushMotor\n"
+     "ZCanClosedLoop 1\n"
+     "DynWaveGen 5 10 100\n"
+     "AbsWaveMeter 1 meter\n"
+     "wmComm COM9\n"
+     "wmSysGain 2.5\n"
+     "wmMonOPD 3\n"
+     "wmTuneRange 1 2\n"
+     "wmTuneRate 3 4\n"
+     "wmMaxBuckets 5 6\n"
+     "Pifoc 5 0.75 0\n"},
+    {"errors.cal",
+     "Model09 12 05 12345\n"
+     "Version None 0 None\n"
+     "Zoom 256\n"
+     "InstrName \"never closed\n"
+     "Camera Trans 1 2 3\n"
+     "NomMag 1 2\n"
+     "SysMag 1\n"
+     "DiffDiskFraction 0\n"
+     "SleepTimeout 5:47:45\n"
+     "Pifoc 1 1 0.001\n"
+     "Light Led\n"
+     "Camera Bad [1,2 [3,4]\n"
+     "none 3\n"},
+    {"model13.cal",
+     "Model07 99 52 999999\n"
+     "Version Matrox 99999 Model13\n"
+     "Camera Type XC77\n"
+     "Light HeNe 10.6\n"
+     "InvertData 255\n"
+     "LLC Instr model13\n"
+     "Zoom\n"
+     "4\n"},
+};
+
+void calfile_seeds(const fs::path& dir)
+{
+    u_log_sink = &u_log_none;
+    for (const auto& cal : cal_files) {
+        put(dir / cal[0], cal[1]);
+        sysinfo_reset_all_slots();
+        calfile_reset_state();
+        int32_t rc = sb_readCal_bytes(0, cal[1], cal[0]);
+        std::printf("fuzz_seeds: %-12s reads as %s\n", cal[0], rc == NO_ERROR ? "NO_ERROR" : u_err_name(rc));
+    }
+    sysinfo_reset_all_slots();
+    calfile_reset_state();
+    u_log_sink = &u_log_stderr;
+}
+
+// ---- dictionaries ---------------------------------------------------------------------------
+
+std::string dict_entry(std::string_view word)
+{
+    std::string s = "\"";
+    for (char c : word) {
+        auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            s += '\\';
+            s += c;
+        } else if (u < 0x20 || u >= 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            s += hex;
+        } else {
+            s += c;
+        }
+    }
+    return s + "\"\n";
+}
+
+void dictionaries(const fs::path& dir)
+{
+    std::string sdf;
+    for (const char* k : {"aBCR-1.0", "ManufacID", "CreateDate", "ModDate", "NumPoints", "NumProfiles", "Xscale",
+                          "Yscale", "Zscale", "Zresolution", "Compression", "DataType", "CheckType", "RRL",
+                          "UINTTRACE", "#QNAN", "#NAN", "nan", "inf", "-1", "4294967295", "1e309", "2147483647",
+                          "32767", "=", "\n*\n", "\r\n", ";"})
+        sdf += dict_entry(k);
+    for (const char* t : type_names)
+        sdf += dict_entry(t);
+    for (const sdf::trailer_key& k : sdf::trailer_keys())
+        sdf += dict_entry(std::string(k.key) + "=");
+    put(dir / "sdf.dict", sdf);
+
+    std::string cal;
+    for (std::size_t i = 0; i < cal_vocab_size; ++i)
+        cal += dict_entry(cal_vocab[i].word);
+    for (const char* k : {"\"", "#", "\n", "+", "[1,2]", "[0.5,0.1]", "1e300", "-2147483648", "4294967296", ":"})
+        cal += dict_entry(k);
+    put(dir / "calfile.dict", cal);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz_seeds DIR\n");
+        return 2;
+    }
+    fs::path root = fs::u8path(argv[1]);
+    std::error_code ec;
+    for (const char* sub : {"sdf", "trailer", "calfile"}) {
+        fs::remove_all(root / sub, ec);
+        fs::create_directories(root / sub, ec);
+        if (ec) {
+            std::fprintf(stderr, "fuzz_seeds: cannot create %s\n", (root / sub).string().c_str());
+            return 1;
+        }
+    }
+    sdf_seeds(root / "sdf");
+    trailer_seeds(root / "trailer", root / "sdf");
+    calfile_seeds(root / "calfile");
+    dictionaries(root);
+    return failures == 0 ? 0 : 1;
+}
