@@ -64,4 +64,10 @@ private:
     std::string long_line_;  // holds a line that does not fit the buffer
 };
 
+// The block size of the SDF readers' input: input::default_block unless a test has set
+// another, so that lines, numbers and binary items cross block boundaries everywhere. 0
+// restores the default.
+void set_reader_block(std::size_t bytes);
+std::size_t reader_block();
+
 }  // namespace sdf
