@@ -37,3 +37,6 @@ const char* sb_remote_name();
 
 // Clears the reader's process-wide state (messages, names, remote name). For tests.
 void calfile_reset_state();
+
+// The writer of calibration files (sb_writeCal) is declared in calfile/writer.h.
+#include "calfile/writer.h"

@@ -1,0 +1,1345 @@
+// The calibration file writer: the lines of a slot in their fixed order, the checks that keep
+// every written file readable, and the temporary file that replaces the target only after an
+// error-free write.
+//
+// Every value goes through a check of the range the reader accepts for it, every name through
+// a check that the reader gives it back as it is. A value that cannot be written so that the
+// reader takes it back is reported and the target is left alone: the writer never leaves a file
+// that the reader refuses.
+#include "calfile/writer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "calfile/scanner.h"
+#include "calfile/sysinfo.h"
+#include "platform/atomic_file.h"
+#include "platform/dirs.h"
+#include "platform/errors.h"
+#include "platform/log.h"
+#include "platform/os.h"
+
+namespace {
+
+constexpr int KEY_WIDTH = 22;
+constexpr double FLT_MAX_D = 3.4028234663852886e38;
+constexpr double TWO_PI = 6.283185307179586;
+
+std::string vformat(const char* format, va_list args)
+{
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (n <= 0)
+        return std::string();
+    std::vector<char> buf(static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(buf.data(), buf.size(), format, args);
+    return std::string(buf.data(), static_cast<std::size_t>(n));
+}
+
+bool is_one_of(int32_t value, std::initializer_list<int32_t> set)
+{
+    for (int32_t v : set)
+        if (v == value)
+            return true;
+    return false;
+}
+
+// A printf conversion of a real number: 'g' or 'f' with a precision and a minimum width.
+// Formatting goes through <charconv>, so a host's locale never changes the decimal point.
+struct real_fmt {
+    char conv;
+    int precision;
+    int width = 0;
+};
+constexpr real_fmt FMT_G{'g', 6};       // %g, %.6g
+constexpr real_fmt FMT_G3{'g', 3};      // %.3g
+constexpr real_fmt FMT_G8{'g', 8};      // %.8g
+constexpr real_fmt FMT_F6{'f', 6};      // %f, %.6f
+constexpr real_fmt FMT_F3{'f', 3};      // %.3f
+constexpr real_fmt FMT_F2{'f', 2};      // %0.2f
+constexpr real_fmt FMT_MAG{'f', 4, 6};  // %6.4f
+
+std::string format_real(double v, real_fmt f)
+{
+    char buf[512];
+    auto res = std::to_chars(buf, buf + sizeof buf, v,
+                             f.conv == 'g' ? std::chars_format::general : std::chars_format::fixed,
+                             f.precision);
+    std::string text = res.ec == std::errc() ? std::string(buf, res.ptr) : std::string("nan");
+    if (text.size() < static_cast<std::size_t>(f.width))
+        text.insert(0, static_cast<std::size_t>(f.width) - text.size(), ' ');
+    return text;
+}
+
+// The shortest text that reads back as exactly v.
+std::string shortest_real(double v)
+{
+    char buf[64];
+    auto res = std::to_chars(buf, buf + sizeof buf, v);
+    return res.ec == std::errc() ? std::string(buf, res.ptr) : format_real(v, FMT_G);
+}
+
+// The value the reader takes from a written number (NaN when it is not a number).
+double parse_real(std::string_view text)
+{
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    double v = std::nan("");
+    auto res = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::general);
+    if (res.ec == std::errc::result_out_of_range)
+        return std::nan("");
+    return res.ec == std::errc() ? v : std::nan("");
+}
+
+bool in_range(double v, double lo, double hi, cal_ends ends)
+{
+    bool low_ok = ends == cal_ends::open_low || ends == cal_ends::open ? v > lo : v >= lo;
+    bool high_ok = ends == cal_ends::open_high || ends == cal_ends::open ? v < hi : v <= hi;
+    return low_ok && high_ok;  // false for NaN
+}
+
+// Writes the hours, minutes and seconds (and, with days, the days) of a period.
+std::string period_text(long long seconds, bool days)
+{
+    char buf[80];
+    long long d = seconds / 86400;
+    long long rest = days ? seconds % 86400 : seconds;
+    long long h = rest / 3600;
+    long long m = rest % 3600 / 60;
+    long long s = rest % 60;
+    if (days)
+        std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld:%02lld", d, h, m, s);
+    else
+        std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", h, m, s);
+    return buf;
+}
+
+// The two LLC light-slot ranges as far as the LLC Range line and the reader's completion by
+// board give them: range low and high of slot 0, then slot 1's.
+struct llc_ranges {
+    uint16_t v[4] = {0, 0, 0, 0};
+    bool operator==(const llc_ranges& o) const noexcept
+    {
+        return v[0] == o.v[0] && v[1] == o.v[1] && v[2] == o.v[2] && v[3] == o.v[3];
+    }
+};
+
+// What the reader gives the ranges when the file holds an LLC Range line of `given` values
+// (0: no line) taken from `line`, after it has completed the ranges by instrument board.
+llc_ranges reader_ranges(const SysInfo& si, int given, const llc_ranges& line)
+{
+    llc_ranges r;
+    if (given >= 2) {
+        r.v[0] = line.v[0];
+        r.v[1] = line.v[1];
+    }
+    if (given == 4) {
+        r.v[2] = line.v[2];
+        r.v[3] = line.v[3];
+    }
+    auto set = [&](int first, uint16_t lo, uint16_t hi) {
+        r.v[first] = lo;
+        r.v[first + 1] = hi;
+    };
+    auto model07 = [&] { set(0, 2, si.cameraType == CAM_DGFLY1024 ? 800 : 532); };
+    switch (si.instrBdType) {
+    case BD_HXI:
+    case BD_MODEL31:
+        if (given == 0)
+            set(0, 10, 159);
+        break;
+    case BD_MODEL13:
+        if (si.sysType == SYS_MODEL07)
+            model07();
+        else if (given == 0)
+            set(0, 0, 4095);
+        break;
+    case BD_NOTNEEDED:
+        if (si.sysType == SYS_MODEL07)
+            model07();
+        else
+            set(0, 10, 159);
+        break;
+    case BD_FTP:
+        if (given == 0)
+            set(0, 0, 3685);
+        break;
+    case BD_BOARD01:
+        if (given == 0)
+            set(0, 0, 4095);
+        if (given != 4)
+            set(2, 0, 100);
+        break;
+    case BD_CAN:
+        if (given == 0)
+            set(0, 0, 65535);
+        if (given != 4)
+            set(2, 0, 65535);
+        break;
+    default:
+        break;
+    }
+    return r;
+}
+
+// How many values the LLC Range line is written with (0: no line).
+int llc_range_values(const SysInfo& si)
+{
+    llc_ranges slot;
+    slot.v[0] = si.light[0].rangeLow;
+    slot.v[1] = si.light[0].rangeHigh;
+    slot.v[2] = si.light[1].rangeLow;
+    slot.v[3] = si.light[1].rangeHigh;
+    auto low_high_is = [&](uint16_t lo, uint16_t hi) { return slot.v[0] == lo && slot.v[1] == hi; };
+
+    // The instrument kinds' own rule; the last one that applies decides.
+    int due = 0;
+    const int32_t bd = si.instrBdType;
+    const int32_t sys = si.sysType;
+    if (bd == BD_HXI || bd == BD_MODEL31)
+        due = low_high_is(10, 159) ? 0 : 2;
+    if (bd == BD_MODEL13 || sys == SYS_MODEL07)
+        due = low_high_is(0, 4095) ? 0 : 2;
+    if (bd == BD_CAN && is_one_of(sys, {SYS_MODEL15, SYS_MODEL22, SYS_MODEL23, SYS_MODEL27, SYS_MODEL29,
+                                        SYS_MODEL10, SYS_MODEL12}))
+        due = low_high_is(0, 65535) ? 0 : 2;
+    if (bd == BD_BOARD01 || (bd == BD_CAN && sys == SYS_MODEL25)) {
+        due = low_high_is(0, 4095) ? 0 : 2;
+        if (slot.v[2] != 0 || slot.v[3] != 100)
+            due = 4;
+    }
+
+    // That rule is kept whenever its line reads back as the slot's ranges; otherwise (a range
+    // the rule leaves out, four values beyond what the line takes) the first line that does.
+    auto gives_back = [&](int given) {
+        if (given == 4 && (slot.v[2] > 4096 || slot.v[3] > 4096))
+            return false;
+        return reader_ranges(si, given, slot) == slot;
+    };
+    if (gives_back(due))
+        return due;
+    for (int given : {0, 2, 4})
+        if (gives_back(given))
+            return given;
+    return due;  // ranges that the board forces; the rule's line is as good as any
+}
+
+// Builds the text of a calibration file from a slot and notes every failed check.
+class cal_writer {
+public:
+    explicit cal_writer(const SysInfo& si) : si_(si) {}
+
+    void run();
+    const std::string& text() const { return out_; }
+    int32_t result() const { return result_; }
+
+private:
+    const SysInfo& si_;
+    std::string out_;
+    int32_t result_ = NO_ERROR;
+    std::string key_;  // keyword of the line being written, for messages
+
+    void fail(int32_t code, const char* message)
+    {
+        calfile_report_write("%s", message);
+        result_ = code;
+    }
+
+    // "%-*s  " with the width 22.
+    void key(std::string_view keyword)
+    {
+        key_.assign(keyword);
+        out_ += keyword;
+        if (keyword.size() < KEY_WIDTH)
+            out_.append(KEY_WIDTH - keyword.size(), ' ');
+        out_ += "  ";
+    }
+    // A bare flag keyword on its own line.
+    void bare(std::string_view keyword)
+    {
+        out_ += keyword;
+        out_ += '\n';
+    }
+    void end() { out_ += '\n'; }
+    void put(std::string_view text) { out_ += text; }
+    // "  " and a value.
+    void arg(std::string_view text)
+    {
+        out_ += "  ";
+        out_ += text;
+    }
+
+    std::string num(long long v, long long lo, long long hi, int zero_width = 0);
+    std::string real(double v, double lo, double hi, real_fmt f, cal_ends ends = cal_ends::closed);
+    std::string name(std::string_view text);
+    std::string word_name(std::string_view text);
+    void name_failure(std::string_view text);
+
+    void identity_lines();
+    void camera_lines();
+    void light_line();
+    void llc_lines();
+    void pifoc_lines();
+    void magnification_lines();
+    void ftp_lines();
+    void ftp_values(const char* keyword, double lo, double hi, bool disper);
+    void stage_lines();
+    void optics_lines();
+    void motion_lines();
+    void pid_lines();
+    void wave_monitor_lines();
+    void hxi_zoom_lines();
+    void radius_scale_line(const char* keyword, const RadiusScale& group);
+};
+
+std::string cal_writer::num(long long v, long long lo, long long hi, int zero_width)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%0*lld", zero_width, v);
+    if (v < lo || v > hi) {
+        calfile_report_write("%s: %s out of range [%lld,%lld]", key_.c_str(), buf, lo, hi);
+        result_ = ERR_SB_CALFILE_VALUE_RANGE;
+    }
+    return buf;
+}
+
+std::string cal_writer::real(double v, double lo, double hi, real_fmt f, cal_ends ends)
+{
+    std::string text = format_real(v, f);
+    if (in_range(parse_real(text), lo, hi, ends))
+        return text;
+    // The format rounded a value at the end of its range out of it: all its digits keep it in.
+    if (in_range(v, lo, hi, ends))
+        return shortest_real(v);
+    bool open_low = ends == cal_ends::open_low || ends == cal_ends::open;
+    bool open_high = ends == cal_ends::open_high || ends == cal_ends::open;
+    calfile_report_write("%s: %s out of range %c%s,%s%c", key_.c_str(), text.c_str(), open_low ? '(' : '[',
+                         format_real(lo, FMT_G).c_str(), format_real(hi, FMT_G).c_str(), open_high ? ')' : ']');
+    result_ = ERR_SB_CALFILE_VALUE_RANGE;
+    return text;
+}
+
+void cal_writer::name_failure(std::string_view text)
+{
+    std::string copy(text);
+    calfile_report_write("%s: name \"%s\" cannot be written.", key_.c_str(), copy.c_str());
+    result_ = ERR_INVALID_PARAM;
+}
+
+// A name where the reader takes any word: written as it is, or in double quotes when it is
+// empty, holds blanks, or begins with a character that would end or split the word. A name that
+// no word gives back (a double quote or a line end in it, longer than a word) is refused.
+std::string cal_writer::name(std::string_view text)
+{
+    bool quote = text.empty() || std::strchr("[],:#", text.front()) != nullptr;
+    for (char c : text) {
+        if (c == '"' || c == '\n' || c == '\r') {
+            name_failure(text);
+            return std::string(text);
+        }
+        if (c == ' ' || c == '\t' || c == '\0')
+            quote = true;
+    }
+    if (text.size() > CALFILE_MAX_WORD) {
+        name_failure(text);
+        return std::string(text);
+    }
+    if (!quote)
+        return std::string(text);
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '"';
+    quoted += text;
+    quoted += '"';
+    return quoted;
+}
+
+// A name where the reader takes only a plain word that begins with a letter.
+std::string cal_writer::word_name(std::string_view text)
+{
+    auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    bool ok = !text.empty() && letter(text.front()) && text.size() <= CALFILE_MAX_WORD;
+    for (char c : text)
+        if (c == ' ' || c == '\t' || c == '\0' || c == '"' || c == '\n' || c == '\r')
+            ok = false;
+    if (!ok)
+        name_failure(text);
+    return std::string(text);
+}
+
+void cal_writer::run()
+{
+    put("# Vell System Calibration File\n");
+    identity_lines();
+    camera_lines();
+    light_line();
+    llc_lines();
+    pifoc_lines();
+    magnification_lines();
+
+    // Camera split and the translations, which need the magnifications before them.
+    if (si_.splitAxis == 1 || si_.splitAxis == 2) {
+        key(si_.splitAxis == 1 ? "Camera SplitX" : "Camera SplitY");
+        arg(num(si_.splitValue[0], 1, 2047));
+        arg(num(si_.splitValue[1], 0, 10));
+        end();
+    }
+    const int mags = std::min(std::max(si_.numMags, 0), SB_MAX_MAGS);
+    if (mags > 0) {
+        for (int i = 0; i < SB_MAX_MAGS; ++i) {
+            bool due = (si_.splitAxis != 0 && i < mags) || si_.cameraTrans[i][0] != 0 || si_.cameraTrans[i][1] != 0;
+            if (!due)
+                continue;
+            key("Camera Trans");
+            arg(num(i, 0, 14));
+            arg(num(si_.cameraTrans[i][0], -2047, 2047));
+            arg(num(si_.cameraTrans[i][1], -2047, 2047));
+            end();
+        }
+    }
+
+    ftp_lines();
+    stage_lines();
+    optics_lines();
+    motion_lines();
+    pid_lines();
+    wave_monitor_lines();
+    hxi_zoom_lines();
+    radius_scale_line("EncodedRadiusScale", si_.encodedRadiusScale);
+    radius_scale_line("IntfRadiusScale", si_.intfRadiusScale);
+
+    if (si_.sleepTimeout != 14400) {
+        key("SleepTimeout");
+        if (si_.sleepTimeout > 20864) {
+            calfile_report_write("SleepTimeout: %d out of range [0,20864]", si_.sleepTimeout);
+            result_ = ERR_SB_CALFILE_VALUE_RANGE;
+        }
+        put(period_text(si_.sleepTimeout, false));  // the last line has no line end
+    }
+}
+
+void cal_writer::identity_lines()
+{
+    const SysInfo& si = si_;
+    if (si.instrName.is_set()) {
+        key("InstrName");
+        std::string_view text = si.instrName.view();
+        bool ok = text.size() <= CALFILE_MAX_WORD;
+        for (char c : text)
+            if (c == '"' || c == '\n' || c == '\r')
+                ok = false;
+        if (!ok)
+            name_failure(text);
+        put("\"");
+        put(text);
+        put("\"\n");
+    }
+    if (si.unit != 0) {
+        key("Unit");
+        arg(num(si.unit, 0, 7));
+        end();
+    }
+
+    const int32_t sys = si.sysType;
+    if (!((sys >= SYS_HXI && sys <= SYS_MODEL08) || (sys >= SYS_MODEL09 && sys <= SYS_MODEL29)))
+        fail(ERR_SB_CAL_INFO_INCOMPLETE, "System type undefined.");
+    key(sb_sys_type_name(sys));
+    put(num(si.dateCode / 100, 0, 99, 2));
+    arg(num(si.dateCode % 100, 1, 52, 2));
+    arg(num(si.serialNum, 100, 999999));
+    arg(si.rFlag ? "R" : "");
+    end();
+
+    const int32_t bd = si.instrBdType;
+    if (bd == BD_BOARD02 || bd == BD_BOARD04)
+        fail(ERR_SB_CAL_INFO_INCOMPLETE, "Instrument board type undefined.");
+    key("Version");
+    put(sb_fg_type_name(si.fgType));
+    arg(num(si.fgBoardNum, 0, 99999));
+    arg(sb_board_type_name(bd));
+    end();
+
+    if (bd == BD_CAN && !si.canInfo)
+        fail(ERR_INVALID_PARAM, "canInfo = NULL");
+    if (si.canInfo) {
+        key("MacAddress");
+        for (int i = 0; i < 6; ++i) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "%2.2X", si.canInfo->macAddress[i]);
+            arg(hex);
+        }
+        end();
+    }
+    if (si.instrComm.is_set()) {
+        key("InstrComm");
+        put(name(si.instrComm.view()));
+        end();
+    }
+    if (!is_one_of(bd, {BD_NONE, BD_MODEL13, BD_NOTNEEDED, BD_CAN, BD_BOARD02, BD_BOARD04}) &&
+        bd >= 0 && bd < SB_NUM_BOARD_TYPE_NAMES && !si.instrComm.is_set() && !si.canInfo)
+        fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing InstrComm info.");
+}
+
+void cal_writer::camera_lines()
+{
+    const SysInfo& si = si_;
+    const int32_t bd = si.instrBdType;
+    const int32_t cam = si.cameraType;
+    const bool custom = cam == CAM_CUSTOM;
+    const bool cfg_board_a = bd == BD_BOARD01 || bd == BD_FTP;  // configuration bytes 3..10
+    const bool cfg_board_b = bd == BD_HXI || bd == BD_MODEL31;  // configuration bytes 1, 2
+    const uint8_t* cfg = si.cameraConfig;
+
+    // Camera Type. An unknown camera on an instrument with neither board nor frame grabber
+    // reads back from a file without the line.
+    bool has_keyword = (cam >= CAM_XC77CE && cam <= CAM_SMD4M15) || (cam >= CAM_CID2250 && cam <= CAM_A504K);
+    bool custom_board = cfg_board_a || cfg_board_b || bd == BD_CAN || bd == BD_NOTNEEDED;
+    if (!(cam == CAM_UNKNOWN && bd == BD_NONE && si.fgType == FG_NONE)) {
+        if (!has_keyword || (custom && !custom_board))
+            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Camera Type undefined.");
+        key("Camera Type");
+        put(sb_camera_type_name(cam));
+        if (cfg_board_a && si.interlaceFlag() != 0) {
+            arg(custom ? num(si.interlaceFlag(), 0, 1) : std::to_string(si.interlaceFlag()));
+            end();
+        } else if (cfg_board_b && si.fieldCtrl() != 0) {
+            arg(custom ? num(si.fieldCtrl(), 0, 1) : std::to_string(si.fieldCtrl()));
+            end();
+        } else if (custom && (bd == BD_CAN || bd == BD_NOTNEEDED) && si.interlaceFlag() != 0) {
+            arg(num(si.interlaceFlag(), 0, 1));
+            end();
+        }
+        end();
+    }
+
+    // Camera File: up to six names; the reader skips an unset second name written as NULL.
+    const sb_string* files = si.cameraFile;
+    int last = 5;
+    while (last >= 0 && !files[last].is_set())
+        --last;
+    if (last >= 0) {
+        key("Camera File");
+        if (!files[0].is_set()) {
+            calfile_report_write("Camera File: name 1 is not set.");
+            result_ = ERR_INVALID_PARAM;
+        } else {
+            put(name(files[0].view()));
+        }
+        if (files[1].is_set()) {
+            if (files[1] == "NULL")
+                name_failure(files[1].view());
+            arg(word_name(files[1].view()));
+        }
+        if (last >= 2) {
+            if (!files[1].is_set())
+                put(" NULL");
+            for (int k = 2; k <= last; ++k) {
+                if (!files[k].is_set()) {
+                    calfile_report_write("Camera File: name %d is not set.", k + 1);
+                    result_ = ERR_INVALID_PARAM;
+                    continue;
+                }
+                arg(word_name(files[k].view()));
+            }
+        }
+        end();
+    }
+
+    // Camera Config: the bytes that the board's configuration line carries.
+    if (cfg_board_a) {
+        static const int bytes[] = {3, 4, 5, 6, 7, 9, 8, 10};
+        static const int highs[] = {1, 1, 3, 1, 1, 1, 1, 1};
+        bool any = false;
+        for (int b : bytes)
+            any = any || cfg[b - 1] != 0;
+        if (custom || any) {
+            key("Camera Config");
+            for (int i = 0; i < 8; ++i) {
+                if (i > 0)
+                    put("  ");
+                put(num(cfg[bytes[i] - 1], 0, highs[i]));
+            }
+            end();
+        }
+    } else if (cfg_board_b && (custom || cfg[0] != 0 || cfg[1] != 0)) {
+        key("Camera Config");
+        put(num(cfg[0], 0, 1));
+        arg(num(cfg[1], 0, 15));
+        end();
+    }
+
+    if (si.cameraDark > 0) {
+        key("Camera Dark");
+        put(num(si.cameraDark, 0, 32767));
+        end();
+    }
+    if (si.cameraAlign != 0) {
+        key("Camera Align");
+        put(sb_camera_align_name(si.cameraAlign));
+        end();
+    }
+
+    int pixels = 0;
+    while (pixels < 40 && si.badPixels[pixels][0] >= 0)
+        ++pixels;
+    if (pixels == 0) {
+        if (si.bpixFileFlag != 0 || si.bpixFileName.is_set()) {
+            key("Camera Bpix");
+            put(num(si.bpixFileFlag, 0, 1));
+            if (si.bpixFileName.is_set())
+                arg(word_name(si.bpixFileName.view()));
+            end();
+        }
+    } else {
+        for (int first = 0; first < pixels; first += 6) {
+            key("Camera BPixels");
+            for (int i = first; i < pixels && i < first + 6; ++i) {
+                if (i > first)
+                    put(" ");
+                put("[");
+                put(num(si.badPixels[i][0], 0, 700));
+                put(",");
+                put(num(si.badPixels[i][1], 0, 484));
+                put("]");
+            }
+            end();
+        }
+    }
+
+    if (si.cameraOptions != 0) {
+        key("Camera Options");
+        put(num(si.cameraOptions, 0, 268435455));
+        end();
+    }
+    if (!si.rampConfig.is_default()) {
+        key("Ramp Config");
+        put(name(si.rampConfig.c_str()));
+        end();
+    }
+}
+
+void cal_writer::light_line()
+{
+    const SysInfo& si = si_;
+    const int32_t type = si.lightType;
+    if (type < LIGHT_HENE || type > LIGHT_LED)
+        fail(ERR_SB_CAL_INFO_INCOMPLETE, "Light Type undefined.");
+    const bool unset = si.wavelength[0][0] == 0.0;
+    if (unset)
+        fail(ERR_SB_CAL_INFO_INCOMPLETE, "Light wavelength undefined.");
+    key(std::string("Light ") + sb_light_type_name(type));
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0 && si.wavelength[i][0] == 0.0)
+            break;
+        if (i > 0)
+            put(" ");
+        std::string wl = i == 0 && unset ? format_real(0.0, FMT_F6)
+                                         : real(si.wavelength[i][0] * 1e6, 0.1, 15, FMT_F6);
+        if (si.wavelength[i][1] != 0.0) {
+            put("[");
+            put(wl);
+            put(",");
+            put(real(si.wavelength[i][1] * 1e6, 0, 1, FMT_F6));
+            put("]");
+        } else {
+            put(wl);
+        }
+    }
+    end();
+}
+
+void cal_writer::llc_lines()
+{
+    const SysInfo& si = si_;
+    const LightSlot& a = si.light[0];
+    const LightSlot& b = si.light[1];
+
+    if (si.llcInstrType == LLC_INSTR_MODEL13) {
+        key("LLC Instr");
+        put(sb_llc_instr_name(si.llcInstrType));
+        end();
+    } else if ((si.llcInstrType == LLC_INSTR_DD100MC || si.llcInstrType == LLC_INSTR_DD100MC_B) &&
+               si.llcInstrName.is_set()) {
+        key("LLC Instr");
+        put(sb_llc_instr_name(si.llcInstrType));
+        arg(name(si.llcInstrName.view()));
+        end();
+    }
+
+    int values = llc_range_values(si);
+    if (values > 0) {
+        key("LLC Range");
+        put(std::to_string(a.rangeLow));
+        arg(std::to_string(a.rangeHigh));
+        if (values == 4) {
+            arg(num(b.rangeLow, 0, 4096));
+            arg(num(b.rangeHigh, 0, 4096));
+        }
+        end();
+    }
+
+    if (b.config != 0) {
+        key("LLC Config");
+        put(std::to_string(a.config));
+        arg(std::to_string(b.config));
+        end();
+    } else if (a.config != 1) {
+        key("LLC Config");
+        put(std::to_string(a.config));
+        end();
+    }
+    if (si.lightType == LIGHT_LED || a.freq != 35000) {
+        key("LLC Freq");
+        put(num(a.freq, 0, 1000000));
+        end();
+    }
+    if (is_one_of(si.sysType, {SYS_HXI, SYS_MODEL08, SYS_MODEL20, SYS_MODEL33, SYS_MODEL34, SYS_MODEL24, SYS_MODEL17,
+                               SYS_MODEL19, SYS_MODEL28, SYS_MODEL21, SYS_MODEL26}) ||
+        si.instrBdType == BD_HXI || a.target != 150) {
+        key("LLC Target");
+        put(num(a.target, 64, 255));
+        end();
+    }
+    if (si.llcOptions != 0) {
+        key("LLC Options");
+        put(num(si.llcOptions, 0, 268435455));
+        end();
+    }
+    auto pairs = [&](const char* keyword, uint16_t(LightSlot::*field)[2], int hi) {
+        const uint16_t* first = a.*field;
+        const uint16_t* second = b.*field;
+        if (first[0] == 0 && first[1] == 0 && second[0] == 0 && second[1] == 0)
+            return;
+        key(keyword);
+        put(num(first[0], 0, hi));
+        arg(num(first[1], 0, hi));
+        if (second[0] != 0 || second[1] != 0) {
+            arg(num(second[0], 0, hi));
+            arg(num(second[1], 0, hi));
+        }
+        end();
+    };
+    pairs("LLC AvgCurLimit", &LightSlot::avgCurLimit, 1000);
+    pairs("LLC FwdVoltage", &LightSlot::fwdVoltage, 10000);
+    if (a.alignModePct != 100.0f) {
+        key("LLC AlignModePct");
+        put(real(a.alignModePct, 0, 100, FMT_G));
+        end();
+    }
+
+    if (si.pztPwr >= 0) {
+        key("PztPwr");
+        put(num(si.pztPwr, -1, 1000));
+        end();
+    }
+    if (si.adcClock != 0) {
+        key("ADC Clock");
+        put(num(si.adcClock, 0, 511));
+        end();
+    }
+}
+
+void cal_writer::pifoc_lines()
+{
+    const SysInfo& si = si_;
+    const PifocInfo* p = si.pifoc.get();
+    // A PIFOC sub-record that only a PifocType line made holds no value and no coefficients.
+    const bool value_due = p != nullptr && (p->value != 0 || p->coef != 0.0 || p->beta != 0.0);
+    const bool listed = is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL16, SYS_MODEL12, SYS_FTP});
+    if (value_due) {
+        key("Pifoc");
+        put(num(p->value, 0, 999999));
+        bool defaults = p->coef == 0.928655 && p->beta == 0.0144;
+        bool never_given = p->coef == 0.0 && p->beta == 0.0;  // the short form gives the defaults
+        if ((listed || !defaults) && !never_given) {
+            arg(real(p->coef, 0.5, 2, FMT_F6));
+            std::string beta = real(p->beta, 0, 0.1, FMT_F6);
+            double read = parse_real(beta);
+            if (read != 0.0 && read < 0.005) {
+                calfile_report_write("Pifoc: %s out of range [0.005,0.1] and 0", beta.c_str());
+                result_ = ERR_SB_CALFILE_VALUE_RANGE;
+            }
+            arg(beta);
+        }
+        end();
+    }
+    if (si.pifocPolarity != 0) {
+        key("PifocPolarity");
+        put(num(si.pifocPolarity, -1, 1));
+        end();
+    }
+    if (p != nullptr && (p->type != 0 || !value_due)) {
+        key("PifocType");
+        put(num(p->type, 0, 2));
+        end();
+    }
+    if (!value_due && is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL12, SYS_MODEL15,
+                                             SYS_MODEL22, SYS_MODEL27, SYS_MODEL25, SYS_MODEL16, SYS_FTP}))
+        fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing PIFOC info.");
+}
+
+void cal_writer::magnification_lines()
+{
+    const SysInfo& si = si_;
+    const int mags = std::min(std::max(si.numMags, 0), SB_MAX_MAGS);
+    if (mags == 0)
+        return;
+    const bool always = is_one_of(si.sysType, {SYS_MODEL13, SYS_MODEL07, SYS_MODEL14, SYS_FTP});
+    auto list = [&](const char* keyword, const double* values) {
+        bool any = false;
+        for (int i = 0; i < mags; ++i)
+            any = any || values[i] != 0.0;
+        if (!always && !any)
+            return;
+        key(keyword);
+        for (int i = 0; i < mags; ++i) {
+            if (i > 0)
+                put("  ");
+            put(real(values[i], 0, 100, FMT_MAG));
+        }
+        end();
+    };
+    list("SysMag", si.sysMag);
+    list("NomMag", si.nomMag);
+}
+
+void cal_writer::ftp_values(const char* keyword, double lo, double hi, bool disper)
+{
+    const FtpInfo& f = *si_.ftpInfo;
+    for (int m = 0; m < SB_MAX_MAGS; ++m) {
+        const double* values = disper ? f.mag[m].disper : f.mag[m].avgK0;
+        if (!(values[0] < FLT_MAX_D))
+            continue;
+        int count = 1;
+        while (count < 10 && values[count] < FLT_MAX_D)
+            ++count;
+        key(keyword);
+        put(num(m, 0, 14));
+        for (int i = 0; i < count; ++i)
+            arg(real(values[i], lo, hi, FMT_G));
+        end();
+        if (count < 2) {
+            calfile_report_write("%s: Not enough FTPDisper or FTPAvg_K0 values.", keyword);
+            result_ = ERR_SB_CAL_INFO_INCOMPLETE;
+        }
+    }
+}
+
+void cal_writer::ftp_lines()
+{
+    if (!si_.ftpInfo)
+        return;
+    const FtpInfo& f = *si_.ftpInfo;
+    const int mags = std::min(std::max(si_.numMags, 0), SB_MAX_MAGS);
+
+    key("FTPMaterials");
+    put(name(f.materialsFile));
+    end();
+    if (std::isfinite(f.sys[0]) && std::isfinite(f.sys[1]) && std::isfinite(f.sys[2]) && std::isfinite(f.sys[3])) {
+        key("FTPSys");
+        put(real(f.sys[0], 0, 1, FMT_G8));
+        arg(real(f.sys[1], 0, 1, FMT_G8));
+        arg(real(f.sys[2], -1, 1, FMT_G8));
+        arg(real(f.sys[3], 0, 10, FMT_G8));
+        end();
+    }
+    key("FTPDmiScale");
+    put(real(f.dmiScale, 1.5, 2.5, FMT_G8));
+    end();
+    key("FTPImageRot");
+    put(real(f.imageRot, 0, 1, FMT_G8));
+    end();
+    if (std::isfinite(f.zeroPtPos[0])) {
+        key("FTPZeroPtPos");
+        put(real(f.zeroPtPos[0], -10, 10, FMT_G));
+        if (std::isfinite(f.zeroPtPos[1]))
+            arg(real(f.zeroPtPos[1], -10, 10, FMT_G));
+        end();
+    }
+    if (mags > 0) {
+        ftp_values("FTPDisper", -TWO_PI, TWO_PI, true);
+        ftp_values("FTPAvg_K0", 0, 100, false);
+        for (int centre = 0; centre < 2; ++centre) {
+            for (int m = 0; m < SB_MAX_MAGS; ++m) {
+                const float* xy = centre == 0 ? f.mag[m].dmiCenter : f.mag[m].tiltCenter;
+                if (m >= mags && xy[0] == 0.0f && xy[1] == 0.0f)
+                    continue;
+                key(centre == 0 ? "FTPDmiCenter" : "FTPTiltCenter");
+                put(num(m, 0, 14));
+                arg(real(xy[0], -100, 100, FMT_G3));
+                arg(real(xy[1], -100, 100, FMT_G3));
+                end();
+            }
+        }
+    }
+    auto period = [&](const char* keyword, int32_t seconds) {
+        key(keyword);
+        if (seconds < 0 || seconds > 8640000) {
+            calfile_report_write("%s: %d out of range [0,8640000]", keyword, seconds);
+            result_ = ERR_SB_CALFILE_VALUE_RANGE;
+        }
+        put(period_text(seconds, true));
+    };
+    period("FTPZeroGagePer", f.zeroGagePeriod);
+    end();
+    period("FTPTemperature", f.temperaturePeriod);
+    put("   ");
+    put(real(f.temperatureValue, 0, 5, FMT_F2));
+    end();
+    key("FTPLog");
+    put(name(f.logFile));
+    if (f.logSizeLimit != 1000000 || f.logKeepSize != 500000) {
+        arg(num(f.logSizeLimit, 0, 2147483647));
+        arg(num(f.logKeepSize, 0, 2147483647));
+    }
+    end();
+}
+
+void cal_writer::stage_lines()
+{
+    const SysInfo& si = si_;
+    if (si.scanCal[1] != 0.0 && si.scanCal[1] != 1.0) {
+        key("ScanCal");
+        put(real(si.scanCal[0], 0.85, 1.15, FMT_G));
+        arg(real(si.scanCal[1], 0.85, 1.15, FMT_G));
+        end();
+    } else if (si.scanCal[0] != 0.0 && si.scanCal[0] != 1.0) {
+        key("ScanCal");
+        put(real(si.scanCal[0], 0.85, 1.15, FMT_G));
+        end();
+    }
+    if (si.turret != 0 || si.turret2 != 5) {
+        key("Turret");
+        put(num(si.turret, 0, 255));
+        if (si.turret2 != 5)
+            arg(num(si.turret2, 0, 255));
+        end();
+    }
+    if (si.zoom != 0) {
+        key("Zoom");
+        put(num(si.zoom, 0, 255));
+        end();
+    }
+    if (!si.dualBrushMotorPresent)
+        bare("IgnoreDualBrushMotor");
+    if (!si.lapsPresent)
+        bare("IgnoreLAPS");
+    if (!si.wandPresent)
+        bare("IgnoreWand");
+    if (!si.focusNdwPresent)
+        bare("IgnoreFocusNDW");
+    if (!si.zoomPresent)
+        bare("IgnoreZoom");
+    if (!si.pztPresent)
+        bare("IgnorePZT");
+    if (si.ringSpot)
+        bare("RingSpot");
+    if (si.diffDiskRate != -1.0f) {
+        key("DiffDiskRate");
+        put(real(si.diffDiskRate, 10, 80, FMT_G));
+        end();
+    }
+    if (si.diffDiskFraction != 0.85f) {
+        key("DiffDiskFraction");
+        put(real(si.diffDiskFraction, 0, 2, FMT_G, cal_ends::open_low));
+        end();
+    }
+    if (si.xAxisBacklash != 0.0) {
+        key("XAxisBacklash");
+        put(real(si.xAxisBacklash, 0, 1000, FMT_G));
+        end();
+    }
+    if (si.yAxisBacklash != 0.0) {
+        key("YAxisBacklash");
+        put(real(si.yAxisBacklash, 0, 1000, FMT_G));
+        end();
+    }
+    if (si.zAxisCal != 0.0f && si.zAxisCal != 1.0f) {
+        key("ZAxisCal");
+        put(real(si.zAxisCal, 0.85, 1.15, FMT_G));
+        end();
+    }
+    if (si.zAxisBacklash != 5.0) {
+        key("ZAxisBacklash");
+        put(real(si.zAxisBacklash, 0, 100, FMT_G));
+        end();
+    }
+    if (si.zEncoder != 0) {
+        key("ZEncoder");
+        put(num(si.zEncoder, 0, 1));
+        end();
+    }
+    if (si.zCanClosedLoop != 0) {
+        key("ZCanClosedLoop");
+        put(num(si.zCanClosedLoop, 0, 1));
+        end();
+    }
+}
+
+void cal_writer::optics_lines()
+{
+    const SysInfo& si = si_;
+    // SdcCal: the values up to the last one set; one not set before it is written as the
+    // marker that the reader stores as not set.
+    for (int i = 0; i < SB_MAX_MAGS; ++i) {
+        const SdcCalEntry& e = si.sdcCal[i];
+        int last = -1;
+        for (int k = 0; k < 8; ++k) {
+            bool set = k < 6 ? e.f[k] != SB_FLOAT_UNSET : e.d[k - 6] != 0.0;
+            if (set)
+                last = k;
+        }
+        if (last < 0)
+            continue;
+        key("SdcCal");
+        put(num(i, 0, 14));
+        for (int k = 0; k <= last; ++k) {
+            if (k < 6)
+                arg(e.f[k] == SB_FLOAT_UNSET ? shortest_real(FLT_MAX_D) : real(e.f[k], -FLT_MAX_D, FLT_MAX_D, FMT_G));
+            else
+                arg(e.d[k - 6] == 0.0 ? std::string("0") : real(e.d[k - 6], 0, FLT_MAX_D, FMT_G));
+        }
+        end();
+    }
+    const bool model14 = si.sysType == SYS_MODEL14;
+    if (model14 || si.radCrvFocCal != 1.0f) {
+        key("RadCrvFocCal");
+        put(real(si.radCrvFocCal, -100, 100, FMT_G));
+        end();
+    }
+    if (model14 || si.radCrvPwrCal != 1.0f) {
+        key("RadCrvPwrCal");
+        put(real(si.radCrvPwrCal, -100, 100, FMT_G));
+        end();
+    }
+    // The instruments that need an InvertData line get one even when the value is 0.
+    if (si.invertData != 0 || is_one_of(si.sysType, {SYS_MODEL13, SYS_FTP, SYS_MODEL14})) {
+        key("InvertData");
+        put(std::to_string(si.invertData));
+        end();
+    }
+    if (si.noIntensAvg)
+        bare("NoIntensAvg");
+    if (si.touchScreen)
+        bare("TouchScreen");
+}
+
+void cal_writer::motion_lines()
+{
+    const SysInfo& si = si_;
+    if (si.motionCtrl[0].is_set() && si.motionCtrl[1].is_set()) {
+        key("MotionCtrl");
+        put(name(si.motionCtrl[0].view()));
+        arg(name(si.motionCtrl[1].view()));
+        end();
+    }
+    if (si.posInstrType > POS_NONE && si.posInstrType < SB_NUM_POS_INSTR_NAMES && si.posInstrName[0].is_set()) {
+        key("PosInstr");
+        put(sb_pos_instr_name(si.posInstrType));
+        arg(name(si.posInstrName[0].view()));
+        if (si.posInstrName[1].is_set())
+            arg(word_name(si.posInstrName[1].view()));
+        end();
+    }
+    if (si.tempSensorType == TEMP_EURO2216E && si.tempSensorName.is_set()) {
+        key("TempSensor");
+        put(sb_temp_sensor_name(si.tempSensorType));
+        arg(name(si.tempSensorName.view()));
+        end();
+    }
+    if (si.pendentMenu.is_set()) {
+        key("PendentMenu");
+        put(name(si.pendentMenu.view()));
+        end();
+    }
+    for (int axis = 0; axis < SB_NUM_AXES; ++axis) {
+        if (!si.axisComp[axis].is_set())
+            continue;
+        key(std::string("AxisComp_") + SB_AXIS_LETTERS[axis]);
+        put(name(si.axisComp[axis].view()));
+        end();
+    }
+}
+
+void cal_writer::pid_lines()
+{
+    for (int axis = 0; axis < SB_NUM_AXES; ++axis) {
+        const PidSet* set = si_.pidVals[axis].get();
+        if (set == nullptr)
+            continue;
+        const std::string keyword = std::string("PidVals_") + SB_AXIS_LETTERS[axis];
+        // The ten values, the first without the blanks before it.
+        auto values = [&](const PidHalf& h) {
+            static const int32_t lows[4] = {-8388608, -8388608, 0, 0};
+            put(num(h.ints[0], lows[0], 8388607));
+            for (int i = 1; i < 4; ++i)
+                arg(num(h.ints[i], lows[i], 8388607));
+            arg(num(h.flag, 0, 1));
+            arg(num(h.value, 0, 8388607));
+            for (float r : h.reals)
+                arg(real(r, -2, 2, FMT_G));
+            end();
+        };
+        if (set->fast == set->slow) {
+            // One line for both halves, without the keyword column; also for a set that holds
+            // only the defaults, so that the set itself reads back.
+            key_ = keyword;
+            put(keyword);
+            put("  ");
+            values(set->fast);
+            continue;
+        }
+        if (!set->fast.is_default()) {
+            key(keyword + " Fast");
+            values(set->fast);
+        }
+        if (!set->slow.is_default()) {
+            key(keyword + " Slow");
+            values(set->slow);
+        }
+    }
+}
+
+void cal_writer::wave_monitor_lines()
+{
+    const SysInfo& si = si_;
+    const bool wave_monitor = is_one_of(si.sysType, {SYS_MODEL34, SYS_MODEL24});
+    if (si.wmComm.is_set()) {
+        key("wmComm");
+        put(name(si.wmComm.view()));
+        end();
+    } else if (wave_monitor) {
+        fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing wmComm info.");
+    }
+    if (si.wmSysGain > 0 || is_one_of(si.sysType, {SYS_MODEL28, SYS_MODEL21, SYS_MODEL26})) {
+        key("wmSysGain");
+        put(real(si.wmSysGain, 0, 2147483647.0, FMT_F6));
+        end();
+    }
+    if (si.wmMonOPD > 0 || wave_monitor) {
+        key("wmMonOPD");
+        put(real(si.wmMonOPD, 0, 2147483647.0, FMT_F6));
+        end();
+    }
+    auto tune = [&](const char* keyword, const double* values) {
+        if (!std::isfinite(values[0]))
+            return;
+        key(keyword);
+        put(real(values[0] / 1e9, 0, 2147483647.0, FMT_F3));
+        arg(real(values[1] / 1e9, 0, 2147483647.0, FMT_F3));
+        end();
+    };
+    tune("wmTuneRange", si.wmTuneRange);
+    tune("wmTuneRate", si.wmTuneRate);
+    if (si.ftpsiInvertData != 0) {
+        key("FtpsiInvertData");
+        put(std::to_string(si.ftpsiInvertData));
+        end();
+    }
+    if (si.absWaveMeterName.is_set()) {
+        key("AbsWaveMeter");
+        put(num(si.absWaveMeter, 0, 1));
+        arg(name(si.absWaveMeterName.view()));
+        end();
+    }
+    if (si.dynWaveGen) {
+        const DynWaveGenInfo& d = *si.dynWaveGen;
+        key("DynWaveGen");
+        put(std::to_string(d.number));
+        arg(num(d.value, 0, 30));
+        arg(std::to_string(d.value2));
+        if (d.value2 != 0 && (d.value2 < 96 || d.value2 > 126)) {
+            calfile_report_write("DynWaveGen: %d out of range [96,126] and 0", d.value2);
+            result_ = ERR_SB_CALFILE_VALUE_RANGE;
+        }
+        end();
+    }
+}
+
+void cal_writer::hxi_zoom_lines()
+{
+    if (!si_.hxiZoom)
+        return;
+    const HxiZoomInfo& z = *si_.hxiZoom;
+    key("HxiEncZoomConfig");
+    put(num(z.config, 0, 255));
+    end();
+    if (z.backlash != 0) {
+        key("HxiEncZoomBacklash");
+        put(num(z.backlash, -1000, 1000));
+        end();
+    }
+    auto limits = [&](const char* keyword, const int32_t* lim) {
+        if (lim[0] <= 0 && lim[1] <= 0)
+            return;
+        key(keyword);
+        put(num(lim[0], 0, 60000));
+        arg(num(lim[1], 0, 60000));
+        end();
+    };
+    limits("HxiEncZoomProgLim", z.progLim);
+    limits("HxiEncZoomWandLim", z.wandLim);
+    const int count = std::min(z.numStdMags, SB_MAX_MAGS);
+    if (count > 0) {
+        key("HxiEncZoomStdMags");
+        for (int i = 0; i < count; ++i) {
+            if (i > 0)
+                put("  ");
+            put(real(z.stdMags[i], 0, 100, FMT_G));
+        }
+        end();
+    }
+    if (z.calFile.is_set()) {
+        key("HxiEncZoomCalFile");
+        put(name(z.calFile.view()));
+        end();
+    }
+}
+
+void cal_writer::radius_scale_line(const char* keyword, const RadiusScale& g)
+{
+    if (!(g.given == 1 || g.flag == 1 || g.a > 0 || g.b > 0 || g.n != 0 || g.last > 0))
+        return;
+    key(keyword);
+    put(num(g.flag, 0, 1));
+    arg(real(g.a, 0, 1, FMT_G));
+    arg(real(g.b, 0, 1, FMT_G));
+    arg(num(g.n, 0, 20));
+    arg(real(g.last, 0, 1, FMT_G));
+    end();
+}
+
+// The default target: the configuration directory and the slot's per-computer file name.
+std::string default_target(const SysInfo& si)
+{
+    const char* dir = u_config_dir();
+    std::string target = dir != nullptr ? dir : ".";
+    target += os::path_separator;
+    target += u_host_file_name(si.hostFileDigit);
+    return target;
+}
+
+// A path text for messages: wide paths in UTF-8.
+std::string display_path(const char* text)
+{
+    os::fs::path native;
+    if (os::is_wide_path(text) && os::native_path(text, native))
+        return os::utf8_of(native);
+    return text;
+}
+
+// Copies the written temporary file over the target. The copy itself goes to a temporary file
+// beside the target that replaces it in one step, so a copy that fails half way (a full disk)
+// leaves the target as it was too.
+bool copy_over(const os::fs::path& temp, const char* target)
+{
+    os::fs::path dst;
+    if (!os::native_path(target, dst))
+        return false;
+    os::atomic_file out;
+    if (!out.open(dst))
+        return false;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(os::open_file(temp, "rb"), &std::fclose);
+    if (!in)
+        return false;
+    char buf[16384];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, in.get())) > 0)
+        if (std::fwrite(buf, 1, n, out.get()) != n)
+            return false;
+    if (std::ferror(in.get()))
+        return false;
+    return out.commit();
+}
+
+// Removes the temporary file when the write is over, whatever its outcome.
+struct temp_remover {
+    os::fs::path path;
+    ~temp_remover()
+    {
+        if (!path.empty())
+            os::remove_file(path);
+    }
+};
+
+}  // namespace
+
+void calfile_report_write(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string message = vformat(format, args);
+    va_end(args);
+
+    calfile_report_state& state = calfile_reporting();
+    const char* lead = "";
+    std::string where;
+    if (state.msg_count == 0) {
+        lead = "Error writing system calibration file";
+        where = state.header_name.empty() ? std::string(":\n") : " \"" + state.header_name + "\":\n";
+    }
+    ++state.msg_count;
+    u_log_sink("%s%s%s\n", lead, where.c_str(), message.c_str());
+}
+
+int32_t sb_writeCal(int slot, const char* target)
+{
+    try {
+        SysInfo* si = sysinfo_slot(slot);
+        if (si == nullptr)
+            return ERR_PARAM_OUT_OF_RANGE;
+        const std::string target_text =
+            target != nullptr && target[0] != '\0' ? std::string(target) : default_target(*si);
+        si->calFile.reset();
+
+        temp_remover temp;
+        std::FILE* created = os::create_temp_file(os::temp_dir(), "_calfile", temp.path);
+        if (created == nullptr) {
+            temp.path.clear();
+            calfile_report_write("Cannot create temp file.");
+            return ERR_CANT_CREATE_FILE;
+        }
+        std::fclose(created);
+        const std::string temp_text = os::utf8_of(temp.path);
+        errno = 0;
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(os::open_file(temp.path, "w"), &std::fclose);
+        if (!stream) {
+            int error = errno;
+            calfile_report_write("Cannot open temp file \"%s\": %s", temp_text.c_str(), std::strerror(error));
+            return ERR_CANT_WRITE_FILE;
+        }
+
+        cal_writer writer(*si);
+        writer.run();
+        int32_t result = writer.result();
+        const std::string& text = writer.text();
+        bool written = std::fwrite(text.data(), 1, text.size(), stream.get()) == text.size();
+        written = std::fflush(stream.get()) == 0 && written;
+        written = std::fclose(stream.release()) == 0 && written;
+        if (!written) {
+            calfile_report_write("Cannot write temp file \"%s\".", temp_text.c_str());
+            result = ERR_CANT_WRITE_FILE;
+        }
+        if (result == NO_ERROR && !copy_over(temp.path, target_text.c_str())) {
+            calfile_report_write("Cannot copy temp file \"%s\" to \"%s\"", temp_text.c_str(),
+                                 display_path(target_text.c_str()).c_str());
+            return ERR_CANT_WRITE_FILE;
+        }
+        return result;
+    } catch (const std::bad_alloc&) {
+        return ERR_NO_MEM;
+    }
+}

@@ -1,0 +1,34 @@
+// The system calibration file writer.
+//
+// sb_writeCal writes one sysInfo slot (calfile/sysinfo.h) as a calibration file in the grammar of
+// the reader (calfile/calfile.h): a header comment, then one line per entry, the keyword in a
+// column of 22 characters. Only what differs from the defaults, or what the instrument kind
+// needs, is written. The file is written to a temporary file first; the target is replaced only
+// after the whole record was written without error, so a failure leaves it as it was.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/log.h"
+
+// Writes `slot` (0..3) to `target`; a null or empty target means the slot's default file, the
+// configuration directory (or "." when there is none) joined with u_host_file_name of the slot's
+// host-file digit. Closes and clears the slot's open calibration file handle, if any; changes
+// nothing else in the slot. Returns NO_ERROR or the error code of the last failed check:
+//  ERR_PARAM_OUT_OF_RANGE      slot outside 0..3
+//  ERR_CANT_CREATE_FILE        no temporary file ("Cannot create temp file.")
+//  ERR_CANT_WRITE_FILE         the temporary file cannot be opened or written, or cannot replace
+//                              the target ("Cannot copy temp file ...")
+//  ERR_SB_CAL_INFO_INCOMPLETE  information the file needs is missing or has no keyword
+//                              ("System type undefined.", "Camera Type undefined.", ...)
+//  ERR_INVALID_PARAM           a CAN board without canInfo ("canInfo = NULL"), or a name that the
+//                              reader could not read back as it is
+//  ERR_SB_CALFILE_VALUE_RANGE  a value that the reader would refuse as out of range
+// Every check that fails reports its message and writing goes on, so one call names every
+// problem; the target is then left untouched.
+int32_t sb_writeCal(int slot, const char* target);
+
+// Formats a writer message and sends it to the log sink as one line. It counts in the reader's
+// message count (which the writer does not reset); when that count is 0 the message is preceded
+// by "Error writing system calibration file" and the name of the file most recently read.
+void calfile_report_write(const char* format, ...) VP_PRINTF(1, 2);
