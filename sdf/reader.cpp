@@ -35,7 +35,9 @@ constexpr std::size_t type_size[8] = {1, 2, 4, 4, 1, 2, 4, 8};
 
 // A phase count fits the map when it is a signed 32-bit value below the invalid mark. The
 // bounds hold for the value before truncation toward zero.
-constexpr bool fits_phase(double v) { return v > -2147483649.0 && v < 2147483640.0; }
+constexpr double fits_low = -2147483649.0;
+constexpr double fits_high = 2147483640.0;
+constexpr bool fits_phase(double v) { return v > fits_low && v < fits_high; }
 
 // ---- text helpers ---------------------------------------------------------------------------
 
@@ -430,6 +432,27 @@ int32_t read_text_values(input& in, uint8_t type, phase_map& phase, int32_t& sen
 // R of the phase unit.
 double phase_divisor(const dat_header& h) { return h.phase_res == 0 ? 4096.0 : 32768.0; }
 
+// The points of the map: round((raw + offset) x f). One pass without branches, so that the
+// compiler converts several points at once (kept out of line: inlined into the reader it does
+// not); a point that does not fit is noted and reported at the end (the map is dropped then).
+[[gnu::noinline]] int32_t rescale_points(int32_t* d, std::size_t count, int32_t offset, int32_t sentinel,
+                                         double f)
+{
+    int32_t overflow = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        int32_t raw = d[i];
+        // The sum wraps in 32 bits: the writer's values relative to the minimum may have.
+        auto sum = static_cast<int32_t>(static_cast<uint32_t>(raw) + static_cast<uint32_t>(offset));
+        double p = static_cast<double>(sum) * f;
+        double r = p + (p >= 0 ? 0.5 : -0.5);  // rounded half away from zero by the truncation
+        int32_t fits = (r > fits_low) & (r < fits_high);
+        auto v = static_cast<int32_t>(fits ? r : 0.0);
+        overflow |= (fits ^ 1) & (raw != sentinel);
+        d[i] = raw == sentinel ? DAT_INVALID_PHASE : v;
+    }
+    return overflow != 0 ? ERR_FP_OVERFLOW : NO_ERROR;
+}
+
 // Raw values to phase counts: round((raw + offset) x Zscale / u), u as the SDF writer prints
 // it (ten significant digits).
 int32_t rescale(const dat_header& h, const sdf_header& sh, int32_t offset, int32_t sentinel, phase_map& phase)
@@ -443,23 +466,7 @@ int32_t rescale(const dat_header& h, const sdf_header& sh, int32_t offset, int32
     // A unit beyond single precision (or not a number) would turn every height into 0 counts.
     if (!std::isfinite(u))
         return ERR_FP_OVERFLOW;
-    double f = sh.Zscale / u;
-
-    int32_t* d = phase.data;
-    for (std::size_t i = 0, count = phase.count; i < count; ++i) {
-        if (d[i] == sentinel) {
-            d[i] = DAT_INVALID_PHASE;
-            continue;
-        }
-        // The sum wraps in 32 bits: the writer's values relative to the minimum may have.
-        auto sum = static_cast<int32_t>(static_cast<uint32_t>(d[i]) + static_cast<uint32_t>(offset));
-        double p = static_cast<double>(sum) * f;
-        double r = p >= 0 ? p + 0.5 : p - 0.5;
-        if (!fits_phase(r))
-            return ERR_FP_OVERFLOW;
-        d[i] = static_cast<int32_t>(r);
-    }
-    return NO_ERROR;
+    return rescale_points(phase.data, phase.count, offset, sentinel, sh.Zscale / u);
 }
 
 // ---- binary data ----------------------------------------------------------------------------
