@@ -393,14 +393,17 @@ int32_t scan_text(input& in, int32_t* dst, std::size_t n, Parse parse)
                 refilled = true;
                 break;
             }
-            if (class_of(*stop) == cc_other)
+            uint8_t next = class_of(*stop);
+            if (next == cc_other)
                 return ERR_PREMATURE_EOF;  // a number followed by anything but a separator
             if (rc != NO_ERROR)
                 return rc;
             if (count == n)
                 return ERR_CORRUPT_DATA_FILE;  // more numbers than points
             dst[count++] = value;
-            p = stop;
+            // The separator right away when it is a blank or a line feed, the usual case.
+            p = next == cc_comment ? stop : stop + 1;
+            line_start = next == cc_line_feed;
         }
         if (!refilled)
             in.consume_to(p);
