@@ -442,6 +442,17 @@ double phase_divisor(const dat_header& h) { return h.phase_res == 0 ? 4096.0 : 3
                                          double f)
 {
     int32_t overflow = 0;
+    if (f == 1.0) {
+        // Files of the platform's SDF writer: the point is the sum itself (exact in double
+        // precision), and it fits when it is below the invalid mark.
+        for (std::size_t i = 0; i < count; ++i) {
+            int32_t raw = d[i];
+            auto sum = static_cast<int32_t>(static_cast<uint32_t>(raw) + static_cast<uint32_t>(offset));
+            overflow |= (sum > DAT_PHASE_MAX_VALID) & (raw != sentinel);
+            d[i] = raw == sentinel ? DAT_INVALID_PHASE : sum;
+        }
+        return overflow != 0 ? ERR_FP_OVERFLOW : NO_ERROR;
+    }
     for (std::size_t i = 0; i < count; ++i) {
         int32_t raw = d[i];
         // The sum wraps in 32 bits: the writer's values relative to the minimum may have.

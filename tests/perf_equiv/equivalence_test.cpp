@@ -393,6 +393,31 @@ TEST(AsciiBlocks, SmallNumbersWithinTheMapRange)
     expect_at_every_block(dir, bytes, want);
 }
 
+TEST(AsciiBlocks, SumsAtTheEdgesOfTheMapRange)
+{
+    // Zscale equal to the unit (f = 1, as in the platform's own files) and twice the unit:
+    // sums up to 0x7FFFFFF7 are points, 0x7FFFFFF8 and above do not fit; "-2" wraps to -2.
+    vptest::TempDir dir;
+    struct edge {
+        const char* numbers;
+        int32_t offset;
+    };
+    for (const char* zscale : {"6.103515625e-05", "0.0001220703125"}) {
+        for (edge c : {edge{"2147483639 0 4294967294 4294967295", 0}, edge{"2147483640 1 2 3", 0},
+                       edge{"2147483630 1 2 3", 9}, edge{"2147483630 1 2 3", 10},
+                       edge{"0 1 2 2147483647", -2147483647 - 1}, edge{"1073741823 5 6 7", 0},
+                       edge{"1073741824 5 6 7", 0}}) {
+            std::string bytes = ascii_head(4, 1, zscale) + c.numbers + "\n" + ascii_trailer(c.offset);
+            SCOPED_TRACE(std::string(zscale) + ": " + c.numbers + " offset " + std::to_string(c.offset));
+            expect_at_every_block(dir, bytes, plain_ascii(bytes));
+        }
+    }
+    // The plain reading agrees on what fits.
+    EXPECT_EQ(plain_ascii(ascii_head(4, 1, "6.103515625e-05") + "2147483639 0 0 0\n" + ascii_trailer(0)).rc, NO_ERROR);
+    EXPECT_EQ(plain_ascii(ascii_head(4, 1, "6.103515625e-05") + "2147483640 0 0 0\n" + ascii_trailer(0)).rc,
+              ERR_FP_OVERFLOW);
+}
+
 TEST(AsciiBlocks, ATokenThatIsNotANumberAtEveryBlockBoundary)
 {
     vptest::TempDir dir;
