@@ -634,7 +634,7 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
     // A small file gets a block of its own size: reading it costs no more memory than it holds.
     std::size_t block = sdf::reader_block();
     if (sized && file_size < block)
-        block = std::max<std::size_t>(static_cast<std::size_t>(file_size) + 1, 4096);
+        block = std::min(block, std::max<std::size_t>(static_cast<std::size_t>(file_size) + 1, 4096));
     input in(f, true, block);
 
     // The first byte tells the forms apart; the banner plays no further part.

@@ -146,3 +146,33 @@ TEST(Counts, MagicNumberAndSizesFromTheTrailer)
 }
 
 }  // namespace
+
+namespace {
+
+using namespace hostile;
+
+// 0x7FFFFFF7 is the largest valid phase value; from 0x7FFFFFF8 on a point would read as
+// invalid, so such a height is an overflow -- whether it comes from the value or the offset.
+TEST(Counts, LargestValidPhaseValue)
+{
+    auto read_with = [](const std::string& value, int32_t offset) {
+        ascii_head h;
+        h.points = "1";
+        h.profiles = "1";
+        return read_sdf(h.text() + value + "\n*\n" + trailer(offset));
+    };
+    outcome o = read_with("2147483639", 0);
+    ASSERT_EQ(o.rc, NO_ERROR);
+    EXPECT_EQ(o.values, std::vector<int32_t>{DAT_PHASE_MAX_VALID});
+    o = read_with("2147483638", 1);
+    ASSERT_EQ(o.rc, NO_ERROR);
+    EXPECT_EQ(o.values, std::vector<int32_t>{DAT_PHASE_MAX_VALID});
+    EXPECT_EQ(read_with("2147483640", 0).rc, ERR_FP_OVERFLOW);
+    EXPECT_EQ(read_with("2147483638", 2).rc, ERR_FP_OVERFLOW);
+    // The most negative value is valid.
+    o = read_with("2147483648", 0);
+    ASSERT_EQ(o.rc, NO_ERROR);
+    EXPECT_EQ(o.values, std::vector<int32_t>{INT32_MIN});
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "sdf/input.h"
 #include "tests/hostile/hostile.h"
 
 namespace {
@@ -31,6 +32,36 @@ TEST(Memory, LongLinesTakeMemoryInProportionToTheFile)
     EXPECT_EQ(o.rc, NO_ERROR);
     EXPECT_LE(watch.largest_new(), 3 * file.size());
     EXPECT_LE(watch.largest_hooked(), std::size_t{24});  // just the map of 6 points
+}
+
+}  // namespace
+
+namespace {
+
+// The read block that tests choose (to put block boundaries everywhere) holds for small files
+// too: a small file's block is its size with a floor, but never above the chosen block.
+TEST(Memory, AChosenSmallBlockIsKeptForSmallFiles)
+{
+    vptest::TempDir dir;
+    vptest::write_file(dir / "in.sdf", hostile::ascii_file(SDF_ULONGINT));
+    std::string path = dir.str("in.sdf");
+    dat_header header;
+    intensity_map intensity{};
+    phase_map phase{};
+    sdf::set_reader_block(64);
+    int32_t rc;
+    std::size_t largest;
+    {
+        hostile::alloc_watch watch;
+        rc = sdf_read_file(path.c_str(), &header, &intensity, &phase);
+        largest = watch.largest_new();
+    }
+    sdf::set_reader_block(0);
+    EXPECT_EQ(rc, NO_ERROR);
+    EXPECT_LT(largest, std::size_t{4096});
+    EXPECT_EQ(std::vector<int32_t>(phase.data, phase.data + phase.count),
+              (std::vector<int32_t>{DAT_INVALID_PHASE, 0, 12, DAT_INVALID_PHASE, 7, 100000}));
+    u_free(phase.data);
 }
 
 }  // namespace
