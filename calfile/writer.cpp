@@ -284,6 +284,7 @@ private:
 
     std::string num(long long v, long long lo, long long hi, int zero_width = 0);
     std::string real(double v, double lo, double hi, real_fmt f, cal_ends ends = cal_ends::closed);
+    std::string real(float v, double lo, double hi, real_fmt f, cal_ends ends = cal_ends::closed);
     std::string name(std::string_view text);
     std::string word_name(std::string_view text);
     void name_failure(std::string_view text);
@@ -330,6 +331,20 @@ std::string cal_writer::real(double v, double lo, double hi, real_fmt f, cal_end
                          format_real(lo, FMT_G).c_str(), format_real(hi, FMT_G).c_str(), open_high ? ')' : ']');
     result_ = ERR_SB_CALFILE_VALUE_RANGE;
     return text;
+}
+
+// A value that the record holds in single precision: the reader rounds what it reads to a float,
+// so an end of the range that rounds to the value stands for it (2147483647 for the float
+// 2147483648).
+std::string cal_writer::real(float v, double lo, double hi, real_fmt f, cal_ends ends)
+{
+    const double d = v;
+    if (!in_range(d, lo, hi, ends) && !std::isnan(d)) {
+        double end = d < lo ? lo : hi;
+        if (in_range(end, lo, hi, ends) && static_cast<float>(end) == v)
+            return shortest_real(end);
+    }
+    return real(d, lo, hi, f, ends);
 }
 
 void cal_writer::name_failure(std::string_view text)
@@ -393,7 +408,7 @@ void cal_writer::run()
     // Camera split and the translations, which need the magnifications before them.
     if (si_.splitAxis == 1 || si_.splitAxis == 2) {
         key(si_.splitAxis == 1 ? "Camera SplitX" : "Camera SplitY");
-        arg(num(si_.splitValue[0], 1, 2047));
+        put(num(si_.splitValue[0], 1, 2047));
         arg(num(si_.splitValue[1], 0, 10));
         end();
     }
@@ -404,7 +419,7 @@ void cal_writer::run()
             if (!due)
                 continue;
             key("Camera Trans");
-            arg(num(i, 0, 14));
+            put(num(i, 0, 14));
             arg(num(si_.cameraTrans[i][0], -2047, 2047));
             arg(num(si_.cameraTrans[i][1], -2047, 2047));
             end();
@@ -449,7 +464,7 @@ void cal_writer::identity_lines()
     }
     if (si.unit != 0) {
         key("Unit");
-        arg(num(si.unit, 0, 7));
+        put(num(si.unit, 0, 7));
         end();
     }
 
@@ -479,7 +494,9 @@ void cal_writer::identity_lines()
         for (int i = 0; i < 6; ++i) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "%2.2X", si.canInfo->macAddress[i]);
-            arg(hex);
+            if (i > 0)
+                put("  ");
+            put(hex);
         }
         end();
     }
@@ -798,12 +815,15 @@ void cal_writer::magnification_lines()
     if (mags == 0)
         return;
     const bool always = is_one_of(si.sysType, {SYS_MODEL13, SYS_MODEL07, SYS_MODEL14, SYS_FTP});
-    auto list = [&](const char* keyword, const double* values) {
+    // A list of zeros is left out, except that one list always carries the count.
+    bool written = false;
+    auto list = [&](const char* keyword, const double* values, bool last) {
         bool any = false;
         for (int i = 0; i < mags; ++i)
             any = any || values[i] != 0.0;
-        if (!always && !any)
+        if (!always && !any && (written || !last))
             return;
+        written = true;
         key(keyword);
         for (int i = 0; i < mags; ++i) {
             if (i > 0)
@@ -812,8 +832,8 @@ void cal_writer::magnification_lines()
         }
         end();
     };
-    list("SysMag", si.sysMag);
-    list("NomMag", si.nomMag);
+    list("SysMag", si.sysMag, false);
+    list("NomMag", si.nomMag, true);
 }
 
 void cal_writer::ftp_values(const char* keyword, double lo, double hi, bool disper)
@@ -1236,8 +1256,8 @@ std::string default_target(const SysInfo& si)
 std::string display_path(const char* text)
 {
     os::fs::path native;
-    if (os::is_wide_path(text) && os::native_path(text, native))
-        return os::utf8_of(native);
+    if (os::is_wide_path(text))
+        return os::native_path(text, native) ? os::utf8_of(native) : std::string("(invalid wide path)");
     return text;
 }
 
@@ -1301,8 +1321,12 @@ int32_t sb_writeCal(int slot, const char* target)
         SysInfo* si = sysinfo_slot(slot);
         if (si == nullptr)
             return ERR_PARAM_OUT_OF_RANGE;
-        const std::string target_text =
-            target != nullptr && target[0] != '\0' ? std::string(target) : default_target(*si);
+        // A wide target holds zero bytes: it is passed on as it is, never copied as a C string.
+        std::string default_name;
+        if (target == nullptr || target[0] == '\0') {
+            default_name = default_target(*si);
+            target = default_name.c_str();
+        }
         si->calFile.reset();
 
         temp_remover temp;
@@ -1333,9 +1357,9 @@ int32_t sb_writeCal(int slot, const char* target)
             calfile_report_write("Cannot write temp file \"%s\".", temp_text.c_str());
             result = ERR_CANT_WRITE_FILE;
         }
-        if (result == NO_ERROR && !copy_over(temp.path, target_text.c_str())) {
+        if (result == NO_ERROR && !copy_over(temp.path, target)) {
             calfile_report_write("Cannot copy temp file \"%s\" to \"%s\"", temp_text.c_str(),
-                                 display_path(target_text.c_str()).c_str());
+                                 display_path(target).c_str());
             return ERR_CANT_WRITE_FILE;
         }
         return result;

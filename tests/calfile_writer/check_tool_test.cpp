@@ -1,0 +1,89 @@
+// calfile_check -w OUT FILE: the writer's result as a second line, exit status 0 only when the
+// read and the write both succeeded.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "tests/support/test_support.h"
+
+#ifndef CALFILE_CHECK_PATH
+#error "CALFILE_CHECK_PATH must name the built calfile_check program"
+#endif
+
+namespace {
+
+struct run_result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class CheckToolTest : public ::testing::Test {
+protected:
+    run_result run(const std::string& args)
+    {
+        std::string out = dir_.str("stdout.txt");
+        std::string err = dir_.str("stderr.txt");
+        std::string command = "\"" + std::string(CALFILE_CHECK_PATH) + "\" " + args + " >\"" + out + "\" 2>\"" + err + "\"";
+#ifdef _WIN32
+        command = "\"" + command + "\"";  // cmd.exe takes the outer quotes off
+#endif
+        int rc = std::system(command.c_str());
+        run_result r;
+#ifdef _WIN32
+        r.status = rc;
+#else
+        r.status = (rc & 0x7f) == 0 ? (rc >> 8) & 0xff : -1;
+#endif
+        r.out = vptest::read_file(out);
+        r.err = vptest::read_file(err);
+        return r;
+    }
+    std::string quoted(const std::string& name) const { return "\"" + dir_.str(name) + "\""; }
+    vptest::TempDir dir_;
+};
+
+const std::string kFile = "Model09 12 05 12345\nVersion Matrox 0 None\nCamera Type XC77CE\nZoom 7\n";
+
+TEST_F(CheckToolTest, WritesTheSlotThatWasRead)
+{
+    vptest::write_file(dir_ / "in.cal", kFile);
+    run_result r = run("-w " + quoted("out.cal") + " " + quoted("in.cal"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "NO_ERROR\nNO_ERROR\n");
+    std::string written = vptest::read_file(dir_ / "out.cal");
+    EXPECT_EQ(written.rfind("# Vell System Calibration File", 0), 0u) << written;
+    EXPECT_NE(written.find("Zoom                    7"), std::string::npos) << written;
+
+    // The written file is checked like any other, and written again the same.
+    r = run("-w " + quoted("again.cal") + " " + quoted("out.cal"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "NO_ERROR\nNO_ERROR\n");
+    std::string again = vptest::read_file(dir_ / "again.cal");
+    r = run("-w " + quoted("third.cal") + " " + quoted("again.cal"));
+    EXPECT_EQ(vptest::read_file(dir_ / "third.cal"), again);
+}
+
+TEST_F(CheckToolTest, AFailedWritePrintsItsResult)
+{
+    vptest::write_file(dir_ / "in.cal", kFile);
+    run_result r = run("-w " + quoted("no folder/out.cal") + " " + quoted("in.cal"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "NO_ERROR\nERR_CANT_WRITE_FILE\n");
+    EXPECT_NE(r.err.find("Cannot copy temp file"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "no folder"));
+}
+
+TEST_F(CheckToolTest, NoWriteAfterAFailedRead)
+{
+    vptest::write_file(dir_ / "in.cal", kFile + "Unit 8\n");
+    vptest::write_file(dir_ / "out.cal", "old\n");
+    run_result r = run(quoted("in.cal") + " -w " + quoted("out.cal"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "ERR_SB_CALFILE_INVALID\n");
+    EXPECT_EQ(vptest::read_file(dir_ / "out.cal"), "old\n");
+}
+
+}  // namespace
