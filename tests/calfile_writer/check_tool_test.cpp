@@ -2,6 +2,7 @@
 // read and the write both succeeded.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -38,6 +39,8 @@ protected:
         r.status = (rc & 0x7f) == 0 ? (rc >> 8) & 0xff : -1;
 #endif
         r.out = vptest::read_file(out);
+        // The console streams of Windows write CR LF.
+        r.out.erase(std::remove(r.out.begin(), r.out.end(), '\r'), r.out.end());
         r.err = vptest::read_file(err);
         return r;
     }

@@ -157,8 +157,8 @@ TEST_F(FormatTest, FtpDefaultsAndUnsetValues)
     ASSERT_EQ(read_text("Model09 12 05 12345\nVersion None 0 None\nCamera Type XC77CE\nFTPZeroPtPos -10\nFTPLog x 1000000 7\n"),
               NO_ERROR);
     std::string text = body();
-    EXPECT_NE(text.find(kl("FTPZeroPtPos", "-10")), std::string::npos) << text;
-    EXPECT_NE(text.find(kl("FTPLog", "x  1000000  7")), std::string::npos) << text;
+    EXPECT_NE(text.find(native(kl("FTPZeroPtPos", "-10"))), std::string::npos) << text;
+    EXPECT_NE(text.find(native(kl("FTPLog", "x  1000000  7"))), std::string::npos) << text;
 }
 
 TEST_F(FormatTest, SevenBadPixelsGiveTwoLines)
@@ -669,7 +669,7 @@ TEST_F(FormatTest, WidePathTarget)
     base();
     std::string wide = os::make_wide_path(dir_.str("wide \xC3\xA9.cal"));
     ASSERT_EQ(sb_writeCal(0, wide.c_str()), NO_ERROR) << log_.str();
-    EXPECT_EQ(vptest::read_file(dir_ / "wide \xC3\xA9.cal").substr(0, kHeader.size()), native(kHeader));
+    EXPECT_EQ(vptest::read_file(dir_ / "wide \xC3\xA9.cal").substr(0, native(kHeader).size()), native(kHeader));
 }
 
 }  // namespace
