@@ -1,5 +1,7 @@
 #include "platform/atomic_file.h"
 
+#include <algorithm>
+
 #include "platform/os.h"
 
 namespace os {
@@ -23,7 +25,12 @@ bool atomic_file::open(const fs::path& target)
         dir = ".";
     if (kind_of(dir) != file_kind::directory)
         return false;
-    std::string prefix = "." + utf8_of(target.filename()).substr(0, 40) + ".";
+    // The temporary name starts with the target's name, cut to 40 bytes at a character boundary.
+    std::string name = utf8_of(target.filename());
+    std::size_t cut = std::min<std::size_t>(name.size(), 40);
+    while (cut > 0 && cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut;
+    std::string prefix = "." + name.substr(0, cut) + ".";
     file_ = create_temp_file(dir, prefix, temp_);
     return file_ != nullptr;
 }

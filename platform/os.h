@@ -65,8 +65,8 @@ bool file_size(const fs::path& path, uint64_t& size);
 // fopen on a native path (wide functions on Windows).
 std::FILE* open_file(const fs::path& path, const char* mode);
 
-// Creates a new, empty file with a unique name "<prefix>XXXXXX" in dir and opens it for binary
-// writing. The caller removes it when it is no longer needed.
+// Creates a new, empty file with a unique name "<prefix>XXXXXX" (prefix in UTF-8) in dir and
+// opens it for binary writing. The caller removes it when it is no longer needed.
 std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created);
 
 // The system's directory for temporary files.

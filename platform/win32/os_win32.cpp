@@ -97,7 +97,7 @@ std::FILE* open_file(const fs::path& path, const char* mode)
 std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created)
 {
     fs::path base = dir.empty() ? fs::path(L".") : dir;
-    std::wstring wprefix(prefix.begin(), prefix.end());
+    std::wstring wprefix = from_code_page(prefix, CP_UTF8);
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         wchar_t suffix[32];
         std::swprintf(suffix, 32, L"%06lx%02x", static_cast<unsigned long>(::GetTickCount() ^ ::GetCurrentProcessId()) & 0xFFFFFF,
