@@ -222,6 +222,29 @@ inline uint64_t digits_value(uint64_t w, unsigned k)
     return d;
 }
 
+// The 64 characters at p as bits (bit i for p[i]): which are digits, and whether every one is a
+// digit, a blank or a line feed (the characters of the blank and line feed classes).
+inline bool plain_window(const char* p, uint64_t& digits)
+{
+    constexpr uint64_t high = 0x8080808080808080u;
+    constexpr uint64_t low = 0x7F7F7F7F7F7F7F7Fu;
+    digits = 0;
+    uint64_t plain = high;
+    for (int j = 0; j < 8; ++j) {
+        uint64_t w = load_eight(p + 8 * j);
+        // Per byte, without carries between bytes: comparisons of the low seven bits.
+        uint64_t low7 = w & low;
+        uint64_t ascii = ~w & high;
+        uint64_t digit = ascii & (low7 + 0x5050505050505050u) & ~(low7 + 0x4646464646464646u);  // '0'-'9'
+        uint64_t controls = (low7 + 0x7777777777777777u) & ~(low7 + 0x7272727272727272u);      // 0x09-0x0D
+        uint64_t blank = ~((low7 ^ 0x2020202020202020u) + low);                                // ' '
+        plain &= digit | (ascii & (controls | blank));
+        // The high bits gathered into eight bits.
+        digits |= ((((digit >> 7) & 0x0101010101010101u) * 0x0102040810204080u) >> 56) << (8 * j);
+    }
+    return plain == high;
+}
+
 constexpr uint64_t decimal_power[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
 // Sign and digits; false without digits. The magnitude saturates far above 32 bits.
@@ -330,6 +353,45 @@ struct float_text {
     }
 };
 
+// The characters a round of scan_plain looks at, and how far its numbers may be read past them
+// (a number that ends in the window is read eight characters at a time).
+constexpr std::ptrdiff_t plain_window_size = 64;
+constexpr std::ptrdiff_t plain_reach = plain_window_size + 8;
+
+// Numbers in stretches of plain text (digits, blanks and line feeds only), 64 characters at a
+// time: the window's digit bits give where every number starts, so that the numbers do not
+// wait for each other's ends. Stops before a window with anything else, and before a number
+// that reaches the end of its window; line_start tells whether p follows a line feed.
+template <class Parse>
+int32_t scan_plain(const char*& p, const char* e, int32_t* dst, std::size_t n, std::size_t& count,
+                   bool& line_start, Parse parse)
+{
+    while (e - p >= plain_reach) {
+        uint64_t digits;
+        if (!plain_window(p, digits) || ~digits == 0)
+            return NO_ERROR;
+        // A run of digits at the window's end may go on past it: the next round starts there.
+        unsigned limit = 64 - static_cast<unsigned>(std::countl_zero(~digits));
+        uint64_t starts = digits & ~(digits << 1);
+        if (limit < 64)
+            starts &= (uint64_t{1} << limit) - 1;
+        while (starts != 0) {
+            const char* t = p + std::countr_zero(starts);
+            starts &= starts - 1;
+            int32_t value = 0;
+            const char* stop = t;
+            if (int32_t rc = parse(t, e, value, stop); rc != NO_ERROR)
+                return rc;
+            if (count == n)
+                return ERR_CORRUPT_DATA_FILE;  // more numbers than points
+            dst[count++] = value;
+        }
+        line_start = p[limit - 1] == '\n';
+        p += limit;
+    }
+    return NO_ERROR;
+}
+
 // The data section: numbers separated by white space, ";" starting a comment that runs to the
 // end of its line, ended by a line that begins with "*". Exactly n numbers must come.
 template <class Parse>
@@ -343,6 +405,7 @@ int32_t scan_text(input& in, int32_t* dst, std::size_t n, Parse parse)
             return ERR_PREMATURE_EOF;
         const char* p = in.begin();
         const char* e = in.end();
+        const char* plain_from = p;  // where scan_plain is tried next
         bool refilled = false;
         while (p < e) {
             if (comment) {
@@ -353,6 +416,12 @@ int32_t scan_text(input& in, int32_t* dst, std::size_t n, Parse parse)
                 }
                 comment = false;
                 p = lf;
+            }
+            if (p >= plain_from && e - p >= plain_reach) {
+                if (int32_t rc = scan_plain(p, e, dst, n, count, line_start, parse); rc != NO_ERROR)
+                    return rc;
+                // It stopped before a window it does not take: that one goes one by one.
+                plain_from = p + plain_window_size;
             }
             switch (class_of(*p)) {
             case cc_line_feed:

@@ -393,6 +393,35 @@ TEST(AsciiBlocks, SmallNumbersWithinTheMapRange)
     expect_at_every_block(dir, bytes, want);
 }
 
+TEST(AsciiBlocks, PlainTextWithDigitRunsOfEveryLength)
+{
+    // Only digits, blanks, tabs and line ends, as the reader takes them 64 characters at a
+    // time: runs of 1 to 90 digits (leading zeros keep the values small) start and end at
+    // every offset of those windows; separators of one to three characters.
+    vptest::TempDir dir;
+    std::mt19937 rng(64);
+    static const char* const separators[] = {" ", "\n", "\r\n", "\t", "  ", " \n"};
+    const int width = 47, height = 23;
+    std::string data;
+    for (int i = 0; i < width * height; ++i) {
+        std::string value = std::to_string(rng() % 100000);
+        auto digits = static_cast<std::size_t>(1 + (i * 7 + static_cast<int>(rng() % 5)) % 90);
+        std::string run = digits > value.size() ? std::string(digits - value.size(), '0') + value
+                                                : value.substr(value.size() - digits);
+        data += run + separators[rng() % 6];
+    }
+    data += "\n";
+    std::string bytes = ascii_head(width, height, "6.103515625e-05") + data + ascii_trailer(-3);
+    read_out want = plain_ascii(bytes);
+    ASSERT_EQ(want.rc, NO_ERROR);
+    // Blocks from one that just holds the longest run and its separator.
+    vptest::write_file(dir / "plain.sdf", bytes);
+    for (std::size_t b = 92; b <= 240; ++b)
+        expect_same(read_with_block(dir.str("plain.sdf"), b), want, "block " + std::to_string(b));
+    for (std::size_t b : {std::size_t{4096}, std::size_t{4097}, std::size_t{0}})
+        expect_same(read_with_block(dir.str("plain.sdf"), b), want, "block " + std::to_string(b));
+}
+
 TEST(AsciiBlocks, SumsAtTheEdgesOfTheMapRange)
 {
     // Zscale equal to the unit (f = 1, as in the platform's own files) and twice the unit:
