@@ -52,6 +52,7 @@ for size in "${sizes[@]}"; do
     in=$work/${form}_$size.sdf
     out=$work/${form}_$size.dat
     "$make_input" "$form" "$size" "$in"
+    sync "$in"  # its write-back would otherwise compete with the timed runs
     bytes=$(stat -c %s "$in")
     r=$("$timer" --remove "$out" "$runs" "$convert" -f "$in" "$out")
     out_bytes=$(stat -c %s "$out")
