@@ -58,7 +58,9 @@ TEST(Memory, AChosenSmallBlockIsKeptForSmallFiles)
     }
     sdf::set_reader_block(0);
     EXPECT_EQ(rc, NO_ERROR);
-    EXPECT_LT(largest, std::size_t{4096});
+    // Nothing near the default 1 MiB block: the largest block is at most the C library's own
+    // 4096-byte stream buffer.
+    EXPECT_LE(largest, std::size_t{4096});
     EXPECT_EQ(std::vector<int32_t>(phase.data, phase.data + phase.count),
               (std::vector<int32_t>{DAT_INVALID_PHASE, 0, 12, DAT_INVALID_PHASE, 7, 100000}));
     u_free(phase.data);
