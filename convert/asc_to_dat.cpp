@@ -1,10 +1,14 @@
 #include "convert/asc_to_dat.h"
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "datafile/datafile.h"
 #include "datafile/dataset.h"
+#include "platform/console.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
@@ -21,14 +25,31 @@ enum exit_status : int {
     EXIT_WRITE_FAILED = 5,
 };
 
+// One message on standard error. The file names in it are UTF-8, which a Windows console shows
+// through its wide-character output.
+[[gnu::format(printf, 1, 2)]] void say(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (n > 0) {
+        std::vector<char> text(static_cast<std::size_t>(n) + 1);
+        std::vsnprintf(text.data(), text.size(), format, args);
+        os::write_text(stderr, std::string_view(text.data(), static_cast<std::size_t>(n)));
+    }
+    va_end(args);
+}
+
 int usage()
 {
-    std::fputs("\nUsage:  sdf_to_dat [options] input output\n", stderr);
-    std::fputs("\tinput  = existing SDF data file\n", stderr);
-    std::fputs("\toutput = Vell binary data file to create\n", stderr);
-    std::fputs("\n\tOptions:\n", stderr);
-    std::fputs("\t\t-f\twrites output even if file already exists\n", stderr);
-    std::fflush(stderr);
+    say("\nUsage:  sdf_to_dat [options] input output\n");
+    say("\tinput  = existing SDF data file\n");
+    say("\toutput = Vell binary data file to create\n");
+    say("\n\tOptions:\n");
+    say("\t\t-f\twrites output even if file already exists\n");
     return EXIT_USAGE;
 }
 
@@ -41,7 +62,7 @@ const char* error_name(int32_t code)
 
 void unable(const char* input, const char* output)
 {
-    std::fprintf(stderr, "Unable to convert \"%s\" to \"%s\" because...\n", input, output);
+    say("Unable to convert \"%s\" to \"%s\" because...\n", input, output);
 }
 
 // The dataset of one run; the phase data read from the SDF file are released at the end.
@@ -80,38 +101,42 @@ int asc_to_dat_main(int argc, char** argv)
     if (input == nullptr || output == nullptr)
         return usage();
 
-    if (!u_file_exists(input)) {
+    // The messages show the names as given; the library gets them in the platform's path form
+    // (on Windows the wide form, so that names outside the ANSI code page reach the file).
+    const std::string input_path = os::path_text_of_utf8(input);
+    const std::string output_path = os::path_text_of_utf8(output);
+
+    if (!u_file_exists(input_path.c_str())) {
         unable(input, output);
-        std::fprintf(stderr, "\t\"%s\" does not exist\n", input);
+        say("\t\"%s\" does not exist\n", input);
         return EXIT_NO_INPUT;
     }
-    if (u_file_exists(output) && !overwrite) {
+    if (u_file_exists(output_path.c_str()) && !overwrite) {
         unable(input, output);
-        std::fprintf(stderr, "\t\"%s\" already exists\n", output);
+        say("\t\"%s\" already exists\n", output);
         return EXIT_OUTPUT_EXISTS;
     }
 
-    std::fprintf(stderr, "Converting \"%s\" to \"%s\"\n", input, output);
-    std::fflush(stderr);
+    say("Converting \"%s\" to \"%s\"\n", input, output);
 
     dataset data;
-    int32_t rc = sdf_read_file(input, &data.header, &data.intensity, &data.phase);
+    int32_t rc = sdf_read_file(input_path.c_str(), &data.header, &data.intensity, &data.phase);
     if (rc != NO_ERROR) {
         std::fflush(stdout);  // "Missing required fields." from the reader comes first
         unable(input, output);
-        std::fprintf(stderr, "\tthere was an error reading the file \"%s\"\n", input);
-        std::fprintf(stderr, "\t%s\n", error_name(rc));
+        say("\tthere was an error reading the file \"%s\"\n", input);
+        say("\t%s\n", error_name(rc));
         return EXIT_READ_FAILED;
     }
 
-    rc = dat_write_file(output, &data.header, &data.intensity, &data.phase);
+    rc = dat_write_file(output_path.c_str(), &data.header, &data.intensity, &data.phase);
     if (rc != NO_ERROR) {
         unable(input, output);
-        std::fprintf(stderr, "\tthere was an error writing to the file \"%s\"\n", output);
-        std::fprintf(stderr, "\t%s\n", error_name(rc));
+        say("\tthere was an error writing to the file \"%s\"\n", output);
+        say("\t%s\n", error_name(rc));
         return EXIT_WRITE_FAILED;
     }
 
-    std::fprintf(stderr, "Conversion from \"%s\" to \"%s\" successful\n", input, output);
+    say("Conversion from \"%s\" to \"%s\" successful\n", input, output);
     return EXIT_DONE;
 }

@@ -62,13 +62,18 @@ HANDLE handle_of(std::FILE* stream)
     return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
 }
 
-// A console answers GetConsoleMode; the NUL device, also a character device, does not.
+// A console answers GetConsoleMode; the NUL device, also a character device, does not. A console
+// handle opened for writing only (as "2>CONOUT$" in a command interpreter opens it) cannot answer
+// GetConsoleMode, but takes an empty wide write, which other devices refuse.
 bool is_console_handle(HANDLE h)
 {
     if (h == nullptr || h == INVALID_HANDLE_VALUE || ::GetFileType(h) != FILE_TYPE_CHAR)
         return false;
     DWORD mode = 0;
-    return ::GetConsoleMode(h, &mode) != 0;
+    if (::GetConsoleMode(h, &mode))
+        return true;
+    DWORD written = 0;
+    return ::WriteConsoleW(h, L"", 0, &written, nullptr) != 0;
 }
 
 // Longest piece handed to WriteConsoleW at once (older consoles refuse large writes).
