@@ -273,10 +273,10 @@ TEST(ChildProcess, WaitTimesOutOnTheVirtualClockAndKillEndsIt)
 // The child's part of the cross-process tests; runs only when started by them.
 TEST(ProcessLockChild, DISABLED_Run)
 {
-    auto spec = os::get_env(child_variable);
-    if (!spec)
+    auto request = os::get_env(child_variable);
+    if (!request)
         GTEST_SKIP();
-    std::string text = *spec;
+    std::string text = *request;
     std::size_t a = text.find('\n');
     std::size_t b = text.find('\n', a + 1);
     std::string mode = text.substr(0, a);
