@@ -22,7 +22,8 @@ std::vector<std::string> utf8_arguments(int argc, wchar_t** argv);
 
 // The path text, in the platform's path convention (see platform/os.h), that names the file
 // whose name is the UTF-8 text: the wide form on Windows, so that any name reaches the wide file
-// functions; the text itself on POSIX.
+// functions; on POSIX the text itself, with "./" in front when it begins with the wide form's
+// byte-order bytes (the same file, kept a narrow path).
 std::string path_text_of_utf8(std::string_view utf8);
 
 // True when the stream is an interactive console: a Windows console, a terminal on POSIX.

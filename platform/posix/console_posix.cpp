@@ -2,10 +2,20 @@
 #include <unistd.h>
 
 #include "platform/console.h"
+#include "platform/os.h"
 
 namespace os {
 
-std::string path_text_of_utf8(std::string_view utf8) { return std::string(utf8); }
+std::string path_text_of_utf8(std::string_view utf8)
+{
+    // A file name is any bytes here. One that begins with the byte-order bytes of the wide form
+    // would be taken as a wide path and read as UTF-16 past its end; "./" in front names the
+    // same file (such a name is always relative) and keeps it a narrow path.
+    std::string text(utf8);
+    if (is_wide_path(text.c_str()))
+        text.insert(0, "./");
+    return text;
+}
 
 bool is_console(std::FILE* stream)
 {

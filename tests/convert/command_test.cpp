@@ -160,6 +160,28 @@ TEST_F(Command, MissingInput)
     EXPECT_EQ(read_file(out), "keep");
 }
 
+#ifndef _WIN32
+// POSIX names are bytes: names that begin with FF FE, the mark of the library's wide path form,
+// are still the user's files and are converted under exactly those names.
+TEST_F(Command, NamesBeginningWithTheWideMarkAreOrdinaryFiles)
+{
+    const std::string in_name = "\xFF\xFEin.sdf";
+    const std::string out_name = "\xFF\xFEout.dat";
+    write_file(dir.path() / in_name, good_sdf);
+    run_result r = run({in_name, out_name}, scratch.path(), dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, converting(in_name, out_name) + success(in_name, out_name));
+    EXPECT_EQ(read_file(dir.path() / out_name).size(), 834u + 24u);
+
+    // The existence checks look at the same files.
+    r = run({in_name, out_name}, scratch.path(), dir.path());
+    EXPECT_EQ(r.status, 3);
+    r = run({"\xFF\xFEmissing.sdf", "\xFF\xFEother.dat"}, scratch.path(), dir.path());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_FALSE(fs::exists(dir.path() / "\xFF\xFEother.dat"));
+}
+#endif
+
 TEST_F(Command, DirectoryInputCountsAsMissing)
 {
     std::string sub = dir.str("sub.sdf");

@@ -39,7 +39,8 @@ inline std::string quoted(const std::string& arg)
 }
 
 // Runs the command with `args` after the program name; its output goes to files in `scratch`.
-inline run_result run(const std::vector<std::string>& args, const fs::path& scratch)
+// With `cwd`, the command runs in that folder.
+inline run_result run(const std::vector<std::string>& args, const fs::path& scratch, const fs::path& cwd = {})
 {
     fs::path out = scratch / "stdout.txt";
     fs::path err = scratch / "stderr.txt";
@@ -47,6 +48,8 @@ inline run_result run(const std::vector<std::string>& args, const fs::path& scra
     for (const std::string& a : args)
         cmd += " " + quoted(a);
     cmd += " >" + quoted(out.string()) + " 2>" + quoted(err.string());
+    if (!cwd.empty())
+        cmd = "cd " + quoted(cwd.string()) + " && " + cmd;
 #ifdef _WIN32
     cmd = "\"" + cmd + "\"";  // cmd.exe strips one pair of outer quotes
 #endif

@@ -132,6 +132,23 @@ TEST(PathTextOfUtf8, PlainAndEmptyNames)
 #endif
 }
 
+#ifndef _WIN32
+TEST(PathTextOfUtf8, NameBeginningWithTheWideMarkStaysNarrow)
+{
+    // Bytes FF FE (or FE FF) then "ab.sdf": an ordinary, if odd, POSIX file name. Taken as a
+    // wide path it would be read two bytes at a time past its terminator.
+    for (const char* mark : {"\xFF\xFE", "\xFE\xFF"}) {
+        std::string name = std::string(mark) + "ab.sdf";
+        std::string text = os::path_text_of_utf8(name);
+        EXPECT_EQ(text, "./" + name);
+        EXPECT_FALSE(os::is_wide_path(text.c_str()));
+        os::fs::path native;
+        ASSERT_TRUE(os::native_path(text.c_str(), native));
+        EXPECT_EQ(native, os::fs::path("./" + name));
+    }
+}
+#endif
+
 #ifdef _WIN32
 
 TEST(Utf8Arguments, WideArgumentsBecomeUtf8)
