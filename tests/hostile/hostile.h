@@ -15,6 +15,7 @@
 #include "platform/errors.h"
 #include "platform/hooks.h"
 #include "sdf/sdf.h"
+#include "tests/support/sdf_bytes.h"
 #include "tests/support/test_support.h"
 
 namespace hostile {
@@ -47,35 +48,10 @@ inline const char* const text_values[8] = {
     "1.7976931348623157e308 -1.5 2.5\n1e9 0 -0\n",
 };
 
-// The ASCII header of a 3 x 2 grid whose phase unit (with the default trailer) is 2^-14, so
-// raw values come out unchanged.
-struct ascii_head {
-    std::string points = "3";
-    std::string profiles = "2";
-    std::string type = "ULONGINT";
-    std::string xscale = "1e-06";
-    std::string yscale = "1e-06";
-    std::string zscale = "6.103515625e-05";
-    std::string zres = "6.103515625e-05";
-    std::string extra;  // lines before "*"
-
-    std::string text() const
-    {
-        return "aBCR-1.0\n"
-               "ManufacID = TN9.5.2\n"
-               "CreateDate = 020319951120\n"
-               "ModDate = 010120001200\n"
-               "NumPoints = " + points + "\n"
-               "NumProfiles = " + profiles + "\n"
-               "Xscale = " + xscale + "\n"
-               "Yscale = " + yscale + "\n"
-               "Zscale = " + zscale + "\n"
-               "Zresolution = " + zres + "\n"
-               "Compression = 0\n"
-               "DataType = " + type + "\n"
-               "CheckType = 0\n" + extra + "*\n";
-    }
-};
+using vptest::ascii_head;
+using vptest::binary_head;
+using vptest::put_f64;
+using vptest::put_le;
 
 // The eight required trailer keys, one a line, in this order; phase_res comes last.
 inline const char* const required_lines[8] = {
@@ -102,48 +78,6 @@ inline std::string ascii_file(int t, const std::string& trailer_text = trailer()
     h.type = type_names[t];
     return h.text() + text_values[t] + "*\n" + trailer_text;
 }
-
-inline void put_le(std::string& s, uint64_t v, int n)
-{
-    for (int i = 0; i < n; ++i)
-        s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-inline void put_f64(std::string& s, double d)
-{
-    uint64_t v;
-    std::memcpy(&v, &d, 8);
-    put_le(s, v, 8);
-}
-
-// The 81-byte binary header (little-endian).
-struct binary_head {
-    uint16_t points = 3;
-    uint16_t profiles = 2;
-    uint8_t type = SDF_INTEGER;
-    double xscale = 1e-6;
-    double yscale = 1e-6;
-    double zscale = 0x1p-14;
-    double zres = 0x1p-14;
-
-    std::string bytes() const
-    {
-        std::string s = "bBCR-1.0";
-        s += std::string("TN9.5.2\0\0\0", 10);
-        s += "020319951120";
-        s += "010120001200";
-        put_le(s, points, 2);
-        put_le(s, profiles, 2);
-        put_f64(s, xscale);
-        put_f64(s, yscale);
-        put_f64(s, zscale);
-        put_f64(s, zres);
-        s.push_back(0);
-        s.push_back(static_cast<char>(type));
-        s.push_back(0);
-        return s;
-    }
-};
 
 // Six values of type t: 1, 2, 3, 4, 5, 6 in that type's encoding.
 inline std::string binary_values(int t, int n = 6)
