@@ -1,10 +1,9 @@
 // The calfile_check command, run as a separate program.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <string>
 
+#include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 
 #ifndef CALFILE_CHECK_PATH
@@ -13,52 +12,12 @@
 
 namespace {
 
-struct run_result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using run_result = vptest::program_result;
 
 class CalfileCheckTest : public ::testing::Test {
 protected:
-    static std::string program()
-    {
-        std::string path = CALFILE_CHECK_PATH;
-#ifdef _WIN32
-        // A cross-built test run under Wine gets the build tree's POSIX path: drive Z: is the root.
-        if (!path.empty() && path[0] == '/')
-            path = "Z:" + path;
-        for (char& c : path)
-            if (c == '/')
-                c = '\\';
-#endif
-        return path;
-    }
     // Runs calfile_check with `args` (already quoted as needed) in the temporary directory.
-    run_result run(const std::string& args)
-    {
-        std::string out = dir_.str("stdout.txt");
-        std::string err = dir_.str("stderr.txt");
-        std::string command = "\"" + program() + "\" " + args + " >\"" + out + "\" 2>\"" + err + "\"";
-#ifdef _WIN32
-        command = "\"" + command + "\"";  // cmd /c drops the outer pair of quotes
-#endif
-        int rc = std::system(command.c_str());
-        run_result r;
-#ifdef _WIN32
-        r.status = rc;
-#else
-        r.status = (rc & 0x7f) == 0 ? (rc >> 8) & 0xff : -1;
-#endif
-        r.out = vptest::read_file(out);
-        r.err = vptest::read_file(err);
-#ifdef _WIN32
-        // Standard output and error are text streams there: each line ends in CR LF.
-        for (std::string* text : {&r.out, &r.err})
-            text->erase(std::remove(text->begin(), text->end(), '\r'), text->end());
-#endif
-        return r;
-    }
+    run_result run(const std::string& args) { return vptest::run_program(CALFILE_CHECK_PATH, args, dir_.path()); }
     std::string file(const std::string& name, const std::string& text)
     {
         std::string path = dir_.str(name);

@@ -2,11 +2,10 @@
 // read and the write both succeeded.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 
 #ifndef CALFILE_CHECK_PATH
@@ -15,35 +14,11 @@
 
 namespace {
 
-struct run_result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using run_result = vptest::program_result;
 
 class CheckToolTest : public ::testing::Test {
 protected:
-    run_result run(const std::string& args)
-    {
-        std::string out = dir_.str("stdout.txt");
-        std::string err = dir_.str("stderr.txt");
-        std::string command = "\"" + std::string(CALFILE_CHECK_PATH) + "\" " + args + " >\"" + out + "\" 2>\"" + err + "\"";
-#ifdef _WIN32
-        command = "\"" + command + "\"";  // cmd.exe takes the outer quotes off
-#endif
-        int rc = std::system(command.c_str());
-        run_result r;
-#ifdef _WIN32
-        r.status = rc;
-#else
-        r.status = (rc & 0x7f) == 0 ? (rc >> 8) & 0xff : -1;
-#endif
-        r.out = vptest::read_file(out);
-        // The console streams of Windows write CR LF.
-        r.out.erase(std::remove(r.out.begin(), r.out.end(), '\r'), r.out.end());
-        r.err = vptest::read_file(err);
-        return r;
-    }
+    run_result run(const std::string& args) { return vptest::run_program(CALFILE_CHECK_PATH, args, dir_.path()); }
     std::string quoted(const std::string& name) const { return "\"" + dir_.str(name) + "\""; }
     vptest::TempDir dir_;
 };

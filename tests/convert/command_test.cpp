@@ -10,7 +10,10 @@
 namespace {
 
 using convtest::run;
+using convtest::converting;
 using convtest::run_result;
+using convtest::success;
+using convtest::unable;
 using vptest::read_file;
 using vptest::TempDir;
 using vptest::write_file;
@@ -48,19 +51,6 @@ const std::string good_sdf =
     "camera_height=0\n"
     "phase_res=0\n"
     "*\n";
-
-std::string unable(const std::string& in, const std::string& out)
-{
-    return "Unable to convert \"" + in + "\" to \"" + out + "\" because...\n";
-}
-std::string converting(const std::string& in, const std::string& out)
-{
-    return "Converting \"" + in + "\" to \"" + out + "\"\n";
-}
-std::string success(const std::string& in, const std::string& out)
-{
-    return "Conversion from \"" + in + "\" to \"" + out + "\" successful\n";
-}
 
 class Command : public ::testing::Test {
 protected:

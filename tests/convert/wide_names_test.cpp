@@ -33,7 +33,10 @@
 namespace {
 
 namespace fs = std::filesystem;
+using convtest::converting;
 using convtest::run_result;
+using convtest::success;
+using convtest::unable;
 using vptest::read_file;
 using vptest::TempDir;
 
@@ -47,19 +50,6 @@ const std::string accents = "\xC3\xA7\xC3\xA0\xC3\xA9\xC3\xBC\xC3\xB1";
 // "表面" and U+1F600 (a surrogate pair in UTF-16).
 const std::string cjk = "\xE8\xA1\xA8\xE9\x9D\xA2";
 const std::string grin = "\xF0\x9F\x98\x80";
-
-std::string unable(const std::string& in, const std::string& out)
-{
-    return "Unable to convert \"" + in + "\" to \"" + out + "\" because...\n";
-}
-std::string converting(const std::string& in, const std::string& out)
-{
-    return "Converting \"" + in + "\" to \"" + out + "\"\n";
-}
-std::string success(const std::string& in, const std::string& out)
-{
-    return "Conversion from \"" + in + "\" to \"" + out + "\" successful\n";
-}
 
 std::string example(const std::string& name) { return read_file(fs::path(VP_EXAMPLES_DIR) / (name + ".sdf")); }
 
