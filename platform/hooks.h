@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <vector>
 
 struct u_hook_table {
@@ -23,6 +24,12 @@ struct u_hook_table {
     // Time. Defaults: a real sleep and a monotonic clock in milliseconds.
     void (*sleep_ms)(uint32_t ms);
     uint64_t (*now_ms)();
+
+    // Wall clock: seconds since 1970-01-01 00:00 UTC, and their local calendar time (false when
+    // the system cannot convert them). Defaults: the system's clock and time zone. Time stamps,
+    // ramp start stamps, PIFOC times and log dates read these, so a test can fix "now".
+    int64_t (*wall_s)();
+    bool (*local_time)(int64_t when, std::tm& out);
 };
 
 extern u_hook_table u_hooks;
@@ -40,6 +47,10 @@ void u_free(void* block);
 
 void u_sleep_ms(uint32_t ms);
 uint64_t u_now_ms();
+
+// The wall clock of the hook table: now in epoch seconds, and a time's local calendar form.
+int64_t u_wall_s();
+bool u_local_time(int64_t when, std::tm& out);
 
 // ---------------------------------------------------------------------------------------------
 // Virtual clock, for tests.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/hooks.h"
 #include "platform/os.h"
 
 u_log_fn u_log_sink = u_log_stderr;
@@ -77,7 +78,7 @@ std::FILE* u_log_stream()
 void u_timestamp(char* buffer)
 {
     std::tm tm{};
-    if (!os::local_time(std::time(nullptr), tm)) {
+    if (!u_local_time(u_wall_s(), tm)) {
         buffer[0] = '\0';
         return;
     }

@@ -80,7 +80,7 @@ std::string now_text()
 {
     std::tm tm{};
     char text[SDF_CREATE_DATE_SIZE];
-    if (os::local_time(std::time(nullptr), tm))
+    if (u_local_time(u_wall_s(), tm))
         std::snprintf(text, sizeof text, "%02d%02d%04d%02d%02d", tm.tm_mday, tm.tm_mon + 1,
                       tm.tm_year + 1900, tm.tm_hour, tm.tm_min);
     else

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/errors.h"
+#include "platform/hooks.h"
 #include "platform/log.h"
 #include "tests/support/test_support.h"
 
@@ -57,6 +58,35 @@ TEST(Timestamp, HasTheFixedForm)
     char stamp[U_TIMESTAMP_SIZE];
     u_timestamp(stamp);
     EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << stamp;
+}
+
+TEST(Timestamp, ReadsTheWallClockHook)
+{
+    // A fixed "now" through the hook table; the calendar conversion is the test's own, so the
+    // stamp does not depend on the machine's time zone.
+    struct Restore {
+        ~Restore() { u_hooks_reset(); }
+    } restore;
+    static int64_t seen = 0;
+    u_hooks.wall_s = [] { return int64_t{86400} * 365 + 61; };
+    u_hooks.local_time = [](int64_t when, std::tm& out) {
+        seen = when;
+        out = std::tm{};
+        out.tm_year = 2031 - 1900;
+        out.tm_mon = 11;
+        out.tm_mday = 24;
+        out.tm_hour = 23;
+        out.tm_min = 5;
+        out.tm_sec = 9;
+        return true;
+    };
+    char stamp[U_TIMESTAMP_SIZE];
+    u_timestamp(stamp);
+    EXPECT_STREQ(stamp, "2031-12-24 23:05:09");
+    EXPECT_EQ(seen, int64_t{86400} * 365 + 61);
+    u_hooks.local_time = [](int64_t, std::tm&) { return false; };
+    u_timestamp(stamp);
+    EXPECT_STREQ(stamp, "");
 }
 
 TEST(LogStamped, StampBlankThenMessage)
