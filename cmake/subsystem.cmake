@@ -1,5 +1,6 @@
 # vp_subsystem(NAME DEPS lib...): one static library from the folder's *.cpp, plus posix/*.cpp or
-# win32/*.cpp for the system being built for.
+# win32/*.cpp for the system being built for. It is installed as libvell_NAME with the folder's
+# headers under include/vell/NAME/ and exported as vell::NAME, bringing what it builds on.
 function(vp_subsystem name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
@@ -9,8 +10,23 @@ function(vp_subsystem name)
     file(GLOB os_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/posix/*.cpp)
   endif()
   add_library(${name} STATIC ${sources} ${os_sources})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  add_library(vell::${name} ALIAS ${name})
+  set_target_properties(${name} PROPERTIES OUTPUT_NAME vell_${name} EXPORT_NAME ${name})
+  target_include_directories(${name} PUBLIC
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+    $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/generated>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/vell>)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+
+  install(TARGETS ${name} EXPORT VellPlatformTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  install(FILES ${headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vell/${name})
+  set_property(GLOBAL APPEND PROPERTY VP_INSTALLED_SUBSYSTEMS ${name})
+endfunction()
+
+# vp_tool(TARGET): a command-line tool of the platform, installed in bin/.
+function(vp_tool target)
+  install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
 
 # vp_test_suite(NAME DEPS lib...): one GoogleTest executable NAME_tests from the folder's *.cpp,

@@ -4,7 +4,8 @@
 # Cross-builds the library, sdf_to_dat.exe and every test executable with MinGW-w64 (statically
 # linked, so each .exe runs on its own), runs each *_tests.exe once under one persistent
 # wineserver, then converts the bundled examples (under plain and under Cyrillic/accented names)
-# with sdf_to_dat.exe and compares the bytes with the native build's output.
+# with sdf_to_dat.exe and compares the bytes with the native build's output; last, makes the
+# Windows zip with CPack and converts an example with the sdf_to_dat.exe unpacked from it.
 #
 # Usage: scripts/wine_test.sh [windows-build-dir] [native-build-dir]
 #   defaults: build-win/ and build/ in the repository; the native sdf_to_dat is built if missing.
@@ -144,6 +145,25 @@ for sdf in "$root"/examples/*.sdf; do
     fi
   done
 done
+
+# ---- the Windows zip -------------------------------------------------------------------------
+(cd "$build" && cpack -G ZIP >/dev/null)
+zip=$(ls "$build"/packages/vell-platform-*-win64.zip)
+rm -rf "$work/zip"
+mkdir -p "$work/zip"
+(cd "$work/zip" && cmake -E tar xf "$zip")
+zipped_exe=$(find "$work/zip" -path '*/bin/sdf_to_dat.exe' | head -n 1)
+if [ -z "$zipped_exe" ]; then
+  echo "$(basename "$zip") holds no bin/sdf_to_dat.exe" >&2
+  examples_failed=1
+elif ! (cd "$work" && "$wine" "$zipped_exe" surface_ascii.sdf zip.dat) >"$work/err.txt" 2>&1 </dev/null \
+     || ! cmp -s "$work/native/surface_ascii.dat" "$work/zip.dat"; then
+  echo "the sdf_to_dat.exe of $(basename "$zip") did not convert the example to the native bytes:" >&2
+  cat "$work/err.txt" >&2
+  examples_failed=1
+else
+  echo "$(basename "$zip"): its sdf_to_dat.exe converts the example to the native bytes"
+fi
 
 stop_wine
 trap - EXIT

@@ -4,13 +4,14 @@
 // standard error) and prints the name of the result on standard output. With -w OUT and a good
 // read, slot 0 is then written to OUT with the calibration file writer and the writer's result
 // is printed as a second line. Exit status: 0 when every step succeeded, 1 otherwise, 2 for a
-// bad command line.
+// bad command line. --help and --version answer on standard output.
 #include <cstdio>
 #include <cstring>
 
 #include "calfile/calfile.h"
 #include "platform/errors.h"
 #include "platform/log.h"
+#include "platform/tool_options.h"
 
 #if __has_include("calfile/writer.h")
 #include "calfile/writer.h"
@@ -21,12 +22,13 @@
 
 namespace {
 
+const char kUsage[] = "usage: calfile_check [-w OUT] FILE\n"
+                      "  Reads the system calibration file FILE into slot 0 and prints the result.\n"
+                      "  -w OUT  after a good read, writes slot 0 to the calibration file OUT.\n";
+
 int usage()
 {
-    std::fputs("usage: calfile_check [-w OUT] FILE\n"
-               "  Reads the system calibration file FILE into slot 0 and prints the result.\n"
-               "  -w OUT  after a good read, writes slot 0 to the calibration file OUT.\n",
-               stderr);
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -34,6 +36,8 @@ int usage()
 
 int main(int argc, char** argv)
 {
+    if (int status = u_tool_standard_options(argc, argv, "calfile_check", kUsage); status >= 0)
+        return status;
     const char* out = nullptr;
     const char* file = nullptr;
     for (int i = 1; i < argc; ++i) {

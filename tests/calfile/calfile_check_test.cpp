@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/version.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 
@@ -48,6 +49,21 @@ TEST_F(CalfileCheckTest, BadFilePrintsTheResultAndTheDiagnostics)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "ERR_SB_CALFILE_INCOMPLETE\n");
     EXPECT_NE(r.err.find("Missing system type info.\n"), std::string::npos);
+}
+
+TEST_F(CalfileCheckTest, HelpAndVersionAnswerOnStandardOutput)
+{
+    run_result r = run("--help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("usage: calfile_check [-w OUT] FILE\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.err, "");
+    r = run("--version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string("calfile_check ") + VP_VERSION + "\n");
+    // Anything else that begins with "--" is still a bad command line.
+    r = run("--helpme");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
 }
 
 TEST_F(CalfileCheckTest, MissingFile)

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/version.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 
@@ -20,6 +21,18 @@ TEST(InstfileCheckCommand, BadCommandLinesGiveTheUsageAndStatus2)
         EXPECT_EQ(r.out, "") << args;
         EXPECT_EQ(r.err.rfind("usage: instfile_check KIND FILE\n", 0), 0u) << args << "\n" << r.err;
     }
+}
+
+TEST(InstfileCheckCommand, HelpAndVersionAnswerOnStandardOutput)
+{
+    vptest::TempDir dir;
+    vptest::program_result r = vptest::run_program(INSTFILE_CHECK_PATH, "--help", dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("usage: instfile_check KIND FILE\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.err, "");
+    r = vptest::run_program(INSTFILE_CHECK_PATH, "--version", dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string("instfile_check ") + VP_VERSION + "\n");
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 // Reads FILE with the platform's reader for KIND. The reader's messages go to standard error as
 // the library writes them; the result's name (NO_ERROR, ERR_...) is the first line of standard
 // output, followed on success by what was read. Exit status: 0 for NO_ERROR, 1 for another
-// result, 2 (with the usage text) for a bad command line.
+// result, 2 (with the usage text) for a bad command line. --help and --version answer on
+// standard output.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 
 #include "platform/errors.h"
 #include "platform/log.h"
+#include "platform/tool_options.h"
 #include "tools/instfile_check/kinds.h"
 
 namespace {
@@ -22,17 +24,25 @@ std::vector<const instfile_kind*>& registry()
     return kinds;
 }
 
-int usage()
+std::string usage_text()
 {
     std::vector<const instfile_kind*> kinds = registry();
     std::sort(kinds.begin(), kinds.end(),
               [](const instfile_kind* a, const instfile_kind* b) { return std::strcmp(a->name, b->name) < 0; });
-    std::fputs("usage: instfile_check KIND FILE\n"
-               "  Reads FILE with the platform's reader for KIND and prints the result's name,\n"
-               "  then what was read. KIND is one of:\n",
-               stderr);
-    for (const instfile_kind* k : kinds)
-        std::fprintf(stderr, "    %-10s %s\n", k->name, k->what);
+    std::string text = "usage: instfile_check KIND FILE\n"
+                       "  Reads FILE with the platform's reader for KIND and prints the result's name,\n"
+                       "  then what was read. KIND is one of:\n";
+    for (const instfile_kind* k : kinds) {
+        char line[160];
+        std::snprintf(line, sizeof line, "    %-10s %s\n", k->name, k->what);
+        text += line;
+    }
+    return text;
+}
+
+int usage()
+{
+    std::fputs(usage_text().c_str(), stderr);
     return 2;
 }
 
@@ -46,6 +56,8 @@ instfile_kind::instfile_kind(const char* kind_name, const char* kind_what, check
 
 int main(int argc, char** argv)
 {
+    if (int status = u_tool_standard_options(argc, argv, "instfile_check", usage_text().c_str()); status >= 0)
+        return status;
     if (argc != 3 || argv[2][0] == '\0')
         return usage();
     const instfile_kind* kind = nullptr;
