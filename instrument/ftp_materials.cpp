@@ -239,9 +239,10 @@ line_result material_line(read_state& st, const std::string& line, std::size_t w
     ftp_material rec{};
     const char quote = line[w];
     std::size_t close = quote == '"' || quote == '\'' ? line.find(quote, w + 1) : std::string::npos;
-    // An empty name is refused too: a material at index 0 without a name would read as the
-    // table's closing all-zero record.
-    if (close == std::string::npos || close == w + 1 || close - w - 1 > static_cast<std::size_t>(FTP_MAX_NAME)) {
+    // An empty name is refused too, and so is one holding a zero byte: a material at index 0
+    // without a name would read as the table's closing all-zero record.
+    if (close == std::string::npos || close == w + 1 || close - w - 1 > static_cast<std::size_t>(FTP_MAX_NAME) ||
+        line.find('\0', w + 1) < close) {
         std::string word = line.substr(w, word_end(line, w) - w);
         return fail_line(st, format_text("Invalid %s value \"%s\" (field %d)", "Name", word.c_str(), 1), number,
                          line, format_text("The %s must be quoted text up to %d characters long\n", "Name", FTP_MAX_NAME));

@@ -124,6 +124,9 @@ TEST_F(FtpRead, ErrorsAreReportedWithTheirLineAndTheReadGoesOnOrEndsAsTheyDemand
                   "\tThe Name must be quoted text up to 20 characters long\n"
                   "\tInvalid Name value \"''\" (field 1)\n\tError in line 3:\n  '' 1 1 0 0 0 0 0\n"
                   "\tThe Name must be quoted text up to 20 characters long\nAccepted 1 of 3 material specs\n"},
+        {"zero byte in a name", HEADING + "\"" + '\0' + "b\" 1 1 0 0 0 0 0\n" + good, NO_ERROR,
+         REPORT + "\tInvalid Name value \"\"\" (field 1)\n\tError in line 2:\n  \"\n"
+                  "\tThe Name must be quoted text up to 20 characters long\nAccepted 1 of 2 material specs\n"},
         {"PCOR 7", HEADING + good + "\"Steel\" 2 3 7 0 0 0 0\n" + good, NO_ERROR,
          REPORT + "\tInvalid PCOR value \"7\" (field 4)\n\tError in line 3:\n  \"Steel\" 2 3 7 0 0 0 0\n" +
              range_detail + "Accepted 2 of 3 material specs\n"},
