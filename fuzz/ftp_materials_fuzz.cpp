@@ -20,11 +20,13 @@ bool known_code(int32_t rc) { return rc == NO_ERROR || (rc >= U_ERR_FIRST && rc 
 
 bool in_range(double v, double lo, double hi) { return (v >= lo && v <= hi) || (std::isinf(v) && v > 0); }
 
-// A table the caller already has, which a failed read must leave alone.
+// A table the caller already has, from the allocation hooks: a failed read must leave it alone,
+// a successful one releases it.
 ftp_material* previous_table()
 {
-    static ftp_material table[2] = {};
-    table[0].index = 0;
+    auto* table = static_cast<ftp_material*>(u_calloc(2, sizeof(ftp_material)));
+    if (table == nullptr)
+        vpfuzz::fail("cannot allocate the previous table");
     std::strcpy(table[0].name, "Previous");
     table[0].n = 1.5;
     return table;
@@ -42,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     const std::string path = vpfuzz::scratch().file("materials.txt");
     vpfuzz::put_file(path, data, size);
+    ftp_material* const before = previous_table();
 
     // The shortest line that makes a record is "#" and its line feed.
     vpfuzz::alloc_limit() = (size / 2 + 6) * sizeof(ftp_material);
@@ -49,7 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     u_hooks.calloc = &vpfuzz::guarded_calloc;
     u_hooks.realloc = &vpfuzz::guarded_realloc;
 
-    ftp_material* const before = previous_table();
     ftp_material* table = before;
     int32_t rc = ftp_read_materials(path.c_str(), &table);
     u_hooks_reset();
@@ -57,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     if (rc != NO_ERROR) {
         VP_FUZZ_CHECK(table == before);
         VP_FUZZ_CHECK(std::strcmp(table[0].name, "Previous") == 0 && table[0].n == 1.5);
+        ftp_free_materials(table);
         return 0;
     }
     VP_FUZZ_CHECK(table != before && table != nullptr);
