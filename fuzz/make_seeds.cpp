@@ -5,6 +5,7 @@
 //   DIR/trailer/   trailers as sdf_write_trailer writes them, and short hand-made ones
 //   DIR/calfile/   calibration files of several instrument kinds, rich in line kinds
 //   DIR/sdf.dict, DIR/calfile.dict   keywords for the mutator
+//   DIR/ftp/, DIR/pifoc/, DIR/ftp.dict, DIR/pifoc.dict   FTP materials and PIFOC info files
 //
 // Each calibration seed is read back once and its result printed, so that a seed that stops
 // parsing early (and would teach the fuzzer little) shows up in the log.
@@ -472,6 +473,38 @@ void dictionaries(const fs::path& dir)
     put(dir / "calfile.dict", cal);
 }
 
+// ---- FTP materials and PIFOC info files -------------------------------------------------------
+
+void ftp_pifoc_seeds(const fs::path& root)
+{
+    std::error_code ec;
+    for (const char* sub : {"ftp", "pifoc"}) {
+        fs::remove_all(root / sub, ec);
+        fs::create_directories(root / sub, ec);
+    }
+    const std::string heading = "## Tessaron FTP Materials File - Format 1\n";
+    const std::string sample =
+        "\"Aluminum\"              023.000000  085.000000  00.035766  00.000000  00.000000  00.000000  00.000000  # 606\n";
+    put(root / "ftp" / "sample.txt", heading + "## comment\n# Metals\n" + sample);
+    put(root / "ftp" / "mixed.txt", heading + sample + "'Gold' 0.5 ? * -6.28 +1 .5 1e-1\r\n\"Steel\" 2 3 7 0 0 0 0\n"
+                                                       "\"a\" 1 2 3 0 0 0 # short\n\"b\" 1 2 3 0 0 0 0 9\n");
+    put(root / "ftp" / "no_heading.txt", sample);
+    put(root / "ftp" / "format2.txt", "# Tessaron FTP Materials File - Format 2\n" + sample);
+    put(root / "pifoc" / "plain.1", "# pifoc 1\n3600 1000000000 0\n");
+    put(root / "pifoc" / "leak.1", "\n\t7200\t1500000000 -2 later\n");
+    put(root / "pifoc" / "short.1", "5000 4000\n");
+
+    std::string ftp;
+    for (const char* k : {"## Tessaron FTP Materials File - Format 1\n", "Format", "#", "##", "\"", "'", "?", "*",
+                          "6.283185307179586", "-6.28", "100", "nan", "inf", "1e-400", "\r\n", "\t"})
+        ftp += dict_entry(k);
+    put(root / "ftp.dict", ftp);
+    std::string pifoc;
+    for (const char* k : {"#", "\n", "\t", "4294967295", "4294967296", "-31254000", "9223372036854775807", "+", "-"})
+        pifoc += dict_entry(k);
+    put(root / "pifoc.dict", pifoc);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -494,5 +527,6 @@ int main(int argc, char** argv)
     trailer_seeds(root / "trailer", root / "sdf");
     calfile_seeds(root / "calfile");
     dictionaries(root);
+    ftp_pifoc_seeds(root);
     return failures == 0 ? 0 : 1;
 }
