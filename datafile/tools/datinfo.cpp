@@ -6,6 +6,7 @@
 // Exit status 0 on success, 1 when the file cannot be read or the picture cannot be written,
 // 2 for a bad command line. Failures are described on standard error.
 #include <algorithm>
+#include <cinttypes>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -118,8 +119,8 @@ std::string describe(const std::string& name, const dat_header& h, const intensi
     if (cn.data == nullptr)
         return out;
     dat_phase_stats s = dat_phase_statistics(cn);
-    add(out, "points: %llu\n", static_cast<unsigned long long>(s.points));
-    add(out, "valid_points: %llu\n", static_cast<unsigned long long>(s.valid));
+    add(out, "points: %" PRIu64 "\n", s.points);
+    add(out, "valid_points: %" PRIu64 "\n", s.valid);
     out += "valid_pct: " + number(s.points ? 100.0 * double(s.valid) / double(s.points) : 0.0, "%.2f") + "\n";
     if (s.valid == 0) {
         out += "min_nm: none\nmax_nm: none\npv_nm: none\nrms_nm: none\n";
