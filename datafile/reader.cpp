@@ -52,7 +52,7 @@ bool plan_block(int64_t count_field, std::initializer_list<int16_t> dims, uint64
 template <typename T>
 bool read_values(std::FILE* f, T* data, uint64_t n)
 {
-    constexpr std::size_t slice = 16384;
+    constexpr std::size_t slice = 4096;
     std::array<uint8_t, slice * sizeof(T)> buf;
     uint64_t done = 0;
     while (done < n) {

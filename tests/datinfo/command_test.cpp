@@ -252,6 +252,18 @@ TEST_F(Datinfo, IntensityMapsAndLargeMaps)
     EXPECT_EQ(img.height, 2u);
     EXPECT_EQ(img.at(0, 1), (std::vector<int>{0x44, 0x01, 0x54}));    // -700 and -699: the bottom
     EXPECT_EQ(img.at(749, 0), (std::vector<int>{0xFD, 0xE7, 0x25}));  // 798 and 799: the top
+
+    // Intensity alone: no heights to show or draw.
+    h.cn_width = h.cn_height = 0;
+    h.cn_n_bytes = 0;
+    ASSERT_EQ(dat_write_file(dat.c_str(), &h, &in, nullptr), 0);
+    r = run({dat, "--png", png});
+    EXPECT_EQ(r.status, 1);
+    f = fields(r.out);
+    EXPECT_EQ(f["phase_map"], "none");
+    EXPECT_EQ(f["intensity_map"], "4 x 3, 2 frames");
+    EXPECT_EQ(f.count("valid_points"), 0u);
+    EXPECT_EQ(r.err, "datinfo: \"" + dat + "\" has no phase map to draw\n");
 }
 
 TEST_F(Datinfo, BadCommandLinesPrintTheUsage)
