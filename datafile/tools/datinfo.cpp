@@ -186,7 +186,7 @@ int datinfo_main(int argc, char** argv)
             status = fail("\"" + std::string(file) + "\" has no phase map to draw");
         } else {
             std::vector<uint8_t> bytes = png_encode_rgb(pic.width, pic.height, pic.rgb);
-            rc = png_write_file(os::path_text_of_utf8(png).c_str(), bytes);
+            rc = bytes.empty() ? ERR_INVALID_PARAM : png_write_file(os::path_text_of_utf8(png).c_str(), bytes);
             if (rc != NO_ERROR) {
                 status = fail("cannot write \"" + std::string(png) + "\": " + u_err_name(rc));
             } else {
