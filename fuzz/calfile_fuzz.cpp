@@ -4,6 +4,7 @@
 // Every message is formatted (so a format that disagrees with its arguments shows up under the
 // sanitizers); every result is one of the platform's error codes. The slots and the reader's
 // process-wide state are reset before each input so that a finding reproduces on its own.
+// fuzz-run: corpus=calfile dict=calfile max_len=8192
 #include <cstddef>
 #include <cstdint>
 #include <string>

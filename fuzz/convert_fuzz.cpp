@@ -4,6 +4,7 @@
 // number and exactly the phase block, big-endian, value for value. The only failure left to
 // the writer is a magic number that the trailer set to none of the three formats, and then no
 // file is left behind.
+// fuzz-run: corpus=sdf dict=sdf max_len=16384
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

@@ -5,6 +5,7 @@
 // comments, material indexes counted from 0 in order, comment records at -1, values inside
 // their ranges (or +infinity for "not given"), the closing all-zero record, and no block larger
 // than the lines of the input justify.
+// fuzz-run: corpus=ftp dict=ftp max_len=8192
 #include <cmath>
 #include <cstddef>
 #include <cstdint>

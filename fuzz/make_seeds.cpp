@@ -4,7 +4,8 @@
 //                  name and by digit) with and without a trailer, binary files of every type
 //   DIR/trailer/   trailers as sdf_write_trailer writes them, and short hand-made ones
 //   DIR/calfile/   calibration files of several instrument kinds, rich in line kinds
-//   DIR/sdf.dict, DIR/calfile.dict   keywords for the mutator
+//   DIR/dat/       data files of the three header formats, with and without intensity data
+//   DIR/sdf.dict, DIR/calfile.dict, DIR/dat.dict   keywords for the mutator
 //   DIR/ftp/, DIR/pifoc/, DIR/ftp.dict, DIR/pifoc.dict   FTP materials and PIFOC info files
 //
 // Each calibration seed is read back once and its result printed, so that a seed that stops
@@ -22,6 +23,7 @@
 #include "calfile/calfile.h"
 #include "calfile/sysinfo.h"
 #include "calfile/vocab.h"
+#include "datafile/datafile.h"
 #include "datafile/dataset.h"
 #include "platform/errors.h"
 #include "platform/log.h"
@@ -430,6 +432,55 @@ void calfile_seeds(const fs::path& dir)
     u_log_sink = &u_log_stderr;
 }
 
+// ---- data files -----------------------------------------------------------------------------
+
+void dat_seeds(const fs::path& dir)
+{
+    struct shape {
+        const char* name;
+        int16_t in_w, in_h, frames, cn_w, cn_h;
+        int16_t phase_res;
+        bool format3;
+    };
+    const shape shapes[] = {
+        {"phase_f1.dat", 0, 0, 0, 3, 2, 0, false},     {"phase_f2.dat", 0, 0, 0, 5, 4, 2, false},
+        {"both_f1.dat", 2, 2, 2, 3, 2, 1, false},      {"intensity_only.dat", 4, 3, 1, 0, 0, 0, false},
+        {"both_f3.dat", 3, 2, 1, 4, 4, 0, true},       {"wide_f1.dat", 0, 0, 0, 1100, 2, 1, false},
+    };
+    for (const shape& s : shapes) {
+        dat_header h;
+        dat_header_create(&h);
+        h.intf_scale_factor = 0.5f;
+        h.wavelength_in = 6.328e-7f;
+        h.obliquity_factor = 1.0f;
+        h.phase_res = s.phase_res;
+        if (s.format3)
+            h.format3_area[100] = 1;
+        int64_t magic = dat_header_magic(&h);
+        h.magic_number = static_cast<uint32_t>(magic);
+        dat_header_set_format(&h, h.magic_number);
+        std::snprintf(h.comment, sizeof h.comment, "seed %s", s.name);
+        std::vector<uint16_t> iv(std::size_t(s.in_w) * s.in_h * s.frames);
+        for (std::size_t i = 0; i < iv.size(); ++i)
+            iv[i] = static_cast<uint16_t>(i * 977);
+        std::vector<int32_t> pv(std::size_t(s.cn_w) * s.cn_h);
+        for (std::size_t i = 0; i < pv.size(); ++i)
+            pv[i] = i % 5 == 3 ? DAT_INVALID_PHASE : static_cast<int32_t>(i * 1234567) - 40000;
+        intensity_map in{static_cast<uint32_t>(iv.size()), 0, 0, s.in_w, s.in_h, s.frames, 0, iv.data()};
+        phase_map cn{static_cast<uint32_t>(pv.size()), 0, 0, s.cn_w, s.cn_h, pv.data()};
+        h.in_n_bytes = static_cast<int32_t>(iv.size() * 2);
+        h.cn_width = s.cn_w;
+        h.cn_height = s.cn_h;
+        h.cn_n_bytes = static_cast<int32_t>(pv.size() * 4);
+        int32_t rc = dat_write_file((dir / s.name).string().c_str(), &h, iv.empty() ? nullptr : &in,
+                                    pv.empty() ? nullptr : &cn);
+        if (rc != NO_ERROR) {
+            std::fprintf(stderr, "fuzz_seeds: %s: %s\n", s.name, u_err_name(rc));
+            ++failures;
+        }
+    }
+}
+
 // ---- dictionaries ---------------------------------------------------------------------------
 
 std::string dict_entry(std::string_view word)
@@ -471,6 +522,14 @@ void dictionaries(const fs::path& dir)
     for (const char* k : {"\"", "#", "\n", "+", "[1,2]", "[0.5,0.1]", "1e300", "-2147483648", "4294967296", ":"})
         cal += dict_entry(k);
     put(dir / "calfile.dict", cal);
+
+    std::string dat;
+    for (std::string_view w : {std::string_view("\x88\x1B\x03\x6F", 4), std::string_view("\x88\x1B\x03\x70", 4),
+                               std::string_view("\x88\x1B\x03\x71", 4), std::string_view("\x00\x00\x03\x42", 4),
+                               std::string_view("\x00\x00\x10\x00", 4), std::string_view("\x7F\xFF\xFF\xF8", 4),
+                               std::string_view("\x7F\xFF", 2), std::string_view("\xFF\xFF", 2)})
+        dat += dict_entry(w);
+    put(dir / "dat.dict", dat);
 }
 
 // ---- FTP materials and PIFOC info files -------------------------------------------------------
@@ -515,7 +574,7 @@ int main(int argc, char** argv)
     }
     fs::path root = fs::u8path(argv[1]);
     std::error_code ec;
-    for (const char* sub : {"sdf", "trailer", "calfile"}) {
+    for (const char* sub : {"sdf", "trailer", "calfile", "dat"}) {
         fs::remove_all(root / sub, ec);
         fs::create_directories(root / sub, ec);
         if (ec) {
@@ -526,6 +585,7 @@ int main(int argc, char** argv)
     sdf_seeds(root / "sdf");
     trailer_seeds(root / "trailer", root / "sdf");
     calfile_seeds(root / "calfile");
+    dat_seeds(root / "dat");
     dictionaries(root);
     ftp_pifoc_seeds(root);
     return failures == 0 ? 0 : 1;

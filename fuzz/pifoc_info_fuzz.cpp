@@ -4,6 +4,7 @@
 // values as they were; accepted values are reasonable (1 <= te <= t1 <= now, within 32 bits,
 // a leakage current within [-14, 0] uA), and the saved form of them reads back to the same
 // values (read, write, read).
+// fuzz-run: corpus=pifoc dict=pifoc max_len=1024
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -6,6 +6,7 @@
 // size justifies. Each input is read a second time with a small read block (just above its
 // longest line) so that numbers, lines and binary items straddle block boundaries; both reads
 // must give the same result.
+// fuzz-run: corpus=sdf dict=sdf max_len=16384
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>

@@ -4,6 +4,7 @@
 // reader (with a tiny and with a larger block, so that lines straddle refills) must agree on
 // the result, the data offset and every byte of the header; the stream must stop right after
 // the "*" line.
+// fuzz-run: corpus=trailer dict=sdf max_len=8192
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

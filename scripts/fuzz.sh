@@ -5,8 +5,7 @@
 #
 # Usage: scripts/fuzz.sh [seconds-per-target] [target ...]
 #   seconds-per-target  default 60
-#   target              default: every target built (sdf_read_fuzz sdf_trailer_fuzz convert_fuzz
-#                       calfile_fuzz ftp_materials_fuzz pifoc_info_fuzz)
+#   target              default: every fuzz/*_fuzz.cpp target built
 # Environment: VP_FUZZ_BUILD (build directory, default <repo>/build-fuzz).
 # Findings are kept under <build>/fuzz-run/<target>/artifacts; rerun one with
 #   <build>/fuzz/<target> <artifact>
@@ -37,25 +36,30 @@ fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
+# Each target's source names its seed corpus, dictionary and longest input on one line:
+#   // fuzz-run: corpus=NAME dict=NAME max_len=N
+meta() {  # meta TARGET KEY
+  sed -n 's|^// fuzz-run:.*'"$2"'=\([^ ]*\).*|\1|p' "$root/fuzz/$1.cpp" 2>/dev/null | head -n 1
+}
+
 if [ $# -gt 0 ]; then
   targets=("$@")
 else
   targets=()
-  for t in sdf_read_fuzz sdf_trailer_fuzz convert_fuzz calfile_fuzz ftp_materials_fuzz pifoc_info_fuzz; do
+  for src in "$root"/fuzz/*_fuzz.cpp; do
+    t=$(basename "$src" .cpp)
     [ -x "$build/fuzz/$t" ] && targets+=("$t")
   done
 fi
-
-# target: corpus, dictionary, longest input
-declare -A corpus=([sdf_read_fuzz]=sdf [convert_fuzz]=sdf [sdf_trailer_fuzz]=trailer [calfile_fuzz]=calfile [ftp_materials_fuzz]=ftp [pifoc_info_fuzz]=pifoc)
-declare -A dict=([sdf_read_fuzz]=sdf [convert_fuzz]=sdf [sdf_trailer_fuzz]=sdf [calfile_fuzz]=calfile [ftp_materials_fuzz]=ftp [pifoc_info_fuzz]=pifoc)
-declare -A maxlen=([sdf_read_fuzz]=16384 [convert_fuzz]=16384 [sdf_trailer_fuzz]=8192 [calfile_fuzz]=8192 [ftp_materials_fuzz]=8192 [pifoc_info_fuzz]=1024)
 
 passed=0
 failed=0
 for t in "${targets[@]}"; do
   bin="$build/fuzz/$t"
-  if [ ! -x "$bin" ] || [ -z "${corpus[$t]:-}" ]; then
+  corpus=$(meta "$t" corpus)
+  dict=$(meta "$t" dict)
+  maxlen=$(meta "$t" max_len)
+  if [ ! -x "$bin" ] || [ -z "$corpus" ] || [ -z "$dict" ] || [ -z "$maxlen" ]; then
     echo "fuzz: unknown target $t" >&2
     failed=$((failed + 1))
     continue
@@ -65,9 +69,9 @@ for t in "${targets[@]}"; do
   mkdir -p "$work/corpus" "$work/artifacts"
   echo "fuzz: $t for ${seconds}s" >&2
   status=0
-  "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="${maxlen[$t]}" \
-    -dict="$seeds/${dict[$t]}.dict" -artifact_prefix="$work/artifacts/" -print_final_stats=1 \
-    "$work/corpus" "$seeds/${corpus[$t]}" >"$work/log" 2>&1 || status=$?
+  "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$maxlen" \
+    -dict="$seeds/$dict.dict" -artifact_prefix="$work/artifacts/" -print_final_stats=1 \
+    "$work/corpus" "$seeds/$corpus" >"$work/log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log" | tail -n 1)
   found=$(find "$work/artifacts" -type f | head -n 1)
   if [ "$status" -ne 0 ] || [ -n "$found" ]; then
