@@ -66,8 +66,12 @@ bool file_size(const fs::path& path, uint64_t& size);
 std::FILE* open_file(const fs::path& path, const char* mode);
 
 // Creates a new, empty file with a unique name "<prefix>XXXXXX" (prefix in UTF-8) in dir and
-// opens it for binary writing. The caller removes it when it is no longer needed.
-std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created);
+// opens it for binary writing. The caller removes it when it is no longer needed. A failure
+// leaves *refused (when given) empty when no unused name could be found, and sets it to the
+// name (or, where the system picks the name while creating, the name pattern) whose file the
+// system refused to create.
+std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created,
+                            fs::path* refused = nullptr);
 
 // The system's directory for temporary files.
 fs::path temp_dir();

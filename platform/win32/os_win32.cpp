@@ -94,8 +94,10 @@ std::FILE* open_file(const fs::path& path, const char* mode)
     return ::_wfopen(path.c_str(), wmode.c_str());
 }
 
-std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created)
+std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created, fs::path* refused)
 {
+    if (refused)
+        refused->clear();
     fs::path base = dir.empty() ? fs::path(L".") : dir;
     std::wstring wprefix = from_code_page(prefix, CP_UTF8);
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
@@ -107,12 +109,16 @@ std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::pa
         if (h == INVALID_HANDLE_VALUE) {
             if (::GetLastError() == ERROR_FILE_EXISTS)
                 continue;
+            if (refused)
+                *refused = candidate;
             return nullptr;
         }
         ::CloseHandle(h);
         std::FILE* f = ::_wfopen(candidate.c_str(), L"wb");
         if (f == nullptr) {
             ::DeleteFileW(candidate.c_str());
+            if (refused)
+                *refused = candidate;
             return nullptr;
         }
         created = candidate;
