@@ -94,7 +94,9 @@ bool make_dir(const fs::path& path);
 // Environment variable (UTF-8), or nothing when unset.
 std::optional<std::string> get_env(const char* name);
 
-// Sets or, with a null value, removes an environment variable. For tests and tools.
+// Sets or, with a null value, removes an environment variable of the process, so that
+// get_env, the runtime's getenv (also in libraries loaded afterwards) and child processes see
+// it. False for a name that is empty or holds '='.
 bool set_env(const char* name, const char* value);
 
 // Full path of the running program (UTF-8), empty when the system does not say.

@@ -117,6 +117,8 @@ std::optional<std::string> get_env(const char* name)
 
 bool set_env(const char* name, const char* value)
 {
+    if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr)
+        return false;
     return (value ? ::setenv(name, value, 1) : ::unsetenv(name)) == 0;
 }
 
