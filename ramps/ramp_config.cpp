@@ -307,11 +307,6 @@ struct file_closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-#ifdef _WIN32
-constexpr const char* eol = "\r\n";
-#else
-constexpr const char* eol = "\n";
-#endif
 
 const char* type_text(int32_t type, int32_t index)
 {
@@ -419,37 +414,46 @@ int32_t rr_read_ramp_config(const char* path, rr_ramp_cfg_t** entries, int32_t* 
     return NO_ERROR;
 }
 
-int32_t rr_write_ramp_config(const char* path, const rr_ramp_cfg_t* entries, int32_t count)
+std::string rr_format_ramp_config(const rr_ramp_cfg_t* entries, int32_t count)
 {
-    if (path == nullptr || entries == nullptr || count < 0)
-        return ERR_INVALID_PARAM;
-
-    std::string text = "# Tessaron Ramp Configuration File";
-    text += eol;
-    for (std::string_view rest = RR_CFG_FORMAT_TEXT; !rest.empty();) {
-        std::size_t lf = rest.find('\n');
-        text += rest.substr(0, lf);
-        text += eol;
-        rest = lf == std::string_view::npos ? std::string_view{} : rest.substr(lf + 1);
-    }
+    std::string text = "# Tessaron Ramp Configuration File\n";
+    text += RR_CFG_FORMAT_TEXT;
+    text += '\n';
     const rr_ramp_cfg_t* group = nullptr;
-    for (int32_t i = 0; i < count; ++i) {
+    for (int32_t i = 0; entries != nullptr && i < count; ++i) {
         const rr_ramp_cfg_t& e = entries[i];
         const int name_len = static_cast<int>(strnlen(e.FileName, RR_CFG_MAX_FILENAME));
         if (group == nullptr || e.RampType != group->RampType ||
             std::strncmp(e.FileName, group->FileName, RR_CFG_MAX_FILENAME) != 0 ||
             !(std::fabs(static_cast<double>(e.CameraRate) - group->CameraRate) <= 1.0)) {
-            text += eol;
+            text += '\n';
             group = &e;
         }
-        std::string row = format(" %-4s %-22.*s %6.2f %6.2f %2d %2d %5.3f %8.4f %6.2f %7.5f %1d", type_text(e.RampType, e.WavelenIndex),
-                                 name_len, e.FileName, static_cast<double>(e.ScanLen), static_cast<double>(e.CameraRate),
-                                 e.CameraInterlace, e.GrabSkip, static_cast<double>(e.FringesPerFrame),
-                                 static_cast<double>(e.RampSlope), static_cast<double>(e.ObjMag),
-                                 static_cast<double>(e.ScanCal), e.Hide);
-        text += row;
-        text += eol;
+        text += format(" %-4s %-22.*s %6.2f %6.2f %2d %2d %5.3f %8.4f %6.2f %7.5f %1d\n",
+                       type_text(e.RampType, e.WavelenIndex), name_len, e.FileName, static_cast<double>(e.ScanLen),
+                       static_cast<double>(e.CameraRate), e.CameraInterlace, e.GrabSkip,
+                       static_cast<double>(e.FringesPerFrame), static_cast<double>(e.RampSlope),
+                       static_cast<double>(e.ObjMag), static_cast<double>(e.ScanCal), e.Hide);
     }
+    return text;
+}
+
+int32_t rr_write_ramp_config(const char* path, const rr_ramp_cfg_t* entries, int32_t count)
+{
+    if (path == nullptr || entries == nullptr || count < 0)
+        return ERR_INVALID_PARAM;
+    std::string text = rr_format_ramp_config(entries, count);
+#ifdef _WIN32
+    // A text file of the system: carriage return and line feed.
+    std::string crlf;
+    crlf.reserve(text.size() + text.size() / 16);
+    for (char c : text) {
+        if (c == '\n')
+            crlf += '\r';
+        crlf += c;
+    }
+    text.swap(crlf);
+#endif
 
     std::filesystem::path native;
     os::atomic_file out;

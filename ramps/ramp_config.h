@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "calfile/sysinfo.h"
 #include "ramps/ramp_file.h"
@@ -37,9 +38,13 @@ struct rr_ramp_cfg_t {
 int32_t rr_read_ramp_config(const char* path, rr_ramp_cfg_t** entries, int32_t* count);
 
 // Writes a configuration file: the heading, then the entries, a blank line before each group.
-// The file is written beside the target and replaces it only when complete.
+// The file is written beside the target and replaces it only when complete. Lines end in
+// the system's text form (CR LF on Windows).
 // ERR_INVALID_PARAM, ERR_CANT_OPEN_FILE (cannot be created), ERR_CANT_WRITE_FILE.
 int32_t rr_write_ramp_config(const char* path, const rr_ramp_cfg_t* entries, int32_t count);
+
+// The text rr_write_ramp_config writes, with line feeds as line ends.
+std::string rr_format_ramp_config(const rr_ramp_cfg_t* entries, int32_t count);
 
 // Writes the instrument's current ramp set as a configuration file.
 // ERR_SYS_INFO_NOT_AVAIL, ERR_NO_RAMP_INFO, ERR_INVALID_RAMP_INDEX (not 1 to 254 ramps),
