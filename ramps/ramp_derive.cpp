@@ -65,10 +65,11 @@ bool resample(const uint16_t* s, uint16_t* out, int32_t N, int32_t S, int32_t E,
         if (p < N)
             out[p++] = rr_math::sample_u16(v);
     };
-    const double whole = std::floor(e);
-    const int64_t per_interval = static_cast<int64_t>(whole);
-    const double frac = e - whole;
-    double sum = 0.0;
+    // The fractional parts of e are summed exactly, as multiples of 1 / intervals.
+    const int64_t outputs = static_cast<int64_t>(N) - S;
+    const int64_t per_interval = outputs / intervals;
+    const int64_t frac = outputs % intervals;
+    int64_t sum = 0;
     double v = s[i0];
     for (int64_t k = i0; k < src_last && p < N; ++k) {
         const double step = (static_cast<double>(s[k + 1]) - s[k]) / e;
@@ -77,12 +78,12 @@ bool resample(const uint16_t* s, uint16_t* out, int32_t N, int32_t S, int32_t E,
             v += step;
         }
         sum += frac;
-        if (sum > 1.0) {
+        if (sum > intervals) {
             put((static_cast<double>(out[p - 1]) + v) / 2.0);
-            sum -= 1.0;
+            sum -= intervals;
         }
     }
-    if (sum > 0.5)
+    if (2 * sum > intervals)
         put(v);
     const uint16_t last = p > 0 ? out[p - 1] : 0;
     while (p < N)
