@@ -535,3 +535,22 @@ int32_t rr_check_ramp_config(const rr_ramp_cfg_t* entry, const rr_ramp_t* ramp)
     u_log_sink("Error: mismatched %s\n", mismatch);
     return ERR_INVALID_PARAM;
 }
+
+int32_t rr_cfg_data_file_name(const rr_ramp_cfg_t* entry, int32_t pifocSerial, int32_t pztSerial, std::string& name)
+{
+    name.clear();
+    if (entry == nullptr)
+        return ERR_INVALID_PARAM;
+    std::string resolved(entry->FileName, strnlen(entry->FileName, RR_CFG_MAX_FILENAME));
+    if (!resolved.empty() && resolved.back() == '*') {
+        resolved.pop_back();
+        resolved += std::to_string(rr_is_pmi(entry->RampType) ? pztSerial : pifocSerial);
+    }
+    if (resolved.size() > static_cast<std::size_t>(RR_CFG_MAX_FILENAME)) {
+        u_log_sink("Ramp config error reading ramp data file \"%s\": %s\n", resolved.c_str(),
+                   u_err_name(ERR_INVALID_PARAM));
+        return ERR_INVALID_PARAM;
+    }
+    name = std::move(resolved);
+    return NO_ERROR;
+}

@@ -55,6 +55,12 @@ int32_t rr_save_ramp_config(const sysInfo* si, const char* path);
 // difference.
 int32_t rr_check_ramp_config(const rr_ramp_cfg_t* entry, const rr_ramp_t* ramp);
 
+// The data file name of an entry that names one: a final "*" is replaced by the decimal serial
+// number of the entry's scanner (the PZT for PMI entries, the PIFOC otherwise). A name that
+// then passes 80 characters is refused with "Ramp config error reading ramp data file" and
+// ERR_INVALID_PARAM.
+int32_t rr_cfg_data_file_name(const rr_ramp_cfg_t* entry, int32_t pifocSerial, int32_t pztSerial, std::string& name);
+
 // The heading's 14 lines after the title, joined by line feeds (no final line feed), and the
 // sample specification shown with them.
 extern const char* const RR_CFG_FORMAT_TEXT;

@@ -158,13 +158,13 @@ void rr_unpack_ramp_hdr(const uint8_t* bytes, rr_ramp_hdr_t& hdr)
 
 int32_t rr_read_ramp_file(const char* path, rr_ramp_hdr_t* hdr, uint16_t** samples)
 {
+    if (hdr == nullptr)
+        return ERR_INVALID_PARAM;
+    *hdr = rr_ramp_hdr_t{};
     if (samples != nullptr) {
         u_free(*samples);
         *samples = nullptr;
     }
-    if (hdr == nullptr)
-        return ERR_INVALID_PARAM;
-    *hdr = rr_ramp_hdr_t{};
 
     std::FILE* raw = nullptr;
     if (int32_t rc = open_for_reading(path, raw); rc != NO_ERROR)

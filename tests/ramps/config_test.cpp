@@ -477,3 +477,36 @@ TEST(RampConfigRead, OutOfMemoryEndsTheReading)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RampConfigFileName, StarTakesTheScannersSerialNumber)
+{
+    const struct {
+        int32_t type;
+        std::string file;
+        int32_t rc;
+        std::string name;
+    } rows[] = {
+        {RR_SWLI, "d10s81c25.b*", NO_ERROR, "d10s81c25.b4711"},
+        {RR_BTW, "d10s81c25m20.b*", NO_ERROR, "d10s81c25m20.b4711"},
+        {RR_PMI, "p7c25.q*", NO_ERROR, "p7c25.q-1"},
+        {RR_SWLI, "a*b", NO_ERROR, "a*b"},
+        {RR_SWLI, std::string(76, 'n') + "*", NO_ERROR, std::string(76, 'n') + "4711"},
+        {RR_SWLI, std::string(77, 'n') + "*", ERR_INVALID_PARAM, ""},
+    };
+    for (const auto& row : rows) {
+        rr_ramp_cfg_t e{};
+        e.RampType = row.type;
+        std::strncpy(e.FileName, row.file.c_str(), RR_CFG_MAX_FILENAME);
+        std::string name = "stale";
+        vptest::LogCapture log;
+        EXPECT_EQ(rr_cfg_data_file_name(&e, 4711, -1, name), row.rc) << row.file;
+        EXPECT_EQ(name, row.name);
+        EXPECT_EQ(log.str(), row.rc == NO_ERROR ? std::string()
+                                                : "Ramp config error reading ramp data file \"" + std::string(77, 'n') +
+                                                      "4711\": ERR_INVALID_PARAM\n");
+    }
+}
+
+}  // namespace
