@@ -151,140 +151,116 @@ TEST(RampConfigRead, TheTwentyFirstBadLineEndsTheReading)
     EXPECT_EQ(r.log, expected);
 }
 
-TEST(RampConfigRead, FieldRules)
+TEST(RampConfigRead, AcceptedFields)
 {
-    const std::string btw_wl = "Invalid BTW wavelength index (field 1)";
-    const std::string btw_wl2 = "Wavelength index must be an integer in the range [1,4]\n";
     const struct {
         const char* line;
-        int32_t type;
-        int32_t index;
-        int32_t hide;
-        const char* first;   // null: accepted
-        const char* second;
+        int32_t type, index, hide;
     } rows[] = {
-        {"BTW f 10 25 0 0 0.25 81 20 1", RR_BTW, 0, 0, nullptr, ""},
-        {"BTW4 f 10 25 0 0 0.25 81 20 1", RR_BTW, 4, 0, nullptr, ""},
-        {"BTW12 f 10 25 0 0 0.25 81 20 1", RR_BTW, 1, 0, nullptr, ""},
-        {"BTW5 f 10 25 0 0 0.25 81 20 1", 0, 0, 0, "Invalid BTW wavelength index (field 1)",
-         "Wavelength index must be an integer in the range [1,4]\n"},
-        {"BTWa f 10 25 0 0 0.25 81 20 1", 0, 0, 0, "Invalid BTW wavelength index (field 1)",
-         "Wavelength index must be an integer in the range [1,4]\n"},
-        {"SWLIX f 10 25 0 0 0.25 81 0 1", RR_SWLI, 0, 0, nullptr, ""},
-        {"PMIX f 0 25 0 0 0.25 0 0 0", 0, 0, 0, "Invalid RampType value (field 1)",
-         "Allowed RampType values are SWLI, PMI, BTW, and BTWX\nwhere X is a wavelength index in the range [1,4]\n"},
-        {"swli f 10 25 0 0 0.25 81 0 1", 0, 0, 0, "Invalid RampType value (field 1)",
-         "Allowed RampType values are SWLI, PMI, BTW, and BTWX\nwhere X is a wavelength index in the range [1,4]\n"},
-        {"SWLI f 10 25 0 0 0.25 81 0 1 # note", RR_SWLI, 0, 0, nullptr, ""},
-        {"SWLI f 10 25 0 0 0.25 81 0 1 #", RR_SWLI, 0, 0, nullptr, ""},
-        {"SWLI f 10 25 0 0 0.25 81 0 1 ", RR_SWLI, 0, 0, nullptr, ""},
-        {"SWLI f 10 25 0 0 0.25 81 0 1 1 extra", RR_SWLI, 0, 1, nullptr, ""},
-        {"SWLI f 10 25 0 0 0.25 81 0 1 2", 0, 0, 0, "Invalid Hide value 2 (field 11)", "The Hide value must be blank, 0 or 1\n"},
-        {"SWLI f 10 50000 0 0 0.25 81 0 1", 0, 0, 0, "Invalid CameraRate value 50000 (field 4)",
-         "The CameraRate value must be greater than 0 and less than 50000 (Hz)\n"},
-        {"SWLI f 10 49999.9 0 0 0.25 81 0 1", RR_SWLI, 0, 0, nullptr, ""},
-        {"SWLI f 10 25Hz 0 0 0.25 81 0 1", RR_SWLI, 0, 0, nullptr, ""},
-        {"SWLI f 10 nan 0 0 0.25 81 0 1", 0, 0, 0, "Missing CameraRate value (field 4)", ""},
-        {"SWLI f inf 25 0 0 0.25 81 0 1", 0, 0, 0, "Missing ScanLen value (field 3)", ""},
-        {"SWLI f 1e400 25 0 0 0.25 81 0 1", 0, 0, 0, "Invalid ScanLen value inf (field 3)",
-         "For PMI ramps, the ScanLen value must be 0\nFor SWLI or BTW ramps, it must be greater than 0 and less than "
-         "1000 (um)\n"},
-        {"SWLI f 10 0x10 0 0 0.25 81 0 1", RR_SWLI, 0, 0, nullptr, ""},  // reads 0: refused below
-        {"SWLI f 10 25 2 0 0.25 81 0 1", 0, 0, 0, "Invalid CameraInterlace value 2 (field 5)",
-         "The CameraInterlace value must be 0 or 1\n"},
-        {"SWLI f 10 25 0 100 0.25 81 0 1", 0, 0, 0, "Invalid GrabSkip value 100 (field 6)",
-         "The GrabSkip value must be greater than or equal to 0 and less than 100\n"},
-        {"SWLI f 10 25 0 99999999999 0.25 81 0 1", 0, 0, 0, "Invalid GrabSkip value 2147483647 (field 6)",
-         "The GrabSkip value must be greater than or equal to 0 and less than 100\n"},
-        {"SWLI f 10 25 0 0 10 81 0 1", 0, 0, 0, "Invalid FringesPerFrame value 10 (field 7)",
-         "The FringesPerFrame value must be greater than 0 and less than 10\n"},
-        {"SWLI f 10 25 0 0 0.25 0 0 1", 0, 0, 0, "Invalid RampSlope value 0 (field 8)",
-         "For PMI ramps, the RampSlope value may be 0\nFor SWLI or BTW ramps, it must be greater than 0 and less than "
-         "4000 (nm/frm)\n"},
-        {"BTW f 10 25 0 0 0.25 81 0 1", 0, 0, 0, "Invalid ObjMag value 0 (field 9)",
-         "For PMI or SWLI ramps, the ObjMag value may be 0\nFor BTW ramps, it must be greater than 0 and less than "
-         "1000\n"},
-        {"SWLI f 10 25 0 0 0.25 81 0 1.5", 0, 0, 0, "Invalid ScanCal value 1.5 (field 10)",
-         "For PMI ramps, the ScanCal value must be 0\nFor SWLI or BTW ramps, it must be greater than 0.5 and less than "
-         "1.5\n"},
-        {"PMI f 0 25 0 0 0.25 0 0 1", 0, 0, 0, "Invalid ScanCal value 1 (field 10)",
-         "For PMI ramps, the ScanCal value must be 0\nFor SWLI or BTW ramps, it must be greater than 0.5 and less than "
-         "1.5\n"},
-        {"SWLI f 10 25 0 0 0.25 81 0", 0, 0, 0, "Missing ScanCal value (field 10)", ""},
-        {"SWLI", 0, 0, 0, "Missing FileName value (field 2)", ""},
-        {"SWLI f 10 25 x 0 0.25 81 0 1", 0, 0, 0, "Missing CameraInterlace value (field 5)", ""},
+        {"BTW f 10 25 0 0 0.25 81 20 1", RR_BTW, 0, 0},      {"BTW4 f 10 25 0 0 0.25 81 20 1", RR_BTW, 4, 0},
+        {"BTW12 f 10 25 0 0 0.25 81 20 1", RR_BTW, 1, 0},    {"SWLIX f 10 25 0 0 0.25 81 0 1", RR_SWLI, 0, 0},
+        {"SWLI f 10 25 0 0 0.25 81 0 1 # note", RR_SWLI, 0, 0}, {"SWLI f 10 25 0 0 0.25 81 0 1 #", RR_SWLI, 0, 0},
+        {"SWLI f 10 25 0 0 0.25 81 0 1 ", RR_SWLI, 0, 0},    {"SWLI f 10 25 0 0 0.25 81 0 1 1 x", RR_SWLI, 0, 1},
+        {"SWLI f 10 49999.9 0 0 0.25 81 0 1", RR_SWLI, 0, 0}, {"PMI f 0 25Hz 1 99 9.99 0 0 0", RR_PMI, 0, 0},
+    };
+    vptest::TempDir dir;
+    for (const auto& row : rows) {
+        read_result r = read_text(dir, std::string(row.line) + "\n");
+        EXPECT_EQ(r.log, "") << row.line;
+        ASSERT_EQ(r.entries.size(), 1u) << row.line;
+        EXPECT_EQ(r.entries[0].RampType, row.type) << row.line;
+        EXPECT_EQ(r.entries[0].WavelenIndex, row.index) << row.line;
+        EXPECT_EQ(r.entries[0].Hide, row.hide) << row.line;
+    }
+    EXPECT_EQ(read_text(dir, "SWLI f 10 49999.9 0 0 0.25 81 0 1\n").entries.at(0).CameraRate, 49999.9f);
+    const std::string name80(80, 'n');
+    EXPECT_EQ(std::string(read_text(dir, "SWLI " + name80 + " 10 25 0 0 0.25 81 0 1\n").entries.at(0).FileName), name80);
+}
+
+TEST(RampConfigRead, RejectedFields)
+{
+    const std::string type2 = "Allowed RampType values are SWLI, PMI, BTW, and BTWX\nwhere X is a wavelength index in "
+                              "the range [1,4]\n";
+    const std::string index2 = "Wavelength index must be an integer in the range [1,4]\n";
+    const std::string len2 = "For PMI ramps, the ScanLen value must be 0\nFor SWLI or BTW ramps, it must be greater "
+                             "than 0 and less than 1000 (um)\n";
+    const std::string cal2 = "For PMI ramps, the ScanCal value must be 0\nFor SWLI or BTW ramps, it must be greater "
+                             "than 0.5 and less than 1.5\n";
+    const std::string rate2 = "The CameraRate value must be greater than 0 and less than 50000 (Hz)\n";
+    const std::string skip2 = "The GrabSkip value must be greater than or equal to 0 and less than 100\n";
+    const struct {
+        std::string line, report;  // the report: first message, then (after the line) the second
+    } rows[] = {
+        {"BTW5 f 10 25 0 0 0.25 81 20 1", "Invalid BTW wavelength index (field 1)|" + index2},
+        {"BTWa f 10 25 0 0 0.25 81 20 1", "Invalid BTW wavelength index (field 1)|" + index2},
+        {"PMIX f 0 25 0 0 0.25 0 0 0", "Invalid RampType value (field 1)|" + type2},
+        {"swli f 10 25 0 0 0.25 81 0 1", "Invalid RampType value (field 1)|" + type2},
+        {"SWLI", "Missing FileName value (field 2)|"},
+        {"SWLI " + std::string(81, 'n') + " 1", "FileName is too long (field 2)|The FileName may be up to 80 characters\n"},
+        {"PMI f 10 25 0 0 0.25 0 0 0", "Invalid ScanLen value 10 (field 3)|" + len2},
+        {"SWLI f inf 25 0 0 0.25 81 0 1", "Missing ScanLen value (field 3)|"},
+        {"SWLI f 1e400 25 0 0 0.25 81 0 1", "Invalid ScanLen value inf (field 3)|" + len2},
+        {"SWLI f 10 50000 0 0 0.25 81 0 1", "Invalid CameraRate value 50000 (field 4)|" + rate2},
+        {"SWLI f 10 nan 0 0 0.25 81 0 1", "Missing CameraRate value (field 4)|"},
+        {"SWLI f 10 0x10 0 0 0.25 81 0 1", "Invalid CameraRate value 0 (field 4)|" + rate2},
+        {"SWLI f 10 25 x 0 0.25 81 0 1", "Missing CameraInterlace value (field 5)|"},
+        {"SWLI f 10 25 2 0 0.25 81 0 1", "Invalid CameraInterlace value 2 (field 5)|The CameraInterlace value must be 0 or 1\n"},
+        {"SWLI f 10 25 0 100 0.25 81 0 1", "Invalid GrabSkip value 100 (field 6)|" + skip2},
+        {"SWLI f 10 25 0 99999999999 0.25 81 0 1", "Invalid GrabSkip value 2147483647 (field 6)|" + skip2},
+        {"SWLI f 10 25 0 0 10 81 0 1",
+         "Invalid FringesPerFrame value 10 (field 7)|The FringesPerFrame value must be greater than 0 and less than 10\n"},
+        {"SWLI f 10 25 0 0 0.25 0 0 1", "Invalid RampSlope value 0 (field 8)|For PMI ramps, the RampSlope value may be "
+                                        "0\nFor SWLI or BTW ramps, it must be greater than 0 and less than 4000 (nm/frm)\n"},
+        {"BTW f 10 25 0 0 0.25 81 0 1", "Invalid ObjMag value 0 (field 9)|For PMI or SWLI ramps, the ObjMag value may "
+                                        "be 0\nFor BTW ramps, it must be greater than 0 and less than 1000\n"},
+        {"SWLI f 10 25 0 0 0.25 81 0 1.5", "Invalid ScanCal value 1.5 (field 10)|" + cal2},
+        {"PMI f 0 25 0 0 0.25 0 0 1", "Invalid ScanCal value 1 (field 10)|" + cal2},
+        {"SWLI f 10 25 0 0 0.25 81 0", "Missing ScanCal value (field 10)|"},
+        {"SWLI f 10 25 0 0 0.25 81 0 1 2", "Invalid Hide value 2 (field 11)|The Hide value must be blank, 0 or 1\n"},
     };
     vptest::TempDir dir;
     const std::string path = dir.str("rampcfg.txt");
     for (const auto& row : rows) {
-        const std::string line = std::string(row.line) + "\n";
+        const std::string line = row.line + "\n";
         read_result r = read_text(dir, line);
-        if (row.first == nullptr && std::strstr(row.line, "0x10") == nullptr) {
-            EXPECT_EQ(r.rc, NO_ERROR) << row.line;
-            EXPECT_EQ(r.log, "") << row.line;
-            ASSERT_EQ(r.entries.size(), 1u) << row.line;
-            EXPECT_EQ(r.entries[0].RampType, row.type) << row.line;
-            EXPECT_EQ(r.entries[0].WavelenIndex, row.index) << row.line;
-            EXPECT_EQ(r.entries[0].Hide, row.hide) << row.line;
-        } else if (row.first != nullptr) {
-            EXPECT_EQ(r.rc, ERR_CORRUPT_RAMP_CFG_FILE) << row.line;
-            EXPECT_EQ(r.log, error_header(path) + row.first + " in line 1:\n  " + line + row.second + no_acceptable(path))
-                << row.line;
-        } else {
-            // "0x10" reads as 0, which is not a camera rate.
-            EXPECT_EQ(r.log.find("Invalid CameraRate value 0 (field 4)"), error_header(path).size()) << r.log;
-        }
+        const std::size_t bar = row.report.find('|');
+        EXPECT_EQ(r.rc, ERR_CORRUPT_RAMP_CFG_FILE) << row.line;
+        EXPECT_EQ(r.log, error_header(path) + row.report.substr(0, bar) + " in line 1:\n  " + line +
+                             row.report.substr(bar + 1) + no_acceptable(path))
+            << row.line;
     }
-    EXPECT_EQ(read_text(dir, "SWLI f 10 49999.9 0 0 0.25 81 0 1\n").entries.at(0).CameraRate, 49999.9f);
 }
 
-TEST(RampConfigRead, FileNameLimitAndCrLfLineEnds)
+TEST(RampConfigRead, CrLfLineEndsReadAsLineFeeds)
 {
     vptest::TempDir dir;
-    const std::string path = dir.str("rampcfg.txt");
-    const std::string name80(80, 'n');
-    read_result r = read_text(dir, "SWLI " + name80 + " 10 25 0 0 0.25 81 0 1\n");
-    ASSERT_EQ(r.rc, NO_ERROR);
-    EXPECT_EQ(std::string(r.entries[0].FileName), name80);
-    const std::string line81 = "SWLI " + name80 + "x 10 25 0 0 0.25 81 0 1\n";
-    r = read_text(dir, line81);
-    EXPECT_EQ(r.log, error_header(path) + "FileName is too long (field 2) in line 1:\n  " + line81 +
-                         "The FileName may be up to 80 characters\n" + no_acceptable(path));
-
-    // A file written on Windows reads as the same file written with line feeds.
     const std::string lf = std::string("# c\n") + good_swli + "SWLI f 0 25 0 0 0.25 81 0 1\n\nPMI p 0 30 0 0 0.25 0 0 0\n";
     std::string crlf;
     for (char c : lf)
         crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    read_result a = read_text(dir, lf, "lf.txt");
-    read_result b = read_text(dir, crlf, "crlf.txt");
+    read_result a = read_text(dir, lf, "a.txt");
+    read_result b = read_text(dir, crlf, "a.txt");
     EXPECT_EQ(a.rc, NO_ERROR);
     EXPECT_EQ(b.rc, NO_ERROR);
     ASSERT_EQ(a.entries.size(), 2u);
     ASSERT_EQ(b.entries.size(), 2u);
-    for (std::size_t i = 0; i < 2; ++i)
-        EXPECT_EQ(std::memcmp(&a.entries[i], &b.entries[i], sizeof(rr_ramp_cfg_t)), 0);
-    std::string b_log = b.log;
-    b_log.replace(b_log.find("crlf.txt"), 8, "lf.txt");
-    b_log.replace(b_log.find("crlf.txt"), 8, "lf.txt");
-    EXPECT_EQ(b_log, a.log);
+    EXPECT_EQ(std::memcmp(a.entries.data(), b.entries.data(), 2 * sizeof(rr_ramp_cfg_t)), 0);
+    EXPECT_EQ(b.log, a.log);
     EXPECT_NE(a.log.find("in line 3:\n  SWLI f 0 25 0 0 0.25 81 0 1\nFor PMI"), std::string::npos) << a.log;
 }
 
 TEST(RampConfigRead, ArgumentsAndMissingFile)
 {
     vptest::TempDir dir;
-    rr_ramp_cfg_t* list = nullptr;
+    rr_ramp_cfg_t one{};
+    rr_ramp_cfg_t* list = &one;
     int32_t count = 0;
     vptest::LogCapture log;
+    EXPECT_EQ(rr_read_ramp_config(dir.str("nope.txt").c_str(), &list, &count), ERR_INVALID_PARAM);
+    EXPECT_EQ(log.str(), "");
+    list = nullptr;
     EXPECT_EQ(rr_read_ramp_config(dir.str("nope.txt").c_str(), &list, &count), ERR_CANT_OPEN_FILE);
     EXPECT_EQ(log.str(), "Cannot open ramp config file \"" + dir.str("nope.txt") + "\"\n");
-    log.clear();
-    rr_ramp_cfg_t one{};
-    list = &one;
-    EXPECT_EQ(rr_read_ramp_config(dir.str("nope.txt").c_str(), &list, &count), ERR_INVALID_PARAM);
-    EXPECT_EQ(rr_read_ramp_config(dir.str("nope.txt").c_str(), nullptr, &count), ERR_INVALID_PARAM);
-    EXPECT_EQ(log.str(), "");
 }
 
 rr_ramp_cfg_t cfg(int32_t type, int32_t index, const char* name, float len, float rate, int32_t ci, int32_t gs,

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/errors.h"
 #include "platform/hooks.h"
@@ -24,61 +25,15 @@ TEST(RampFile, HandBuiltFileReadsBackEveryField)
     uint16_t* s = nullptr;
     ASSERT_EQ(rr_read_ramp_file(dir.str("r.b12345").c_str(), &h, &s), NO_ERROR);
     rr_samples owner(s);
-    EXPECT_EQ(h.magicNumber, 0x52414D51u);
-    EXPECT_EQ(h.rampType, 17);
-    EXPECT_EQ(h.pztID, 12345);
-    EXPECT_EQ(h.rampID, 7);
-    EXPECT_EQ(h.nPoints, 3);
-    EXPECT_EQ(h.rampUp, 101);
-    EXPECT_EQ(h.rampStart, 102);
-    EXPECT_EQ(h.rampLinear, 103);
-    EXPECT_EQ(h.rampEnd, 104);
-    EXPECT_EQ(h.sampleClkFreq, 4.0f);
-    EXPECT_EQ(h.cameraRate, 25.0f);
-    EXPECT_EQ(h.updateRate, 64536);
-    EXPECT_EQ(h.grabSkip, 1);
-    EXPECT_EQ(h.rampSlope, 81.0f);
-    EXPECT_EQ(h.trigStartAddr, 1);
-    EXPECT_EQ(h.trigEndAddr, 2);
-    EXPECT_EQ(h.rampGainDflt, 2048);
-    EXPECT_EQ(h.rampTriple[0], 1.5f);
-    EXPECT_EQ(h.rampTriple[1], 2.5f);
-    EXPECT_EQ(h.rampTriple[2], 3.5f);
-    EXPECT_EQ(h.scanLen, 10.5f);
-    EXPECT_EQ(h.polar, 'b');
-    EXPECT_EQ(h.offset, 32768);
-    EXPECT_EQ(h.nBuckets, 64);
-    EXPECT_EQ(h.rampLin, 0.5f);
-    EXPECT_EQ(h.rampTrim, 0.25f);
-    EXPECT_EQ(h.cameraPClock, 12.5f);
-    EXPECT_EQ(h.cameraHPeriod, 800);
-    EXPECT_EQ(h.cameraVPeriod, 525);
-    EXPECT_EQ(h.cameraInterlace, 1);
-    EXPECT_EQ(h.rampMux, 1);
-    EXPECT_EQ(h.instrBdType, 8);
-    EXPECT_EQ(h.compGain, 2);
-    EXPECT_EQ(h.compFilter, 3);
-    EXPECT_EQ(h.leakage, -4);
-    EXPECT_EQ(h.adcMin, -100);
-    EXPECT_EQ(h.adcMax, 200);
-    EXPECT_EQ(h.adcFirst, 300);
-    EXPECT_EQ(h.adcMid, 400);
-    EXPECT_EQ(h.adcLast, 500);
-    EXPECT_EQ(h.scanCal, 0.98f);
-    EXPECT_EQ(h.reserved165, 0xDEADBEEFu);
-    EXPECT_EQ(h.fringesPerFrame, 0.75f);
-    EXPECT_EQ(h.objMag, 20.0f);
-    EXPECT_EQ(h.wavelenSelect, 2);
-    EXPECT_EQ(h.reserved181, 0x11223344u);
-    EXPECT_EQ(h.scanDir, 1);
-    EXPECT_EQ(h.reserved189[0], 0x55667788u);
-    EXPECT_EQ(h.reserved189[1], 0x99AABBCCu);
-    EXPECT_EQ(h.spare[0], 197);
-    EXPECT_EQ(h.spare[131], static_cast<uint8_t>(328));
+    rr_ramp_hdr_t want{0x52414D51u, 17, 12345, 7, 3, 101, 102, 103, 104, 4.0f, 25.0f, 64536, 1, 81.0f, 1, 2, 2048,
+                       {1.5f, 2.5f, 3.5f}, 10.5f, 'b', 32768, 64, 0.5f, 0.25f, 12.5f, 800, 525, 1, 1, 8, 2, 3, -4,
+                       -100, 200, 300, 400, 500, 0.98f, 0xDEADBEEFu, 0.75f, 20.0f, 2, 0x11223344u, 1,
+                       {0x55667788u, 0x99AABBCCu}, {}};
+    for (int i = 0; i < 132; ++i)
+        want.spare[i] = static_cast<uint8_t>(197 + i);
+    EXPECT_EQ(std::memcmp(&h, &want, sizeof h), 0) << rr_format_ramp_hdr(h, nullptr, true);
     ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s[0], 0x0102);
-    EXPECT_EQ(s[1], 0xFFFE);
-    EXPECT_EQ(s[2], 0x8000);
+    EXPECT_EQ(std::vector<uint16_t>(s, s + 3), (std::vector<uint16_t>{0x0102, 0xFFFE, 0x8000}));
 }
 
 TEST(RampFile, WriteThenReadIsLosslessAndByteIdentical)
@@ -217,109 +172,75 @@ rr_ramp_hdr_t ramp_of(int32_t type, int32_t board, int32_t pzt, float fpf, float
 
 TEST(RampFile, CheckForAnInstrument)
 {
-    const float nan = std::numeric_limits<float>::quiet_NaN();
+    auto bad_fpf = [](const char* v) {
+        return "Error: invalid fringesPerFrame " + std::string(v) + " in ramp data file \"r.b5\"\n";
+    };
     const struct {
-        const char* what;
         rr_ramp_hdr_t h;
-        int32_t board, pifoc, pzt;
-        int32_t rc;
-        float fpf;    // afterwards
-        int32_t id;   // pztID afterwards
-        const char* log;
+        int32_t board, pifoc, pzt, rc;
+        float fpf;   // afterwards
+        int32_t id;  // pztID afterwards
+        std::string log;
     } rows[] = {
-        {"CAN board takes a board-1 ramp", ramp_of(0, 1, 55, 0.25f, 81, 0), 8, 55, 9, NO_ERROR, 0.25f, 55, ""},
-        {"board 3 refuses a board-1 ramp", ramp_of(0, 1, 55, 0.25f, 81, 0), 3, 55, 9, ERR_WRONG_INSTR_BOARD, 0.25f, 55,
-         "Error: ramp data file r.b55 is not compatible with this instrument\n"},
-        {"CAN board refuses a board-3 ramp", ramp_of(0, 3, 55, 0.25f, 81, 0), 8, 55, 9, ERR_WRONG_INSTR_BOARD, 0.25f, 55,
-         "Error: ramp data file r.b55 is not compatible with this instrument\n"},
-        {"PMI without a PZT", ramp_of(1, 0, 100, 0, 0, 5), 1, 55, -1, ERR_INVALID_PARAM, 0, 100,
-         "Error: ramp data file \"r.b55\" can only be used with a PZT\n"},
-        {"SWLI without a PIFOC", ramp_of(0, 0, 55, 0.25f, 81, 0), 1, -1, 9, ERR_INVALID_PARAM, 0.25f, 55,
-         "Error: ramp data file \"r.b55\" can only be used with a PIFOC\n"},
-        {"PMI made for another PZT", ramp_of(3, 0, 100, 0.25f, 0, 7), 1, -1, 200, NO_ERROR, 0.25f, 200,
-         "Warning: ramp data file \"r.b55\" was generated for a different PZT\nChanging ramp S/N from 100 to 200\n"},
-        {"BTW made for another PIFOC", ramp_of(17, 0, 1, 0.75f, 0, 0), 1, 2, -1, NO_ERROR, 0.75f, 2,
-         "Warning: ramp data file \"r.b55\" was generated for a different PIFOC\nChanging ramp S/N from 1 to 2\n"},
-        {"unknown type", ramp_of(19, 0, 55, 0.25f, 81, 0), 1, 55, 9, ERR_CORRUPT_RAMP_FILE, 0.25f, 55,
-         "Error: ramp data file \"r.b55\" is of unknown type 19\n"},
-        {"SWLI fpf 0, slope 243", ramp_of(0, 0, 55, 0, 243, 0), 1, 55, 9, NO_ERROR, 0.75f, 55, ""},
-        {"SWLI fpf 0, slope 567", ramp_of(0, 0, 55, 0, 567, 0), 1, 55, 9, NO_ERROR, 1.75f, 55, ""},
-        {"SWLI fpf 0, slope 100", ramp_of(0, 0, 55, 0, 100, 0), 1, 55, 9, ERR_INVALID_PARAM, 0, 55,
-         "Error: invalid fringesPerFrame 0 in ramp data file \"r.b55\"\n"},
-        {"SWLI fpf 0.5 (even)", ramp_of(0, 0, 55, 0.5f, 81, 0), 1, 55, 9, ERR_INVALID_PARAM, 0.5f, 55,
-         "Error: invalid fringesPerFrame 0.5 in ramp data file \"r.b55\"\n"},
-        {"SWLI fpf 1.25", ramp_of(0, 0, 55, 1.25f, 81, 0), 1, 55, 9, NO_ERROR, 1.25f, 55, ""},
-        {"SWLI fpf -0.25", ramp_of(0, 0, 55, -0.25f, 81, 0), 1, 55, 9, ERR_INVALID_PARAM, -0.25f, 55,
-         "Error: invalid fringesPerFrame -0.25 in ramp data file \"r.b55\"\n"},
-        {"SWLI fpf NaN", ramp_of(0, 0, 55, nan, 81, 0), 1, 55, 9, ERR_INVALID_PARAM, nan, 55,
-         "Error: invalid fringesPerFrame nan in ramp data file \"r.b55\"\n"},
-        {"PMI 7 buckets fpf 0.125", ramp_of(1, 0, 9, 0.125f, 0, 7), 1, 55, 9, ERR_INVALID_PARAM, 0.125f, 9,
-         "Error: invalid fringesPerFrame 0.125 in ramp data file \"r.b55\"\n"},
-        {"PMI 15 buckets any fpf", ramp_of(1, 0, 9, 3.0f, 0, 15), 1, 55, 9, NO_ERROR, 3.0f, 9, ""},
-        {"PMI 11 buckets fpf 0", ramp_of(1, 0, 9, 0, 0, 11), 1, 55, 9, NO_ERROR, 0.125f, 9, ""},
-        {"PMI 5 buckets fpf 0", ramp_of(1, 0, 9, 0, 0, 5), 1, 55, 9, NO_ERROR, 0.25f, 9, ""},
-        {"PMI 9 buckets fpf 0", ramp_of(1, 0, 9, 0, 0, 9), 1, 55, 9, ERR_INVALID_PARAM, 0, 9,
-         "Error: invalid fringesPerFrame 0 in ramp data file \"r.b55\"\n"},
+        {ramp_of(0, 1, 55, 0.25f, 81, 0), 8, 55, 9, NO_ERROR, 0.25f, 55, ""},
+        {ramp_of(0, 1, 55, 0.25f, 81, 0), 3, 55, 9, ERR_WRONG_INSTR_BOARD, 0.25f, 55,
+         "Error: ramp data file r.b5 is not compatible with this instrument\n"},
+        {ramp_of(0, 3, 55, 0.25f, 81, 0), 8, 55, 9, ERR_WRONG_INSTR_BOARD, 0.25f, 55,
+         "Error: ramp data file r.b5 is not compatible with this instrument\n"},
+        {ramp_of(1, 0, 100, 0, 0, 5), 1, 55, -1, ERR_INVALID_PARAM, 0, 100,
+         "Error: ramp data file \"r.b5\" can only be used with a PZT\n"},
+        {ramp_of(0, 0, 55, 0.25f, 81, 0), 1, -1, 9, ERR_INVALID_PARAM, 0.25f, 55,
+         "Error: ramp data file \"r.b5\" can only be used with a PIFOC\n"},
+        {ramp_of(3, 0, 100, 0.25f, 0, 7), 1, -1, 200, NO_ERROR, 0.25f, 200,
+         "Warning: ramp data file \"r.b5\" was generated for a different PZT\nChanging ramp S/N from 100 to 200\n"},
+        {ramp_of(17, 0, 1, 0.75f, 0, 0), 1, 2, -1, NO_ERROR, 0.75f, 2,
+         "Warning: ramp data file \"r.b5\" was generated for a different PIFOC\nChanging ramp S/N from 1 to 2\n"},
+        {ramp_of(19, 0, 55, 0.25f, 81, 0), 1, 55, 9, ERR_CORRUPT_RAMP_FILE, 0.25f, 55,
+         "Error: ramp data file \"r.b5\" is of unknown type 19\n"},
+        {ramp_of(0, 0, 55, 0, 243, 0), 1, 55, 9, NO_ERROR, 0.75f, 55, ""},
+        {ramp_of(0, 0, 55, 0, 100, 0), 1, 55, 9, ERR_INVALID_PARAM, 0, 55, bad_fpf("0")},
+        {ramp_of(0, 0, 55, 0.5f, 81, 0), 1, 55, 9, ERR_INVALID_PARAM, 0.5f, 55, bad_fpf("0.5")},
+        {ramp_of(0, 0, 55, 1.25f, 81, 0), 1, 55, 9, NO_ERROR, 1.25f, 55, ""},
+        {ramp_of(0, 0, 55, -0.25f, 81, 0), 1, 55, 9, ERR_INVALID_PARAM, -0.25f, 55, bad_fpf("-0.25")},
+        {ramp_of(1, 0, 9, 0.125f, 0, 7), 1, 55, 9, ERR_INVALID_PARAM, 0.125f, 9, bad_fpf("0.125")},
+        {ramp_of(1, 0, 9, 3.0f, 0, 15), 1, 55, 9, NO_ERROR, 3.0f, 9, ""},
+        {ramp_of(1, 0, 9, 0, 0, 11), 1, 55, 9, NO_ERROR, 0.125f, 9, ""},
+        {ramp_of(1, 0, 9, 0, 0, 9), 1, 55, 9, ERR_INVALID_PARAM, 0, 9, bad_fpf("0")},
     };
     for (const auto& row : rows) {
         vptest::LogCapture log;
         rr_ramp_hdr_t h = row.h;
-        EXPECT_EQ(rr_check_ramp_file(&h, "r.b55", row.board, row.pifoc, row.pzt), row.rc) << row.what;
-        EXPECT_EQ(log.str(), row.log) << row.what;
-        if (std::isnan(row.fpf))
-            EXPECT_TRUE(std::isnan(h.fringesPerFrame)) << row.what;
-        else
-            EXPECT_EQ(h.fringesPerFrame, row.fpf) << row.what;
-        EXPECT_EQ(h.pztID, row.id) << row.what;
+        const std::string what = std::to_string(&row - rows);
+        EXPECT_EQ(rr_check_ramp_file(&h, "r.b5", row.board, row.pifoc, row.pzt), row.rc) << what;
+        EXPECT_EQ(log.str(), row.log) << what;
+        EXPECT_EQ(h.fringesPerFrame, row.fpf) << what;
+        EXPECT_EQ(h.pztID, row.id) << what;
     }
 }
 
 TEST(RampFile, StandardFileNames)
 {
-    rr_ramp_hdr_t btw{};
-    btw.rampType = RR_BTW;
-    btw.scanLen = 10.7f;
-    btw.rampSlope = 81;
-    btw.cameraRate = 60;
-    btw.grabSkip = 1;
-    btw.objMag = 20;
-    btw.polar = 'b';
-    btw.pztID = 7;
-    rr_ramp_hdr_t swli = btw;
-    swli.rampType = RR_SWLI;
-    swli.cameraRate = 25;
-    swli.grabSkip = 0;
-    swli.pztID = 12345;
-    rr_ramp_hdr_t pmi{};
-    pmi.rampType = 5;
-    pmi.nBuckets = 13;
-    pmi.cameraRate = 30;
-    pmi.grabSkip = 2;  // 10 Hz
-    pmi.rampMux = 1;
-    pmi.pztID = 42;
-    rr_ramp_hdr_t pmi0 = pmi;
-    pmi0.rampMux = 0;
-    pmi0.cameraRate = 29;  // 9.67 rounds to 10
-    rr_ramp_hdr_t fr = swli;
-    fr.rampType = RR_FR;
-    rr_ramp_hdr_t no_skip = swli;
-    no_skip.grabSkip = -1;
-    rr_ramp_hdr_t huge = swli;
-    huge.scanLen = 1e30f;
-    huge.cameraRate = std::numeric_limits<float>::infinity();
+    auto hdr = [](int32_t type, float len, float slope, float rate, int32_t skip, float mag, int32_t buckets,
+                  int32_t mux, int32_t id) {
+        rr_ramp_hdr_t h{};
+        h.rampType = type, h.scanLen = len, h.rampSlope = slope, h.cameraRate = rate, h.grabSkip = skip;
+        h.objMag = mag, h.nBuckets = buckets, h.rampMux = mux, h.pztID = id, h.polar = 'b';
+        return h;
+    };
+    const float inf = std::numeric_limits<float>::infinity();
     const struct {
         rr_ramp_hdr_t h;
         int32_t rc;
         const char* name;
         const char* log;
     } rows[] = {
-        {btw, NO_ERROR, "d10s81c30m20.b7", ""},
-        {swli, NO_ERROR, "d10s81c25.b12345", ""},
-        {pmi, NO_ERROR, "p13c10.q42", ""},
-        {pmi0, NO_ERROR, "p13c10.p42", ""},
-        {huge, NO_ERROR, "d2147483647s81c2147483647.b12345", ""},
-        {fr, ERR_INVALID_PARAM, "", "rr_get_std_ramp_filename: unsupported ramp type 19\n"},
-        {no_skip, ERR_INVALID_PARAM, "", "rr_get_std_ramp_filename: invalid grabSkip -1\n"},
+        {hdr(RR_BTW, 10.7f, 81, 60, 1, 20, 0, 0, 7), NO_ERROR, "d10s81c30m20.b7", ""},
+        {hdr(RR_SWLI, 10.7f, 81, 25, 0, 0, 0, 0, 12345), NO_ERROR, "d10s81c25.b12345", ""},
+        {hdr(5, 0, 0, 30, 2, 0, 13, 1, 42), NO_ERROR, "p13c10.q42", ""},
+        {hdr(1, 0, 0, 29, 2, 0, 13, 0, 42), NO_ERROR, "p13c10.p42", ""},  // 9.67 Hz rounds to 10
+        {hdr(RR_SWLI, 1e30f, 81, inf, 0, 0, 0, 0, 1), NO_ERROR, "d2147483647s81c2147483647.b1", ""},
+        {hdr(RR_FR, 10, 81, 25, 0, 0, 0, 0, 1), ERR_INVALID_PARAM, "", "rr_get_std_ramp_filename: unsupported ramp type 19\n"},
+        {hdr(RR_SWLI, 10, 81, 25, -1, 0, 0, 0, 1), ERR_INVALID_PARAM, "", "rr_get_std_ramp_filename: invalid grabSkip -1\n"},
     };
     for (const auto& row : rows) {
         vptest::LogCapture log;
@@ -332,23 +253,18 @@ TEST(RampFile, StandardFileNames)
 
 TEST(RampFile, ScanCodes)
 {
-    const struct {
-        double fpf;
-        int32_t code;
-    } codes[] = {{0.25, 1}, {0.7505, 3}, {1.25, 5}, {1.75, 7}, {2.2491, 9}, {2.75, 11}, {5.25, 21}};
-    for (const auto& c : codes) {
+    const double fpfs[] = {0.25, 0.7505, 1.25, 1.75, 2.2491, 2.75, 5.25};
+    const int32_t codes[] = {1, 3, 5, 7, 9, 11, 21};
+    const int32_t types[] = {1, 5, 9, 17, 33, 65};
+    for (int i = 0; i < 7; ++i) {
         int32_t code = 0;
-        EXPECT_EQ(rr_fpf_to_scan_code(c.fpf, &code), NO_ERROR) << c.fpf;
-        EXPECT_EQ(code, c.code);
-    }
-    const struct {
-        int32_t type;
-        double fpf;
-    } types[] = {{1, 0.25}, {5, 0.75}, {9, 1.25}, {17, 1.75}, {33, 2.25}, {65, 2.75}};
-    for (const auto& t : types) {
         double fpf = 0;
-        EXPECT_EQ(rr_scan_type_to_fpf(t.type, &fpf), NO_ERROR);
-        EXPECT_EQ(fpf, t.fpf);
+        EXPECT_EQ(rr_fpf_to_scan_code(fpfs[i], &code), NO_ERROR);
+        EXPECT_EQ(code, codes[i]);
+        if (i < 6) {
+            EXPECT_EQ(rr_scan_type_to_fpf(types[i], &fpf), NO_ERROR);
+            EXPECT_NEAR(fpf, fpfs[i], 0.001);
+        }
     }
     vptest::LogCapture log;
     int32_t code = -7;
@@ -356,8 +272,7 @@ TEST(RampFile, ScanCodes)
     EXPECT_EQ(rr_fpf_to_scan_code(0.5, &code), ERR_INTERNAL_RV);
     EXPECT_EQ(rr_fpf_to_scan_code(std::nan(""), &code), ERR_INTERNAL_RV);
     EXPECT_EQ(rr_scan_type_to_fpf(3, &fpf), ERR_INTERNAL_RV);
-    EXPECT_EQ(code, -7);
-    EXPECT_EQ(fpf, -7);
+    EXPECT_EQ(code + fpf, -14);
     EXPECT_EQ(log.str(), "Invalid fringesPerFrame 0.5\nInvalid fringesPerFrame nan\nInternal error: invalid scanType 3\n");
 }
 
