@@ -360,17 +360,11 @@ TEST(RampConfigSave, TheInstrumentsRampSetBecomesAConfiguration)
     for (const rr_ramp_cfg_t& e : written) {
         rr_ramp_t r;
         r.name = e.FileName;
-        r.hdr.rampType = e.RampType == RR_PMI ? 5 : e.RampType;
-        r.hdr.wavelenSelect = e.WavelenIndex;
-        r.hdr.scanLen = e.ScanLen;
-        r.hdr.cameraRate = e.CameraRate;
-        r.hdr.cameraInterlace = e.CameraInterlace;
-        r.hdr.grabSkip = e.GrabSkip;
-        r.hdr.fringesPerFrame = e.FringesPerFrame;
-        r.hdr.rampSlope = e.RampSlope;
-        r.hdr.objMag = e.ObjMag;
-        r.hdr.scanCal = e.ScanCal;
         r.hide = e.Hide;
+        rr_ramp_hdr_t& h = r.hdr;
+        h.rampType = e.RampType == RR_PMI ? 5 : e.RampType, h.wavelenSelect = e.WavelenIndex, h.scanLen = e.ScanLen;
+        h.cameraRate = e.CameraRate, h.cameraInterlace = e.CameraInterlace, h.grabSkip = e.GrabSkip;
+        h.fringesPerFrame = e.FringesPerFrame, h.rampSlope = e.RampSlope, h.objMag = e.ObjMag, h.scanCal = e.ScanCal;
         st.ramps.push_back(std::move(r));
     }
     st.ramps[2].name = "+" + st.ramps[1].name;
@@ -394,13 +388,7 @@ TEST(RampConfigSave, TheInstrumentsRampSetBecomesAConfiguration)
 TEST(RampConfigCheck, EntryAgainstItsLoadedRamp)
 {
     rr_ramp_t swli;
-    swli.hdr.rampType = RR_SWLI;
-    swli.hdr.cameraRate = 25;
-    swli.hdr.cameraInterlace = 0;
-    swli.hdr.grabSkip = 0;
-    swli.hdr.fringesPerFrame = 0.25f;
-    swli.hdr.scanLen = 10;
-    swli.hdr.rampSlope = 81;
+    swli.hdr.cameraRate = 25, swli.hdr.fringesPerFrame = 0.25f, swli.hdr.scanLen = 10, swli.hdr.rampSlope = 81;
     const rr_ramp_cfg_t base = cfg(RR_SWLI, 0, "f", 10, 25, 0, 0, 0.25f, 81, 0, 1, 0);
     struct row {
         const char* what;
@@ -435,10 +423,6 @@ TEST(RampConfigCheck, EntryAgainstItsLoadedRamp)
     }
 }
 
-}  // namespace
-
-namespace {
-
 void* no_memory(void*, std::size_t) { return nullptr; }
 
 TEST(RampConfigRead, OutOfMemoryEndsTheReading)
@@ -451,10 +435,6 @@ TEST(RampConfigRead, OutOfMemoryEndsTheReading)
     EXPECT_EQ(r.rc, ERR_NO_MEM);
     EXPECT_EQ(r.log, error_header(path) + "Out of memory in line 1:\n  " + good_swli + no_acceptable(path));
 }
-
-}  // namespace
-
-namespace {
 
 TEST(RampConfigFileName, StarTakesTheScannersSerialNumber)
 {

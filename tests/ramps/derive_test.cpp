@@ -26,21 +26,10 @@ rr_ramp_t base_ramp()
 {
     rr_ramp_t b;
     b.name = "d10s81c25.b7";
-    b.hdr.rampType = RR_SWLI;
-    b.hdr.nPoints = 10;
-    b.hdr.trigStartAddr = 2;
-    b.hdr.trigEndAddr = 8;
-    b.hdr.offset = 0;
-    b.hdr.scanLen = 10;
-    b.hdr.rampSlope = 81;
-    b.hdr.cameraRate = 25;
-    b.hdr.grabSkip = 0;
-    b.hdr.sampleClkFreq = 4;
-    b.hdr.compFilter = 1;
-    b.hdr.compGain = 1;
-    b.hdr.adcMin = -10;
-    b.hdr.adcMax = 1000;
-    b.hdr.pztID = 7;
+    rr_ramp_hdr_t& h = b.hdr;
+    h.rampType = RR_SWLI, h.nPoints = 10, h.trigStartAddr = 2, h.trigEndAddr = 8, h.offset = 0, h.scanLen = 10;
+    h.rampSlope = 81, h.cameraRate = 25, h.grabSkip = 0, h.sampleClkFreq = 4, h.pztID = 7;
+    h.compFilter = 1, h.compGain = 1, h.adcMin = -10, h.adcMax = 1000;
     b.slot = 3;
     b.hide = 1;
     b.samples = samples_of({0, 50, 100, 200, 300, 400, 500, 600, 700, 800});
@@ -50,13 +39,8 @@ rr_ramp_t base_ramp()
 rr_ramp_cfg_t entry_of(int32_t type, float len, float slope)
 {
     rr_ramp_cfg_t e{};
-    e.RampType = type;
+    e.RampType = type, e.ScanLen = len, e.CameraRate = 25, e.FringesPerFrame = 0.25f, e.RampSlope = slope, e.ScanCal = 1;
     std::strcpy(e.FileName, "+");
-    e.ScanLen = len;
-    e.CameraRate = 25;
-    e.FringesPerFrame = 0.25f;
-    e.RampSlope = slope;
-    e.ScanCal = 1;
     return e;
 }
 
@@ -257,20 +241,16 @@ TEST(ExtProfileRamp, SlotCountsByBoard)
 {
     sysinfo_reset_all_slots();
     sysInfo& si = *sysinfo_slot(1);
-    const struct {
-        int32_t board;
-        int32_t pifoc_kind;  // -1: no PIFOC
-        int32_t slots;
-    } rows[] = {{BD_BOARD01, -1, 12}, {BD_FTP, -1, 12}, {BD_HXI, -1, 4}, {BD_MODEL13, -1, 4}, {BD_MODEL31, -1, 4},
-                {BD_CAN, -1, 4},      {BD_CAN, 0, 4},   {BD_CAN, 1, 15}, {BD_CAN, 2, 100}};
+    // board, PIFOC kind (-1: none), slots
+    const int32_t rows[][3] = {{BD_BOARD01, -1, 12}, {BD_FTP, -1, 12}, {BD_HXI, -1, 4}, {BD_MODEL13, -1, 4},
+                               {BD_MODEL31, -1, 4},  {BD_CAN, -1, 4},  {BD_CAN, 0, 4},  {BD_CAN, 1, 15},
+                               {BD_CAN, 2, 100}};
     for (const auto& row : rows) {
-        si.instrBdType = row.board;
+        si.instrBdType = row[0];
         si.pifoc.reset();
-        if (row.pifoc_kind >= 0) {
-            ASSERT_EQ(sysinfo_ensure_pifoc(si), NO_ERROR);
-            si.pifoc->type = row.pifoc_kind;
-        }
-        EXPECT_EQ(rr_get_max_num_instr_ramps(&si), row.slots) << row.board << " " << row.pifoc_kind;
+        if (row[1] >= 0 && sysinfo_ensure_pifoc(si) == NO_ERROR)
+            si.pifoc->type = row[1];
+        EXPECT_EQ(rr_get_max_num_instr_ramps(&si), row[2]) << row[0] << " " << row[1];
     }
     vptest::LogCapture log;
     si.instrBdType = BD_BOARD02;
