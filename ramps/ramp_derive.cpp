@@ -55,10 +55,11 @@ bool resample(const uint16_t* s, uint16_t* out, int32_t N, int32_t S, int32_t E,
         return false;
     const double e = static_cast<double>(N - S) / static_cast<double>(intervals);
 
-    const double ref = static_cast<double>(s[S]) - o;
-    const double scale = (static_cast<double>(s[i0]) - o) / ref;
+    // In double throughout: the offset is any 32-bit value the file holds.
+    const double off = o;
+    const double scale = (static_cast<double>(s[i0]) - off) / (static_cast<double>(s[S]) - off);
     for (int32_t j = 0; j < S; ++j)
-        out[j] = rr_math::sample_u16(o + static_cast<double>(rr_math::trunc_i32((s[j] - o) * scale)));
+        out[j] = rr_math::sample_u16(off + static_cast<double>(rr_math::trunc_i32((s[j] - off) * scale)));
 
     int64_t p = S;
     auto put = [&](double v) {

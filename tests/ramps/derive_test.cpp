@@ -69,6 +69,13 @@ TEST(DeriveRamp, ShorterScanIsResampledFromTheCentreOfTheLinearSection)
     EXPECT_EQ(r.hide, 1);
     EXPECT_EQ(r.hdr.pztID, 7);
     EXPECT_EQ(samples(base), (std::vector<uint16_t>{0, 50, 100, 200, 300, 400, 500, 600, 700, 800}));
+
+    // An offset far outside the sample range rescales the ramp-up without overflowing.
+    rr_ramp_t far = base_ramp();
+    far.hdr.offset = INT32_MIN;
+    rr_ramp_t f;
+    ASSERT_EQ(rr_derive_ramp(&far, &f, &e), NO_ERROR);
+    EXPECT_EQ(samples(f)[1], 0);  // 50 rescaled about -2^31 by about 1.00000005, cut to 32 bits, then clamped
 }
 
 TEST(DeriveRamp, SameScanLengthCopiesTheSamplesAndScalesTheClock)
