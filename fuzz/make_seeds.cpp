@@ -4,6 +4,9 @@
 //                  name and by digit) with and without a trailer, binary files of every type
 //   DIR/trailer/   trailers as sdf_write_trailer writes them, and short hand-made ones
 //   DIR/calfile/   calibration files of several instrument kinds, rich in line kinds
+//   DIR/ramp/      ramp data files (SWLI, BTW, PMI) as rr_write_ramp_file writes them
+//   DIR/rampcfg/   ramp configuration files: the writer's output, bad lines, CR LF, and
+//                  DIR/ramp.dict, DIR/rampcfg.dict
 //   DIR/dat/       data files of the three header formats, with and without intensity data
 //   DIR/sdf.dict, DIR/calfile.dict, DIR/dat.dict   keywords for the mutator
 //   DIR/ftp/, DIR/pifoc/, DIR/ftp.dict, DIR/pifoc.dict   FTP materials and PIFOC info files
@@ -27,6 +30,8 @@
 #include "datafile/dataset.h"
 #include "platform/errors.h"
 #include "platform/log.h"
+#include "ramps/ramp_config.h"
+#include "ramps/ramp_file.h"
 #include "sdf/sdf.h"
 #include "sdf/sdf_writer.h"
 #include "sdf/trailer.h"
@@ -481,6 +486,72 @@ void dat_seeds(const fs::path& dir)
     }
 }
 
+// ---- ramps ----------------------------------------------------------------------------------
+
+void ramp_seeds(const fs::path& dir)
+{
+    for (int kind = 0; kind < 3; ++kind) {
+        rr_ramp_hdr_t h{};
+        h.rampType = kind == 0 ? RR_SWLI : kind == 1 ? RR_BTW : 5;
+        h.pztID = 12345;
+        h.nPoints = 64 + 32 * kind;
+        h.sampleClkFreq = 4.0f;
+        h.cameraRate = 25.0f;
+        h.updateRate = 64536;
+        h.rampSlope = kind == 2 ? 0.0f : 81.0f;
+        h.trigStartAddr = 8;
+        h.trigEndAddr = h.nPoints - 8;
+        h.rampGainDflt = 2048;
+        h.scanLen = kind == 2 ? 0.0f : 10.0f;
+        h.polar = 'b';
+        h.offset = 1000;
+        h.nBuckets = kind == 2 ? 7 : 64;
+        h.compFilter = kind;
+        h.scanCal = 1.0f;
+        h.fringesPerFrame = 0.25f;
+        h.objMag = kind == 1 ? 20.0f : 0.0f;
+        h.wavelenSelect = kind == 1 ? 2 : 0;
+        h.scanDir = 1;
+        std::vector<uint16_t> samples(static_cast<std::size_t>(h.nPoints));
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            samples[i] = static_cast<uint16_t>(500 + 700 * i);
+        const fs::path path = dir / ("ramp" + std::to_string(kind) + ".b12345");
+        if (rr_write_ramp_file(path.string().c_str(), &h, samples.data()) != NO_ERROR) {
+            std::fprintf(stderr, "fuzz_seeds: cannot write %s\n", path.string().c_str());
+            ++failures;
+        }
+    }
+}
+
+void rampcfg_seeds(const fs::path& dir)
+{
+    rr_ramp_cfg_t e[4] = {};
+    const char* names[4] = {"d10s81c25.b12345", "+", "d10s81c30m20.b7", "p7c25.q100"};
+    const int32_t types[4] = {RR_SWLI, RR_SWLI, RR_BTW, RR_PMI};
+    for (int i = 0; i < 4; ++i) {
+        e[i].RampType = types[i];
+        std::snprintf(e[i].FileName, sizeof e[i].FileName, "%s", names[i]);
+        e[i].WavelenIndex = types[i] == RR_BTW ? 3 : 0;
+        e[i].ScanLen = types[i] == RR_PMI ? 0.0f : 10.0f - 2.5f * static_cast<float>(i);
+        e[i].CameraRate = 25.0f + static_cast<float>(i);
+        e[i].GrabSkip = i & 1;
+        e[i].FringesPerFrame = 0.25f;
+        e[i].RampSlope = types[i] == RR_PMI ? 0.0f : 81.0f;
+        e[i].ObjMag = types[i] == RR_BTW ? 20.0f : 0.0f;
+        e[i].ScanCal = types[i] == RR_PMI ? 0.0f : 1.0f;
+        e[i].Hide = i == 3;
+    }
+    const fs::path written = dir / "written.txt";
+    if (rr_write_ramp_config(written.string().c_str(), e, 4) != NO_ERROR) {
+        std::fprintf(stderr, "fuzz_seeds: cannot write %s\n", written.string().c_str());
+        ++failures;
+    }
+    put(dir / "mixed.txt", "# ramps\nSWLI a.b1 10 25 0 0 0.25 81 0 1 # hide\nPMIX x\nBTW5 y 1 2 3\n"
+                           "BTW4 extprofile3.bn 10 25 0 0 0.75 243 50 1.02 1\n\tPMI\tp.q1\t0\t30\t1\t2\t0.125\t0\t0\t0\n"
+                           "SWLI + 1e400 nan 0 0 0.25 81 0 1\n");
+    put(dir / "crlf.txt", "# ramps\r\nSWLI a.b1 10 25 0 0 0.25 81 0 1\r\n\r\nSWLI + 5 25 0 0 0.25 81 0 1 1\r\n");
+}
+
 // ---- dictionaries ---------------------------------------------------------------------------
 
 std::string dict_entry(std::string_view word)
@@ -530,6 +601,17 @@ void dictionaries(const fs::path& dir)
                                std::string_view("\x7F\xFF", 2), std::string_view("\xFF\xFF", 2)})
         dat += dict_entry(w);
     put(dir / "dat.dict", dat);
+
+    std::string ramp;
+    for (const char* k : {"RAMQ", "\xFF\xFF\xFF\xFF", "\x7F\xFF\xFF\xFF", "\x00\x00\x00\x00", "\x3E\x80\x00\x00"})
+        ramp += dict_entry(std::string_view(k, 4));
+    put(dir / "ramp.dict", ramp);
+
+    std::string rampcfg;
+    for (const char* k : {"SWLI", "PMI", "BTW", "BTW2", "+", "extprofile1.bn", "#", "\r\n", "\t", "nan", "1e400",
+                          "49999.9", "50000", "0.25", "81", "999.999", "1.5", "-0", "0x10"})
+        rampcfg += dict_entry(k);
+    put(dir / "rampcfg.dict", rampcfg);
 }
 
 // ---- FTP materials and PIFOC info files -------------------------------------------------------
@@ -574,7 +656,7 @@ int main(int argc, char** argv)
     }
     fs::path root = fs::u8path(argv[1]);
     std::error_code ec;
-    for (const char* sub : {"sdf", "trailer", "calfile", "dat"}) {
+    for (const char* sub : {"sdf", "trailer", "calfile", "dat", "ramp", "rampcfg"}) {
         fs::remove_all(root / sub, ec);
         fs::create_directories(root / sub, ec);
         if (ec) {
@@ -586,6 +668,8 @@ int main(int argc, char** argv)
     trailer_seeds(root / "trailer", root / "sdf");
     calfile_seeds(root / "calfile");
     dat_seeds(root / "dat");
+    ramp_seeds(root / "ramp");
+    rampcfg_seeds(root / "rampcfg");
     dictionaries(root);
     ftp_pifoc_seeds(root);
     return failures == 0 ? 0 : 1;
