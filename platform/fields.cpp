@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <system_error>
 
 #include "platform/os.h"
@@ -52,9 +51,8 @@ void expected_prefix(std::string& r, const char* desc)
 {
     r += "Expected";
     if (desc != nullptr) {
-        std::size_t n = ::strnlen(desc, 40);
         r += " '";
-        r.append(desc, n);
+        r += std::string_view(desc).substr(0, 40);
         r += '\'';
     }
 }
