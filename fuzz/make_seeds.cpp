@@ -10,6 +10,7 @@
 //   DIR/dat/       data files of the three header formats, with and without intensity data
 //   DIR/sdf.dict, DIR/calfile.dict, DIR/dat.dict   keywords for the mutator
 //   DIR/ftp/, DIR/pifoc/, DIR/ftp.dict, DIR/pifoc.dict   FTP materials and PIFOC info files
+//   DIR/lcdmi/, DIR/bpix/, DIR/lcdmi.dict, DIR/bpix.dict   LCDMI configuration and bad pixel files
 //
 // Each calibration seed is read back once and its result printed, so that a seed that stops
 // parsing early (and would teach the fuzzer little) shows up in the log.
@@ -646,6 +647,40 @@ void ftp_pifoc_seeds(const fs::path& root)
     put(root / "pifoc.dict", pifoc);
 }
 
+// ---- LCDMI configuration and camera bad pixel files ------------------------------------------
+
+void lcdmi_bpix_seeds(const fs::path& root)
+{
+    const fs::path lcdmi = root / "lcdmi";
+    const fs::path bpix = root / "bpix";
+    std::error_code ec;
+    for (const fs::path& d : {lcdmi, bpix}) {
+        fs::remove_all(d, ec);
+        fs::create_directories(d, ec);
+    }
+    put(lcdmi / "full.cfg",
+        "# LCDMI\r\nVersion 3\r\nChannel 1 0 0 1 3 7 3 -2.5 Left\r\nChannel 2 0 1 0 0 0 0 1.0 X\r\n"
+        "Channel 3 1 0 0 2 5 1 99 Rightlabel\r\nDiagOpts 1 3 32 33\r\nAvgChannels 1 3\r\n");
+    put(lcdmi / "min.cfg", "VERSION: 2\nChannel 2 0 0 0 0 0 0 1e1 a\nChannel 2 1 0 0 0 0 0 0 a\n");
+    put(lcdmi / "bad.cfg", "Version 3\nChannel 1 0 0 0 4 0 0 1.0 X\nAvgChannels 4\n");
+    put(bpix / "two.dat", "# cam\r\n[ 0 0 640 480 30\r\n10 20\r\n10 20\r\n639 479\r\n[1 2 64 48 62.5\r\n0 0\r\n");
+    put(bpix / "bad.dat", "[ 0 0 640 480 600\n640 0\n");
+    std::string many;
+    for (int i = 0; i < 101; ++i)
+        many += "[ 1 1 8 8 25\n" + std::to_string(i % 8) + " 1\n";
+    put(bpix / "many.dat", many);
+
+    std::string ld;
+    for (const char* k : {"Version", "VERSION:", "Channel", "DiagOpts", "AvgChannels", "#", "\r\n", "nan", "0x1",
+                          "1e999", "-99", "99", "256", "4294967296"})
+        ld += dict_entry(k);
+    put(root / "lcdmi.dict", ld);
+    std::string bd;
+    for (const char* k : {"[", "#", "\r\n", "32767", "500", "1e3", "-1", "nan", "9223372036854775808"})
+        bd += dict_entry(k);
+    put(root / "bpix.dict", bd);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -672,5 +707,6 @@ int main(int argc, char** argv)
     rampcfg_seeds(root / "rampcfg");
     dictionaries(root);
     ftp_pifoc_seeds(root);
+    lcdmi_bpix_seeds(root);
     return failures == 0 ? 0 : 1;
 }
