@@ -62,6 +62,14 @@ constexpr uint8_t SIO_XOFF_CHAR = 19;
 constexpr uint16_t SIO_XON_LIMIT = 100;
 constexpr uint16_t SIO_XOFF_LIMIT = 3996;
 
+// Line error flags reported by the port's error query (the Windows CE_ values; see
+// sio_input_ready).
+constexpr uint32_t SIO_CE_RXOVER = 0x0001;    // input queue overflow
+constexpr uint32_t SIO_CE_OVERRUN = 0x0002;   // a character was lost by the receiver
+constexpr uint32_t SIO_CE_RXPARITY = 0x0004;  // parity error (only with the parity check on)
+constexpr uint32_t SIO_CE_FRAME = 0x0008;     // framing error
+constexpr uint32_t SIO_CE_BREAK = 0x0010;     // break condition
+
 // Size of the input and output queues asked for at open.
 constexpr uint32_t SIO_QUEUE_SIZE = 4096;
 
@@ -167,6 +175,10 @@ int32_t sio_input_count(sio_handle handle, uint32_t* count);
 // True when the port can be queried, reports no line error and has input waiting: the
 // readiness test of a serial device. Never blocks.
 bool sio_input_ready(sio_handle handle);
+
+// Reads and clears the port's line error flags (SIO_CE_*, 0 = none). ERR_CANT_GET_SERIAL when
+// the port cannot be queried, ERR_INVALID_PARAM for a missing out-parameter.
+int32_t sio_line_errors(sio_handle handle, uint32_t* errors);
 
 // Clears the event mask, drops DTR, purges both queues and closes the port; on success the
 // link's handle is -1 again. ERR_SERIAL_NOT_OPEN for a closed link, ERR_CANT_CLOSE_SERIAL when

@@ -90,6 +90,7 @@ public:
         bool two_stop;
         bool crtscts;
         bool inpck;
+        bool parmrk;
         bool ixon;
         bool ixoff;
         int vstart;
