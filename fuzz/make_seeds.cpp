@@ -472,6 +472,20 @@ void dictionaries(const fs::path& dir)
     put(dir / "calfile.dict", cal);
 }
 
+// Serial settings texts, each followed by error-marked port input.
+void sio_seeds(const fs::path& dir)
+{
+    const std::string marked = std::string("a\xFF\xFF" "b\xFF", 5) + std::string("\0c\xFF\0\0d", 6);
+    const char* texts[] = {"9600,8,0,1", "19200,7,2,1.5", "115200,8,0,3", "9600", "9600,8,x,1", "r+", ""};
+    int i = 0;
+    for (const char* t : texts)
+        put(dir / ("settings_" + std::to_string(i++)), std::string(t) + "\n" + marked);
+    std::string d;
+    for (const char* k : {",", "1.5", "115200", "\xFF\xFF", "r+"})
+        d += dict_entry(k);
+    put(dir.parent_path() / "sio.dict", d);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -482,7 +496,7 @@ int main(int argc, char** argv)
     }
     fs::path root = fs::u8path(argv[1]);
     std::error_code ec;
-    for (const char* sub : {"sdf", "trailer", "calfile"}) {
+    for (const char* sub : {"sdf", "trailer", "calfile", "sio"}) {
         fs::remove_all(root / sub, ec);
         fs::create_directories(root / sub, ec);
         if (ec) {
@@ -493,6 +507,7 @@ int main(int argc, char** argv)
     sdf_seeds(root / "sdf");
     trailer_seeds(root / "trailer", root / "sdf");
     calfile_seeds(root / "calfile");
+    sio_seeds(root / "sio");
     dictionaries(root);
     return failures == 0 ? 0 : 1;
 }

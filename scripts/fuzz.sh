@@ -6,7 +6,7 @@
 # Usage: scripts/fuzz.sh [seconds-per-target] [target ...]
 #   seconds-per-target  default 60
 #   target              default: every target built (sdf_read_fuzz sdf_trailer_fuzz convert_fuzz
-#                       calfile_fuzz)
+#                       calfile_fuzz sio_fuzz)
 # Environment: VP_FUZZ_BUILD (build directory, default <repo>/build-fuzz).
 # Findings are kept under <build>/fuzz-run/<target>/artifacts; rerun one with
 #   <build>/fuzz/<target> <artifact>
@@ -41,15 +41,15 @@ if [ $# -gt 0 ]; then
   targets=("$@")
 else
   targets=()
-  for t in sdf_read_fuzz sdf_trailer_fuzz convert_fuzz calfile_fuzz; do
+  for t in sdf_read_fuzz sdf_trailer_fuzz convert_fuzz calfile_fuzz sio_fuzz; do
     [ -x "$build/fuzz/$t" ] && targets+=("$t")
   done
 fi
 
 # target: corpus, dictionary, longest input
-declare -A corpus=([sdf_read_fuzz]=sdf [convert_fuzz]=sdf [sdf_trailer_fuzz]=trailer [calfile_fuzz]=calfile)
-declare -A dict=([sdf_read_fuzz]=sdf [convert_fuzz]=sdf [sdf_trailer_fuzz]=sdf [calfile_fuzz]=calfile)
-declare -A maxlen=([sdf_read_fuzz]=16384 [convert_fuzz]=16384 [sdf_trailer_fuzz]=8192 [calfile_fuzz]=8192)
+declare -A corpus=([sdf_read_fuzz]=sdf [convert_fuzz]=sdf [sdf_trailer_fuzz]=trailer [calfile_fuzz]=calfile [sio_fuzz]=sio)
+declare -A dict=([sdf_read_fuzz]=sdf [convert_fuzz]=sdf [sdf_trailer_fuzz]=sdf [calfile_fuzz]=calfile [sio_fuzz]=sio)
+declare -A maxlen=([sdf_read_fuzz]=16384 [convert_fuzz]=16384 [sdf_trailer_fuzz]=8192 [calfile_fuzz]=8192 [sio_fuzz]=1024)
 
 passed=0
 failed=0

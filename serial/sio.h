@@ -15,6 +15,8 @@
 //   - "COMn" (any case, n from 1 to 256, also written "\\.\COMn") is the device named by the
 //     environment variable VP_SERIAL_COMn when it is set and not empty, else "/dev/ttyS<n-1>";
 //   - any other name is a device under "/dev/" ("ttyUSB0" is "/dev/ttyUSB0").
+// On every system, a name served by a virtual port (serial/sio_vport.h) opens that port instead;
+// its handle is a negative number below -1, never reused.
 //
 // Results: 0 on success or a platform error code. The data-transfer operations
 // (`sio_send_data`, `sio_read_data`, `sio_clear_buffer`, `sio_input_count`) return 1 on
@@ -162,9 +164,10 @@ int32_t sio_send_data(sio_handle handle, const void* buffer, uint32_t count, uin
 // of bytes stored.
 int32_t sio_read_data(sio_handle handle, void* buffer, uint32_t count, uint32_t* got);
 
-// Empties both queues and goes on discarding input until the line stays quiet for 100 ms;
-// the port's time-outs are put back afterwards. 1 when the port keeps sending for longer than
-// the drain limit (2000 ms by the platform clock) or a purge fails.
+// Empties both queues and goes on discarding input until the line stays quiet for 100 ms (the
+// read total constant; the multiplier stays and counts for the one byte read); the port's
+// time-outs are put back afterwards. 1 when the port keeps sending for longer than the drain
+// limit (2000 ms by the platform clock) or a purge fails.
 int32_t sio_clear_buffer(sio_handle handle);
 constexpr uint32_t SIO_DRAIN_QUIET_MS = 100;
 constexpr uint32_t SIO_DRAIN_LIMIT_MS = 2000;
