@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         const uint8_t* input = data + text_end + 1;
         std::size_t n = size - text_end - 1;
         decoded whole = decode(input, n, n);
-        decoded cut = decode(input, n, std::size_t{input[0] % 7} + 1);
+        decoded cut = decode(input, n, static_cast<std::size_t>(input[0] % 7) + 1);
         VP_FUZZ_CHECK(whole.data == cut.data);
         VP_FUZZ_CHECK(whole.errors == cut.errors);
         VP_FUZZ_CHECK(whole.pending == cut.pending);
