@@ -133,13 +133,20 @@ bool wait_on(u_handle event, u_handle stop, uint32_t timeout_ms)
     return r != 0 && r != U_WAIT_FAILED;
 }
 
+// A character carries only as many bits as the line's data bits.
+uint8_t on_line(const sio_vport_core& c, uint8_t b)
+{
+    return c.state.byte_size >= 8 ? b : static_cast<uint8_t>(b & ((1u << c.state.byte_size) - 1));
+}
+
 // Moves the output queue onto the wire unless the output is held. Lock held.
 void transmit(sio_vport_core& c)
 {
     bool held = (c.state.out_x && c.xoff) || (c.state.out_cts_flow && c.cts_low);
     if (held || c.out.empty())
         return;
-    c.wire.insert(c.wire.end(), c.out.begin(), c.out.end());
+    for (uint8_t b : c.out)
+        c.wire.push_back(on_line(c, b));
     c.out.clear();
     u_event_set(c.dev_data);
     u_event_set(c.port_wake);
@@ -450,7 +457,7 @@ uint32_t sio_vport::send(const void* bytes, uint32_t count, uint32_t timeout_ms,
             return sent;
         bool moved = false;
         while (sent < count) {
-            uint8_t b = p[sent];
+            uint8_t b = on_line(c, p[sent]);
             if (c.state.out_x && (b == c.state.xon_char || b == c.state.xoff_char)) {
                 c.xoff = b == c.state.xoff_char;
                 ++sent;
@@ -506,7 +513,7 @@ bool sio_vport::send_with_error(uint8_t byte, uint32_t error)
         return false;
     }
     if (c.in.size() < SIO_QUEUE_SIZE)
-        c.in.push_back(byte);
+        c.in.push_back(on_line(c, byte));
     else
         c.errors |= SIO_CE_RXOVER;
     u_event_set(c.port_wake);

@@ -16,7 +16,9 @@
 // output is held (XOFF received while XON/XOFF output control is on, or CTS held low while CTS
 // output flow is on); a byte the device sends waits in the 4096-byte input queue. Bytes 17 (XON)
 // and 19 (XOFF) from the device are flow control, not data, while the port's XON/XOFF output
-// control is on.
+// control is on. With fewer than 8 data bits a character carries only its low bits both ways.
+// The device's line is assumed to match the port's; a mismatch is not simulated (send line errors
+// with send_with_error instead).
 //
 // Thread safety: the device end may be used from any threads while the port is used by its
 // link's owner. A device wait that takes a `stop` event also ends when that event is signalled.

@@ -5,6 +5,7 @@
 
 #include "platform/errors.h"
 #include "platform/hooks.h"
+#include "platform/log.h"
 #include "platform/thread.h"
 
 namespace sim {
@@ -122,8 +123,10 @@ void serial_peer::start(std::function<void()> body)
             return NO_ERROR;
         },
         &thread_);
-    if (rc != NO_ERROR)
+    if (rc != NO_ERROR) {
         thread_ = nullptr;
+        u_log_sink("serial_peer: cannot start the device thread: %s\n", u_err_name(rc));
+    }
 }
 
 void serial_peer::stop()

@@ -68,6 +68,26 @@ TEST_F(SioSend, BinaryBytesPassUnchangedBothWaysWithoutSoftwareFlowControl)
     EXPECT_EQ(got, bytes);
 }
 
+TEST_F(SioSend, CharactersCarryTheDataBitsOfTheLine)
+{
+    const std::string bytes("\xC1\xFF\x7F", 3);
+    struct row {
+        const char* settings;
+        std::string carried;
+    };
+    const row rows[] = {{"9600,8,0,1", bytes}, {"9600,7,0,1", "\x41\x7F\x7F"}, {"9600,5,0,1", "\x01\x1F\x1F"}};
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.settings);
+        ASSERT_EQ(sio_init(link.handle, r.settings, 0), NO_ERROR);
+        ASSERT_EQ(sio_send_data(link.handle, bytes.data(), 3, nullptr), NO_ERROR);
+        EXPECT_EQ(peer->receive(3, 0), r.carried);
+        ASSERT_TRUE(peer->send(bytes));
+        std::string got(3, '.');
+        ASSERT_EQ(sio_read_data(link.handle, got.data(), 3, nullptr), NO_ERROR);
+        EXPECT_EQ(got, r.carried);
+    }
+}
+
 TEST_F(SioSend, HeldOutputFailsTheWriteAtItsTimeoutUntilReleased)
 {
     struct row {
