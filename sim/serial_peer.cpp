@@ -118,8 +118,10 @@ void serial_peer::start(std::function<void()> body)
     stop();
     stopping_ = false;
     int32_t rc = u_thread_start(
-        [body = std::move(body)]() -> int32_t {
+        [this, body = std::move(body)]() -> int32_t {
+            behaviour_id_ = std::this_thread::get_id();
             body();
+            behaviour_id_ = std::thread::id();
             return NO_ERROR;
         },
         &thread_);
@@ -135,6 +137,8 @@ void serial_peer::stop()
         return;
     stopping_ = true;
     u_event_set(stop_event_);
+    if (behaviour_id_.load() == std::this_thread::get_id())
+        return;  // the behaviour itself: it cannot wait for its own end
     (void)u_thread_join(thread_, U_INFINITE);
     u_close_handle(thread_);
     thread_ = nullptr;
@@ -254,7 +258,8 @@ void serial_peer::run(std::function<void(serial_peer&)> body)
 
 void serial_peer::hang_up()
 {
-    stop();
+    if (behaviour_id_.load() != std::this_thread::get_id())
+        stop();
     port_->hang_up();
 }
 

@@ -25,6 +25,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/event.h"
@@ -80,7 +81,8 @@ public:
     // peer's own waits end by themselves then).
     void run(std::function<void(serial_peer&)> body);
 
-    // Asks the running behaviour to end and waits for it. Harmless when none runs.
+    // Asks the running behaviour to end and waits for it. Harmless when none runs. From inside the
+    // behaviour it only asks: the behaviour ends when it returns.
     void stop();
     // Waits for a behaviour that ends by itself (send_late, send_in_pieces, answer with a
     // count): true when it ended within timeout_ms.
@@ -101,7 +103,8 @@ public:
     sio_state line() const { return port_->line(); }
     bool dtr() const { return port_->dtr(); }
 
-    // The device goes away (behaviours are stopped first): the open port's transfers fail.
+    // The device goes away: the open port's transfers fail. From outside, a running behaviour is
+    // stopped first; a behaviour may also hang up itself (a device that dies mid-answer).
     void hang_up();
 
 private:
@@ -115,6 +118,7 @@ private:
     u_handle stop_event_ = nullptr;  // manual-reset, signalled by stop()
     u_handle thread_ = nullptr;
     std::atomic<bool> stopping_{false};
+    std::atomic<std::thread::id> behaviour_id_{};  // the thread running the behaviour
     std::atomic<std::size_t> flooded_{0};
     mutable std::mutex received_lock_;
     std::string received_;

@@ -266,6 +266,22 @@ TEST_F(SioRead, DeviceThatGoesAwayFailsEveryTransferAtOnce)
     EXPECT_EQ(sio_open("COM7", &link), ERR_CANT_OPEN_SERIAL);
 }
 
+TEST_F(SioRead, DeviceThatDiesInTheMiddleOfAnAnswer)
+{
+    set_timeouts(0, 2000);
+    peer->run([](sim::serial_peer& p) {
+        if (p.receive(4, 1000) == "LO?\r" && p.send("\x01\x80") && p.pause(40))
+            p.hang_up();
+    });
+    ASSERT_EQ(sio_send_data(link.handle, "LO?\r", 4, nullptr), NO_ERROR);
+    char buf[5];
+    uint32_t got = 0;
+    EXPECT_EQ(sio_read_data(link.handle, buf, 5, &got), 1);
+    EXPECT_EQ(now(), 40u);
+    EXPECT_EQ(std::string(buf, got), "\x01\x80");
+    EXPECT_TRUE(peer->wait_done(1000));
+}
+
 TEST_F(SioRead, ThreadBlockedInAReadIsJoinedWithinTheJoinTimeout)
 {
     set_timeouts(0, 1000);
