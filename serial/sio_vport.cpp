@@ -18,6 +18,7 @@
 
 #include "platform/errors.h"
 #include "platform/hooks.h"
+#include "platform/log.h"
 #include "serial/sio_backend.h"
 
 struct sio_vport_core {
@@ -428,8 +429,11 @@ int32_t sio_vport::create(const char* name, std::unique_ptr<sio_vport>* out)
     table& t = tab();
     std::lock_guard<std::mutex> guard(t.m);
     auto it = t.names.find(c->name);
-    if (it != t.names.end() && !it->second.expired())
+    if (it != t.names.end() && !it->second.expired()) {
+        u_log_sink("sio_vport::create failed: %s is served already: %s\n", c->name.c_str(),
+                   u_err_name(ERR_CANT_OPEN_SERIAL));
         return ERR_CANT_OPEN_SERIAL;
+    }
     t.names[c->name] = c;
     out->reset(new sio_vport(std::move(c)));
     return NO_ERROR;

@@ -35,7 +35,8 @@ struct sio_vport_core;
 class sio_vport {
 public:
     // Serves `name` until the object is destroyed. ERR_INVALID_PARAM for a missing or empty name
-    // or a missing out-parameter, ERR_CANT_OPEN_SERIAL when the name is already served.
+    // or a missing out-parameter, ERR_CANT_OPEN_SERIAL (with a log line) when the name is already
+    // served.
     static int32_t create(const char* name, std::unique_ptr<sio_vport>* out);
     // Ends the service of the name; an open port sees the device gone.
     ~sio_vport();

@@ -97,7 +97,9 @@ TEST_F(SerialPeer, NamesAreServedOnceInEverySpelling)
 {
     EXPECT_STREQ(peer->port_name(), "COM7");
     std::unique_ptr<sim::serial_peer> other;
+    vptest::LogCapture log;
     EXPECT_EQ(sim::serial_peer::create("com7", &other), ERR_CANT_OPEN_SERIAL);
+    EXPECT_EQ(log.str(), "sio_vport::create failed: COM7 is served already: ERR_CANT_OPEN_SERIAL\n");
     EXPECT_EQ(sim::serial_peer::create("\\\\.\\COM7", &other), ERR_CANT_OPEN_SERIAL);
     EXPECT_EQ(other, nullptr);
     EXPECT_EQ(sim::serial_peer::create("", &other), ERR_INVALID_PARAM);
