@@ -168,6 +168,8 @@ TEST_F(SioRead, TimeoutRules)
         {"short answer", {20, 0, 60, 0, 0}, 4, "ab", 0, {}, 0, 1, "ab", 20},
         {"short answer, no interval", {0, 0, 60, 0, 0}, 4, "ab", 0, {}, 0, 1, "ab", 60},
         {"no time-outs: waits for the count", {0, 0, 0, 0, 0}, 2, "", 5000, {"ok"}, 0, 0, "ok", 5000},
+        {"interval alone: no limit before the first byte", {30, 0, 0, 0, 0}, 4, "", 5000, {"ab", "cd"}, 100, 1,
+         "ab", 5030},
         {"at once: nothing waiting", {M, 0, 0, 0, 0}, 4, "", 0, {}, 0, 1, "", 0},
         {"at once: what is waiting", {M, 0, 0, 0, 0}, 4, "ab", 0, {}, 0, 1, "ab", 0},
         {"first bytes end the read", {M, M, 300, 0, 0}, 8, "", 20, {"ab", "cd"}, 5, 1, "ab", 20},
