@@ -11,6 +11,7 @@
 //   DIR/sdf.dict, DIR/calfile.dict, DIR/dat.dict   keywords for the mutator
 //   DIR/ftp/, DIR/pifoc/, DIR/ftp.dict, DIR/pifoc.dict   FTP materials and PIFOC info files
 //   DIR/lcdmi/, DIR/bpix/, DIR/lcdmi.dict, DIR/bpix.dict   LCDMI configuration and bad pixel files
+//   DIR/sio/, DIR/sio.dict   serial settings texts with error-marked port input
 //
 // Each calibration seed is read back once and its result printed, so that a seed that stops
 // parsing early (and would teach the fuzzer little) shows up in the log.
@@ -681,6 +682,20 @@ void lcdmi_bpix_seeds(const fs::path& root)
     put(root / "bpix.dict", bd);
 }
 
+// Serial settings texts, each followed by error-marked port input.
+void sio_seeds(const fs::path& dir)
+{
+    const std::string marked = std::string("a\xFF\xFF" "b\xFF", 5) + std::string("\0c\xFF\0\0d", 6);
+    const char* texts[] = {"9600,8,0,1", "19200,7,2,1.5", "115200,8,0,3", "9600", "9600,8,x,1", "r+", ""};
+    int i = 0;
+    for (const char* t : texts)
+        put(dir / ("settings_" + std::to_string(i++)), std::string(t) + "\n" + marked);
+    std::string d;
+    for (const char* k : {",", "1.5", "115200", "\xFF\xFF", "r+"})
+        d += dict_entry(k);
+    put(dir.parent_path() / "sio.dict", d);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -691,7 +706,7 @@ int main(int argc, char** argv)
     }
     fs::path root = fs::u8path(argv[1]);
     std::error_code ec;
-    for (const char* sub : {"sdf", "trailer", "calfile", "dat", "ramp", "rampcfg"}) {
+    for (const char* sub : {"sdf", "trailer", "calfile", "dat", "ramp", "rampcfg", "sio"}) {
         fs::remove_all(root / sub, ec);
         fs::create_directories(root / sub, ec);
         if (ec) {
@@ -707,6 +722,7 @@ int main(int argc, char** argv)
     rampcfg_seeds(root / "rampcfg");
     dictionaries(root);
     ftp_pifoc_seeds(root);
+    sio_seeds(root / "sio");
     lcdmi_bpix_seeds(root);
     return failures == 0 ? 0 : 1;
 }

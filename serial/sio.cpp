@@ -136,6 +136,12 @@ void set_sw_flow_fields(sio_state& state, bool on)
 
 constexpr sio_timeouts init_timeouts = {100, 0, 2000, 0, 1000};
 
+// The backend that serves the handle: a virtual port's or the system's.
+const sio_port_ops& ops_of(sio_handle handle)
+{
+    return sio_virtual::owns(handle) ? sio_virtual::ops : sio_os::ops;
+}
+
 // Reads the state, lets `change` edit it, writes it back.
 template <typename Change>
 int32_t change_state(sio_handle handle, Change change)
@@ -143,16 +149,19 @@ int32_t change_state(sio_handle handle, Change change)
     if (handle == SIO_INVALID_HANDLE)
         return ERR_SERIAL_NOT_OPEN;
     sio_state state{};
-    if (!sio_os::get_state(handle, state))
+    if (!ops_of(handle).get_state(handle, state))
         return ERR_CANT_GET_SERIAL;
     if (!change(state))
         return ERR_CANT_SET_SERIAL;
-    return sio_os::set_state(handle, state) ? NO_ERROR : ERR_CANT_SET_SERIAL;
+    return ops_of(handle).set_state(handle, state) ? NO_ERROR : ERR_CANT_SET_SERIAL;
 }
 
 }  // namespace
 
 namespace sio_os {
+
+const sio_port_ops ops = {get_state, set_state, get_timeouts, set_timeouts, set_dtr,
+                          purge,     clear_errors, write,      read,         close};
 
 bool com_port_number(const char* name, int& number)
 {
@@ -181,6 +190,33 @@ bool com_port_number(const char* name, int& number)
     return true;
 }
 
+uint32_t unmark_input(uint8_t* bytes, uint32_t n, uint8_t& pending, uint32_t& errors)
+{
+    uint32_t out = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        uint8_t b = bytes[i];
+        if (pending == 0) {
+            if (b == 0xFF)
+                pending = 1;
+            else
+                bytes[out++] = b;
+        } else if (pending == 1) {
+            if (b == 0) {
+                pending = 2;
+            } else {
+                // 255 255 is the byte 255; a lone 255 before anything else is dropped.
+                pending = 0;
+                bytes[out++] = b;
+            }
+        } else {
+            pending = 0;
+            errors |= b == 0 ? SIO_CE_FRAME : SIO_CE_RXPARITY;
+            bytes[out++] = b;
+        }
+    }
+    return out;
+}
+
 }  // namespace sio_os
 
 int32_t sio_open(const char* device, sio_link* link)
@@ -191,7 +227,9 @@ int32_t sio_open(const char* device, sio_link* link)
     if (device == nullptr)
         return ERR_CANT_OPEN_SERIAL;
     sio_handle handle = SIO_INVALID_HANDLE;
-    int32_t rc = sio_os::open(device, handle);
+    int32_t rc = NO_ERROR;
+    if (!sio_virtual::open(device, handle, rc))
+        rc = sio_os::open(device, handle);
     link->handle = handle;
     return rc;
 }
@@ -201,7 +239,7 @@ int32_t sio_init(sio_handle handle, const char* settings, int32_t sw_flow)
     if (handle == SIO_INVALID_HANDLE)
         return ERR_SERIAL_NOT_OPEN;
     sio_state state{};
-    if (!sio_os::get_state(handle, state))
+    if (!ops_of(handle).get_state(handle, state))
         return ERR_CANT_GET_SERIAL;
 
     line_settings line;  // 9600 8N1
@@ -232,9 +270,9 @@ int32_t sio_init(sio_handle handle, const char* settings, int32_t sw_flow)
     state.out_cts_flow = sw ? 0 : 1;
     state.abort_on_error = sw ? 0 : 1;
 
-    (void)sio_os::set_timeouts(handle, init_timeouts);
-    int32_t rc = sio_os::set_state(handle, state) ? NO_ERROR : ERR_CANT_SET_SERIAL;
-    (void)sio_os::set_dtr(handle, true);
+    (void)ops_of(handle).set_timeouts(handle, init_timeouts);
+    int32_t rc = ops_of(handle).set_state(handle, state) ? NO_ERROR : ERR_CANT_SET_SERIAL;
+    (void)ops_of(handle).set_dtr(handle, true);
     if (rc != NO_ERROR)
         u_log_sink("Com Settings Parameter: %s is Invalid.\n", settings != nullptr ? settings : "(null)");
     return rc;
@@ -294,7 +332,7 @@ int32_t sio_get_read_timeout(sio_handle handle, int32_t* seconds)
     if (seconds == nullptr)
         return ERR_INVALID_PARAM;
     sio_timeouts t{};
-    if (!sio_os::get_timeouts(handle, t))
+    if (!ops_of(handle).get_timeouts(handle, t))
         return ERR_CANT_GET_SERIAL;
     *seconds = static_cast<int32_t>(t.read_total_constant / 1000);
     return NO_ERROR;
@@ -307,10 +345,10 @@ int32_t sio_set_read_timeout(sio_handle handle, int32_t seconds)
     if (seconds < 0 || static_cast<uint32_t>(seconds) > SIO_MAXDWORD / 1000)
         return ERR_INVALID_PARAM;
     sio_timeouts t{};
-    if (!sio_os::get_timeouts(handle, t))
+    if (!ops_of(handle).get_timeouts(handle, t))
         return ERR_CANT_GET_SERIAL;
     t.read_total_constant = static_cast<uint32_t>(seconds) * 1000;
-    return sio_os::set_timeouts(handle, t) ? NO_ERROR : ERR_CANT_SET_SERIAL;
+    return ops_of(handle).set_timeouts(handle, t) ? NO_ERROR : ERR_CANT_SET_SERIAL;
 }
 
 int32_t sio_get_timeouts(sio_handle handle, sio_timeouts* timeouts)
@@ -319,7 +357,7 @@ int32_t sio_get_timeouts(sio_handle handle, sio_timeouts* timeouts)
         return ERR_SERIAL_NOT_OPEN;
     if (timeouts == nullptr)
         return ERR_INVALID_PARAM;
-    return sio_os::get_timeouts(handle, *timeouts) ? NO_ERROR : ERR_CANT_GET_SERIAL;
+    return ops_of(handle).get_timeouts(handle, *timeouts) ? NO_ERROR : ERR_CANT_GET_SERIAL;
 }
 
 int32_t sio_set_timeouts(sio_handle handle, const sio_timeouts* timeouts)
@@ -328,7 +366,7 @@ int32_t sio_set_timeouts(sio_handle handle, const sio_timeouts* timeouts)
         return ERR_SERIAL_NOT_OPEN;
     if (timeouts == nullptr)
         return ERR_INVALID_PARAM;
-    return sio_os::set_timeouts(handle, *timeouts) ? NO_ERROR : ERR_CANT_SET_SERIAL;
+    return ops_of(handle).set_timeouts(handle, *timeouts) ? NO_ERROR : ERR_CANT_SET_SERIAL;
 }
 
 int32_t sio_get_state(sio_handle handle, sio_state* state)
@@ -337,7 +375,7 @@ int32_t sio_get_state(sio_handle handle, sio_state* state)
         return ERR_SERIAL_NOT_OPEN;
     if (state == nullptr)
         return ERR_INVALID_PARAM;
-    return sio_os::get_state(handle, *state) ? NO_ERROR : ERR_CANT_GET_SERIAL;
+    return ops_of(handle).get_state(handle, *state) ? NO_ERROR : ERR_CANT_GET_SERIAL;
 }
 
 int32_t sio_send_data(sio_handle handle, const void* buffer, uint32_t count, uint32_t* written)
@@ -349,7 +387,7 @@ int32_t sio_send_data(sio_handle handle, const void* buffer, uint32_t count, uin
     if (buffer == nullptr && count > 0)
         return transfer_failed;
     uint32_t done = 0;
-    bool ok = sio_os::write(handle, buffer, count, done);
+    bool ok = ops_of(handle).write(handle, buffer, count, done);
     if (written != nullptr)
         *written = done;
     return ok && done == count ? NO_ERROR : transfer_failed;
@@ -364,12 +402,12 @@ int32_t sio_read_data(sio_handle handle, void* buffer, uint32_t count, uint32_t*
     if (buffer == nullptr && count > 0)
         return transfer_failed;
     uint32_t errors = 0, in_queue = 0, out_queue = 0;
-    (void)sio_os::clear_errors(handle, errors, in_queue, out_queue);
+    (void)ops_of(handle).clear_errors(handle, errors, in_queue, out_queue);
     uint32_t done = 0;
-    (void)sio_os::read(handle, buffer, count, done);
+    (void)ops_of(handle).read(handle, buffer, count, done);
     if (got != nullptr)
         *got = done;
-    bool queried = sio_os::clear_errors(handle, errors, in_queue, out_queue);
+    bool queried = ops_of(handle).clear_errors(handle, errors, in_queue, out_queue);
     return queried && done == count ? NO_ERROR : transfer_failed;
 }
 
@@ -378,11 +416,11 @@ int32_t sio_clear_buffer(sio_handle handle)
     if (handle == SIO_INVALID_HANDLE)
         return ERR_SERIAL_NOT_OPEN;
     sio_timeouts saved{};
-    bool have_saved = sio_os::get_timeouts(handle, saved);
+    bool have_saved = ops_of(handle).get_timeouts(handle, saved);
     if (have_saved) {
         sio_timeouts quick = saved;
         quick.read_total_constant = SIO_DRAIN_QUIET_MS;
-        (void)sio_os::set_timeouts(handle, quick);
+        (void)ops_of(handle).set_timeouts(handle, quick);
     }
 
     // A device that never stops sending would keep this loop going for ever: give up after
@@ -392,10 +430,10 @@ int32_t sio_clear_buffer(sio_handle handle)
     bool found = false;
     bool gave_up = false;
     for (;;) {
-        purged = sio_os::purge(handle);
+        purged = ops_of(handle).purge(handle);
         unsigned char byte = 0;
         uint32_t got = 0;
-        (void)sio_os::read(handle, &byte, 1, got);
+        (void)ops_of(handle).read(handle, &byte, 1, got);
         found = got > 0;
         if (!purged || !found)
             break;
@@ -406,7 +444,7 @@ int32_t sio_clear_buffer(sio_handle handle)
     }
 
     if (have_saved)
-        (void)sio_os::set_timeouts(handle, saved);
+        (void)ops_of(handle).set_timeouts(handle, saved);
     return purged && !found && !gave_up ? NO_ERROR : transfer_failed;
 }
 
@@ -418,7 +456,7 @@ int32_t sio_input_count(sio_handle handle, uint32_t* count)
         return transfer_failed;
     *count = 0;
     uint32_t errors = 0, in_queue = 0, out_queue = 0;
-    if (!sio_os::clear_errors(handle, errors, in_queue, out_queue))
+    if (!ops_of(handle).clear_errors(handle, errors, in_queue, out_queue))
         return transfer_failed;
     *count = in_queue;
     return NO_ERROR;
@@ -429,7 +467,18 @@ bool sio_input_ready(sio_handle handle)
     if (handle == SIO_INVALID_HANDLE)
         return false;
     uint32_t errors = 0, in_queue = 0, out_queue = 0;
-    return sio_os::clear_errors(handle, errors, in_queue, out_queue) && errors == 0 && in_queue > 0;
+    return ops_of(handle).clear_errors(handle, errors, in_queue, out_queue) && errors == 0 && in_queue > 0;
+}
+
+int32_t sio_line_errors(sio_handle handle, uint32_t* errors)
+{
+    if (handle == SIO_INVALID_HANDLE)
+        return ERR_SERIAL_NOT_OPEN;
+    if (errors == nullptr)
+        return ERR_INVALID_PARAM;
+    *errors = 0;
+    uint32_t in_queue = 0, out_queue = 0;
+    return ops_of(handle).clear_errors(handle, *errors, in_queue, out_queue) ? NO_ERROR : ERR_CANT_GET_SERIAL;
 }
 
 int32_t sio_close(sio_link* link)
@@ -438,7 +487,7 @@ int32_t sio_close(sio_link* link)
         return ERR_INVALID_PARAM;
     if (link->handle == SIO_INVALID_HANDLE)
         return ERR_SERIAL_NOT_OPEN;
-    if (!sio_os::close(link->handle))
+    if (!ops_of(link->handle).close(link->handle))
         return ERR_CANT_CLOSE_SERIAL;
     link->handle = SIO_INVALID_HANDLE;
     return NO_ERROR;

@@ -15,6 +15,8 @@
 //   - "COMn" (any case, n from 1 to 256, also written "\\.\COMn") is the device named by the
 //     environment variable VP_SERIAL_COMn when it is set and not empty, else "/dev/ttyS<n-1>";
 //   - any other name is a device under "/dev/" ("ttyUSB0" is "/dev/ttyUSB0").
+// On every system, a name served by a virtual port (serial/sio_vport.h) opens that port instead;
+// its handle is a negative number below -1, never reused.
 //
 // Results: 0 on success or a platform error code. The data-transfer operations
 // (`sio_send_data`, `sio_read_data`, `sio_clear_buffer`, `sio_input_count`) return 1 on
@@ -61,6 +63,14 @@ constexpr uint8_t SIO_XON_CHAR = 17;
 constexpr uint8_t SIO_XOFF_CHAR = 19;
 constexpr uint16_t SIO_XON_LIMIT = 100;
 constexpr uint16_t SIO_XOFF_LIMIT = 3996;
+
+// Line error flags reported by the port's error query (the Windows CE_ values; see
+// sio_input_ready).
+constexpr uint32_t SIO_CE_RXOVER = 0x0001;    // input queue overflow
+constexpr uint32_t SIO_CE_OVERRUN = 0x0002;   // a character was lost by the receiver
+constexpr uint32_t SIO_CE_RXPARITY = 0x0004;  // parity error (only with the parity check on)
+constexpr uint32_t SIO_CE_FRAME = 0x0008;     // framing error
+constexpr uint32_t SIO_CE_BREAK = 0x0010;     // break condition
 
 // Size of the input and output queues asked for at open.
 constexpr uint32_t SIO_QUEUE_SIZE = 4096;
@@ -154,9 +164,10 @@ int32_t sio_send_data(sio_handle handle, const void* buffer, uint32_t count, uin
 // of bytes stored.
 int32_t sio_read_data(sio_handle handle, void* buffer, uint32_t count, uint32_t* got);
 
-// Empties both queues and goes on discarding input until the line stays quiet for 100 ms;
-// the port's time-outs are put back afterwards. 1 when the port keeps sending for longer than
-// the drain limit (2000 ms by the platform clock) or a purge fails.
+// Empties both queues and goes on discarding input until the line stays quiet for 100 ms (the
+// read total constant; the multiplier stays and counts for the one byte read); the port's
+// time-outs are put back afterwards. 1 when the port keeps sending for longer than the drain
+// limit (2000 ms by the platform clock) or a purge fails.
 int32_t sio_clear_buffer(sio_handle handle);
 constexpr uint32_t SIO_DRAIN_QUIET_MS = 100;
 constexpr uint32_t SIO_DRAIN_LIMIT_MS = 2000;
@@ -167,6 +178,10 @@ int32_t sio_input_count(sio_handle handle, uint32_t* count);
 // True when the port can be queried, reports no line error and has input waiting: the
 // readiness test of a serial device. Never blocks.
 bool sio_input_ready(sio_handle handle);
+
+// Reads and clears the port's line error flags (SIO_CE_*, 0 = none). ERR_CANT_GET_SERIAL when
+// the port cannot be queried, ERR_INVALID_PARAM for a missing out-parameter.
+int32_t sio_line_errors(sio_handle handle, uint32_t* errors);
 
 // Clears the event mask, drops DTR, purges both queues and closes the port; on success the
 // link's handle is -1 again. ERR_SERIAL_NOT_OPEN for a closed link, ERR_CANT_CLOSE_SERIAL when

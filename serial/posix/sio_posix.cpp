@@ -17,7 +17,12 @@
 //   - DTR enabled/disabled and RTS enabled/disabled: the modem lines, raised or dropped after
 //     every write of the block; DTR handshake and RTS toggle are refused;
 //   - XON/XOFF limits and abort-on-error: kept in the table only (the tty driver chooses its
-//     own thresholds and has no abort mode); no line error flags are reported;
+//     own thresholds and has no abort mode);
+//   - line errors: with the parity check on, the driver marks bytes received with a parity or
+//     framing error (PARMRK), and the reads take the marks out and raise the error flags; on
+//     Linux the driver's error counters (TIOCGICOUNT, where the device keeps them) add framing,
+//     overrun, break and queue overflow errors. With marking on, the input count of the system
+//     includes the marks, so it may be a little above the bytes a read will give;
 //   - the port is always in raw mode (no echo, no line editing, no translation), the binary
 //     mode of the Windows model.
 // Every write of the block is read back. A field the driver did not take makes the write fail
@@ -41,6 +46,7 @@
 #include <termios.h>
 #include <unistd.h>
 #if defined(__linux__)
+#include <linux/serial.h>
 #include <sys/sysmacros.h>
 #endif
 
@@ -63,10 +69,18 @@ struct port {
     sio_state state{};
     sio_timeouts timeouts{100, 0, 2000, 0, 1000};
     bool pseudo = false;  // a pseudo-terminal: no physical line behind it
+    uint64_t serial = 0;  // tells this opening of the descriptor from a later one
+    uint32_t errors = 0;  // line error flags not yet reported
+    uint8_t mark = 0;     // an error mark cut off by the last read (see sio_os::unmark_input)
+#if defined(__linux__)
+    bool counted = false;  // the driver keeps error counters
+    serial_icounter_struct counts{};
+#endif
 };
 
 std::mutex ports_lock;
 std::map<int, port> ports;
+uint64_t last_serial = 0;
 
 int fd_of(sio_handle handle)
 {
@@ -310,9 +324,9 @@ bool termios_for(const sio_state& s, termios& t)
     if (s.out_cts_flow)
         t.c_cflag |= hw_flow_bits;
 #endif
-    t.c_iflag &= ~static_cast<tcflag_t>(INPCK | IGNPAR | IXON | IXOFF);
+    t.c_iflag &= ~static_cast<tcflag_t>(INPCK | IGNPAR | PARMRK | IXON | IXOFF);
     if (s.parity_check)
-        t.c_iflag |= INPCK;
+        t.c_iflag |= INPCK | PARMRK;
     if (s.out_x)
         t.c_iflag |= IXON;
     if (s.in_x)
@@ -326,7 +340,7 @@ bool termios_for(const sio_state& s, termios& t)
 // line discipline.
 bool termios_taken(const termios& want, const termios& got, bool pseudo)
 {
-    constexpr tcflag_t iflags = INPCK | IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP;
+    constexpr tcflag_t iflags = INPCK | PARMRK | IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP;
     constexpr tcflag_t lflags = ICANON | ECHO | ISIG | IEXTEN;
     if ((want.c_iflag & iflags) != (got.c_iflag & iflags) || (want.c_lflag & lflags) != (got.c_lflag & lflags) ||
         (want.c_oflag & OPOST) != (got.c_oflag & OPOST) || want.c_cc[VSTART] != got.c_cc[VSTART] ||
@@ -346,6 +360,29 @@ bool modem_line(int fd, int line, bool on)
 }
 
 uint64_t now_real() { return os::monotonic_ms(); }
+
+#if defined(__linux__)
+// Error flags from the growth of the driver's error counters since the last look.
+uint32_t counted_errors(int fd, port& p)
+{
+    serial_icounter_struct now{};
+    if (!p.counted || ::ioctl(fd, TIOCGICOUNT, &now) != 0)
+        return 0;
+    uint32_t flags = 0;
+    if (now.frame != p.counts.frame)
+        flags |= SIO_CE_FRAME;
+    if (now.overrun != p.counts.overrun)
+        flags |= SIO_CE_OVERRUN;
+    if (now.parity != p.counts.parity && p.state.parity_check)
+        flags |= SIO_CE_RXPARITY;
+    if (now.brk != p.counts.brk)
+        flags |= SIO_CE_BREAK;
+    if (now.buf_overrun != p.counts.buf_overrun)
+        flags |= SIO_CE_RXOVER;
+    p.counts = now;
+    return flags;
+}
+#endif
 
 // Waits for the descriptor; false on a failed poll or a line that hung up.
 enum class wait_result { ready, timeout, failed };
@@ -367,17 +404,18 @@ wait_result wait_for(int fd, short events, int64_t timeout_ms)
     }
 }
 
-// Waits until the driver's output queue is empty, at most until `deadline` (0: no limit),
-// then for the last bytes to leave the UART.
-void drain_output(int fd, uint64_t deadline)
+// Waits until the driver's output queue is empty, at most `allowance` ms by the platform clock
+// (0: no limit), then for the last bytes to leave the UART. The waits are platform sleeps.
+void drain_output(int fd, uint64_t allowance)
 {
     int queued = 0;
     if (::ioctl(fd, TIOCOUTQ, &queued) != 0) {
         ::tcdrain(fd);
         return;
     }
+    const uint64_t deadline = allowance == 0 ? 0 : u_now_ms() + allowance;
     while (queued > 0) {
-        if (deadline != 0 && now_real() >= deadline)
+        if (deadline != 0 && u_now_ms() >= deadline)
             return;  // stopped by flow control: tcdrain would wait for ever
         u_sleep_ms(1);
         if (::ioctl(fd, TIOCOUTQ, &queued) != 0)
@@ -423,6 +461,9 @@ int32_t open(const char* device, sio_handle& handle)
     handle = fd;
 
     port p;
+#if defined(__linux__)
+    p.counted = ::ioctl(fd, TIOCGICOUNT, &p.counts) == 0;
+#endif
     p.state = state_of(termios{});
     int32_t rc = ERR_CANT_SET_SERIAL;
     termios t{};
@@ -435,6 +476,7 @@ int32_t open(const char* device, sio_handle& handle)
         }
     }
     std::lock_guard<std::mutex> guard(ports_lock);
+    p.serial = ++last_serial;
     ports[fd] = p;  // also when the set-up failed, so that the caller can close the port
     return rc;
 }
@@ -485,7 +527,11 @@ bool set_state(sio_handle handle, const sio_state& state)
     bool rts_by_driver = (want.c_cflag & hw_flow_bits) != 0 && state.rts_control == SIO_RTS_CONTROL_HANDSHAKE;
     if (!rts_by_driver)
         (void)modem_line(fd, TIOCM_RTS, state.rts_control != SIO_RTS_CONTROL_DISABLE);
-    return update_port(handle, [&](port& q) { q.state = state; });
+    return update_port(handle, [&](port& q) {
+        if (!state.parity_check)
+            q.mark = 0;
+        q.state = state;
+    });
 }
 
 bool get_timeouts(sio_handle handle, sio_timeouts& timeouts)
@@ -511,7 +557,9 @@ bool set_dtr(sio_handle handle, bool on)
 bool purge(sio_handle handle)
 {
     port p;
-    return find_port(handle, p) && ::tcflush(fd_of(handle), TCIOFLUSH) == 0;
+    if (!find_port(handle, p) || ::tcflush(fd_of(handle), TCIOFLUSH) != 0)
+        return false;
+    return update_port(handle, [](port& q) { q.mark = 0; });
 }
 
 bool clear_errors(sio_handle handle, uint32_t& errors, uint32_t& in_queue, uint32_t& out_queue)
@@ -528,7 +576,13 @@ bool clear_errors(sio_handle handle, uint32_t& errors, uint32_t& in_queue, uint3
     int queued = 0;
     if (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0)
         out_queue = static_cast<uint32_t>(queued);
-    return true;
+    return update_port(handle, [&](port& q) {
+#if defined(__linux__)
+        q.errors |= counted_errors(fd, q);
+#endif
+        errors = q.errors;
+        q.errors = 0;
+    });
 }
 
 bool write(sio_handle handle, const void* buffer, uint32_t count, uint32_t& written)
@@ -567,12 +621,12 @@ bool write(sio_handle handle, const void* buffer, uint32_t count, uint32_t& writ
     if (written < count)
         return false;
     // The output may take as long as the write time-out plus its own transmission time.
-    uint64_t deadline = 0;
+    uint64_t allowance = 0;
     if (limit != 0) {
         uint64_t baud = p.state.baud_rate > 0 ? p.state.baud_rate : 9600;
-        deadline = start + limit + (uint64_t{count} * 10000 + baud - 1) / baud + 100;
+        allowance = limit + (uint64_t{count} * 10000 + baud - 1) / baud + 100;
     }
-    drain_output(fd, deadline);
+    drain_output(fd, allowance);
     return true;
 }
 
@@ -599,14 +653,35 @@ bool read(sio_handle handle, void* buffer, uint32_t count, uint32_t& got)
     else if (!at_once)
         total = uint64_t{t.read_total_multiplier} * count + t.read_total_constant;
 
+    // With the parity check on, the driver marks bytes with line errors; the marks are taken
+    // out as they come and the flags kept for the error query.
+    const bool marked = p.state.parity_check != 0;
+    uint8_t mark = p.mark;
+    uint32_t errors = 0;
+    struct keep_marks {
+        sio_handle handle;
+        const uint8_t& mark;
+        const uint32_t& errors;
+        ~keep_marks()
+        {
+            (void)update_port(handle, [&](port& q) {
+                q.mark = mark;
+                q.errors |= errors;
+            });
+        }
+    } keep{handle, mark, errors};
+
     const uint64_t start = now_real();
     uint64_t last_byte = start;
     for (;;) {
         ssize_t n = ::read(fd, bytes + got, count - got);
         if (n > 0) {
-            got += static_cast<uint32_t>(n);
+            uint32_t taken = static_cast<uint32_t>(n);
+            if (marked)
+                taken = sio_os::unmark_input(bytes + got, taken, mark, errors);
+            got += taken;
             last_byte = now_real();
-            if (got == count || first_byte)
+            if (got == count || (first_byte && got > 0))
                 return true;
             continue;
         }
@@ -639,16 +714,19 @@ bool read(sio_handle handle, void* buffer, uint32_t count, uint32_t& got)
 bool close(sio_handle handle)
 {
     int fd = fd_of(handle);
-    {
-        std::lock_guard<std::mutex> guard(ports_lock);
-        auto it = ports.find(fd);
-        if (it == ports.end())
-            return false;  // not a port of this layer: leave the descriptor alone
-        ports.erase(it);
-    }
+    port p;
+    if (!find_port(handle, p))
+        return false;  // not a port of this layer: leave the descriptor alone
     (void)modem_line(fd, TIOCM_DTR, false);
     (void)::tcflush(fd, TCIOFLUSH);
-    return ::close(fd) == 0;
+    if (::close(fd) != 0)
+        return false;  // the port stays in the table: the link still holds it
+    // The descriptor number may already belong to a port opened since: remove only this one.
+    std::lock_guard<std::mutex> guard(ports_lock);
+    auto it = ports.find(fd);
+    if (it != ports.end() && it->second.serial == p.serial)
+        ports.erase(it);
+    return true;
 }
 
 }  // namespace sio_os

@@ -149,15 +149,16 @@ bool write(sio_handle handle, const void* buffer, uint32_t count, uint32_t& writ
 {
     written = 0;
     DWORD done = 0;
-    const uint64_t start = os::monotonic_ms();
     BOOL ok = WriteFile(handle_of(handle), buffer, count, &done, nullptr);
     written = done;
     if (!ok)
         return false;
 
     // Wait for the output queue to empty or a line error to show, within the write time-out
-    // plus the transmission time of the bytes (no limit without a write time-out).
+    // plus the transmission time of the bytes (no limit without a write time-out), measured on
+    // the platform clock from the end of the write; the waits are platform sleeps.
     COMMTIMEOUTS t{};
+    const uint64_t start = u_now_ms();
     uint64_t deadline = 0;
     if (GetCommTimeouts(handle_of(handle), &t)) {
         uint64_t limit = uint64_t{t.WriteTotalTimeoutMultiplier} * count + t.WriteTotalTimeoutConstant;
@@ -171,7 +172,7 @@ bool write(sio_handle handle, const void* buffer, uint32_t count, uint32_t& writ
         uint32_t errors = 0, in_queue = 0, out_queue = 0;
         if (!clear_errors(handle, errors, in_queue, out_queue) || errors != 0 || out_queue == 0)
             break;
-        if (deadline != 0 && os::monotonic_ms() >= deadline)
+        if (deadline != 0 && u_now_ms() >= deadline)
             break;
         u_sleep_ms(1);
     }

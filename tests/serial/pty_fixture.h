@@ -1,4 +1,5 @@
-// A serial link opened on the slave side of a pseudo-terminal peer.
+// A serial link opened on the slave side of a pseudo-terminal peer: the system port of the POSIX
+// backend, for its conformance tests.
 #pragma once
 
 #ifndef _WIN32
@@ -13,6 +14,7 @@
 #include "platform/errors.h"
 #include "platform/hooks.h"
 #include "serial/sio.h"
+#include "tests/serial/vport_fixture.h"
 #include "tests/sim/pty_peer.h"
 #include "tests/support/test_support.h"
 
@@ -65,16 +67,6 @@ protected:
 inline long long ms_since(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-}
-
-inline bool same_state(const sio_state& a, const sio_state& b)
-{
-    return a.baud_rate == b.baud_rate && a.byte_size == b.byte_size && a.parity == b.parity &&
-           a.stop_bits == b.stop_bits && a.parity_check == b.parity_check && a.binary == b.binary &&
-           a.out_x == b.out_x && a.in_x == b.in_x && a.xon_char == b.xon_char && a.xoff_char == b.xoff_char &&
-           a.xon_lim == b.xon_lim && a.xoff_lim == b.xoff_lim && a.dtr_control == b.dtr_control &&
-           a.rts_control == b.rts_control && a.out_cts_flow == b.out_cts_flow &&
-           a.abort_on_error == b.abort_on_error;
 }
 
 }  // namespace serialtest

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/errors.h"
 #include "platform/os.h"
@@ -133,6 +134,45 @@ TEST(SioPortNames, PathsComPortsAndDeviceNames)
 }
 
 #endif
+
+// Input of a port that marks line errors, fed in the pieces the system's reads may cut it into.
+TEST(SioMarkedInput, MarksAreTakenOutAndRaiseTheFlags)
+{
+    struct row {
+        std::vector<std::string> pieces;
+        std::string data;
+        uint32_t errors;
+        uint8_t pending;  // after the last piece
+    };
+    const std::string ff("\xFF"), zero(1, '\0');
+    const row rows[] = {
+        {{"plain"}, "plain", 0, 0},
+        {{ff + ff}, ff, 0, 0},
+        {{"a" + ff + zero + "bc"}, "abc", SIO_CE_RXPARITY, 0},
+        {{ff + zero + zero}, zero, SIO_CE_FRAME, 0},
+        {{"a" + ff, zero, "b"}, "ab", SIO_CE_RXPARITY, 0},
+        {{ff, ff + "x"}, ff + "x", 0, 0},
+        {{ff + zero, zero + ff + zero + "p"}, zero + "p", SIO_CE_FRAME | SIO_CE_RXPARITY, 0},
+        {{ff + "q"}, "q", 0, 0},  // a lone 255 the system never sends
+        {{"ab" + ff}, "ab", 0, 1},
+        {{"ab" + ff + zero}, "ab", 0, 2},
+        {{""}, "", 0, 0},
+    };
+    for (const row& r : rows) {
+        std::string data;
+        uint8_t pending = 0;
+        uint32_t errors = 0;
+        for (std::string piece : r.pieces) {
+            auto* bytes = reinterpret_cast<uint8_t*>(piece.data());
+            uint32_t n = sio_os::unmark_input(bytes, static_cast<uint32_t>(piece.size()), pending, errors);
+            ASSERT_LE(n, piece.size());
+            data.append(piece.data(), n);
+        }
+        EXPECT_EQ(data, r.data) << r.data;
+        EXPECT_EQ(errors, r.errors) << r.data;
+        EXPECT_EQ(pending, r.pending) << r.data;
+    }
+}
 
 TEST(SioOpen, FileThatIsNoPortIsOpenedButCannotBeSetUp)
 {

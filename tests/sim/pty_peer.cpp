@@ -378,6 +378,7 @@ bool PtyPeer::slave_line(line& out) const
     out.crtscts = (t.c_cflag & CRTSCTS) != 0;
 #endif
     out.inpck = (t.c_iflag & INPCK) != 0;
+    out.parmrk = (t.c_iflag & PARMRK) != 0;
     out.ixon = (t.c_iflag & IXON) != 0;
     out.ixoff = (t.c_iflag & IXOFF) != 0;
     out.vstart = t.c_cc[VSTART];

@@ -1,4 +1,7 @@
-// A serial device on the far end of a pseudo-terminal pair, driven by the test.
+// A serial device on the far end of a pseudo-terminal pair, driven by the test: the peer of the
+// POSIX backend's conformance tests (tests/serial/sio_posix_test.cpp). Protocol tests and device
+// simulations use virtual ports instead (sim/serial_peer.h), which run on the virtual clock and on
+// every system.
 //
 // The serial layer opens the pair's slave side (`port_name()`) as if it were a COM port; the
 // peer holds the master side and plays the device: from the test's own thread (send, receive)
@@ -90,6 +93,7 @@ public:
         bool two_stop;
         bool crtscts;
         bool inpck;
+        bool parmrk;
         bool ixon;
         bool ixoff;
         int vstart;
