@@ -58,12 +58,13 @@ int32_t metronics_parse_line(const char* text, std::size_t length, double* posit
         if ((c >= '0' && c <= '9') || c == '.') {
             double number = 0.0;
             auto [end, ec] = std::from_chars(text + i, text + length, number, std::chars_format::general);
+            // A number too large for a double, also once converted from inches, is no position.
+            if (ec == std::errc() && end != text + i && inches)
+                number *= 25.4;
             if (ec != std::errc() || end == text + i || !std::isfinite(number)) {
                 u_log_sink("%s: received invalid number \"%s\"\n", op_read, printable(text, length).c_str());
                 return ERR_POS_INSTR_COMM;
             }
-            if (inches)
-                number *= 25.4;
             *position = sign * number;
             return NO_ERROR;
         }

@@ -92,6 +92,7 @@ TEST_F(Metronics, ReadsPositionsAndRefusesRubbish)
         {"\r\n", ERR_POS_INSTR_COMM, inf, "metronics_read_pos: received empty string\n", 200},
         {"at .x\r", ERR_POS_INSTR_COMM, inf, "metronics_read_pos: received invalid number \"at .x\"\n", 200},
         {"1e999 mm\r", ERR_POS_INSTR_COMM, inf, "metronics_read_pos: received invalid number \"1e999 mm\"\n", 200},
+        {"-1e308 in\r", ERR_POS_INSTR_COMM, inf, "metronics_read_pos: received invalid number \"-1e308 in\"\n", 200},
         {"\xB0 12.0\r", ERR_POS_INSTR_COMM, inf, "metronics_read_pos: received invalid character 0xB0\n", 200},
         {std::string(79, '7') + "\r", NO_ERROR, 7777777777777777777777777777777777777777777777777777777777777777777777777777777.0, "", 200},
         {std::string(80, '7') + "\r", ERR_POS_INSTR_COMM, inf, "metronics_read_pos: received more than 79 chars\n", 200},
