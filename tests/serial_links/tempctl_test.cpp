@@ -135,6 +135,7 @@ TEST_F(TempController, NakIsFollowedByTheErrorRegister)
     EXPECT_EQ(logged(),
               "temp_comm_read: received NAK\n"
               "char: 0x2\nchar: 0x45\nchar: 0x45\nchar: 0x30\nchar: 0x30\nchar: 0x30\nchar: 0x34\nchar: 0x3\n");
+    EXPECT_EQ(device->peer().received(), bad + bytes({4, '0', '0', '1', '1', 'E', 'E', 5}));
     uint32_t waiting = 1;
     EXPECT_EQ(sio_input_count(link.handle, &waiting), NO_ERROR);
     EXPECT_EQ(waiting, 0u);  // the BCC after ETX was taken
