@@ -12,6 +12,7 @@
 //   DIR/ftp/, DIR/pifoc/, DIR/ftp.dict, DIR/pifoc.dict   FTP materials and PIFOC info files
 //   DIR/lcdmi/, DIR/bpix/, DIR/lcdmi.dict, DIR/bpix.dict   LCDMI configuration and bad pixel files
 //   DIR/sio/, DIR/sio.dict   serial settings texts with error-marked port input
+//   DIR/wm_answer/, DIR/readout/ and their dictionaries   wave monitor answers, readout lines
 //
 // Each calibration seed is read back once and its result printed, so that a seed that stops
 // parsing early (and would teach the fuzzer little) shows up in the log.
@@ -696,6 +697,41 @@ void sio_seeds(const fs::path& dir)
     put(dir.parent_path() / "sio.dict", d);
 }
 
+// Wave monitor answers (three choice bytes: kind, respLen, itemSize; then the device's bytes) and
+// Metronics readout lines. Each corpus in its own directory, made here.
+void serial_links_seeds(const fs::path& root)
+{
+    std::error_code ec;
+    for (const char* sub : {"wm_answer", "readout"}) {
+        fs::remove_all(root / sub, ec);
+        fs::create_directories(root / sub, ec);
+    }
+    const std::string wm[] = {
+        std::string("\x01\x00\x00\x06", 4),
+        std::string("\x01\x00\x00\x15", 4),
+        std::string("\x02\x03\x00" "abc", 6),
+        std::string("\x03\x04\x00\x00\x80\x00\x00\x06", 8),
+        std::string("\x03\x24\x00", 3) + std::string(36, '\x01') + "\x06",
+        std::string("\x04\x00\x02\x03\x00\x00\x00\x01\x02\x03\x04\x05\x06\x06", 14),
+        std::string("\x04\x02\x08\xFF\xFF\xFF\xFF", 7),
+    };
+    int i = 0;
+    for (const std::string& s : wm)
+        put(root / "wm_answer" / ("answer_" + std::to_string(i++)), s);
+    i = 0;
+    for (const char* line : {"12.5000 mm", "-0.5000 in", "X - 1.25 MM", ".5", "ERROR", "", "1e999", "\xB0 12"})
+        put(root / "readout" / ("line_" + std::to_string(i++)), line);
+
+    std::string d;
+    for (const char* k : {"\x06", "\x15", "\xFF\xFF\xFF\xFF"})
+        d += dict_entry(k);
+    put(root / "wm_answer.dict", d);
+    d.clear();
+    for (const char* k : {" mm", " in", "-", ".", "e", "1e308", "0x"})
+        d += dict_entry(k);
+    put(root / "readout.dict", d);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -723,6 +759,7 @@ int main(int argc, char** argv)
     dictionaries(root);
     ftp_pifoc_seeds(root);
     sio_seeds(root / "sio");
+    serial_links_seeds(root);
     lcdmi_bpix_seeds(root);
     return failures == 0 ? 0 : 1;
 }
