@@ -4,8 +4,11 @@
 // they are loaded as they are. Elsewhere the file name part becomes the native one
 // ("libMotionWrapperInterface.so"): ".dll" is dropped, "lib" put in front unless it is there,
 // ".so" appended unless the name already ends in ".so" or has ".so." in it. A bare name is
-// looked for next to the running program first, then on the system's library path; a name
-// with a directory part is loaded from there only.
+// looked for next to the running program first, then on the system's library path (on
+// Windows: the system directory and the directories added with AddDllDirectory; never the
+// current directory or PATH, where a planted library could be picked up); a name with a
+// directory part is loaded from there only, relative to the current directory when it is not
+// absolute. A failed load shows no error box, and leaves the process's error mode alone.
 //
 // System error numbers: Windows reports GetLastError (126 for a missing library, 127 for a
 // missing entry point). The POSIX loader reports no numbers of its own: a failed load gives

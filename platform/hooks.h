@@ -57,19 +57,28 @@ bool u_local_time(int64_t when, std::tm& out);
 //
 // While it runs, u_now_ms reads a virtual millisecond counter, and u_sleep_ms and every timed
 // wait of the platform (events, timers, thread joins, the process lock, ...) block only until
-// the virtual time reaches their end. The clock never moves while a thread that takes part in
-// it is running: as soon as every taking-part thread is blocked in a platform sleep or wait,
-// the clock jumps to the nearest end of a wait (or due time of a waited-for timer) and wakes
-// whoever that is. A test thus runs a "3 attempts, 2000 ms apart" loop in microseconds, across
-// threads, and can assert exactly how much virtual time it took.
+// the virtual time reaches their end. A test thus runs a "3 attempts, 2000 ms apart" loop in
+// microseconds, across threads, and can assert exactly how much virtual time it took.
 //
-// Taking part: the thread that starts the clock, every thread started with u_thread_start, and
-// every other thread from its first platform sleep or wait until it ends or calls
-// u_vclock_leave. A thread that is not yet taking part (a std::thread that has not waited on
-// anything yet) is invisible to the clock: when it is the one expected to signal, start it
-// with u_thread_start or let it call u_vclock_enroll first. A taking-part thread that blocks
-// outside the platform (a pipe read, std::thread::join) holds the clock still; after a
-// quarter second of real time without any platform activity the clock moves on regardless.
+// Enrolled threads: the thread that starts the clock, every thread started with
+// u_thread_start (from the moment it is started until its function returns), and every thread
+// that calls u_vclock_enroll or holds a u_vclock_enroll_guard (a callback thread of a foreign
+// library, say). The clock moves only when every enrolled thread is blocked in a platform
+// sleep or wait: then it jumps to the nearest end of a wait of an enrolled thread (or the due
+// time of a timer such a wait waits for) and wakes whoever that is. An enrolled thread that
+// runs holds the clock, however long it computes; one that blocks outside the platform (a
+// pipe read, std::thread::join, a foreign lock) holds it too, so such a thread leaves the
+// clock first (u_vclock_leave) and enrols again afterwards.
+//
+// Any other thread may wait on the virtual clock as well: its wait ends when it is signalled
+// or when the virtual time reaches its end, but it neither holds the clock nor decides where
+// the clock stops. A thread expected to signal an enrolled one must itself be enrolled, or the
+// clock may run out the other thread's time-out first.
+//
+// Stall watch: when the clock is held (an enrolled thread runs while waits are waiting for the
+// clock) and nothing happens in the platform for the stall limit of real time, the state is
+// written to standard error and the stall action runs, by default std::abort. The clock is
+// never moved on by the watch.
 void u_vclock_start(uint64_t start_ms = 0);
 // Puts back the time hooks that were installed before u_vclock_start. Waits still in progress
 // keep the time they had left, now on the restored clock.
@@ -80,10 +89,38 @@ void u_vclock_advance(uint64_t ms);
 // Makes the calling thread take part in the virtual clock, or stop taking part.
 void u_vclock_enroll();
 void u_vclock_leave();
+// Whether the calling thread takes part in the virtual clock.
+bool u_vclock_enrolled();
+// The number of platform sleeps and waits in progress on all threads, enrolled or not. For a
+// test that must know that a thread of its own has started waiting.
+std::size_t u_vclock_blocked_waits();
 // The durations of the u_sleep_ms calls made on the virtual clock since it was started or the
 // record was cleared, in call order (all threads).
 std::vector<uint32_t> u_vclock_sleeps();
 void u_vclock_clear_sleeps();
+
+// Real time, in milliseconds, that a held clock may go without platform activity before it is
+// reported as stalled; 0 turns the watch off. Default 60000. Returns the previous limit.
+uint32_t u_vclock_set_stall_limit(uint32_t real_ms);
+// Replaces the action run after a stall report (the report's text is passed on); null restores
+// the default, std::abort. Returns the previous action. The action runs without the platform's
+// lock held, on the waiting thread that noticed the stall.
+using u_vclock_stall_fn = void (*)(const char* message);
+u_vclock_stall_fn u_vclock_set_stall_action(u_vclock_stall_fn action);
+
+// Enrols the calling thread in the virtual clock for the lifetime of the object, unless it
+// already is enrolled (then it does nothing, and the thread stays enrolled afterwards). For
+// threads that the platform did not start, such as a bus library's callback thread.
+class u_vclock_enroll_guard {
+public:
+    u_vclock_enroll_guard();
+    ~u_vclock_enroll_guard();
+    u_vclock_enroll_guard(const u_vclock_enroll_guard&) = delete;
+    u_vclock_enroll_guard& operator=(const u_vclock_enroll_guard&) = delete;
+
+private:
+    bool enrolled_here_;
+};
 
 // Runs the virtual clock for the lifetime of the object.
 class u_virtual_clock {

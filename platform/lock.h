@@ -2,11 +2,15 @@
 // holder crashing: the system releases it when the holding process ends, and the next
 // acquirer is told that the holder went away without releasing it ("abandoned").
 //
-// Windows: a named mutex (the name as given); an abandoned mutex counts as acquired.
-// POSIX: an exclusive flock on "vp_lock_<name>.lock" in the temporary directory (characters
-// other than letters, digits, '-', '_' and '.' become '_'); the holder's process id is written
-// into the file and removed on release, so a file that still names a holder tells of an
-// abandoned lock.
+// Windows: a named mutex in the machine-wide namespace ("Global\\<name>", so that processes of
+// every session and user share it), open to every user for waiting and releasing; an abandoned
+// mutex counts as acquired.
+// POSIX: an exclusive flock on "vp_lock_<name>.lock" in /tmp (characters other than letters,
+// digits, '-', '_' and '.' become '_'). The directory is fixed, not the temporary directory of
+// the environment, so that every process of the machine finds the same file whatever its
+// TMPDIR; the file is created readable and writable by every user. The holder's process id is
+// written into the file and removed on release, so a file that still names a holder tells of
+// an abandoned lock.
 //
 // One lock object belongs to one thread at a time. A second object of the same name, in this
 // process on another thread or in another process, is refused while the first holds the lock.
@@ -60,5 +64,10 @@ private:
 
 // Interval of the waiting polls, in milliseconds.
 constexpr uint32_t process_lock_poll_ms = 10;
+
+#ifndef _WIN32
+// Directory of the POSIX lock files.
+constexpr const char* process_lock_dir = "/tmp";
+#endif
 
 }  // namespace os

@@ -192,10 +192,13 @@ int32_t u_log_to_file(const char* path, const char* text, long size_limit, long 
         }
     }
 
-    os::fs::path temp;
-    file_closer out{os::create_temp_file(os::temp_dir(), "_log", temp)};
+    os::fs::path temp, refused;
+    file_closer out{os::create_temp_file(os::temp_dir(), "_log", temp, &refused)};
     if (out.f == nullptr) {
-        u_log_sink("u_log_to_file: cannot obtain temp file name\n");
+        if (refused.empty())
+            u_log_sink("u_log_to_file: cannot obtain temp file name\n");
+        else
+            u_log_sink("u_log_to_file: cannot create temp file '%s'\n", os::utf8_of(refused).c_str());
         return ERR_CANT_CREATE_FILE;
     }
     std::string temp_text = os::utf8_of(temp);

@@ -66,8 +66,12 @@ bool file_size(const fs::path& path, uint64_t& size);
 std::FILE* open_file(const fs::path& path, const char* mode);
 
 // Creates a new, empty file with a unique name "<prefix>XXXXXX" (prefix in UTF-8) in dir and
-// opens it for binary writing. The caller removes it when it is no longer needed.
-std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created);
+// opens it for binary writing. The caller removes it when it is no longer needed. A failure
+// leaves *refused (when given) empty when no unused name could be found, and sets it to the
+// name (or, where the system picks the name while creating, the name pattern) whose file the
+// system refused to create.
+std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created,
+                            fs::path* refused = nullptr);
 
 // The system's directory for temporary files.
 fs::path temp_dir();
@@ -90,7 +94,9 @@ bool make_dir(const fs::path& path);
 // Environment variable (UTF-8), or nothing when unset.
 std::optional<std::string> get_env(const char* name);
 
-// Sets or, with a null value, removes an environment variable. For tests and tools.
+// Sets or, with a null value, removes an environment variable of the process, so that
+// get_env, the runtime's getenv (also in libraries loaded afterwards) and child processes see
+// it. False for a name that is empty or holds '='.
 bool set_env(const char* name, const char* value);
 
 // Full path of the running program (UTF-8), empty when the system does not say.

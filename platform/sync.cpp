@@ -2,12 +2,14 @@
 //
 // All of them share one lock and one list of blocked waits. A signal hands the wait over to
 // its waiter while the lock is held (an auto-reset event thus releases exactly one waiter),
-// and the virtual clock always knows whether some taking-part thread is still running: it only
+// and the virtual clock always knows whether some enrolled thread is still running: it only
 // moves when none is.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <new>
@@ -30,10 +32,9 @@ enum class kind { event, timer, thread };
 
 constexpr int pending = -3;
 
-// Real time a waiting thread of the virtual clock lets pass without any platform activity
-// before it concludes that the running threads are stuck outside the platform and moves the
-// clock on anyway.
-constexpr auto stall_grace = std::chrono::milliseconds(250);
+// Real time without any platform activity after which a held virtual clock is reported as
+// stalled, unless a test sets a limit of its own.
+constexpr uint32_t default_stall_limit_ms = 60000;
 
 // Upper bound of the recorded sleep durations of the virtual clock.
 constexpr std::size_t max_recorded_sleeps = 1u << 20;
@@ -70,6 +71,9 @@ struct waiter {
     bool has_deadline = false;
     uint64_t deadline = 0;
     bool participant = false;
+    // Stall watch: the activity count last seen, and since when it has not changed.
+    uint64_t seen_activity = 0;
+    std::chrono::steady_clock::time_point seen_since;
 };
 
 }  // namespace
@@ -101,6 +105,9 @@ struct state {
     long enrolled = 0;                 // threads taking part in the virtual clock
     long blocked_participants = 0;     // of those, the ones blocked in a wait
     uint64_t activity = 0;             // bumped by every wait, signal and wake-up
+    uint32_t stall_limit_ms = default_stall_limit_ms;
+    u_vclock_stall_fn stall_action = nullptr;  // null: abort
+    uint64_t stall_reported = UINT64_MAX;      // activity count of the last stall reported
 
     std::atomic<uint64_t> vnow{0};
     bool vactive = false;
@@ -117,26 +124,16 @@ state& st()
 
 // Taking part of the calling thread in the virtual clock, kept in the thread's platform word.
 constexpr uintptr_t part_enrolled = 1;
-constexpr uintptr_t part_left = 2;
 constexpr uintptr_t part_known = 4;  // keeps the word non-zero, so that the end of the thread is seen
 
 void thread_ended(uintptr_t word);
 
-struct thread_part {
-    bool enrolled;
-    bool left;
-};
+bool is_enrolled() { return (os::thread_word() & part_enrolled) != 0; }
 
-thread_part part()
-{
-    uintptr_t w = os::thread_word();
-    return {(w & part_enrolled) != 0, (w & part_left) != 0};
-}
-
-void set_part(bool enrolled, bool left)
+void set_enrolled(bool enrolled)
 {
     os::thread_word_init(thread_ended);
-    os::set_thread_word(part_known | (enrolled ? part_enrolled : 0) | (left ? part_left : 0));
+    os::set_thread_word(part_known | (enrolled ? part_enrolled : 0));
 }
 
 uint64_t vclock_now() { return st().vnow.load(std::memory_order_acquire); }
@@ -201,8 +198,12 @@ void disarm(state& s, sync_object* t)
     }
 }
 
+// Signals the timers that are due. Timers that come due together are all signalled first and
+// only then handed to their waiters, so that a wait on several of them gets the lowest index,
+// whatever order they were armed in.
 void fire_due(state& s, uint64_t now)
 {
+    bool fired = false;
     for (std::size_t i = 0; i < s.armed.size();) {
         sync_object* t = s.armed[i];
         if (t->due > now) {
@@ -216,7 +217,27 @@ void fire_due(state& s, uint64_t now)
             t->armed = false;
             s.armed.erase(s.armed.begin() + static_cast<std::ptrdiff_t>(i));
         }
-        signal(s, t);
+        t->signalled = true;
+        fired = true;
+    }
+    if (!fired)
+        return;
+    ++s.activity;
+    // A wait in progress never has a signalled object besides the timers that just fired (a
+    // signal hands itself over at once), so the first signalled object of each wait, taken in
+    // arrival order, is the one that releases it.
+    for (std::size_t i = 0; i < s.blocked.size();) {
+        waiter* w = s.blocked[i];
+        std::size_t k = 0;
+        while (k < w->count && !w->objects[k]->signalled)
+            ++k;
+        if (k == w->count) {
+            ++i;
+            continue;
+        }
+        if (!w->objects[k]->manual)
+            w->objects[k]->signalled = false;
+        complete(s, w, static_cast<int>(k));
     }
 }
 
@@ -247,19 +268,19 @@ bool effective_deadline(const waiter* w, uint64_t& out)
     return any;
 }
 
-// On the virtual clock: while no taking-part thread runs (or when forced once), moves the
-// clock to the nearest end of a wait and ends the waits that are due.
-void maybe_advance(state& s, bool force)
+// On the virtual clock: while no enrolled thread runs, moves the clock to the nearest end of a
+// wait of an enrolled thread and ends the waits (of any thread) that are due. The waits of
+// threads that are not enrolled neither hold the clock nor choose where it stops.
+void maybe_advance(state& s)
 {
     if (mode() != clock_mode::virtual_clock)
         return;
-    while (force || s.enrolled - s.blocked_participants <= 0) {
-        force = false;
+    while (s.enrolled - s.blocked_participants <= 0) {
         bool any = false;
         uint64_t next = 0;
         for (const waiter* w : s.blocked) {
             uint64_t d;
-            if (effective_deadline(w, d) && (!any || d < next)) {
+            if (w->participant && effective_deadline(w, d) && (!any || d < next)) {
                 next = d;
                 any = true;
             }
@@ -292,11 +313,68 @@ void rebase(state& s, uint64_t old_now, uint64_t new_now)
 
 void enroll_locked(state& s)
 {
-    thread_part p = part();
-    if (!p.enrolled && !p.left) {
-        set_part(true, false);
+    if (!is_enrolled()) {
+        set_enrolled(true);
         ++s.enrolled;
     }
+}
+
+void leave_locked(state& s)
+{
+    if (is_enrolled()) {
+        set_enrolled(false);
+        --s.enrolled;
+        maybe_advance(s);
+    }
+}
+
+// Whether the clock is held: an enrolled thread runs while some wait could end if the clock
+// moved.
+bool clock_held(const state& s)
+{
+    if (s.enrolled - s.blocked_participants <= 0)
+        return false;
+    uint64_t d;
+    for (const waiter* w : s.blocked)
+        if (effective_deadline(w, d))
+            return true;
+    return false;
+}
+
+// Called by a blocked wait on the virtual clock when its stall watch runs out: reports a clock
+// that has been held without any platform activity for the stall limit. The lock is released
+// while the report is written and the action runs.
+void check_stall(state& s, std::unique_lock<std::mutex>& lk)
+{
+    if (s.stall_reported == s.activity || !clock_held(s))
+        return;
+    s.stall_reported = s.activity;
+    uint64_t next = UINT64_MAX;
+    std::size_t waits = 0;
+    for (const waiter* w : s.blocked) {
+        uint64_t d;
+        if (effective_deadline(w, d)) {
+            ++waits;
+            next = std::min(next, d);
+        }
+    }
+    char message[400];
+    std::snprintf(message, sizeof message,
+                  "virtual clock stalled at %llu ms: %ld of %ld enrolled threads have run for %lu ms of real time "
+                  "without any platform wait, signal or end, while %zu waits (the nearest ending at %llu ms) wait "
+                  "for the clock; it holds still. A thread blocked outside the platform (a join, a pipe, a foreign "
+                  "lock) must leave the clock first.\n",
+                  static_cast<unsigned long long>(s.vnow.load(std::memory_order_relaxed)),
+                  s.enrolled - s.blocked_participants, s.enrolled, static_cast<unsigned long>(s.stall_limit_ms), waits,
+                  static_cast<unsigned long long>(next));
+    u_vclock_stall_fn action = s.stall_action;
+    lk.unlock();
+    std::fputs(message, stderr);
+    std::fflush(stderr);
+    if (action == nullptr)
+        std::abort();
+    action(message);
+    lk.lock();
 }
 
 // Blocks until the registered waiter is completed, whichever clock runs.
@@ -305,18 +383,28 @@ int block(state& s, std::unique_lock<std::mutex>& lk, waiter& w)
     while (w.result == pending) {
         clock_mode m = mode();
         if (m == clock_mode::virtual_clock) {
-            maybe_advance(s, false);
+            maybe_advance(s);
             if (w.result != pending)
                 break;
-            uint64_t d;
-            if (!effective_deadline(&w, d)) {
+            if (s.stall_limit_ms == 0) {
                 w.cv.wait(lk);
                 continue;
             }
-            uint64_t seen = s.activity;
-            if (w.cv.wait_for(lk, stall_grace) == std::cv_status::timeout && w.result == pending &&
-                s.activity == seen && mode() == clock_mode::virtual_clock)
-                maybe_advance(s, true);
+            // Stall watch: the clock never moves here; a held clock without any activity for
+            // the limit is reported.
+            auto real_now = std::chrono::steady_clock::now();
+            if (s.activity != w.seen_activity) {
+                w.seen_activity = s.activity;
+                w.seen_since = real_now;
+            }
+            auto limit = std::chrono::milliseconds(s.stall_limit_ms);
+            if (real_now - w.seen_since < limit) {
+                w.cv.wait_for(lk, w.seen_since + limit - real_now);
+                continue;
+            }
+            check_stall(s, lk);
+            if (w.result == pending && s.activity == w.seen_activity)
+                w.cv.wait_for(lk, limit);  // reported, or not held: look again later
             continue;
         }
         uint64_t now = u_now_ms();
@@ -343,14 +431,15 @@ int wait_locked(state& s, std::unique_lock<std::mutex>& lk, waiter& w, uint64_t 
 {
     w.has_deadline = timeout_ms != U_INFINITE;
     w.deadline = now + timeout_ms;
-    enroll_locked(s);
-    w.participant = part().enrolled;
+    w.participant = is_enrolled();
     for (std::size_t i = 0; i < w.count; ++i)
         w.objects[i]->waiters.push_back(&w);
     s.blocked.push_back(&w);
     if (w.participant)
         ++s.blocked_participants;
     ++s.activity;
+    w.seen_activity = s.activity;
+    w.seen_since = std::chrono::steady_clock::now();
     return block(s, lk, w);
 }
 
@@ -417,7 +506,7 @@ void thread_ended(uintptr_t word)
     state& s = st();
     std::lock_guard lk(s.m);
     --s.enrolled;
-    maybe_advance(s, false);
+    maybe_advance(s);
 }
 
 // ----- handles --------------------------------------------------------------------------------
@@ -493,7 +582,7 @@ int32_t create_object(kind k, bool manual, bool initial, const char* name, u_han
 
 void thread_main(std::shared_ptr<sync_object> obj, std::function<int32_t()> body)
 {
-    set_part(true, false);  // counted by the thread that started this one
+    set_enrolled(true);  // counted by the thread that started this one
     int32_t result;
     try {
         result = body();
@@ -504,10 +593,10 @@ void thread_main(std::shared_ptr<sync_object> obj, std::function<int32_t()> body
     std::lock_guard lk(s.m);
     obj->result = result;
     signal(s, obj.get());
-    if (part().enrolled)
+    if (is_enrolled())
         --s.enrolled;
-    set_part(false, false);
-    maybe_advance(s, false);
+    set_enrolled(false);
+    maybe_advance(s);
 }
 
 }  // namespace
@@ -699,7 +788,7 @@ int32_t u_thread_start(std::function<int32_t()> body, u_handle* out)
     } catch (...) {
         std::lock_guard lk(s.m);
         --s.enrolled;
-        maybe_advance(s, false);
+        maybe_advance(s);
         return ERR_CREATE_THREAD;
     }
     std::lock_guard lk(s.m);
@@ -744,7 +833,6 @@ void u_vclock_start(uint64_t start_ms)
 {
     state& s = st();
     std::lock_guard lk(s.m);
-    set_part(part().enrolled, false);
     enroll_locked(s);
     if (s.vactive && mode() == clock_mode::virtual_clock)
         return;
@@ -798,7 +886,6 @@ void u_vclock_enroll()
 {
     state& s = st();
     std::lock_guard lk(s.m);
-    set_part(part().enrolled, false);
     enroll_locked(s);
 }
 
@@ -806,12 +893,52 @@ void u_vclock_leave()
 {
     state& s = st();
     std::lock_guard lk(s.m);
-    bool was_enrolled = part().enrolled;
-    set_part(false, true);
-    if (was_enrolled) {
-        --s.enrolled;
-        maybe_advance(s, false);
-    }
+    leave_locked(s);
+}
+
+bool u_vclock_enrolled() { return is_enrolled(); }
+
+u_vclock_enroll_guard::u_vclock_enroll_guard()
+{
+    state& s = st();
+    std::lock_guard lk(s.m);
+    enrolled_here_ = !is_enrolled();
+    enroll_locked(s);
+}
+
+u_vclock_enroll_guard::~u_vclock_enroll_guard()
+{
+    if (!enrolled_here_)
+        return;
+    state& s = st();
+    std::lock_guard lk(s.m);
+    leave_locked(s);
+}
+
+std::size_t u_vclock_blocked_waits()
+{
+    state& s = st();
+    std::lock_guard lk(s.m);
+    return s.blocked.size();
+}
+
+uint32_t u_vclock_set_stall_limit(uint32_t real_ms)
+{
+    state& s = st();
+    std::lock_guard lk(s.m);
+    uint32_t previous = std::exchange(s.stall_limit_ms, real_ms);
+    s.stall_reported = UINT64_MAX;
+    ++s.activity;
+    for (waiter* w : s.blocked)
+        w->cv.notify_one();
+    return previous;
+}
+
+u_vclock_stall_fn u_vclock_set_stall_action(u_vclock_stall_fn action)
+{
+    state& s = st();
+    std::lock_guard lk(s.m);
+    return std::exchange(s.stall_action, action);
 }
 
 std::vector<uint32_t> u_vclock_sleeps()

@@ -1,6 +1,7 @@
-// POSIX process lock: flock on a file in the temporary directory.
+// POSIX process lock: flock on a file in /tmp.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +27,44 @@ std::string lock_file_name(const std::string& name)
     return out;
 }
 
+int open_retrying(const char* path, int flags, mode_t mode = 0)
+{
+    int fd;
+    do
+        fd = ::open(path, flags, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Opens the lock file, creating it readable and writable by every user. An existing file is
+// opened without O_CREAT: in a sticky world-writable directory Linux refuses O_CREAT on a file
+// of another user (protected_regular). A file this user may only read still serves for the
+// lock itself; only the holder record cannot be written then. Symbolic links are refused, so
+// nobody can point the lock at a file of theirs.
+int open_lock_file(const char* path)
+{
+    constexpr int common = O_CLOEXEC | O_NOFOLLOW;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        int fd = open_retrying(path, O_RDWR | common);
+        if (fd >= 0 || errno == EACCES) {
+            if (fd < 0)
+                fd = open_retrying(path, O_RDONLY | common);
+            return fd;
+        }
+        if (errno != ENOENT)
+            return -1;
+        fd = open_retrying(path, O_RDWR | O_CREAT | O_EXCL | common, 0666);
+        if (fd >= 0) {
+            ::fchmod(fd, 0666);  // past the umask: other users' processes open it too
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+        // Another process created it meanwhile: open that one.
+    }
+    return -1;
+}
+
 }  // namespace
 
 bool process_lock::open(const char* name, int* sys_error)
@@ -36,11 +75,8 @@ bool process_lock::open(const char* name, int* sys_error)
             *sys_error = EINVAL;
         return false;
     }
-    fs::path path = temp_dir() / lock_file_name(name);
-    int fd;
-    do
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    while (fd < 0 && errno == EINTR);
+    fs::path path = fs::path(process_lock_dir) / lock_file_name(name);
+    int fd = open_lock_file(path.c_str());
     if (fd < 0) {
         if (sys_error)
             *sys_error = errno;

@@ -44,8 +44,10 @@ fs::path fold_case(const fs::path& path) { return path; }
 
 std::FILE* open_file(const fs::path& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
-std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created)
+std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created, fs::path* refused)
 {
+    if (refused)
+        refused->clear();
     std::string pattern = (dir.empty() ? fs::path(".") : dir).string();
     if (!pattern.empty() && pattern.back() != '/')
         pattern += '/';
@@ -54,12 +56,17 @@ std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::pa
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     int fd = ::mkstemp(buf.data());
-    if (fd < 0)
+    if (fd < 0) {
+        if (refused && errno != EEXIST)  // EEXIST: every name is taken
+            *refused = fs::path(pattern);
         return nullptr;
+    }
     std::FILE* f = ::fdopen(fd, "wb");
     if (f == nullptr) {
         ::close(fd);
         ::unlink(buf.data());
+        if (refused)
+            *refused = fs::path(buf.data());
         return nullptr;
     }
     created = fs::path(buf.data());
@@ -110,6 +117,8 @@ std::optional<std::string> get_env(const char* name)
 
 bool set_env(const char* name, const char* value)
 {
+    if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr)
+        return false;
     return (value ? ::setenv(name, value, 1) : ::unsetenv(name)) == 0;
 }
 

@@ -1,4 +1,4 @@
-// Win32 loadable libraries (LoadLibrary).
+// Win32 loadable libraries (LoadLibraryExW with the safe search order).
 #include <windows.h>
 
 #include <string>
@@ -38,11 +38,24 @@ bool library::load(const char* name, int* sys_error)
             *sys_error = ERROR_INVALID_PARAMETER;
         return false;
     }
-    // No error box for a missing or broken library: the caller reports it.
-    UINT previous = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE h = ::LoadLibraryW(native_form.c_str());
+    // Never the current directory or PATH: a bare name comes from the program's directory, the
+    // system directory or a directory added with AddDllDirectory; a name with a directory part
+    // is made absolute and loaded from there, its own dependencies found beside it first.
+    DWORD flags = LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+    if (native_form.has_parent_path() || native_form.has_root_path()) {
+        std::error_code ec;
+        fs::path absolute = fs::absolute(native_form, ec);
+        if (!ec)
+            native_form = absolute;
+        flags |= LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR;
+    }
+    // No error box for a missing or broken library, on this thread only: the caller reports it.
+    DWORD previous = 0;
+    BOOL mode_set = ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous);
+    HMODULE h = ::LoadLibraryExW(native_form.c_str(), nullptr, flags);
     DWORD err = ::GetLastError();
-    ::SetErrorMode(previous);
+    if (mode_set)
+        ::SetThreadErrorMode(previous, nullptr);
     if (h == nullptr) {
         error_text_ = message_of(err);
         if (sys_error)

@@ -94,8 +94,10 @@ std::FILE* open_file(const fs::path& path, const char* mode)
     return ::_wfopen(path.c_str(), wmode.c_str());
 }
 
-std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created)
+std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created, fs::path* refused)
 {
+    if (refused)
+        refused->clear();
     fs::path base = dir.empty() ? fs::path(L".") : dir;
     std::wstring wprefix = from_code_page(prefix, CP_UTF8);
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
@@ -107,12 +109,16 @@ std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::pa
         if (h == INVALID_HANDLE_VALUE) {
             if (::GetLastError() == ERROR_FILE_EXISTS)
                 continue;
+            if (refused)
+                *refused = candidate;
             return nullptr;
         }
         ::CloseHandle(h);
         std::FILE* f = ::_wfopen(candidate.c_str(), L"wb");
         if (f == nullptr) {
             ::DeleteFileW(candidate.c_str());
+            if (refused)
+                *refused = candidate;
             return nullptr;
         }
         created = candidate;
@@ -156,10 +162,15 @@ std::optional<std::string> get_env(const char* name)
 bool set_env(const char* name, const char* value)
 {
     std::wstring wname = from_code_page(name, CP_UTF8);
-    if (value == nullptr)
-        return ::SetEnvironmentVariableW(wname.c_str(), nullptr) != 0;
-    std::wstring wvalue = from_code_page(value, CP_UTF8);
-    return ::SetEnvironmentVariableW(wname.c_str(), wvalue.c_str()) != 0;
+    if (wname.empty() || wname.find(L'=') != std::wstring::npos)
+        return false;
+    std::wstring wvalue = value ? from_code_page(value, CP_UTF8) : std::wstring();
+    // The runtime library's copy first (what getenv answers, here and in loaded libraries that
+    // share the runtime; it cannot hold an empty value, so "" removes it there), then the
+    // process's own block (what GetEnvironmentVariable and child processes see).
+    std::wstring assignment = wname + L"=" + wvalue;
+    ::_wputenv(assignment.c_str());
+    return ::SetEnvironmentVariableW(wname.c_str(), value ? wvalue.c_str() : nullptr) != 0;
 }
 
 std::string program_path()

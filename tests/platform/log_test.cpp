@@ -6,6 +6,7 @@
 #include "platform/errors.h"
 #include "platform/hooks.h"
 #include "platform/log.h"
+#include "platform/os.h"
 #include "tests/support/test_support.h"
 
 using vptest::TempDir;
@@ -155,6 +156,29 @@ TEST(LogToFile, UnreachableFileIsReported)
     vptest::LogCapture log;
     EXPECT_EQ(u_log_to_file(path.c_str(), "x\n", 0, 0), ERR_FILE_IO);
     EXPECT_EQ(log.str(), "u_log_to_file: error accessing file '" + path + "'\n");
+}
+
+// A temporary directory that refuses new files: the trim fails with its own message, naming
+// the file it could not create, and the log stays as it was.
+TEST(LogToFile, TempFileTheSystemRefusesIsReported)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "needs a directory that refuses new files even to an administrator";
+#else
+    TempDir dir;
+    std::string path = dir.str("f.log");
+    std::string old = numbered_lines(24, 50);
+    vptest::write_file(path, old);
+    auto saved = os::get_env("TMPDIR");
+    ASSERT_TRUE(os::set_env("TMPDIR", "/proc/self"));  // a directory; no file can be made in it
+    vptest::LogCapture log;
+    int32_t r = u_log_to_file(path.c_str(), "new\n", 1000, 500);
+    os::set_env("TMPDIR", saved ? saved->c_str() : nullptr);
+    EXPECT_EQ(r, ERR_CANT_CREATE_FILE);
+    EXPECT_TRUE(std::regex_match(log.str(), std::regex("u_log_to_file: cannot create temp file '/proc/self/_log.*'\n")))
+        << log.str();
+    EXPECT_EQ(vptest::read_file(path), old);
+#endif
 }
 
 TEST(CopyFile, ReplacesTargetAndReportsFailure)

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform/atomic_file.h"
@@ -151,8 +153,18 @@ TEST(Environment, SetGetAndUnset)
     auto v = os::get_env("VP_OS_TEST_VAR");
     ASSERT_TRUE(v.has_value());
     EXPECT_EQ(*v, "value \xC3\xA9");
+    // The runtime's getenv (what a loaded library asks) sees the same.
+    ASSERT_TRUE(os::set_env("VP_OS_TEST_VAR", "plain"));
+    const char* seen = std::getenv("VP_OS_TEST_VAR");
+    ASSERT_NE(seen, nullptr);
+    EXPECT_STREQ(seen, "plain");
+    ASSERT_TRUE(os::set_env("VP_OS_TEST_VAR", ""));
+    EXPECT_EQ(os::get_env("VP_OS_TEST_VAR"), std::optional<std::string>(""));
     ASSERT_TRUE(os::set_env("VP_OS_TEST_VAR", nullptr));
     EXPECT_FALSE(os::get_env("VP_OS_TEST_VAR").has_value());
+    EXPECT_EQ(std::getenv("VP_OS_TEST_VAR"), nullptr);
+    EXPECT_FALSE(os::set_env("", "x"));
+    EXPECT_FALSE(os::set_env("VP_OS=TEST", "x"));
 }
 
 TEST(ProgramPath, NamesThisTestProgram)

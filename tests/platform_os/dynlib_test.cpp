@@ -84,6 +84,30 @@ TEST(Library, MissingLibraryGivesTheSystemNumber)
     EXPECT_EQ(lib.symbol("vp_probe_answer", &err), nullptr);
 }
 
+// A library planted in the current directory is not picked up by a bare name; named with its
+// directory part, relative to the current directory, it is loaded from there.
+TEST(Library, TheCurrentDirectoryIsSearchedOnlyWhenNamed)
+{
+    namespace fs = vptest::fs;
+    fs::path original = fs::path(os::program_path()).parent_path() / os::native_library_name(probe);
+    vptest::TempDir dir;
+    fs::copy_file(original, dir.path() / os::native_library_name("vp_planted_probe.dll"));
+    fs::path saved = fs::current_path();
+    fs::current_path(dir.path());
+    os::library bare, named;
+    int err = 0;
+    bool bare_loaded = bare.load("vp_planted_probe.dll", &err);
+    bool named_loaded = named.load("./vp_planted_probe.dll");
+    bool named_answers = named_loaded && named.symbol("vp_probe_answer") != nullptr;
+    bare.unload();
+    named.unload();
+    fs::current_path(saved);
+    EXPECT_FALSE(bare_loaded);
+    EXPECT_EQ(err, missing_library_error);
+    EXPECT_TRUE(named_loaded) << named.error_text();
+    EXPECT_TRUE(named_answers);
+}
+
 TEST(Library, FileThatIsNoLibraryIsRefused)
 {
     vptest::TempDir dir;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -34,14 +35,26 @@ std::string unique_lock_name(const char* what)
 
 class ProcessLock : public ostest::VirtualClockTest {};
 
-// Starts this test program as the child, doing `mode` with the lock.
-bool spawn_child(os::child_process& child, const std::string& mode)
+// Starts this test program as the child, doing `mode` with the lock; with a temporary
+// directory of its own when `temp` is given.
+bool spawn_child(os::child_process& child, const std::string& mode, const std::string& temp = {})
 {
     os::set_env(child_variable, mode.c_str());
+    const char* temp_variables[] = {"TMPDIR", "TMP", "TEMP"};
+    std::optional<std::string> saved[3];
+    if (!temp.empty()) {
+        for (int i = 0; i < 3; ++i) {
+            saved[i] = os::get_env(temp_variables[i]);
+            os::set_env(temp_variables[i], temp.c_str());
+        }
+    }
     int err = 0;
     bool ok = child.spawn(os::program_path(),
                           {"--gtest_filter=ProcessLockChild.DISABLED_Run", "--gtest_also_run_disabled_tests"}, &err);
     os::set_env(child_variable, nullptr);
+    if (!temp.empty())
+        for (int i = 0; i < 3; ++i)
+            os::set_env(temp_variables[i], saved[i] ? saved[i]->c_str() : nullptr);
     EXPECT_TRUE(ok) << "spawn failed: " << err;
     return ok;
 }
@@ -217,16 +230,25 @@ TEST_F(ProcessLock, LockOfAProcessThatDiesIsTakenOverAsAbandoned)
     EXPECT_FALSE(abandoned);
 }
 
-// This process holds the lock: another process is refused for its whole time-out.
+// This process holds the lock: another process is refused for its whole time-out, although
+// its temporary directory is another one.
 TEST_F(ProcessLock, AnotherProcessIsRefusedForItsTimeOut)
 {
     std::string name = unique_lock_name("refuse");
     os::process_lock mine;
     ASSERT_TRUE(mine.open(name.c_str()));
     ASSERT_EQ(mine.acquire(0), 0);
+#ifndef _WIN32
+    // One file for every process and user of the machine.
+    auto file = vptest::fs::path(os::process_lock_dir) / ("vp_lock_" + name + ".lock");
+    EXPECT_EQ(vptest::fs::status(file).permissions() & vptest::fs::perms::all,
+              vptest::fs::perms::owner_read | vptest::fs::perms::owner_write | vptest::fs::perms::group_read |
+                  vptest::fs::perms::group_write | vptest::fs::perms::others_read | vptest::fs::perms::others_write);
+#endif
     {
+        vptest::TempDir own_temp;
         os::child_process child;
-        ASSERT_TRUE(spawn_child(child, "try\n" + name + "\n300"));
+        ASSERT_TRUE(spawn_child(child, "try\n" + name + "\n300", own_temp.str("")));
         int status = -1;
         ASSERT_EQ(child.wait(U_INFINITE, &status), 0);
         EXPECT_EQ(status, child_timed_out);

@@ -73,6 +73,30 @@ TEST_F(Timers, PeriodsThatPassUnwatchedDoNotQueueUp)
     u_close_handle(timer);
 }
 
+// Timers that come due at the same moment: the lowest index wins a wait-any, whatever order
+// they were armed in and whether the wait began before or after they fired; the other one
+// stays signalled for the next wait.
+TEST_F(Timers, TimersDueTogetherReleaseTheLowestIndexFirst)
+{
+    for (bool wait_first : {true, false}) {
+        SCOPED_TRACE(wait_first ? "wait began before the due time" : "timers already due");
+        u_handle first = make_timer(false);
+        u_handle second = make_timer(false);
+        ASSERT_EQ(u_timer_set(second, 500, 0), NO_ERROR);  // armed first, listed second
+        ASSERT_EQ(u_timer_set(first, 500, 0), NO_ERROR);
+        uint64_t t0 = u_now_ms();
+        if (!wait_first)
+            u_sleep_ms(600);
+        u_handle objects[2] = {first, second};
+        EXPECT_EQ(u_wait_any(objects, 2, U_INFINITE), 0);
+        EXPECT_EQ(u_wait_any(objects, 2, 0), 1);
+        EXPECT_EQ(u_wait_any(objects, 2, 0), U_WAIT_TIMEOUT);
+        EXPECT_EQ(u_now_ms() - t0, wait_first ? 500u : 600u);
+        u_close_handle(first);
+        u_close_handle(second);
+    }
+}
+
 TEST_F(Timers, CancelledTimerNeverFires)
 {
     u_handle timer = make_timer(true);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -77,25 +78,26 @@ TEST_F(VirtualClock, SleepsOfSeveralThreadsOverlap)
     EXPECT_EQ(sleeps, (std::vector<uint32_t>{300, 500}));
 }
 
-// The clock does not move while a taking-part thread is busy, however long that takes.
-TEST_F(VirtualClock, ClockWaitsForABusyThread)
+// An enrolled thread that computes for 2 s of real time holds the clock: the 5000 ms wait
+// beside it does not time out, and no virtual time passes.
+TEST_F(VirtualClock, ABusyEnrolledThreadHoldsTheClockHoweverLong)
 {
     u_handle done = make_event(true);
-    std::atomic<bool> go{false};
-    u_handle worker = start_thread([&]() -> int32_t {
-        while (!go.load())
-            std::this_thread::yield();  // busy, outside any platform wait
+    std::atomic<uint64_t> result{0};
+    u_handle worker = start_thread([&]() -> int32_t {  // enrolled from here on
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        uint64_t x = 1;
+        while (std::chrono::steady_clock::now() < until)
+            for (int i = 0; i < 10000; ++i)
+                x = x * 6364136223846793005u + 1442695040888963407u;
+        result = x;
         return u_event_set(done);
     });
     uint64_t t0 = u_now_ms();
-    std::thread releaser([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        go = true;
-    });
-    EXPECT_EQ(u_wait_one(done, 10), 0);  // would time out if the clock moved on
+    EXPECT_EQ(u_wait_one(done, 5000), 0);
     EXPECT_EQ(u_now_ms(), t0);
-    releaser.join();
-    join(worker);
+    EXPECT_EQ(join(worker), NO_ERROR);
+    EXPECT_NE(result.load(), 0u);
     u_close_handle(done);
 }
 
@@ -150,19 +152,112 @@ TEST_F(VirtualClock, AThreadThatLeftDoesNotHoldTheClock)
     join(outsider);
 }
 
-// A taking-part thread stuck outside the platform (here: in std::thread::join) holds the clock
-// only for a moment of real time.
-TEST_F(VirtualClock, ClockMovesOnWhenTheRunningThreadsAreStuckOutsideThePlatform)
+// The waits of a thread that is not enrolled end on the virtual clock, but the clock neither
+// stops at their end nor waits for the thread while it runs.
+TEST_F(VirtualClock, AThreadThatIsNotEnrolledNeitherHoldsNorMovesTheClock)
 {
-    std::atomic<uint64_t> slept{0};
-    std::thread helper([&] {
-        u_vclock_enroll();
-        uint64_t t0 = u_now_ms();
-        u_sleep_ms(100);
-        slept = u_now_ms() - t0;
+    u_handle ev = make_event(false);
+    std::atomic<int> timed{-5}, signalled{-5};
+    std::atomic<uint64_t> woke{0};
+    std::promise<void> release;
+    auto released = release.get_future();
+    std::atomic<bool> enrolled{true};
+    uint64_t t0 = u_now_ms();
+    const std::size_t others = u_vclock_blocked_waits();  // of threads that earlier tests left
+    std::thread raw([&] {
+        enrolled = u_vclock_enrolled();
+        timed = u_wait_one(ev, 300);
+        woke = u_now_ms();
+        signalled = u_wait_one(ev, U_INFINITE);
+        released.wait();  // busy outside the platform
     });
-    helper.join();
-    EXPECT_EQ(slept.load(), 100u);
+    while (u_vclock_blocked_waits() == others)
+        std::this_thread::yield();
+    u_sleep_ms(1000);  // the raw thread's 300 ms do not stop the clock on the way
+    while (woke == 0 || u_vclock_blocked_waits() == others)
+        std::this_thread::yield();
+    EXPECT_EQ(woke - t0, 1000u);
+    EXPECT_EQ(timed.load(), U_WAIT_TIMEOUT);
+    ASSERT_EQ(u_event_set(ev), NO_ERROR);
+    u_sleep_ms(500);  // the raw thread now runs outside the platform: it does not hold the clock
+    EXPECT_EQ(u_now_ms() - t0, 1500u);
+    release.set_value();
+    raw.join();
+    EXPECT_FALSE(enrolled.load());
+    EXPECT_EQ(signalled.load(), 0);
+    u_close_handle(ev);
+}
+
+// A foreign thread (a bus library's callback thread, say) takes part while it holds a guard.
+TEST_F(VirtualClock, AForeignThreadTakesPartWhileItHoldsAnEnrolGuard)
+{
+    u_handle ev = make_event(false);
+    std::promise<void> enrolled;
+    auto is_enrolled = enrolled.get_future();
+    std::atomic<bool> during{false}, after{true};
+    std::thread foreign([&] {
+        {
+            u_vclock_enroll_guard guard;
+            during = u_vclock_enrolled();
+            enrolled.set_value();
+            u_sleep_ms(300);
+            u_event_set(ev);
+        }
+        after = u_vclock_enrolled();
+    });
+    is_enrolled.wait();
+    uint64_t t0 = u_now_ms();
+    // Not enrolled, the foreign thread's sleep would leave this wait alone on the clock, and
+    // it would time out at 1000 ms.
+    EXPECT_EQ(u_wait_one(ev, 1000), 0);
+    EXPECT_EQ(u_now_ms() - t0, 300u);
+    foreign.join();
+    EXPECT_TRUE(during.load());
+    EXPECT_FALSE(after.load());
+    {
+        u_vclock_enroll_guard nested;  // already enrolled: stays so afterwards
+        EXPECT_TRUE(u_vclock_enrolled());
+    }
+    EXPECT_TRUE(u_vclock_enrolled());
+    u_close_handle(ev);
+}
+
+namespace {
+
+std::promise<void>* stall_release = nullptr;
+std::string stall_text;
+int stall_reports = 0;
+
+}  // namespace
+
+// An enrolled thread stuck outside the platform holds the clock: the stall watch reports it
+// and runs its action; the clock does not move on its own.
+TEST_F(VirtualClock, AStallIsReportedAndTheClockHoldsStill)
+{
+    std::promise<void> release;
+    auto released = release.get_future();
+    stall_release = &release;
+    stall_text.clear();
+    stall_reports = 0;
+    uint32_t saved_limit = u_vclock_set_stall_limit(50);
+    u_vclock_stall_fn saved_action = u_vclock_set_stall_action([](const char* message) {
+        stall_text = message;
+        ++stall_reports;
+        stall_release->set_value();
+    });
+    u_handle stuck = start_thread([&]() -> int32_t {
+        released.wait();
+        return 0;
+    });
+    uint64_t t0 = u_now_ms();
+    u_sleep_ms(100);  // ends only after the report released the stuck thread
+    EXPECT_EQ(u_now_ms() - t0, 100u);
+    EXPECT_EQ(join(stuck), 0);
+    EXPECT_EQ(stall_reports, 1);
+    EXPECT_NE(stall_text.find("virtual clock stalled at 1000 ms"), std::string::npos) << stall_text;
+    EXPECT_NE(stall_text.find("the nearest ending at 1100 ms"), std::string::npos) << stall_text;
+    u_vclock_set_stall_action(saved_action);
+    u_vclock_set_stall_limit(saved_limit);
 }
 
 TEST(ClockHooks, StopPutsBackTheHooksThatWereInstalled)
