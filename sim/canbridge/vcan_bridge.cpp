@@ -76,6 +76,7 @@ struct state {
     std::thread::id thread_id;
     bool delivering = false;
     bool stop = false;
+    bool held = false;  // delivery paused by the script
 };
 
 state& st()
@@ -86,6 +87,8 @@ state& st()
 
 bool has_work(const state& s)
 {
+    if (s.held)
+        return false;
     bool announce = (s.unannounced > 0 || s.overrun) && s.pdo_cb != nullptr;
     bool emcy = !s.emcys.empty() && s.emcy_cb != nullptr;
     return announce || emcy;
@@ -298,6 +301,7 @@ void reset()
     s.emcys.clear();
     s.delivering = false;
     s.stop = false;
+    s.held = false;
     if (s.wake != nullptr)
         u_event_reset(s.wake);
     update_idle(s);
@@ -456,6 +460,16 @@ bool post_emcy(int32_t first, int32_t second, const uint8_t block[12], uint8_t l
     update_idle(s);
     u_event_set(s.wake);
     return true;
+}
+
+void hold_delivery(bool hold)
+{
+    state& s = st();
+    std::lock_guard<std::mutex> lk(s.m);
+    s.held = hold;
+    update_idle(s);
+    if (s.wake != nullptr)
+        u_event_set(s.wake);
 }
 
 void flush()

@@ -114,6 +114,9 @@ void set_pdo_capacity(std::size_t capacity);
 bool post_pdo(uint32_t cobId, const uint8_t* data, uint32_t length);
 // An emergency message: delivered when events are registered; false otherwise.
 bool post_emcy(int32_t first, int32_t second, const uint8_t block[12], uint8_t last);
+// Pauses the delivery thread (PDOs and EMCYs are buffered, nothing is announced) or lets it
+// go on. A paused bridge counts as idle for flush.
+void hold_delivery(bool hold);
 // Waits (a platform wait) until the delivery thread has handed out everything received.
 void flush();
 // COB-IDs registered since the last CAN_UnregisterPDOs, in registration order.
