@@ -447,6 +447,16 @@ void can_post_pd_event(const can_pd_event_record& record)
     s.pd_events.push_back(record);
 }
 
+void can_ndw_status(uint8_t* home, bool* moving)
+{
+    queues& s = q();
+    hold lock(s.event_lock);
+    if (home != nullptr)
+        *home = s.ndw_home;
+    if (moving != nullptr)
+        *moving = s.ndw_moving != 0;
+}
+
 void can_events_reset()
 {
     queues& s = q();

@@ -106,6 +106,10 @@ std::size_t can_pd_event_count();
 // service posts code 10 this way).
 void can_post_pd_event(const can_pd_event_record& record);
 
+// The ND wheel as its last PDO told it (home status bits 0x18 of data[0], moving), under the
+// CAN event lock.
+void can_ndw_status(uint8_t* home, bool* moving);
+
 // Empties the four queues and resets the decoders' state (ND wheel, brush motor, last turret
 // byte). For tests and instrument off.
 void can_events_reset();

@@ -197,9 +197,18 @@ TEST_F(CanEvents, TheNdWheelStoppingSignalsItsEventOnce)
     EXPECT_EQ(u_wait_one(stopped, 0), U_WAIT_TIMEOUT);
     can_pass_pdo(0x2C0, 1, moving);
     can_pass_pdo(0x2C0, 1, moving);
-    can_pass_pdo(0x2C0, 1, still);
-    can_pass_pdo(0x2C0, 1, still);
     EXPECT_FALSE(can_process_events(sysinfo_slot(0)));  // the wheel gives no event code
+    uint8_t home = 0xFF;
+    bool is_moving = false;
+    can_ndw_status(&home, &is_moving);
+    EXPECT_EQ(home, 0);
+    EXPECT_TRUE(is_moving);
+    can_pass_pdo(0x2C0, 1, still);
+    can_pass_pdo(0x2C0, 1, still);
+    EXPECT_FALSE(can_process_events(sysinfo_slot(0)));
+    can_ndw_status(&home, &is_moving);
+    EXPECT_EQ(home, 0x18);
+    EXPECT_FALSE(is_moving);
     EXPECT_EQ(u_wait_one(stopped, 0), 0);
     EXPECT_EQ(u_wait_one(stopped, 0), U_WAIT_TIMEOUT);
     u_close_handle(stopped);
