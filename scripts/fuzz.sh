@@ -41,15 +41,15 @@ if [ $# -gt 0 ]; then
   targets=("$@")
 else
   targets=()
-  for t in sdf_read_fuzz sdf_trailer_fuzz convert_fuzz calfile_fuzz ftp_materials_fuzz pifoc_info_fuzz; do
+  for t in sdf_read_fuzz sdf_trailer_fuzz convert_fuzz calfile_fuzz ftp_materials_fuzz pifoc_info_fuzz can_pdo_fuzz; do
     [ -x "$build/fuzz/$t" ] && targets+=("$t")
   done
 fi
 
 # target: corpus, dictionary, longest input
-declare -A corpus=([sdf_read_fuzz]=sdf [convert_fuzz]=sdf [sdf_trailer_fuzz]=trailer [calfile_fuzz]=calfile [ftp_materials_fuzz]=ftp [pifoc_info_fuzz]=pifoc)
-declare -A dict=([sdf_read_fuzz]=sdf [convert_fuzz]=sdf [sdf_trailer_fuzz]=sdf [calfile_fuzz]=calfile [ftp_materials_fuzz]=ftp [pifoc_info_fuzz]=pifoc)
-declare -A maxlen=([sdf_read_fuzz]=16384 [convert_fuzz]=16384 [sdf_trailer_fuzz]=8192 [calfile_fuzz]=8192 [ftp_materials_fuzz]=8192 [pifoc_info_fuzz]=1024)
+declare -A corpus=([sdf_read_fuzz]=sdf [convert_fuzz]=sdf [sdf_trailer_fuzz]=trailer [calfile_fuzz]=calfile [ftp_materials_fuzz]=ftp [pifoc_info_fuzz]=pifoc [can_pdo_fuzz]=can)
+declare -A dict=([sdf_read_fuzz]=sdf [convert_fuzz]=sdf [sdf_trailer_fuzz]=sdf [calfile_fuzz]=calfile [ftp_materials_fuzz]=ftp [pifoc_info_fuzz]=pifoc [can_pdo_fuzz]=can)
+declare -A maxlen=([sdf_read_fuzz]=16384 [convert_fuzz]=16384 [sdf_trailer_fuzz]=8192 [calfile_fuzz]=8192 [ftp_materials_fuzz]=8192 [pifoc_info_fuzz]=1024 [can_pdo_fuzz]=4096)
 
 passed=0
 failed=0
