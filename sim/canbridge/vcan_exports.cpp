@@ -2,7 +2,7 @@
 // ("VellCANopen.dll", "libVellCANopen.so"), so that the platform's run-time binding is
 // exercised end to end.
 //
-// Besides the 17 functions and CAN_GetFileVersion it exports a few of its own, through which a
+// Besides the 17 functions and (POSIX builds) CAN_GetFileVersion it exports a few of its own, through which a
 // test or the instrument console that loaded the same library scripts the bridge:
 //   void VCanSim_Reset()
 //   void VCanSim_AddBridge(const uint8_t ip[4], const uint8_t mac[6], uint8_t fwMajor, uint8_t fwMinor)
@@ -48,6 +48,8 @@ VCAN_EXPORT int32_t CAN_GetPDO(CAN_PDO* pdo) { return vcan::GetPDO(pdo); }
 VCAN_EXPORT int32_t CAN_UnregisterPDOs() { return vcan::UnregisterPDOs(); }
 VCAN_EXPORT int32_t CAN_Disconnect() { return vcan::Disconnect(); }
 
+#if !defined(_WIN32)
+// Windows builds carry the version in their version resource instead (vcan_version.rc).
 VCAN_EXPORT int32_t CAN_GetFileVersion(uint32_t* versionHigh)
 {
     if (versionHigh == nullptr)
@@ -55,6 +57,7 @@ VCAN_EXPORT int32_t CAN_GetFileVersion(uint32_t* versionHigh)
     *versionHigh = vcan::version_high;
     return CAN_OK;
 }
+#endif
 
 VCAN_EXPORT void VCanSim_Reset() { vcan::reset(); }
 
