@@ -13,6 +13,7 @@
 //   DIR/lcdmi/, DIR/bpix/, DIR/lcdmi.dict, DIR/bpix.dict   LCDMI configuration and bad pixel files
 //   DIR/sio/, DIR/sio.dict   serial settings texts with error-marked port input
 //   DIR/wm_answer/, DIR/readout/ and their dictionaries   wave monitor answers, readout lines
+//   DIR/can/, DIR/can.dict   CAN PDO and EMCY sequences
 //
 // Each calibration seed is read back once and its result printed, so that a seed that stops
 // parsing early (and would teach the fuzzer little) shows up in the log.
@@ -732,6 +733,36 @@ void serial_links_seeds(const fs::path& root)
     put(root / "readout.dict", d);
 }
 
+// ---- CAN PDO and EMCY sequences --------------------------------------------------------------
+
+void can_seeds(const fs::path& root)
+{
+    std::error_code ec;
+    fs::remove_all(root / "can", ec);
+    fs::create_directories(root / "can", ec);
+    // One message: kind, COB-ID (2 bytes, little-endian), length, 8 data bytes.
+    auto msg = [](uint8_t kind, uint16_t cob, uint8_t len, std::initializer_list<uint8_t> d) {
+        std::string m{char(kind), char(cob & 0xFF), char(cob >> 8), char(len)};
+        std::string bytes(8, '\0');
+        std::size_t i = 0;
+        for (uint8_t b : d)
+            bytes[i++] = char(b);
+        return m + bytes;
+    };
+    // Model10 (index 0), encoded turret: brush motor moving, zoom, stopping, done; turret bytes.
+    put(root / "can" / "brush_motor.bin", std::string{'\0', '\2'} + msg(0, 0x2BF, 8, {0x08, 1}) +
+                                              msg(0, 0x2BF, 8, {0x20, 1}) + msg(0, 0x2BF, 8, {0x00, 9}) +
+                                              msg(0, 0x1BF, 1, {3}) + msg(1, 0, 0, {1, 2, 3}));
+    // Model17 (index 6): wand keys, ND wheel, ring/spot, focus.
+    put(root / "can" / "wand.bin", std::string{'\6', '\0'} + msg(0, 0x1C8, 1, {1}) + msg(0, 0x1C9, 1, {3}) +
+                                       msg(0, 0x2C0, 1, {0x02}) + msg(0, 0x2C0, 1, {0x18}) +
+                                       msg(0, 0x2C4, 3, {0, 0, 2}) + msg(0, 0x1C0, 12, {1, 2, 3, 4, 5, 6, 7, 8}));
+    std::string dict;
+    for (const char* k : {"\xBF\x02", "\xBF\x01", "\xC0\x01", "\xC8\x01", "\xC9\x01", "\xC0\x02", "\xC4\x02"})
+        dict += dict_entry(k);
+    put(root / "can.dict", dict);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -760,6 +791,7 @@ int main(int argc, char** argv)
     ftp_pifoc_seeds(root);
     sio_seeds(root / "sio");
     serial_links_seeds(root);
+    can_seeds(root);
     lcdmi_bpix_seeds(root);
     return failures == 0 ? 0 : 1;
 }

@@ -16,6 +16,7 @@
 // The loader's own text is kept for diagnostics.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,12 @@ public:
     proc symbol(const char* name, int* sys_error = nullptr) const;
 
     void unload();
+
+    // File version of the loaded module from its version resource (Windows): the 64-bit
+    // version, major of the high-order half in its upper 16 bits. False where the system or the
+    // module has none (always on POSIX systems).
+    bool file_version(uint64_t* version) const;
+
     bool loaded() const { return handle_ != nullptr; }
 
     // Native file name or path that was loaded (UTF-8).

@@ -89,4 +89,9 @@ void library::unload()
     file_.clear();
 }
 
+bool library::file_version(uint64_t*) const
+{
+    return false;
+}
+
 }  // namespace os

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/dynlib.h"
 #include "platform/os.h"
@@ -92,6 +93,39 @@ void library::unload()
         handle_ = nullptr;
     }
     file_.clear();
+}
+
+bool library::file_version(uint64_t* version) const
+{
+    if (handle_ == nullptr || version == nullptr)
+        return false;
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = ::GetModuleFileNameW(reinterpret_cast<HMODULE>(handle_), path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return false;
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        if (path.size() >= 32768)
+            return false;
+        path.resize(path.size() * 2);
+    }
+    DWORD ignored = 0;
+    DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    if (size == 0)
+        return false;
+    std::vector<unsigned char> block(size);
+    if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.data()))
+        return false;
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT info_size = 0;
+    if (!::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &info_size) || info == nullptr ||
+        info_size < sizeof(VS_FIXEDFILEINFO))
+        return false;
+    *version = (static_cast<uint64_t>(info->dwFileVersionMS) << 32) | info->dwFileVersionLS;
+    return true;
 }
 
 }  // namespace os
