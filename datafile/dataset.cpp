@@ -425,6 +425,25 @@ void map_clear(phase_map* map)
         *map = phase_map{};
 }
 
+void dat_header_set_geometry(dat_header* header, const intensity_map* intensity, const phase_map* phase)
+{
+    const bool in = intensity != nullptr && intensity->data != nullptr;
+    const bool cn = phase != nullptr && phase->data != nullptr;
+    header->in_org_x = in ? intensity->org_x : 0;
+    header->in_org_y = in ? intensity->org_y : 0;
+    header->in_width = in ? intensity->width : 0;
+    header->in_height = in ? intensity->height : 0;
+    header->in_n_frames = in ? intensity->n_frames : 0;
+    header->in_aux = in ? intensity->aux : 0;
+    header->in_n_bytes =
+        in ? static_cast<int32_t>(int64_t{intensity->n_frames} * intensity->height * intensity->width * 2) : 0;
+    header->cn_org_x = cn ? phase->org_x : 0;
+    header->cn_org_y = cn ? phase->org_y : 0;
+    header->cn_width = cn ? phase->width : 0;
+    header->cn_height = cn ? phase->height : 0;
+    header->cn_n_bytes = cn ? static_cast<int32_t>(int64_t{phase->width} * phase->height * 4) : 0;
+}
+
 int32_t phase_map_alloc(phase_map* map)
 {
     if (map == nullptr)

@@ -238,6 +238,11 @@ int32_t dat_header_size_for(uint32_t magic);
 // format and size from it. ERR_INVALID_PARAM for a null header.
 int32_t dat_header_create(dat_header* header);
 
+// The map geometry of a header: in_org_x to in_aux and in_n_bytes (n_frames x height x width
+// x 2) from the intensity map, cn_org_x to cn_height and cn_n_bytes (width x height x 4) from
+// the phase map; a null map (or one without data) sets its fields to 0.
+void dat_header_set_geometry(dat_header* header, const intensity_map* intensity, const phase_map* phase);
+
 // Sets every field of a map to zero (null data). Null is ignored.
 void map_clear(intensity_map* map);
 void map_clear(phase_map* map);
