@@ -353,6 +353,32 @@ struct float_text {
     }
 };
 
+// Where the points go: the phase map, allocated up to `room` points so far and grown as values
+// arrive, up to its n points. A source of unknown size (a pipe) thus never makes the reader
+// allocate the map the header claims before the data are there.
+struct map_sink {
+    phase_map* map;
+    std::size_t n;
+    std::size_t room;
+
+    // Called when `room` points are stored: more room, ERR_CORRUPT_DATA_FILE when all n points
+    // are already there (more values than points), or ERR_NO_MEM.
+    int32_t grow()
+    {
+        if (room >= n)
+            return ERR_CORRUPT_DATA_FILE;
+        std::size_t more = std::min(n, std::max(2 * room, min_room));
+        void* block = u_realloc(map->data, more * sizeof(int32_t));
+        if (block == nullptr)
+            return ERR_NO_MEM;
+        map->data = static_cast<int32_t*>(block);
+        map->count = static_cast<uint32_t>(more);
+        room = more;
+        return NO_ERROR;
+    }
+    static constexpr std::size_t min_room = std::size_t{1} << 16;
+};
+
 // The characters a round of scan_plain looks at, and how far its numbers may be read past them
 // (a number that ends in the window is read eight characters at a time).
 constexpr std::ptrdiff_t plain_window_size = 64;
@@ -362,9 +388,9 @@ constexpr std::ptrdiff_t plain_reach = plain_window_size + 8;
 // time: the window's digit bits give where every number starts, so that the numbers do not
 // wait for each other's ends. Stops before a window with anything else, and before a number
 // that reaches the end of its window; line_start tells whether p follows a line feed.
+// After a failure p is the start of the number that failed.
 template <class Parse>
-int32_t scan_plain(const char*& p, const char* e, int32_t* dst, std::size_t n, std::size_t& count,
-                   bool& line_start, Parse parse)
+int32_t scan_plain(const char*& p, const char* e, map_sink& out, std::size_t& count, bool& line_start, Parse parse)
 {
     while (e - p >= plain_reach) {
         uint64_t digits;
@@ -380,11 +406,14 @@ int32_t scan_plain(const char*& p, const char* e, int32_t* dst, std::size_t n, s
             starts &= starts - 1;
             int32_t value = 0;
             const char* stop = t;
-            if (int32_t rc = parse(t, e, value, stop); rc != NO_ERROR)
+            int32_t rc = parse(t, e, value, stop);
+            if (rc == NO_ERROR && count == out.room)
+                rc = out.grow();
+            if (rc != NO_ERROR) {
+                p = t;
                 return rc;
-            if (count == n)
-                return ERR_CORRUPT_DATA_FILE;  // more numbers than points
-            dst[count++] = value;
+            }
+            out.map->data[count++] = value;
         }
         line_start = p[limit - 1] == '\n';
         p += limit;
@@ -392,14 +421,45 @@ int32_t scan_plain(const char*& p, const char* e, int32_t* dst, std::size_t n, s
     return NO_ERROR;
 }
 
+// Ends the data section early at p: the reading goes on after the line that holds p (the data
+// are read line by line, and the trailer is read from where they stopped).
+int32_t stop_after_line(input& in, const char* p, int32_t rc)
+{
+    in.consume_to(p);
+    std::string_view rest;
+    bool ended;
+    in.line(rest, ended);
+    return rc;
+}
+
+// More values than points: the data are rejected, and the reading goes on after the data
+// section's "*" line, where the trailer begins.
+int32_t skip_surplus(input& in, const char* p)
+{
+    in.consume_to(p);
+    std::string_view line;
+    bool ended;
+    while (in.line(line, ended) && (line.empty() || line.front() != '*')) {
+    }
+    return ERR_CORRUPT_DATA_FILE;
+}
+
 // The data section: numbers separated by white space, ";" starting a comment that runs to the
-// end of its line, ended by a line that begins with "*". Exactly n numbers must come.
+// end of its line, ended by a line that begins with "*". Exactly out.n numbers must come. On
+// every outcome the input is left where the trailer's reading begins.
 template <class Parse>
-int32_t scan_text(input& in, int32_t* dst, std::size_t n, Parse parse)
+int32_t scan_text(input& in, map_sink& out, Parse parse)
 {
     std::size_t count = 0;
     bool line_start = true;
     bool comment = false;
+    // A failure at p: more values than points skip to the end of the data section, the others
+    // end it after p's line.
+    auto fail = [&](const char* p, int32_t rc) {
+        if (rc == ERR_CORRUPT_DATA_FILE && count == out.n)
+            return skip_surplus(in, p);
+        return stop_after_line(in, p, rc);
+    };
     for (;;) {
         if (in.available() == 0 && !in.fill())
             return ERR_PREMATURE_EOF;
@@ -418,8 +478,8 @@ int32_t scan_text(input& in, int32_t* dst, std::size_t n, Parse parse)
                 p = lf;
             }
             if (p >= plain_from && e - p >= plain_reach) {
-                if (int32_t rc = scan_plain(p, e, dst, n, count, line_start, parse); rc != NO_ERROR)
-                    return rc;
+                if (int32_t rc = scan_plain(p, e, out, count, line_start, parse); rc != NO_ERROR)
+                    return fail(p, rc);
                 // It stopped before a window it does not take: that one goes one by one.
                 plain_from = p + plain_window_size;
             }
@@ -445,7 +505,7 @@ int32_t scan_text(input& in, int32_t* dst, std::size_t n, Parse parse)
                 std::string_view rest;
                 bool ended;
                 in.line(rest, ended);
-                return count == n ? NO_ERROR : ERR_CORRUPT_DATA_FILE;
+                return count == out.n ? NO_ERROR : ERR_CORRUPT_DATA_FILE;
             }
             line_start = false;
             int32_t value = 0;
@@ -456,20 +516,20 @@ int32_t scan_text(input& in, int32_t* dst, std::size_t n, Parse parse)
                 auto have = static_cast<std::size_t>(e - p);
                 in.consume_to(p);
                 if (have >= in.block())
-                    return ERR_PREMATURE_EOF;  // far too long for a number
+                    return fail(in.begin(), ERR_PREMATURE_EOF);  // far too long for a number
                 if (!in.fill(have + 1) || in.available() <= have)
-                    return ERR_PREMATURE_EOF;  // the file ends inside the data
+                    return fail(in.begin(), ERR_PREMATURE_EOF);  // the file ends inside the data
                 refilled = true;
                 break;
             }
             uint8_t next = class_of(*stop);
             if (next == cc_other)
-                return ERR_PREMATURE_EOF;  // a number followed by anything but a separator
+                return fail(p, ERR_PREMATURE_EOF);  // a number followed by anything but a separator
+            if (rc == NO_ERROR && count == out.room)
+                rc = out.grow();
             if (rc != NO_ERROR)
-                return rc;
-            if (count == n)
-                return ERR_CORRUPT_DATA_FILE;  // more numbers than points
-            dst[count++] = value;
+                return fail(p, rc);
+            out.map->data[count++] = value;
             // The separator right away when it is a blank or a line feed, the usual case.
             p = next == cc_comment ? stop : stop + 1;
             line_start = next == cc_line_feed;
@@ -480,13 +540,13 @@ int32_t scan_text(input& in, int32_t* dst, std::size_t n, Parse parse)
 }
 
 template <class Parse>
-int32_t scan_text_as(input& in, phase_map& phase, int32_t& sentinel)
+int32_t scan_text_as(input& in, map_sink& phase, int32_t& sentinel)
 {
     sentinel = Parse::sentinel;
-    return scan_text(in, phase.data, phase.count, Parse{});
+    return scan_text(in, phase, Parse{});
 }
 
-int32_t read_text_values(input& in, uint8_t type, phase_map& phase, int32_t& sentinel)
+int32_t read_text_values(input& in, uint8_t type, map_sink& phase, int32_t& sentinel)
 {
     switch (type) {
     case SDF_UCHAR: return scan_text_as<int_text<0, 255>>(in, phase, sentinel);
@@ -615,11 +675,10 @@ int32_t scale_item(const unsigned char* p, double zscale, double u)
 // The data in blocks straight from the input buffer. Types of one or two bytes have few
 // values: a large map takes them from a table of every item's result.
 template <class Decode>
-int32_t scale_binary(input& in, phase_map& phase, double zscale, double u)
+int32_t scale_binary(input& in, map_sink& phase, double zscale, double u)
 {
     constexpr std::size_t size = Decode::size;
-    int32_t* d = phase.data;
-    std::size_t n = phase.count;
+    std::size_t n = phase.n;
     std::vector<int32_t> table;
     if constexpr (size <= 2) {
         constexpr std::size_t items = std::size_t{1} << (8 * size);
@@ -635,9 +694,13 @@ int32_t scale_binary(input& in, phase_map& phase, double zscale, double u)
     while (i < n) {
         if (!in.fill(size) || in.available() < size)
             return ERR_PREMATURE_EOF;
-        std::size_t k = std::min(n - i, in.available() / size);
+        if (i == phase.room) {
+            if (int32_t rc = phase.grow(); rc != NO_ERROR)
+                return rc;
+        }
+        std::size_t k = std::min(phase.room - i, in.available() / size);
         const auto* p = reinterpret_cast<const unsigned char*>(in.begin());
-        int32_t* out = d + i;
+        int32_t* out = phase.map->data + i;
         bool overflow = false;
         if (!table.empty()) {
             for (std::size_t j = 0; j < k; ++j, p += size) {
@@ -661,7 +724,7 @@ int32_t scale_binary(input& in, phase_map& phase, double zscale, double u)
     return NO_ERROR;
 }
 
-int32_t read_binary_values(input& in, const dat_header& h, const sdf_header& sh, phase_map& phase)
+int32_t read_binary_values(input& in, const dat_header& h, const sdf_header& sh, map_sink& phase)
 {
     float so = h.intf_scale_factor * h.obliquity_factor;
     double u = static_cast<double>(so) * static_cast<double>(h.wavelength_in) / phase_divisor(h);
@@ -742,29 +805,47 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
     header->cn_org_y = 0;
     std::memcpy(header->swinfo.date, sdf_date_text(sh.CreateDate), sizeof header->swinfo.date);
 
-    // A file too short for the points it announces fails before the map is allocated: binary
-    // values have their size, text numbers take at least a digit and a separator each, and
-    // the "*" line follows them.
+    // The map is allocated no larger than the source can fill: a binary file too short for
+    // the points it announces fails before, a text number takes at least a digit and a
+    // separator, and a source of unknown size (a pipe) starts small; the map grows as values
+    // arrive.
     uint64_t points = uint64_t{sh.NumPoints} * sh.NumProfiles;
-    uint64_t least = ascii ? 2 * points + 1 : points * type_size[sh.DataType];
-    if (points > 0 && sized && file_size >= in.position() && file_size - in.position() < least)
+    uint64_t left = sized && file_size >= in.position() ? file_size - in.position() : 0;
+    if (!ascii && points > 0 && sized && left < points * type_size[sh.DataType])
         return ERR_PREMATURE_EOF;
+    uint64_t room = points;
+    if (!sized)
+        room = std::min<uint64_t>(points, map_sink::min_room);
+    else if (ascii)
+        room = std::min<uint64_t>(points, left / 2 + 1);
 
     phase->width = width;
     phase->height = height;
-    rc = phase_map_alloc(phase);
+    if (room == points) {
+        rc = phase_map_alloc(phase);
+    } else {
+        phase->data = static_cast<int32_t*>(u_malloc(static_cast<std::size_t>(room) * sizeof(int32_t)));
+        phase->count = static_cast<uint32_t>(room);
+        rc = phase->data == nullptr ? ERR_NO_MEM : NO_ERROR;
+    }
     if (rc != NO_ERROR)
         return rc;
+    map_sink sink{phase, static_cast<std::size_t>(points), static_cast<std::size_t>(room)};
 
     if (!ascii) {
-        rc = read_binary_values(in, *header, sh, *phase);
+        rc = read_binary_values(in, *header, sh, sink);
         return in.failed() && rc != NO_ERROR ? ERR_CANT_READ_FILE : rc;
     }
 
+    // The data's result is kept; the trailer is read from where the data stopped, so that a
+    // file cut inside its data, or with a token that is no number, reports the fields that its
+    // trailer lacks.
     int32_t sentinel = DAT_INVALID_PHASE;
-    rc = read_text_values(in, sh.DataType, *phase, sentinel);
-    if (rc != NO_ERROR)
-        return in.failed() ? ERR_CANT_READ_FILE : rc;
+    int32_t data_rc = read_text_values(in, sh.DataType, sink, sentinel);
+    if (in.failed())
+        return ERR_CANT_READ_FILE;
+    if (data_rc == ERR_NO_MEM)
+        return data_rc;
     int32_t offset = 0;
     if (sdf::read_trailer(in, header, &offset) != 0) {
         if (in.failed())
@@ -773,6 +854,8 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
         std::fflush(stdout);
         return ERR_CORRUPT_DATA_FILE;
     }
+    if (data_rc != NO_ERROR)
+        return data_rc;
     phase->org_x = header->cn_org_x;
     phase->org_y = header->cn_org_y;
     // The trailer may restate the geometry; it must agree with the data read.

@@ -216,6 +216,15 @@ TEST_F(Command, ReaderFailuresPrintThreeLines)
                          bare + "\"\n\tERR_CORRUPT_DATA_FILE\n");
     EXPECT_FALSE(fs::exists(out));
 
+    // A file cut inside its data: the trailer, read from where the data stopped, is missing.
+    std::string cut = dir.str("cut.sdf");
+    write_file(cut, good_sdf.substr(0, good_sdf.find("4 5")));
+    r = go({cut, out});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.out, "Missing required fields.\n");
+    EXPECT_EQ(r.err, converting(cut, out) + unable(cut, out) + "\tthere was an error reading the file \"" + cut +
+                         "\"\n\tERR_CORRUPT_DATA_FILE\n");
+
     // Different X and Y scales.
     std::string scales = dir.str("scales.sdf");
     std::string text = good_sdf;

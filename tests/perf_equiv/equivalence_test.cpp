@@ -124,8 +124,30 @@ std::vector<std::string> split_lines(const std::string& text)
     return lines;
 }
 
+// Whether the lines from `from` on hold a complete trailer: the eight required keys, then a
+// "*" line.
+bool complete_trailer(const std::vector<std::string>& lines, std::size_t from)
+{
+    static const char* const required[] = {"intf_scale_factor", "obliquity_factor", "wavelength_in",
+                                           "num_aperture",      "lateral_res",      "camera_width",
+                                           "camera_height",     "phase_res"};
+    int count = 0;
+    for (std::size_t i = from; i < lines.size(); ++i) {
+        if (!lines[i].empty() && lines[i][0] == '*')
+            return count == 8;
+        for (const char* k : required) {
+            std::string key = k;
+            if (lines[i].compare(0, key.size(), key) == 0 && lines[i].size() > key.size() &&
+                (lines[i][key.size()] == ' ' || lines[i][key.size()] == '='))
+                ++count;
+        }
+    }
+    return false;
+}
+
 // An ASCII file of ULONGINT text data with a trailer: the phase counts it gives, or the
-// error that the data section gives. Only what the tests' files contain is understood: the
+// error that the data section gives (a failing data section keeps its code when the trailer,
+// read from the next line on, is complete; otherwise the required fields are missing). Only what the tests' files contain is understood: the
 // header up to "*", numbers separated by blanks, tabs and line ends, ";" comments, the "*"
 // line, then the trailer's phase unit keys and data offset.
 read_out plain_ascii(const std::string& text)
@@ -148,7 +170,7 @@ read_out plain_ascii(const std::string& text)
             std::string token = l.substr(p, q == std::string::npos ? std::string::npos : q - p);
             uint32_t v;
             if (!plain_ulong(token, v)) {
-                r.rc = ERR_PREMATURE_EOF;
+                r.rc = complete_trailer(lines, i + 1) ? ERR_PREMATURE_EOF : ERR_CORRUPT_DATA_FILE;
                 return r;
             }
             raw.push_back(v);
@@ -156,7 +178,7 @@ read_out plain_ascii(const std::string& text)
         }
     }
     if (i == lines.size()) {
-        r.rc = ERR_PREMATURE_EOF;
+        r.rc = ERR_CORRUPT_DATA_FILE;  // no "*" line: the trailer is missing
         return r;
     }
     auto offset = static_cast<int32_t>(line_value(lines, "Data Offset", i));
@@ -454,11 +476,18 @@ TEST(AsciiBlocks, ATokenThatIsNotANumberAtEveryBlockBoundary)
         std::string data;
         for (int i = 0; i < 40; ++i)
             data += std::to_string(1000000 + i * 7919) + (i == 25 ? std::string(" ") + bad : "") + " ";
-        std::string bytes = ascii_head(41, 1, "6.103515625e-05") + data + "\n" + ascii_trailer(0);
+        // The trailer follows the failing line without the data's "*" line: it is read from
+        // the line after the failure and is complete, so the data's code is the result.
+        std::string bytes = ascii_head(41, 1, "6.103515625e-05") + data + "\n" + ascii_trailer(0).substr(2);
         read_out want;
         want.rc = ERR_PREMATURE_EOF;
         ASSERT_EQ(plain_ascii(bytes).rc, ERR_PREMATURE_EOF) << bad;
         SCOPED_TRACE(bad);
+        expect_at_every_block(dir, bytes, want);
+        // With that line, the trailer meets it first: the fields are missing.
+        bytes = ascii_head(41, 1, "6.103515625e-05") + data + "\n" + ascii_trailer(0);
+        want.rc = ERR_CORRUPT_DATA_FILE;
+        ASSERT_EQ(plain_ascii(bytes).rc, ERR_CORRUPT_DATA_FILE) << bad;
         expect_at_every_block(dir, bytes, want);
     }
 }
