@@ -54,6 +54,11 @@ inline uint32_t load_le32(const uint8_t* p)
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
+inline uint64_t load_le64(const uint8_t* p)
+{
+    return uint64_t{load_le32(p)} | (uint64_t{load_le32(p + 4)} << 32);
+}
+
 // Native-order values held in raw memory.
 inline uint16_t native16(const void* p)
 {

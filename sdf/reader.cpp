@@ -16,6 +16,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "datafile/byte_order.h"
 #include "platform/errors.h"
 #include "platform/hooks.h"
 #include "platform/os.h"
@@ -41,16 +42,9 @@ constexpr bool fits_phase(double v) { return v > fits_low && v < fits_high; }
 
 // ---- text helpers ---------------------------------------------------------------------------
 
-bool trimmed_char(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-
-std::string_view trim(std::string_view s)
-{
-    while (!s.empty() && trimmed_char(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && trimmed_char(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
+using sdf::num::load_eight;
+using sdf::num::scan_integer;
+using sdf::num::trim;
 
 std::string upper(std::string_view s)
 {
@@ -131,14 +125,9 @@ int32_t read_ascii_header(input& in, sdf_header& sh)
     return ERR_PREMATURE_EOF;
 }
 
-uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t le32(const unsigned char* p)
-{
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
-uint64_t le64(const unsigned char* p) { return uint64_t{le32(p)} | (uint64_t{le32(p + 4)} << 32); }
+using dat_bytes::load_le16;
+using dat_bytes::load_le32;
+using dat_bytes::load_le64;
 
 int32_t read_binary_header(input& in, sdf_header& sh)
 {
@@ -148,12 +137,12 @@ int32_t read_binary_header(input& in, sdf_header& sh)
     copy_text(sh.ManufacID, 10, std::string_view(reinterpret_cast<const char*>(h + 8), 10));
     copy_text(sh.CreateDate, 12, std::string_view(reinterpret_cast<const char*>(h + 18), 12));
     copy_text(sh.ModDate, 12, std::string_view(reinterpret_cast<const char*>(h + 30), 12));
-    sh.NumPoints = le16(h + 42);
-    sh.NumProfiles = le16(h + 44);
-    sh.Xscale = std::bit_cast<double>(le64(h + 46));
-    sh.Yscale = std::bit_cast<double>(le64(h + 54));
-    sh.Zscale = std::bit_cast<double>(le64(h + 62));
-    sh.Zresolution = std::bit_cast<double>(le64(h + 70));
+    sh.NumPoints = load_le16(h + 42);
+    sh.NumProfiles = load_le16(h + 44);
+    sh.Xscale = std::bit_cast<double>(load_le64(h + 46));
+    sh.Yscale = std::bit_cast<double>(load_le64(h + 54));
+    sh.Zscale = std::bit_cast<double>(load_le64(h + 62));
+    sh.Zresolution = std::bit_cast<double>(load_le64(h + 70));
     sh.Compression = h[78];
     sh.DataType = h[79];
     sh.CheckType = h[80];
@@ -188,40 +177,6 @@ inline uint8_t class_of(char c) { return classes[static_cast<unsigned char>(c)];
 // a number outside its type, or ERR_FP_OVERFLOW for a value that the map cannot hold. The
 // value stored is the raw value; `sentinel` is the raw value that marks an invalid point.
 
-// Eight characters as one little-endian word: the first character in the lowest byte.
-inline uint64_t load_eight(const char* p)
-{
-    uint64_t w;
-    std::memcpy(&w, p, sizeof w);
-    if constexpr (std::endian::native == std::endian::big)
-        w = __builtin_bswap64(w);
-    return w;
-}
-
-// How many of the word's characters, from the first, are decimal digits (0 to 8).
-inline unsigned leading_digits(uint64_t w)
-{
-    constexpr uint64_t high = 0x8080808080808080u;
-    uint64_t low7 = w & ~high;
-    // Per byte, without carries between bytes: at least '0', above '9', or not ASCII.
-    uint64_t at_least_0 = (low7 + 0x5050505050505050u) & high;
-    uint64_t above_9 = (low7 + 0x4646464646464646u) & high;
-    uint64_t other = (w & high) | (at_least_0 ^ high) | above_9;
-    return static_cast<unsigned>(std::countr_zero(other)) / 8;  // 64 / 8 when all are digits
-}
-
-// The value of the first k (1 to 8) characters of the word, all digits.
-inline uint64_t digits_value(uint64_t w, unsigned k)
-{
-    // Shift the digits to the top and fill the bytes below with leading zeros.
-    unsigned shift = 8 * (8 - k);
-    uint64_t d = (w << shift) - (0x3030303030303030u << shift);
-    d = d * 10 + (d >> 8);  // pairs of digits
-    d = (((d & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
-         (((d >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >> 32;
-    return d;
-}
-
 // The 64 characters at p as bits (bit i for p[i]): which are digits, and whether every one is a
 // digit, a blank or a line feed (the characters of the blank and line feed classes).
 inline bool plain_window(const char* p, uint64_t& digits)
@@ -243,44 +198,6 @@ inline bool plain_window(const char* p, uint64_t& digits)
         digits |= ((((digit >> 7) & 0x0101010101010101u) * 0x0102040810204080u) >> 56) << (8 * j);
     }
     return plain == high;
-}
-
-constexpr uint64_t decimal_power[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-
-// Sign and digits; false without digits. The magnitude saturates far above 32 bits.
-inline bool scan_integer(const char* p, const char* e, bool& negative, uint64_t& magnitude, const char*& stop)
-{
-    negative = false;
-    if (p < e && (*p == '+' || *p == '-'))
-        negative = *p++ == '-';
-    const char* digits = p;
-    uint64_t m = 0;
-    constexpr uint64_t cap = uint64_t{1} << 36;
-    // Eight characters at a time while the buffer holds them, then one at a time.
-    while (e - p >= 8) {
-        uint64_t w = load_eight(p);
-        unsigned k = leading_digits(w);
-        if (k == 0)
-            break;
-        if (m < cap)
-            m = m * decimal_power[k] + digits_value(w, k);
-        p += k;
-        if (k < 8) {
-            stop = p;
-            magnitude = m;
-            return true;
-        }
-    }
-    for (; p < e; ++p) {
-        auto d = static_cast<unsigned>(static_cast<unsigned char>(*p)) - unsigned{'0'};
-        if (d > 9)
-            break;
-        if (m < cap)
-            m = m * 10 + d;
-    }
-    stop = p;
-    magnitude = m;
-    return p != digits;
 }
 
 // ULONGINT: read as the C library reads an unsigned long of 32 bits ("-1" is 4294967295, a
@@ -621,17 +538,17 @@ struct dec_uchar {
 };
 struct dec_uinteger {
     static constexpr std::size_t size = 2;
-    bool operator()(const unsigned char* p, double& v) const { uint16_t x = le16(p); v = x; return x != 65535; }
+    bool operator()(const unsigned char* p, double& v) const { uint16_t x = load_le16(p); v = x; return x != 65535; }
 };
 struct dec_ulongint {
     static constexpr std::size_t size = 4;
-    bool operator()(const unsigned char* p, double& v) const { uint32_t x = le32(p); v = x; return x != 0xFFFFFFFFu; }
+    bool operator()(const unsigned char* p, double& v) const { uint32_t x = load_le32(p); v = x; return x != 0xFFFFFFFFu; }
 };
 struct dec_float {
     static constexpr std::size_t size = 4;
     bool operator()(const unsigned char* p, double& v) const
     {
-        auto x = std::bit_cast<float>(le32(p));
+        auto x = std::bit_cast<float>(load_le32(p));
         v = x;
         return !std::isnan(x) && x != std::numeric_limits<float>::max();
     }
@@ -642,17 +559,17 @@ struct dec_char {
 };
 struct dec_integer {
     static constexpr std::size_t size = 2;
-    bool operator()(const unsigned char* p, double& v) const { auto x = static_cast<int16_t>(le16(p)); v = x; return x != 32767; }
+    bool operator()(const unsigned char* p, double& v) const { auto x = static_cast<int16_t>(load_le16(p)); v = x; return x != 32767; }
 };
 struct dec_longint {
     static constexpr std::size_t size = 4;
-    bool operator()(const unsigned char* p, double& v) const { auto x = static_cast<int32_t>(le32(p)); v = x; return x != 2147483647; }
+    bool operator()(const unsigned char* p, double& v) const { auto x = static_cast<int32_t>(load_le32(p)); v = x; return x != 2147483647; }
 };
 struct dec_double {
     static constexpr std::size_t size = 8;
     bool operator()(const unsigned char* p, double& v) const
     {
-        v = std::bit_cast<double>(le64(p));
+        v = std::bit_cast<double>(load_le64(p));
         return !std::isnan(v) && v != std::numeric_limits<double>::max();
     }
 };
@@ -707,7 +624,7 @@ int32_t scale_binary(input& in, map_sink& phase, double zscale, double u)
                 if constexpr (size == 1)
                     out[j] = table[p[0]];
                 else
-                    out[j] = table[le16(p)];
+                    out[j] = table[load_le16(p)];
                 overflow |= out[j] == scaled_overflow;
             }
         } else {
