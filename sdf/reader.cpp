@@ -664,7 +664,7 @@ int32_t read_binary_values(input& in, const dat_header& h, const sdf_header& sh,
 // ---- the reader -----------------------------------------------------------------------------
 
 int32_t read_file(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
-                  sdf_header& sh)
+                  sdf_header& sh, std::size_t block)
 {
     if (header == nullptr || phase == nullptr)
         return ERR_INVALID_PARAM;
@@ -681,7 +681,8 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
     uint64_t file_size = 0;
     bool sized = os::file_size(native, file_size);
     // A small file gets a block of its own size: reading it costs no more memory than it holds.
-    std::size_t block = sdf::reader_block();
+    if (block == 0)
+        block = input::default_block;
     if (sized && file_size < block)
         block = std::min(block, std::max<std::size_t>(static_cast<std::size_t>(file_size) + 1, 4096));
     input in(f, true, block);
@@ -784,15 +785,15 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
 
 }  // namespace
 
-int32_t sdf_read_file_ex(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
-                         sdf_header* sdf)
+int32_t sdf::read_file_in_blocks(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
+                                 sdf_header* sdf, std::size_t block)
 {
     sdf_header local{};
     sdf_header& sh = sdf != nullptr ? *sdf : local;
     sh = sdf_header{};
     int32_t rc;
     try {
-        rc = read_file(path, header, intensity, phase, sh);
+        rc = read_file(path, header, intensity, phase, sh, block);
     } catch (const std::bad_alloc&) {
         rc = ERR_NO_MEM;
     }
@@ -801,6 +802,12 @@ int32_t sdf_read_file_ex(const char* path, dat_header* header, intensity_map* in
         map_clear(phase);
     }
     return rc;
+}
+
+int32_t sdf_read_file_ex(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
+                         sdf_header* sdf)
+{
+    return sdf::read_file_in_blocks(path, header, intensity, phase, sdf, 0);
 }
 
 int32_t sdf_read_file(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase)

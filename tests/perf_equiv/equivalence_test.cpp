@@ -37,15 +37,13 @@ struct read_out {
 // Reads the file with the reader's input cut into blocks of `block` bytes (0: the default).
 read_out read_with_block(const std::string& path, std::size_t block)
 {
-    sdf::set_reader_block(block);
     dat_header h{};
     intensity_map im{};
     phase_map pm{};
     read_out r;
     testing::internal::CaptureStdout();
-    r.rc = sdf_read_file(path.c_str(), &h, &im, &pm);
+    r.rc = sdf::read_file_in_blocks(path.c_str(), &h, &im, &pm, nullptr, block);
     testing::internal::GetCapturedStdout();
-    sdf::set_reader_block(0);
     if (r.rc == NO_ERROR) {
         r.values.assign(pm.data, pm.data + pm.count);
         dat_header_pack(h, r.header);
