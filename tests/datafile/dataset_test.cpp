@@ -357,18 +357,11 @@ TEST(DatHeaderPack, UnpackRestoresTheRecord)
     EXPECT_EQ(std::memcmp(back.record_tail, h.record_tail, 2), 0);
 }
 
-TEST(DatLayout, TableCoversTheRecordAndCarriesTheTrailerKeys)
+TEST(DatLayout, TableCarriesTheTrailerKeys)
 {
-    auto layout = dat_layout();
-    std::size_t next = 0;
     int keyed = 0;
-    for (const dat_field& f : layout) {
-        EXPECT_EQ(f.offset, next) << f.name;
-        next += f.size;
-        if (f.key)
-            ++keyed;
-    }
-    EXPECT_EQ(next, DAT_HEADER_PACKED_SIZE);
+    for (const dat_field& f : dat_layout())
+        keyed += f.key != nullptr;
     // The trailer's keys in their written order; one line is sys_serial2 or sys_serial.
     const std::vector<std::string> trailer = {
         "magic_number", "header_format", "header_size", "swinfo.type", "swinfo.date",
