@@ -73,9 +73,12 @@ struct sdf_header;
 
 namespace sdf {
 
-// sdf_read_file_ex with the input read in blocks of `block` bytes (0: input::default_block),
-// so that tests can make lines, numbers and binary items cross block boundaries everywhere.
+// sdf_read_file_ex with the input read in blocks of `block` bytes (0: input::default_block,
+// or larger buffers for a large file read on several threads), so that tests can make lines,
+// numbers and binary items cross block boundaries everywhere; and with the text data read on
+// `threads` threads (0: one per core) once a buffer holds `parallel_least` bytes (0: 1 MiB), so
+// that tests can split small files.
 int32_t read_file_in_blocks(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
-                            sdf_header* sdf, std::size_t block);
+                            sdf_header* sdf, std::size_t block, unsigned threads = 0, std::size_t parallel_least = 0);
 
 }  // namespace sdf

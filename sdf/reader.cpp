@@ -13,13 +13,16 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
 #include "datafile/byte_order.h"
 #include "platform/errors.h"
+#include "platform/event.h"
 #include "platform/hooks.h"
 #include "platform/os.h"
+#include "platform/thread.h"
 #include "sdf/input.h"
 #include "sdf/numbers.h"
 #include "sdf/sdf.h"
@@ -277,6 +280,7 @@ struct map_sink {
     phase_map* map;
     std::size_t n;
     std::size_t room;
+    std::vector<int32_t>* scratch = nullptr;  // a private block instead of the map's own
 
     // Called when `room` points are stored: more room, ERR_CORRUPT_DATA_FILE when all n points
     // are already there (more values than points), or ERR_NO_MEM.
@@ -285,6 +289,12 @@ struct map_sink {
         if (room >= n)
             return ERR_CORRUPT_DATA_FILE;
         std::size_t more = std::min(n, std::max(2 * room, min_room));
+        if (scratch != nullptr) {
+            scratch->resize(more);
+            map->data = scratch->data();
+            room = more;
+            return NO_ERROR;
+        }
         void* block = u_realloc(map->data, more * sizeof(int32_t));
         if (block == nullptr)
             return ERR_NO_MEM;
@@ -338,6 +348,194 @@ int32_t scan_plain(const char*& p, const char* e, map_sink& out, std::size_t& co
     return NO_ERROR;
 }
 
+// A longer token is no number whatever the buffer could hold.
+constexpr std::size_t longest_number = input::default_block;
+
+// How a stretch of the data section ended (see scan_range).
+enum class range_end { all, more, star, failed };
+
+// The state of the data section between stretches.
+struct scan_state {
+    bool line_start = true;  // the next character begins a line
+    bool comment = false;    // inside a ";" comment
+    std::size_t count = 0;   // values stored
+};
+
+// The numbers of the data section in [p, e): numbers separated by white space, ";" starting a
+// comment that runs to the end of its line. Returns all when the stretch is used up (p == e);
+// more when a number reaches e and may go on after it (p at the number); star at a "*" that
+// begins a line, the end of the data (p at the "*"); failed with the code in rc when a token
+// is no number or its value does not fit, or there are more values than points (p at the
+// token). A token of longest_number characters or more counts as reaching e.
+template <class Parse>
+range_end scan_range(const char*& p, const char* e, scan_state& st, map_sink& out, Parse parse, int32_t& rc)
+{
+    const char* plain_from = p;  // where scan_plain is tried next
+    while (p < e) {
+        if (st.comment) {
+            const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(e - p)));
+            if (lf == nullptr) {
+                p = e;
+                break;
+            }
+            st.comment = false;
+            p = lf;
+        }
+        if (p >= plain_from && e - p >= plain_reach) {
+            rc = scan_plain(p, e, out, st.count, st.line_start, parse);
+            if (rc != NO_ERROR)
+                return range_end::failed;
+            // It stopped before a window it does not take: that one goes one by one.
+            plain_from = p + plain_window_size;
+        }
+        switch (class_of(*p)) {
+        case cc_line_feed:
+            st.line_start = true;
+            ++p;
+            continue;
+        case cc_blank:
+            st.line_start = false;
+            ++p;
+            continue;
+        case cc_comment:
+            st.line_start = false;
+            st.comment = true;
+            ++p;
+            continue;
+        default:
+            break;
+        }
+        if (st.line_start && *p == '*')
+            return range_end::star;
+        int32_t value = 0;
+        const char* stop = p;
+        rc = parse(p, e, value, stop);
+        if (stop == e || static_cast<std::size_t>(stop - p) >= longest_number)
+            return range_end::more;
+        st.line_start = false;
+        uint8_t next = class_of(*stop);
+        if (next == cc_other)
+            rc = ERR_PREMATURE_EOF;  // a number followed by anything but a separator
+        else if (rc == NO_ERROR && st.count == out.room)
+            rc = out.grow();
+        if (rc != NO_ERROR)
+            return range_end::failed;
+        out.map->data[st.count++] = value;
+        // The separator right away when it is a blank or a line feed, the usual case.
+        p = next == cc_comment ? stop : stop + 1;
+        st.line_start = next == cc_line_feed;
+    }
+    return range_end::all;
+}
+
+// Splitting the data section over several threads: a buffer of at least `least` bytes, at a
+// line start, is cut into whole lines, one part per thread.
+struct parallel_plan {
+    unsigned threads = 1;
+    std::size_t least = 0;
+};
+
+// A smaller data section stays on one thread; a large file is read in buffers of this much
+// text per thread, up to the largest buffer.
+constexpr std::size_t default_parallel_least = std::size_t{1} << 20;
+constexpr std::size_t parallel_part = std::size_t{4} << 20;
+constexpr std::size_t max_parallel_block = std::size_t{64} << 20;
+constexpr unsigned max_threads = 16;
+
+// One part of a buffer, scanned on its own into its own block.
+struct text_part {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    std::vector<int32_t> values;
+    bool clean = false;  // every number read, nothing else met
+    std::size_t count = 0;
+};
+
+// The last line feed of the n characters at b, or null.
+const char* last_line_feed(const char* b, std::size_t n)
+{
+    for (const char* p = b + n; p > b;)
+        if (*--p == '\n')
+            return p;
+    return nullptr;
+}
+
+template <class Parse>
+void scan_part(text_part& part, Parse parse)
+{
+    phase_map map{};
+    map.data = part.values.data();
+    map_sink sink{&map, std::numeric_limits<std::size_t>::max() / 8, part.values.size(), &part.values};
+    scan_state st;
+    const char* p = part.begin;
+    int32_t rc = NO_ERROR;
+    part.clean = scan_range(p, part.end, st, sink, parse, rc) == range_end::all && !st.comment;
+    part.count = st.count;
+}
+
+// The whole lines at the start of the input's buffer in parallel: each part is read into its
+// own block, then the parts are copied into the map in file order up to the first one that
+// met anything but numbers (the end of the data, a bad token), where the caller's one-by-one
+// reading takes over, so that the outcome is that of the one-by-one reading. False when the
+// buffer is not worth splitting.
+template <class Parse>
+bool scan_parallel(input& in, scan_state& st, map_sink& out, Parse parse, const parallel_plan& plan,
+                   std::vector<text_part>& parts)
+{
+    const char* b = in.begin();
+    std::size_t n = in.available();
+    if (n < plan.least || n == 0)
+        return false;
+    const char* last_lf = last_line_feed(b, n);
+    if (last_lf == nullptr)
+        return false;
+    const char* e = last_lf + 1;
+    const char* from = b;
+    for (unsigned i = 0; i < plan.threads; ++i) {
+        const char* to = e;
+        if (i + 1 < plan.threads) {
+            const char* target = b + (static_cast<std::size_t>(e - b) * (i + 1)) / plan.threads;
+            if (target < from)
+                target = from;
+            const auto* lf = static_cast<const char*>(std::memchr(target, '\n', static_cast<std::size_t>(e - target)));
+            to = lf == nullptr ? e : lf + 1;
+        }
+        parts[i].begin = from;
+        parts[i].end = to;
+        from = to;
+    }
+    std::vector<u_handle> workers(plan.threads, nullptr);
+    for (unsigned i = 1; i < plan.threads; ++i) {
+        text_part* part = &parts[i];
+        if (u_thread_start([part, parse]() -> int32_t { scan_part(*part, parse); return 0; }, &workers[i]) != NO_ERROR)
+            workers[i] = nullptr;
+    }
+    scan_part(parts[0], parse);
+    for (unsigned i = 1; i < plan.threads; ++i) {
+        if (workers[i] != nullptr) {
+            u_thread_join(workers[i], U_INFINITE);
+            u_close_handle(workers[i]);
+        } else {
+            scan_part(parts[i], parse);  // no thread to be had: read it here
+        }
+    }
+    for (text_part& part : parts) {
+        if (part.begin == part.end)
+            continue;
+        if (!part.clean || part.count > out.room - st.count) {
+            in.consume_to(part.begin);  // read one by one from here
+            st.line_start = true;
+            return true;
+        }
+        if (part.count > 0)
+            std::memcpy(out.map->data + st.count, part.values.data(), part.count * sizeof(int32_t));
+        st.count += part.count;
+    }
+    in.consume_to(e);
+    st.line_start = true;
+    return true;
+}
+
 // Ends the data section early at p: the reading goes on after the line that holds p (the data
 // are read line by line, and the trailer is read from where they stopped).
 int32_t stop_after_line(input& in, const char* p, int32_t rc)
@@ -361,119 +559,70 @@ int32_t skip_surplus(input& in, const char* p)
     return ERR_CORRUPT_DATA_FILE;
 }
 
-// The data section: numbers separated by white space, ";" starting a comment that runs to the
-// end of its line, ended by a line that begins with "*". Exactly out.n numbers must come. On
-// every outcome the input is left where the trailer's reading begins.
+// The data section, ended by a line that begins with "*". Exactly out.n numbers must come. On
+// every outcome the input is left where the trailer's reading begins. Large buffers are split
+// over several threads (see scan_parallel); the outcome is the same.
 template <class Parse>
-int32_t scan_text(input& in, map_sink& out, Parse parse)
+int32_t scan_text(input& in, map_sink& out, Parse parse, const parallel_plan& plan)
 {
-    std::size_t count = 0;
-    bool line_start = true;
-    bool comment = false;
-    // A failure at p: more values than points skip to the end of the data section, the others
-    // end it after p's line.
-    auto fail = [&](const char* p, int32_t rc) {
-        if (rc == ERR_CORRUPT_DATA_FILE && count == out.n)
-            return skip_surplus(in, p);
-        return stop_after_line(in, p, rc);
-    };
+    scan_state st;
+    std::vector<text_part> parts(plan.threads > 1 ? plan.threads : 0);
     for (;;) {
+        if (plan.threads > 1 && st.line_start && !st.comment) {
+            in.fill(in.block());
+            std::size_t before = in.available();
+            if (scan_parallel(in, st, out, parse, plan, parts) && in.available() < before)
+                continue;
+        }
         if (in.available() == 0 && !in.fill())
             return ERR_PREMATURE_EOF;
         const char* p = in.begin();
-        const char* e = in.end();
-        const char* plain_from = p;  // where scan_plain is tried next
-        bool refilled = false;
-        while (p < e) {
-            if (comment) {
-                const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(e - p)));
-                if (lf == nullptr) {
-                    p = e;
-                    break;
-                }
-                comment = false;
-                p = lf;
-            }
-            if (p >= plain_from && e - p >= plain_reach) {
-                if (int32_t rc = scan_plain(p, e, out, count, line_start, parse); rc != NO_ERROR)
-                    return fail(p, rc);
-                // It stopped before a window it does not take: that one goes one by one.
-                plain_from = p + plain_window_size;
-            }
-            switch (class_of(*p)) {
-            case cc_line_feed:
-                line_start = true;
-                ++p;
-                continue;
-            case cc_blank:
-                line_start = false;
-                ++p;
-                continue;
-            case cc_comment:
-                line_start = false;
-                comment = true;
-                ++p;
-                continue;
-            default:
-                break;
-            }
-            if (line_start && *p == '*') {
-                in.consume_to(p);
-                std::string_view rest;
-                bool ended;
-                in.line(rest, ended);
-                return count == out.n ? NO_ERROR : ERR_CORRUPT_DATA_FILE;
-            }
-            line_start = false;
-            int32_t value = 0;
-            const char* stop = p;
-            int32_t rc = parse(p, e, value, stop);
-            if (stop == e) {
-                // The number reaches the end of the buffer and may go on in the next block.
-                auto have = static_cast<std::size_t>(e - p);
-                in.consume_to(p);
-                if (have >= in.block())
-                    return fail(in.begin(), ERR_PREMATURE_EOF);  // far too long for a number
-                if (!in.fill(have + 1) || in.available() <= have)
-                    return fail(in.begin(), ERR_PREMATURE_EOF);  // the file ends inside the data
-                refilled = true;
-                break;
-            }
-            uint8_t next = class_of(*stop);
-            if (next == cc_other)
-                return fail(p, ERR_PREMATURE_EOF);  // a number followed by anything but a separator
-            if (rc == NO_ERROR && count == out.room)
-                rc = out.grow();
-            if (rc != NO_ERROR)
-                return fail(p, rc);
-            out.map->data[count++] = value;
-            // The separator right away when it is a blank or a line feed, the usual case.
-            p = next == cc_comment ? stop : stop + 1;
-            line_start = next == cc_line_feed;
-        }
-        if (!refilled)
+        int32_t rc = NO_ERROR;
+        switch (scan_range(p, in.end(), st, out, parse, rc)) {
+        case range_end::all:
             in.consume_to(p);
+            continue;
+        case range_end::star:
+            stop_after_line(in, p, NO_ERROR);
+            return st.count == out.n ? NO_ERROR : ERR_CORRUPT_DATA_FILE;
+        case range_end::failed:
+            // More values than points skip to the end of the data section; the other
+            // failures end it after their line.
+            if (rc == ERR_CORRUPT_DATA_FILE && st.count == out.n)
+                return skip_surplus(in, p);
+            return stop_after_line(in, p, rc);
+        case range_end::more: {
+            // The number reaches the end of the buffer and may go on in the next block.
+            auto have = static_cast<std::size_t>(in.end() - p);
+            in.consume_to(p);
+            if (have >= in.block() || have >= longest_number)
+                return stop_after_line(in, in.begin(), ERR_PREMATURE_EOF);  // far too long for a number
+            if (!in.fill(have + 1) || in.available() <= have)
+                return stop_after_line(in, in.begin(), ERR_PREMATURE_EOF);  // the file ends inside the data
+            continue;
+        }
+        }
     }
 }
 
 template <class Parse>
-int32_t scan_text_as(input& in, map_sink& phase, int32_t& sentinel)
+int32_t scan_text_as(input& in, map_sink& phase, int32_t& sentinel, const parallel_plan& plan)
 {
     sentinel = Parse::sentinel;
-    return scan_text(in, phase, Parse{});
+    return scan_text(in, phase, Parse{}, plan);
 }
 
-int32_t read_text_values(input& in, uint8_t type, map_sink& phase, int32_t& sentinel)
+int32_t read_text_values(input& in, uint8_t type, map_sink& phase, int32_t& sentinel, const parallel_plan& plan)
 {
     switch (type) {
-    case SDF_UCHAR: return scan_text_as<int_text<0, 255>>(in, phase, sentinel);
-    case SDF_UINTEGER: return scan_text_as<int_text<0, 65535>>(in, phase, sentinel);
-    case SDF_ULONGINT: return scan_text_as<ulong_text>(in, phase, sentinel);
-    case SDF_FLOAT: return scan_text_as<float_text<float>>(in, phase, sentinel);
-    case SDF_CHAR: return scan_text_as<int_text<-128, 127>>(in, phase, sentinel);
-    case SDF_INTEGER: return scan_text_as<int_text<-32768, 32767>>(in, phase, sentinel);
-    case SDF_LONGINT: return scan_text_as<int_text<-2147483648LL, 2147483647>>(in, phase, sentinel);
-    case SDF_DOUBLE: return scan_text_as<float_text<double>>(in, phase, sentinel);
+    case SDF_UCHAR: return scan_text_as<int_text<0, 255>>(in, phase, sentinel, plan);
+    case SDF_UINTEGER: return scan_text_as<int_text<0, 65535>>(in, phase, sentinel, plan);
+    case SDF_ULONGINT: return scan_text_as<ulong_text>(in, phase, sentinel, plan);
+    case SDF_FLOAT: return scan_text_as<float_text<float>>(in, phase, sentinel, plan);
+    case SDF_CHAR: return scan_text_as<int_text<-128, 127>>(in, phase, sentinel, plan);
+    case SDF_INTEGER: return scan_text_as<int_text<-32768, 32767>>(in, phase, sentinel, plan);
+    case SDF_LONGINT: return scan_text_as<int_text<-2147483648LL, 2147483647>>(in, phase, sentinel, plan);
+    case SDF_DOUBLE: return scan_text_as<float_text<double>>(in, phase, sentinel, plan);
     default: return ERR_BAD_PARAM;
     }
 }
@@ -664,7 +813,7 @@ int32_t read_binary_values(input& in, const dat_header& h, const sdf_header& sh,
 // ---- the reader -----------------------------------------------------------------------------
 
 int32_t read_file(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
-                  sdf_header& sh, std::size_t block)
+                  sdf_header& sh, std::size_t block, parallel_plan plan)
 {
     if (header == nullptr || phase == nullptr)
         return ERR_INVALID_PARAM;
@@ -681,8 +830,12 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
     uint64_t file_size = 0;
     bool sized = os::file_size(native, file_size);
     // A small file gets a block of its own size: reading it costs no more memory than it holds.
-    if (block == 0)
+    if (block == 0) {
         block = input::default_block;
+        // A large file is read in buffers that give every thread a large part.
+        if (plan.threads > 1 && sized && file_size >= 2 * plan.least)
+            block = std::min(plan.threads * parallel_part, max_parallel_block);
+    }
     if (sized && file_size < block)
         block = std::min(block, std::max<std::size_t>(static_cast<std::size_t>(file_size) + 1, 4096));
     input in(f, true, block);
@@ -759,7 +912,7 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
     // file cut inside its data, or with a token that is no number, reports the fields that its
     // trailer lacks.
     int32_t sentinel = DAT_INVALID_PHASE;
-    int32_t data_rc = read_text_values(in, sh.DataType, sink, sentinel);
+    int32_t data_rc = read_text_values(in, sh.DataType, sink, sentinel, plan);
     if (in.failed())
         return ERR_CANT_READ_FILE;
     if (data_rc == ERR_NO_MEM)
@@ -786,14 +939,17 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
 }  // namespace
 
 int32_t sdf::read_file_in_blocks(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
-                                 sdf_header* sdf, std::size_t block)
+                                 sdf_header* sdf, std::size_t block, unsigned threads, std::size_t parallel_least)
 {
+    parallel_plan plan;
+    plan.threads = threads != 0 ? threads : std::clamp(std::thread::hardware_concurrency(), 1u, max_threads);
+    plan.least = parallel_least != 0 ? parallel_least : default_parallel_least;
     sdf_header local{};
     sdf_header& sh = sdf != nullptr ? *sdf : local;
     sh = sdf_header{};
     int32_t rc;
     try {
-        rc = read_file(path, header, intensity, phase, sh, block);
+        rc = read_file(path, header, intensity, phase, sh, block, plan);
     } catch (const std::bad_alloc&) {
         rc = ERR_NO_MEM;
     }

@@ -34,15 +34,17 @@ struct read_out {
     std::array<uint8_t, DAT_HEADER_PACKED_SIZE> header{};
 };
 
-// Reads the file with the reader's input cut into blocks of `block` bytes (0: the default).
-read_out read_with_block(const std::string& path, std::size_t block)
+// Reads the file with the reader's input cut into blocks of `block` bytes (0: the default),
+// on one thread, or with the text data split over `threads` threads as soon as a buffer holds
+// `least` bytes.
+read_out read_with_block(const std::string& path, std::size_t block, unsigned threads = 1, std::size_t least = 0)
 {
     dat_header h{};
     intensity_map im{};
     phase_map pm{};
     read_out r;
     testing::internal::CaptureStdout();
-    r.rc = sdf::read_file_in_blocks(path.c_str(), &h, &im, &pm, nullptr, block);
+    r.rc = sdf::read_file_in_blocks(path.c_str(), &h, &im, &pm, nullptr, block, threads, least);
     testing::internal::GetCapturedStdout();
     if (r.rc == NO_ERROR) {
         r.values.assign(pm.data, pm.data + pm.count);
@@ -304,8 +306,9 @@ void expect_same(const read_out& got, const read_out& want, const std::string& w
         ASSERT_EQ(got.values[i], want.values[i]) << what << ", point " << i;
 }
 
-// Runs the reader over the file at every block size; each read must match `want` and give
-// the same header as the read with the default block.
+// Runs the reader over the file at every block size, on one thread and with every buffer
+// split over three threads; each read must match `want` and give the same header as the read
+// with the default block.
 void expect_at_every_block(const vptest::TempDir& dir, const std::string& bytes, const read_out& want)
 {
     vptest::write_file(dir / "in.sdf", bytes);
@@ -313,10 +316,13 @@ void expect_at_every_block(const vptest::TempDir& dir, const std::string& bytes,
     read_out reference = read_with_block(path, 0);
     expect_same(reference, want, "default block");
     for (std::size_t b : block_sizes()) {
-        read_out got = read_with_block(path, b);
-        expect_same(got, want, "block " + std::to_string(b));
-        if (want.rc == NO_ERROR) {
-            ASSERT_EQ(got.header, reference.header) << "block " << b;
+        for (unsigned threads : {1u, 3u}) {
+            read_out got = read_with_block(path, b, threads, 16);
+            std::string what = "block " + std::to_string(b) + ", " + std::to_string(threads) + " threads";
+            expect_same(got, want, what);
+            if (want.rc == NO_ERROR) {
+                ASSERT_EQ(got.header, reference.header) << what;
+            }
         }
     }
 }
@@ -543,6 +549,12 @@ TEST(AsciiBlocks, AMapLargerThanTheDefaultBlock)
     ASSERT_EQ(want.rc, NO_ERROR);
     for (std::size_t b : {std::size_t{0}, std::size_t{4096}, std::size_t{4099}})
         expect_same(read_with_block(dir.str("big.sdf"), b), want, "block " + std::to_string(b));
+    // Split over threads: by default (a buffer of 4 MiB a thread), and in small buffers.
+    for (unsigned threads : {2u, 3u, 8u}) {
+        expect_same(read_with_block(dir.str("big.sdf"), 0, threads), want, std::to_string(threads) + " threads");
+        expect_same(read_with_block(dir.str("big.sdf"), 4099, threads, 1000), want,
+                    std::to_string(threads) + " threads, block 4099");
+    }
 }
 
 // Items of every type with random bits, the type's invalid value and values near the edges.
