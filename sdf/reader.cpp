@@ -469,7 +469,11 @@ void scan_part(text_part& part, Parse parse)
     scan_state st;
     const char* p = part.begin;
     int32_t rc = NO_ERROR;
-    part.clean = scan_range(p, part.end, st, sink, parse, rc) == range_end::all && !st.comment;
+    try {
+        part.clean = scan_range(p, part.end, st, sink, parse, rc) == range_end::all && !st.comment;
+    } catch (const std::bad_alloc&) {
+        part.clean = false;  // the one-by-one reading reports it
+    }
     part.count = st.count;
 }
 
