@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "datafile/datafile.h"
 #include "datafile/dataset.h"
@@ -12,6 +11,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
+#include "platform/log.h"
 #include "sdf/sdf.h"
 
 namespace {
@@ -31,15 +31,7 @@ enum exit_status : int {
 {
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (n > 0) {
-        std::vector<char> text(static_cast<std::size_t>(n) + 1);
-        std::vsnprintf(text.data(), text.size(), format, args);
-        os::write_text(stderr, std::string_view(text.data(), static_cast<std::size_t>(n)));
-    }
+    os::write_text(stderr, u_vformat(format, args));
     va_end(args);
 }
 
@@ -51,13 +43,6 @@ int usage()
     say("\n\tOptions:\n");
     say("\t\t-f\twrites output even if file already exists\n");
     return EXIT_USAGE;
-}
-
-const char* error_name(int32_t code)
-{
-    if (code >= U_ERR_FIRST && code <= U_ERR_LAST)
-        return u_err_names[code];
-    return u_err_name(code);
 }
 
 void unable(const char* input, const char* output)
@@ -125,7 +110,7 @@ int asc_to_dat_main(int argc, char** argv)
         std::fflush(stdout);  // "Missing required fields." from the reader comes first
         unable(input, output);
         say("\tthere was an error reading the file \"%s\"\n", input);
-        say("\t%s\n", error_name(rc));
+        say("\t%s\n", u_err_name(rc));
         return EXIT_READ_FAILED;
     }
 
@@ -133,7 +118,7 @@ int asc_to_dat_main(int argc, char** argv)
     if (rc != NO_ERROR) {
         unable(input, output);
         say("\tthere was an error writing to the file \"%s\"\n", output);
-        say("\t%s\n", error_name(rc));
+        say("\t%s\n", u_err_name(rc));
         return EXIT_WRITE_FAILED;
     }
 

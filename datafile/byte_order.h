@@ -1,23 +1,26 @@
 // Explicit byte-order loads and stores for binary file layouts.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
 namespace dat_bytes {
 
+// The stores reverse the value in a register and store it whole, so that loops over many
+// values become vector code.
 inline void store_be16(uint8_t* p, uint16_t v)
 {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
+    if constexpr (std::endian::native == std::endian::little)
+        v = __builtin_bswap16(v);
+    std::memcpy(p, &v, sizeof v);
 }
 
 inline void store_be32(uint8_t* p, uint32_t v)
 {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
+    if constexpr (std::endian::native == std::endian::little)
+        v = __builtin_bswap32(v);
+    std::memcpy(p, &v, sizeof v);
 }
 
 inline void store_le16(uint8_t* p, uint16_t v)
@@ -52,6 +55,11 @@ inline uint16_t load_le16(const uint8_t* p)
 inline uint32_t load_le32(const uint8_t* p)
 {
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+inline uint64_t load_le64(const uint8_t* p)
+{
+    return uint64_t{load_le32(p)} | (uint64_t{load_le32(p + 4)} << 32);
 }
 
 // Native-order values held in raw memory.

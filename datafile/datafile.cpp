@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -38,32 +37,23 @@ using hook_buffer = std::unique_ptr<unsigned char, hook_deleter>;
 
 hook_buffer allocate(std::size_t bytes) { return hook_buffer(static_cast<unsigned char*>(u_malloc(bytes))); }
 
-// Elements a map's data can supply: its geometry, bounded by what is allocated.
-uint64_t available(uint32_t count, int64_t geometry) { return std::min<uint64_t>(count, geometry > 0 ? geometry : 0); }
-
-// Copies n values into the buffer in big-endian order.
-void to_big_endian(const uint16_t* src, std::size_t n, unsigned char* dst)
+// Whether a byte count is exactly the map's values of `size` bytes, all of them allocated.
+bool matches(int32_t bytes, unsigned size, int64_t values, uint32_t count)
 {
-    if constexpr (std::endian::native == std::endian::big) {
-        std::memcpy(dst, src, n * 2);
-    } else {
-        for (std::size_t i = 0; i < n; ++i) {
-            uint16_t v = static_cast<uint16_t>((src[i] >> 8) | (src[i] << 8));
-            std::memcpy(dst + 2 * i, &v, 2);
-        }
-    }
+    return values > 0 && values <= count && static_cast<int64_t>(bytes) == values * size;
 }
 
-void to_big_endian(const int32_t* src, std::size_t n, unsigned char* dst)
+// Copies n values into the buffer in big-endian order.
+void to_file_order(const uint16_t* src, std::size_t n, unsigned char* dst)
 {
-    if constexpr (std::endian::native == std::endian::big) {
-        std::memcpy(dst, src, n * 4);
-    } else {
-        for (std::size_t i = 0; i < n; ++i) {
-            uint32_t v = __builtin_bswap32(static_cast<uint32_t>(src[i]));
-            std::memcpy(dst + 4 * i, &v, 4);
-        }
-    }
+    for (std::size_t i = 0; i < n; ++i)
+        dat_bytes::store_be16(dst + 2 * i, src[i]);
+}
+
+void to_file_order(const int32_t* src, std::size_t n, unsigned char* dst)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        dat_bytes::store_be32(dst + 4 * i, static_cast<uint32_t>(src[i]));
 }
 
 // Writes `total` values from data in slices of at most slice_values through one buffer.
@@ -76,7 +66,7 @@ int32_t write_block(std::FILE* file, const T* data, uint64_t total, uint32_t sli
     uint64_t done = 0;
     while (done < total) {
         auto n = static_cast<std::size_t>(std::min<uint64_t>(total - done, slice_values));
-        to_big_endian(data + done, n, buffer.get());
+        to_file_order(data + done, n, buffer.get());
         if (std::fwrite(buffer.get(), sizeof(T), n, file) != n)
             return ERR_CANT_WRITE_FILE;
         done += n;
@@ -96,12 +86,14 @@ int32_t dat_write_file(const char* path, const dat_header* header, const intensi
     if (in == nullptr && cn == nullptr)
         return ERR_INVALID_PARAM;
 
-    // Block lengths come from the caller's counts; they must not reach beyond the maps.
+    // The block lengths come from the caller's counts, which must describe the maps exactly:
+    // a smaller count would leave a header that claims more data than the file holds, a larger
+    // one would read beyond the map.
     uint64_t in_values = in ? static_cast<uint32_t>(header->in_n_bytes) / 2u : 0;
     uint64_t cn_values = cn ? static_cast<uint32_t>(header->cn_n_bytes) / 4u : 0;
-    if (in && in_values > available(in->count, int64_t{in->width} * in->height * in->n_frames))
+    if (in && !matches(header->in_n_bytes, 2, int64_t{in->width} * in->height * in->n_frames, in->count))
         return ERR_INVALID_PARAM;
-    if (cn && cn_values > available(cn->count, int64_t{cn->width} * cn->height))
+    if (cn && !matches(header->cn_n_bytes, 4, int64_t{cn->width} * cn->height, cn->count))
         return ERR_INVALID_PARAM;
 
     os::fs::path target;
@@ -112,29 +104,7 @@ int32_t dat_write_file(const char* path, const dat_header* header, const intensi
     dat_header work;
     std::memset(&work, 0, sizeof work);
     work = *header;
-    if (in) {
-        work.in_org_x = in->org_x;
-        work.in_org_y = in->org_y;
-        work.in_width = in->width;
-        work.in_height = in->height;
-        work.in_n_frames = in->n_frames;
-        work.in_aux = in->aux;
-        work.in_n_bytes = static_cast<int32_t>(int64_t{in->n_frames} * in->height * in->width * 2);
-    } else {
-        work.in_org_x = work.in_org_y = work.in_width = work.in_height = 0;
-        work.in_n_frames = work.in_aux = 0;
-        work.in_n_bytes = 0;
-    }
-    if (cn) {
-        work.cn_org_x = cn->org_x;
-        work.cn_org_y = cn->org_y;
-        work.cn_width = cn->width;
-        work.cn_height = cn->height;
-        work.cn_n_bytes = static_cast<int32_t>(int64_t{header->cn_height} * header->cn_width * 4);
-    } else {
-        work.cn_org_x = work.cn_org_y = work.cn_width = work.cn_height = 0;
-        work.cn_n_bytes = 0;
-    }
+    dat_header_set_geometry(&work, in, cn);
 
     std::array<uint8_t, DAT_HEADER_PACKED_SIZE> packed{};
     dat_header_pack(work, packed);

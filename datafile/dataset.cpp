@@ -235,14 +235,6 @@ const dat_field* dat_field_by_key(std::string_view key)
     return nullptr;
 }
 
-const dat_field* dat_field_by_name(std::string_view name)
-{
-    for (const dat_field& f : layout)
-        if (name == f.name)
-            return &f;
-    return nullptr;
-}
-
 void* dat_field_ptr(dat_header* header, const dat_field& field)
 {
     return reinterpret_cast<unsigned char*>(header) + field.member;
@@ -336,30 +328,6 @@ void dat_header_pack(const dat_header& header, std::span<uint8_t, DAT_HEADER_PAC
     }
 }
 
-void dat_header_unpack(std::span<const uint8_t, DAT_HEADER_PACKED_SIZE> in, dat_header& header)
-{
-    using namespace dat_bytes;
-    std::memset(&header, 0, sizeof header);
-    for (const dat_field& f : layout) {
-        void* dst = dat_field_ptr(&header, f);
-        const uint8_t* src = in.data() + f.offset;
-        if (f.size == 2 && f.order != dat_order::none)
-            set_native16(dst, f.order == dat_order::big ? load_be16(src) : load_le16(src));
-        else if (f.size == 4 && f.order != dat_order::none)
-            set_native32(dst, f.order == dat_order::big ? load_be32(src) : load_le32(src));
-        else
-            std::memcpy(dst, src, f.size);
-    }
-    for (const dat_unit& u : format3_units) {
-        const uint8_t* src = in.data() + u.offset;
-        uint8_t* dst = header.format3_area + (u.offset - format3_offset);
-        if (u.size == 2)
-            set_native16(dst, load_be16(src));
-        else
-            set_native32(dst, load_be32(src));
-    }
-}
-
 int64_t dat_header_magic(const dat_header* header)
 {
     if (header == nullptr)
@@ -423,6 +391,25 @@ void map_clear(phase_map* map)
 {
     if (map != nullptr)
         *map = phase_map{};
+}
+
+void dat_header_set_geometry(dat_header* header, const intensity_map* intensity, const phase_map* phase)
+{
+    const bool in = intensity != nullptr && intensity->data != nullptr;
+    const bool cn = phase != nullptr && phase->data != nullptr;
+    header->in_org_x = in ? intensity->org_x : 0;
+    header->in_org_y = in ? intensity->org_y : 0;
+    header->in_width = in ? intensity->width : 0;
+    header->in_height = in ? intensity->height : 0;
+    header->in_n_frames = in ? intensity->n_frames : 0;
+    header->in_aux = in ? intensity->aux : 0;
+    header->in_n_bytes =
+        in ? static_cast<int32_t>(int64_t{intensity->n_frames} * intensity->height * intensity->width * 2) : 0;
+    header->cn_org_x = cn ? phase->org_x : 0;
+    header->cn_org_y = cn ? phase->org_y : 0;
+    header->cn_width = cn ? phase->width : 0;
+    header->cn_height = cn ? phase->height : 0;
+    header->cn_n_bytes = cn ? static_cast<int32_t>(int64_t{phase->width} * phase->height * 4) : 0;
 }
 
 int32_t phase_map_alloc(phase_map* map)

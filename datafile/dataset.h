@@ -187,8 +187,6 @@ std::span<const dat_field> dat_layout();
 
 // The field whose trailer key is exactly `key` (case matters), or null.
 const dat_field* dat_field_by_key(std::string_view key);
-// The field with the member path `name` (see dat_field::name), or null.
-const dat_field* dat_field_by_name(std::string_view name);
 
 // A unit of the format 3 area that the file form stores big-endian: file offset and size.
 struct dat_unit {
@@ -218,8 +216,6 @@ void dat_field_set_text(dat_header* header, const dat_field& field, std::string_
 // fields; text and reserved bytes as they are; format 3 units big-endian, the rest of the area
 // as it is. `out` receives DAT_HEADER_PACKED_SIZE bytes.
 void dat_header_pack(const dat_header& header, std::span<uint8_t, DAT_HEADER_PACKED_SIZE> out);
-// The reverse: a header record from its packed form.
-void dat_header_unpack(std::span<const uint8_t, DAT_HEADER_PACKED_SIZE> in, dat_header& header);
 
 // ---- operations -----------------------------------------------------------------------------
 
@@ -237,6 +233,11 @@ int32_t dat_header_size_for(uint32_t magic);
 // Creates a header: zeroes the whole record, sets magic_number from dat_header_magic and the
 // format and size from it. ERR_INVALID_PARAM for a null header.
 int32_t dat_header_create(dat_header* header);
+
+// The map geometry of a header: in_org_x to in_aux and in_n_bytes (n_frames x height x width
+// x 2) from the intensity map, cn_org_x to cn_height and cn_n_bytes (width x height x 4) from
+// the phase map; a null map (or one without data) sets its fields to 0.
+void dat_header_set_geometry(dat_header* header, const intensity_map* intensity, const phase_map* phase);
 
 // Sets every field of a map to zero (null data). Null is ignored.
 void map_clear(intensity_map* map);

@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     int32_t rc = sdf_read_file_ex(path.c_str(), &header, &intensity, &phase, &sh);
     u_hooks_reset();
 
-    // The same file through a small block.
+    // The same file through a small block, its text data split over three threads.
     {
         dat_header h2;
         std::memset(&h2, 0xA5, sizeof h2);
@@ -93,9 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         phase_map p2;
         std::memset(&p2, 0x5A, sizeof p2);
         sdf_header s2;
-        sdf::set_reader_block(small_block(data, size));
-        int32_t rc2 = sdf_read_file_ex(path.c_str(), &h2, &in2, &p2, &s2);
-        sdf::set_reader_block(0);
+        int32_t rc2 = sdf::read_file_in_blocks(path.c_str(), &h2, &in2, &p2, &s2, small_block(data, size), 3, 16);
         VP_FUZZ_CHECK(rc2 == rc);
         VP_FUZZ_CHECK(same_sdf_header(s2, sh));
         if (rc == NO_ERROR) {

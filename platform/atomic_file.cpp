@@ -1,16 +1,52 @@
 #include "platform/atomic_file.h"
 
 #include <algorithm>
+#include <system_error>
 
 #include "platform/os.h"
 
 namespace os {
 
+namespace {
+
+// The file that a chain of symbolic links ends at (the path itself when it is no link). A
+// dangling link gives the missing file it names, which is then created; a loop gives an empty
+// path.
+fs::path follow_links(fs::path path)
+{
+    for (int depth = 0; depth < 40; ++depth) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(path, ec)) || ec)
+            return path;
+        fs::path next = fs::read_symlink(path, ec);
+        if (ec)
+            return {};
+        path = next.is_absolute() ? next : path.parent_path() / next;
+    }
+    return {};
+}
+
+// Whether the user may write an existing file: opened for update, as a plain open for writing
+// would be, and closed again unchanged.
+bool writable(const fs::path& file)
+{
+    std::FILE* f = open_file(file, "r+b");
+    if (f == nullptr)
+        return false;
+    std::fclose(f);
+    return true;
+}
+
+}  // namespace
+
 atomic_file::~atomic_file() { abandon(); }
 
-bool atomic_file::open(const fs::path& target)
+bool atomic_file::open(const fs::path& given)
 {
     abandon();
+    fs::path target = follow_links(given);
+    if (target.empty())
+        return false;
     target_ = target;
     file_kind kind = kind_of(target);
     in_place_ = kind == file_kind::other;
@@ -19,6 +55,8 @@ bool atomic_file::open(const fs::path& target)
         return file_ != nullptr;
     }
     if (kind == file_kind::directory || target.filename().empty())
+        return false;
+    if (kind == file_kind::regular && !writable(target))
         return false;
     fs::path dir = target.parent_path();
     if (dir.empty())
@@ -39,7 +77,7 @@ bool atomic_file::commit()
 {
     if (file_ == nullptr)
         return false;
-    bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
+    bool ok = !std::ferror(file_) && (in_place_ ? std::fflush(file_) == 0 : flush_to_disk(file_));
     ok = (std::fclose(file_) == 0) && ok;
     file_ = nullptr;
     if (in_place_)

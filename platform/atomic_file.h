@@ -1,6 +1,10 @@
 // Writing a file so that a failure loses nothing: the data go to a temporary file beside the
-// target, which replaces the target only after everything was written and closed. A target
-// that exists but is not a regular file (a device, a pipe) is written in place.
+// target, which replaces the target only after everything was written, flushed to the disk
+// and closed. A symbolic link given as the target is followed: the file it points to is
+// replaced and the link stays. A replaced file keeps its permission bits. An existing target
+// that the user may not write is refused, as a plain open for writing would refuse it, even
+// when its folder is writable. A target that exists but is not a regular file (a device, a
+// pipe) is written in place.
 #pragma once
 
 #include <cstdint>
@@ -17,13 +21,14 @@ public:
     ~atomic_file();
 
     // Opens the temporary file (or the target itself, see above) for binary writing.
-    // False when it cannot be created.
+    // False when it cannot be created or the target may not be written.
     bool open(const std::filesystem::path& target);
 
     std::FILE* get() const { return file_; }
 
-    // Flushes and closes; then replaces the target. False when any write, the close or the
-    // replacement failed; the temporary file is removed and the target left as it was.
+    // Flushes to the disk and closes; then replaces the target. False when any write, the
+    // flush, the close or the replacement failed; the temporary file is removed and the
+    // target left as it was.
     bool commit();
 
     // Closes and removes the temporary file; the target stays as it was.

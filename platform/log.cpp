@@ -20,8 +20,9 @@ void vlog(std::FILE* stream, const char* format, va_list args)
     std::fflush(stream);
 }
 
-// Formats into a string of whatever length the message needs.
-std::string vformat(const char* format, va_list args)
+}  // namespace
+
+std::string u_vformat(const char* format, va_list args)
 {
     char small[512];
     va_list copy;
@@ -38,7 +39,6 @@ std::string vformat(const char* format, va_list args)
     return big;
 }
 
-}  // namespace
 
 void u_log_stderr(const char* format, ...)
 {
@@ -92,7 +92,7 @@ void u_log_stamped(const char* format, ...)
     u_timestamp(stamp);
     va_list args;
     va_start(args, format);
-    std::string message = vformat(format, args);
+    std::string message = u_vformat(format, args);
     va_end(args);
     u_log_sink("%s ", stamp);
     u_log_sink("%s", message.c_str());

@@ -73,6 +73,11 @@ std::FILE* open_file(const fs::path& path, const char* mode);
 std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created,
                             fs::path* refused = nullptr);
 
+// Writes the stream's buffered data and asks the system to put the file's contents on the
+// disk (fsync, FlushFileBuffers), so that a power loss after a replacement cannot leave an
+// empty file. False when either step fails.
+bool flush_to_disk(std::FILE* stream);
+
 // The system's directory for temporary files.
 fs::path temp_dir();
 

@@ -5,14 +5,6 @@
 
 namespace sdf {
 
-namespace {
-std::size_t reader_block_size = 0;  // 0: input::default_block
-}
-
-void set_reader_block(std::size_t bytes) { reader_block_size = bytes; }
-
-std::size_t reader_block() { return reader_block_size != 0 ? reader_block_size : input::default_block; }
-
 input::input(std::FILE* stream, bool owned, std::size_t block)
     : stream_(stream), owned_(owned), buf_(new char[std::max<std::size_t>(block, 16)]),
       cap_(std::max<std::size_t>(block, 16))

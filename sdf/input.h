@@ -64,10 +64,21 @@ private:
     std::string long_line_;  // holds a line that does not fit the buffer
 };
 
-// The block size of the SDF readers' input: input::default_block unless a test has set
-// another, so that lines, numbers and binary items cross block boundaries everywhere. 0
-// restores the default.
-void set_reader_block(std::size_t bytes);
-std::size_t reader_block();
+}  // namespace sdf
+
+struct dat_header;
+struct intensity_map;
+struct phase_map;
+struct sdf_header;
+
+namespace sdf {
+
+// sdf_read_file_ex with the input read in blocks of `block` bytes (0: input::default_block,
+// or larger buffers for a large file read on several threads), so that tests can make lines,
+// numbers and binary items cross block boundaries everywhere; and with the text data read on
+// `threads` threads (0: one per core) once a buffer holds `parallel_least` bytes (0: 1 MiB), so
+// that tests can split small files.
+int32_t read_file_in_blocks(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
+                            sdf_header* sdf, std::size_t block, unsigned threads = 0, std::size_t parallel_least = 0);
 
 }  // namespace sdf

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace sdf::num {
@@ -15,28 +16,20 @@ struct integer_text {
     std::size_t used = 0;  // 0 when there are no digits
 };
 
-integer_text scan_integer(std::string_view s)
+integer_text scan_text_integer(std::string_view s)
 {
     integer_text r;
     std::size_t i = 0;
     while (i < s.size() && is_space(s[i]))
         ++i;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        r.negative = s[i] == '-';
-        ++i;
-    }
-    std::size_t first = i;
-    constexpr uint64_t cap = uint64_t{1} << 40;
-    for (; i < s.size() && is_digit(s[i]); ++i) {
-        if (r.magnitude < cap)
-            r.magnitude = r.magnitude * 10 + static_cast<unsigned>(s[i] - '0');
-    }
-    if (i == first) {
+    const char* begin = s.data() + i;
+    const char* stop = begin;
+    if (scan_integer(begin, s.data() + s.size(), r.negative, r.magnitude, stop)) {
+        r.used = static_cast<std::size_t>(stop - s.data());
+    } else {
         r.negative = false;
         r.magnitude = 0;
-        return r;
     }
-    r.used = i;
     return r;
 }
 
@@ -116,7 +109,7 @@ T to_floating(std::string_view s, std::size_t* used)
 
 int32_t to_long32(std::string_view text, std::size_t* used)
 {
-    integer_text r = scan_integer(text);
+    integer_text r = scan_text_integer(text);
     if (used != nullptr)
         *used = r.used;
     if (r.negative)
@@ -129,7 +122,7 @@ int32_t to_long32(std::string_view text, std::size_t* used)
 
 uint32_t to_ulong32(std::string_view text, std::size_t* used)
 {
-    integer_text r = scan_integer(text);
+    integer_text r = scan_text_integer(text);
     if (used != nullptr)
         *used = r.used;
     if (r.magnitude > std::numeric_limits<uint32_t>::max())
@@ -159,6 +152,31 @@ float narrow(double value)
         return value > 0 ? std::numeric_limits<float>::max() : -std::numeric_limits<float>::max();
     }
     return static_cast<float>(value);
+}
+
+std::string g12_text(double value)
+{
+    char text[40];
+    std::size_t n;
+    if (std::isnan(value)) {
+        n = 7;
+        std::memcpy(text, "1.#QNAN", n);
+    } else {
+        n = format_g10(value, text);
+    }
+    std::string out(n < 12 ? 12 - n : 0, ' ');
+    out.append(text, n);
+    return out;
+}
+
+std::string_view trim(std::string_view s)
+{
+    auto trimmed = [](char c) { return c == ' ' || c == '\t' || c == '\n'; };
+    while (!s.empty() && trimmed(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && trimmed(s.back()))
+        s.remove_suffix(1);
+    return s;
 }
 
 std::size_t format_g10(double value, char* out)

@@ -13,12 +13,16 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
+#include "datafile/byte_order.h"
 #include "platform/errors.h"
+#include "platform/event.h"
 #include "platform/hooks.h"
 #include "platform/os.h"
+#include "platform/thread.h"
 #include "sdf/input.h"
 #include "sdf/numbers.h"
 #include "sdf/sdf.h"
@@ -41,16 +45,9 @@ constexpr bool fits_phase(double v) { return v > fits_low && v < fits_high; }
 
 // ---- text helpers ---------------------------------------------------------------------------
 
-bool trimmed_char(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-
-std::string_view trim(std::string_view s)
-{
-    while (!s.empty() && trimmed_char(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && trimmed_char(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
+using sdf::num::load_eight;
+using sdf::num::scan_integer;
+using sdf::num::trim;
 
 std::string upper(std::string_view s)
 {
@@ -131,14 +128,9 @@ int32_t read_ascii_header(input& in, sdf_header& sh)
     return ERR_PREMATURE_EOF;
 }
 
-uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t le32(const unsigned char* p)
-{
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
-uint64_t le64(const unsigned char* p) { return uint64_t{le32(p)} | (uint64_t{le32(p + 4)} << 32); }
+using dat_bytes::load_le16;
+using dat_bytes::load_le32;
+using dat_bytes::load_le64;
 
 int32_t read_binary_header(input& in, sdf_header& sh)
 {
@@ -148,12 +140,12 @@ int32_t read_binary_header(input& in, sdf_header& sh)
     copy_text(sh.ManufacID, 10, std::string_view(reinterpret_cast<const char*>(h + 8), 10));
     copy_text(sh.CreateDate, 12, std::string_view(reinterpret_cast<const char*>(h + 18), 12));
     copy_text(sh.ModDate, 12, std::string_view(reinterpret_cast<const char*>(h + 30), 12));
-    sh.NumPoints = le16(h + 42);
-    sh.NumProfiles = le16(h + 44);
-    sh.Xscale = std::bit_cast<double>(le64(h + 46));
-    sh.Yscale = std::bit_cast<double>(le64(h + 54));
-    sh.Zscale = std::bit_cast<double>(le64(h + 62));
-    sh.Zresolution = std::bit_cast<double>(le64(h + 70));
+    sh.NumPoints = load_le16(h + 42);
+    sh.NumProfiles = load_le16(h + 44);
+    sh.Xscale = std::bit_cast<double>(load_le64(h + 46));
+    sh.Yscale = std::bit_cast<double>(load_le64(h + 54));
+    sh.Zscale = std::bit_cast<double>(load_le64(h + 62));
+    sh.Zresolution = std::bit_cast<double>(load_le64(h + 70));
     sh.Compression = h[78];
     sh.DataType = h[79];
     sh.CheckType = h[80];
@@ -188,40 +180,6 @@ inline uint8_t class_of(char c) { return classes[static_cast<unsigned char>(c)];
 // a number outside its type, or ERR_FP_OVERFLOW for a value that the map cannot hold. The
 // value stored is the raw value; `sentinel` is the raw value that marks an invalid point.
 
-// Eight characters as one little-endian word: the first character in the lowest byte.
-inline uint64_t load_eight(const char* p)
-{
-    uint64_t w;
-    std::memcpy(&w, p, sizeof w);
-    if constexpr (std::endian::native == std::endian::big)
-        w = __builtin_bswap64(w);
-    return w;
-}
-
-// How many of the word's characters, from the first, are decimal digits (0 to 8).
-inline unsigned leading_digits(uint64_t w)
-{
-    constexpr uint64_t high = 0x8080808080808080u;
-    uint64_t low7 = w & ~high;
-    // Per byte, without carries between bytes: at least '0', above '9', or not ASCII.
-    uint64_t at_least_0 = (low7 + 0x5050505050505050u) & high;
-    uint64_t above_9 = (low7 + 0x4646464646464646u) & high;
-    uint64_t other = (w & high) | (at_least_0 ^ high) | above_9;
-    return static_cast<unsigned>(std::countr_zero(other)) / 8;  // 64 / 8 when all are digits
-}
-
-// The value of the first k (1 to 8) characters of the word, all digits.
-inline uint64_t digits_value(uint64_t w, unsigned k)
-{
-    // Shift the digits to the top and fill the bytes below with leading zeros.
-    unsigned shift = 8 * (8 - k);
-    uint64_t d = (w << shift) - (0x3030303030303030u << shift);
-    d = d * 10 + (d >> 8);  // pairs of digits
-    d = (((d & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
-         (((d >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >> 32;
-    return d;
-}
-
 // The 64 characters at p as bits (bit i for p[i]): which are digits, and whether every one is a
 // digit, a blank or a line feed (the characters of the blank and line feed classes).
 inline bool plain_window(const char* p, uint64_t& digits)
@@ -243,44 +201,6 @@ inline bool plain_window(const char* p, uint64_t& digits)
         digits |= ((((digit >> 7) & 0x0101010101010101u) * 0x0102040810204080u) >> 56) << (8 * j);
     }
     return plain == high;
-}
-
-constexpr uint64_t decimal_power[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-
-// Sign and digits; false without digits. The magnitude saturates far above 32 bits.
-inline bool scan_integer(const char* p, const char* e, bool& negative, uint64_t& magnitude, const char*& stop)
-{
-    negative = false;
-    if (p < e && (*p == '+' || *p == '-'))
-        negative = *p++ == '-';
-    const char* digits = p;
-    uint64_t m = 0;
-    constexpr uint64_t cap = uint64_t{1} << 36;
-    // Eight characters at a time while the buffer holds them, then one at a time.
-    while (e - p >= 8) {
-        uint64_t w = load_eight(p);
-        unsigned k = leading_digits(w);
-        if (k == 0)
-            break;
-        if (m < cap)
-            m = m * decimal_power[k] + digits_value(w, k);
-        p += k;
-        if (k < 8) {
-            stop = p;
-            magnitude = m;
-            return true;
-        }
-    }
-    for (; p < e; ++p) {
-        auto d = static_cast<unsigned>(static_cast<unsigned char>(*p)) - unsigned{'0'};
-        if (d > 9)
-            break;
-        if (m < cap)
-            m = m * 10 + d;
-    }
-    stop = p;
-    magnitude = m;
-    return p != digits;
 }
 
 // ULONGINT: read as the C library reads an unsigned long of 32 bits ("-1" is 4294967295, a
@@ -353,6 +273,39 @@ struct float_text {
     }
 };
 
+// Where the points go: the phase map, allocated up to `room` points so far and grown as values
+// arrive, up to its n points. A source of unknown size (a pipe) thus never makes the reader
+// allocate the map the header claims before the data are there.
+struct map_sink {
+    phase_map* map;
+    std::size_t n;
+    std::size_t room;
+    std::vector<int32_t>* scratch = nullptr;  // a private block instead of the map's own
+
+    // Called when `room` points are stored: more room, ERR_CORRUPT_DATA_FILE when all n points
+    // are already there (more values than points), or ERR_NO_MEM.
+    int32_t grow()
+    {
+        if (room >= n)
+            return ERR_CORRUPT_DATA_FILE;
+        std::size_t more = std::min(n, std::max(2 * room, min_room));
+        if (scratch != nullptr) {
+            scratch->resize(more);
+            map->data = scratch->data();
+            room = more;
+            return NO_ERROR;
+        }
+        void* block = u_realloc(map->data, more * sizeof(int32_t));
+        if (block == nullptr)
+            return ERR_NO_MEM;
+        map->data = static_cast<int32_t*>(block);
+        map->count = static_cast<uint32_t>(more);
+        room = more;
+        return NO_ERROR;
+    }
+    static constexpr std::size_t min_room = std::size_t{1} << 16;
+};
+
 // The characters a round of scan_plain looks at, and how far its numbers may be read past them
 // (a number that ends in the window is read eight characters at a time).
 constexpr std::ptrdiff_t plain_window_size = 64;
@@ -362,9 +315,9 @@ constexpr std::ptrdiff_t plain_reach = plain_window_size + 8;
 // time: the window's digit bits give where every number starts, so that the numbers do not
 // wait for each other's ends. Stops before a window with anything else, and before a number
 // that reaches the end of its window; line_start tells whether p follows a line feed.
+// After a failure p is the start of the number that failed.
 template <class Parse>
-int32_t scan_plain(const char*& p, const char* e, int32_t* dst, std::size_t n, std::size_t& count,
-                   bool& line_start, Parse parse)
+int32_t scan_plain(const char*& p, const char* e, map_sink& out, std::size_t& count, bool& line_start, Parse parse)
 {
     while (e - p >= plain_reach) {
         uint64_t digits;
@@ -380,11 +333,14 @@ int32_t scan_plain(const char*& p, const char* e, int32_t* dst, std::size_t n, s
             starts &= starts - 1;
             int32_t value = 0;
             const char* stop = t;
-            if (int32_t rc = parse(t, e, value, stop); rc != NO_ERROR)
+            int32_t rc = parse(t, e, value, stop);
+            if (rc == NO_ERROR && count == out.room)
+                rc = out.grow();
+            if (rc != NO_ERROR) {
+                p = t;
                 return rc;
-            if (count == n)
-                return ERR_CORRUPT_DATA_FILE;  // more numbers than points
-            dst[count++] = value;
+            }
+            out.map->data[count++] = value;
         }
         line_start = p[limit - 1] == '\n';
         p += limit;
@@ -392,111 +348,285 @@ int32_t scan_plain(const char*& p, const char* e, int32_t* dst, std::size_t n, s
     return NO_ERROR;
 }
 
-// The data section: numbers separated by white space, ";" starting a comment that runs to the
-// end of its line, ended by a line that begins with "*". Exactly n numbers must come.
+// A longer token is no number whatever the buffer could hold.
+constexpr std::size_t longest_number = input::default_block;
+
+// How a stretch of the data section ended (see scan_range).
+enum class range_end { all, more, star, failed };
+
+// The state of the data section between stretches.
+struct scan_state {
+    bool line_start = true;  // the next character begins a line
+    bool comment = false;    // inside a ";" comment
+    std::size_t count = 0;   // values stored
+};
+
+// The numbers of the data section in [p, e): numbers separated by white space, ";" starting a
+// comment that runs to the end of its line. Returns all when the stretch is used up (p == e);
+// more when a number reaches e and may go on after it (p at the number); star at a "*" that
+// begins a line, the end of the data (p at the "*"); failed with the code in rc when a token
+// is no number or its value does not fit, or there are more values than points (p at the
+// token). A token of longest_number characters or more counts as reaching e.
 template <class Parse>
-int32_t scan_text(input& in, int32_t* dst, std::size_t n, Parse parse)
+range_end scan_range(const char*& p, const char* e, scan_state& st, map_sink& out, Parse parse, int32_t& rc)
 {
+    const char* plain_from = p;  // where scan_plain is tried next
+    while (p < e) {
+        if (st.comment) {
+            const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(e - p)));
+            if (lf == nullptr) {
+                p = e;
+                break;
+            }
+            st.comment = false;
+            p = lf;
+        }
+        if (p >= plain_from && e - p >= plain_reach) {
+            rc = scan_plain(p, e, out, st.count, st.line_start, parse);
+            if (rc != NO_ERROR)
+                return range_end::failed;
+            // It stopped before a window it does not take: that one goes one by one.
+            plain_from = p + plain_window_size;
+        }
+        switch (class_of(*p)) {
+        case cc_line_feed:
+            st.line_start = true;
+            ++p;
+            continue;
+        case cc_blank:
+            st.line_start = false;
+            ++p;
+            continue;
+        case cc_comment:
+            st.line_start = false;
+            st.comment = true;
+            ++p;
+            continue;
+        default:
+            break;
+        }
+        if (st.line_start && *p == '*')
+            return range_end::star;
+        int32_t value = 0;
+        const char* stop = p;
+        rc = parse(p, e, value, stop);
+        if (stop == e || static_cast<std::size_t>(stop - p) >= longest_number)
+            return range_end::more;
+        st.line_start = false;
+        uint8_t next = class_of(*stop);
+        if (next == cc_other)
+            rc = ERR_PREMATURE_EOF;  // a number followed by anything but a separator
+        else if (rc == NO_ERROR && st.count == out.room)
+            rc = out.grow();
+        if (rc != NO_ERROR)
+            return range_end::failed;
+        out.map->data[st.count++] = value;
+        // The separator right away when it is a blank or a line feed, the usual case.
+        p = next == cc_comment ? stop : stop + 1;
+        st.line_start = next == cc_line_feed;
+    }
+    return range_end::all;
+}
+
+// Splitting the data section over several threads: a buffer of at least `least` bytes, at a
+// line start, is cut into whole lines, one part per thread.
+struct parallel_plan {
+    unsigned threads = 1;
+    std::size_t least = 0;
+};
+
+// A smaller data section stays on one thread; a large file is read in buffers of this much
+// text per thread, up to the largest buffer.
+constexpr std::size_t default_parallel_least = std::size_t{1} << 20;
+constexpr std::size_t parallel_part = std::size_t{4} << 20;
+constexpr std::size_t max_parallel_block = std::size_t{64} << 20;
+constexpr unsigned max_threads = 16;
+
+// One part of a buffer, scanned on its own into its own block.
+struct text_part {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    std::vector<int32_t> values;
+    bool clean = false;  // every number read, nothing else met
     std::size_t count = 0;
-    bool line_start = true;
-    bool comment = false;
+};
+
+// The last line feed of the n characters at b, or null.
+const char* last_line_feed(const char* b, std::size_t n)
+{
+    for (const char* p = b + n; p > b;)
+        if (*--p == '\n')
+            return p;
+    return nullptr;
+}
+
+template <class Parse>
+void scan_part(text_part& part, Parse parse)
+{
+    phase_map map{};
+    map.data = part.values.data();
+    map_sink sink{&map, std::numeric_limits<std::size_t>::max() / 8, part.values.size(), &part.values};
+    scan_state st;
+    const char* p = part.begin;
+    int32_t rc = NO_ERROR;
+    try {
+        part.clean = scan_range(p, part.end, st, sink, parse, rc) == range_end::all && !st.comment;
+    } catch (const std::bad_alloc&) {
+        part.clean = false;  // the one-by-one reading reports it
+    }
+    part.count = st.count;
+}
+
+// The whole lines at the start of the input's buffer in parallel: each part is read into its
+// own block, then the parts are copied into the map in file order up to the first one that
+// met anything but numbers (the end of the data, a bad token), where the caller's one-by-one
+// reading takes over, so that the outcome is that of the one-by-one reading. False when the
+// buffer is not worth splitting.
+template <class Parse>
+bool scan_parallel(input& in, scan_state& st, map_sink& out, Parse parse, const parallel_plan& plan,
+                   std::vector<text_part>& parts)
+{
+    const char* b = in.begin();
+    std::size_t n = in.available();
+    if (n < plan.least || n == 0)
+        return false;
+    const char* last_lf = last_line_feed(b, n);
+    if (last_lf == nullptr)
+        return false;
+    const char* e = last_lf + 1;
+    const char* from = b;
+    for (unsigned i = 0; i < plan.threads; ++i) {
+        const char* to = e;
+        if (i + 1 < plan.threads) {
+            const char* target = b + (static_cast<std::size_t>(e - b) * (i + 1)) / plan.threads;
+            if (target < from)
+                target = from;
+            const auto* lf = static_cast<const char*>(std::memchr(target, '\n', static_cast<std::size_t>(e - target)));
+            to = lf == nullptr ? e : lf + 1;
+        }
+        parts[i].begin = from;
+        parts[i].end = to;
+        from = to;
+    }
+    std::vector<u_handle> workers(plan.threads, nullptr);
+    for (unsigned i = 1; i < plan.threads; ++i) {
+        text_part* part = &parts[i];
+        if (u_thread_start([part, parse]() -> int32_t { scan_part(*part, parse); return 0; }, &workers[i]) != NO_ERROR)
+            workers[i] = nullptr;
+    }
+    scan_part(parts[0], parse);
+    for (unsigned i = 1; i < plan.threads; ++i) {
+        if (workers[i] != nullptr) {
+            u_thread_join(workers[i], U_INFINITE);
+            u_close_handle(workers[i]);
+        } else {
+            scan_part(parts[i], parse);  // no thread to be had: read it here
+        }
+    }
+    for (text_part& part : parts) {
+        if (part.begin == part.end)
+            continue;
+        if (!part.clean || part.count > out.room - st.count) {
+            in.consume_to(part.begin);  // read one by one from here
+            st.line_start = true;
+            return true;
+        }
+        if (part.count > 0)
+            std::memcpy(out.map->data + st.count, part.values.data(), part.count * sizeof(int32_t));
+        st.count += part.count;
+    }
+    in.consume_to(e);
+    st.line_start = true;
+    return true;
+}
+
+// Ends the data section early at p: the reading goes on after the line that holds p (the data
+// are read line by line, and the trailer is read from where they stopped).
+int32_t stop_after_line(input& in, const char* p, int32_t rc)
+{
+    in.consume_to(p);
+    std::string_view rest;
+    bool ended;
+    in.line(rest, ended);
+    return rc;
+}
+
+// More values than points: the data are rejected, and the reading goes on after the data
+// section's "*" line, where the trailer begins.
+int32_t skip_surplus(input& in, const char* p)
+{
+    in.consume_to(p);
+    std::string_view line;
+    bool ended;
+    while (in.line(line, ended) && (line.empty() || line.front() != '*')) {
+    }
+    return ERR_CORRUPT_DATA_FILE;
+}
+
+// The data section, ended by a line that begins with "*". Exactly out.n numbers must come. On
+// every outcome the input is left where the trailer's reading begins. Large buffers are split
+// over several threads (see scan_parallel); the outcome is the same.
+template <class Parse>
+int32_t scan_text(input& in, map_sink& out, Parse parse, const parallel_plan& plan)
+{
+    scan_state st;
+    std::vector<text_part> parts(plan.threads > 1 ? plan.threads : 0);
     for (;;) {
+        if (plan.threads > 1 && st.line_start && !st.comment) {
+            in.fill(in.block());
+            std::size_t before = in.available();
+            if (scan_parallel(in, st, out, parse, plan, parts) && in.available() < before)
+                continue;
+        }
         if (in.available() == 0 && !in.fill())
             return ERR_PREMATURE_EOF;
         const char* p = in.begin();
-        const char* e = in.end();
-        const char* plain_from = p;  // where scan_plain is tried next
-        bool refilled = false;
-        while (p < e) {
-            if (comment) {
-                const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(e - p)));
-                if (lf == nullptr) {
-                    p = e;
-                    break;
-                }
-                comment = false;
-                p = lf;
-            }
-            if (p >= plain_from && e - p >= plain_reach) {
-                if (int32_t rc = scan_plain(p, e, dst, n, count, line_start, parse); rc != NO_ERROR)
-                    return rc;
-                // It stopped before a window it does not take: that one goes one by one.
-                plain_from = p + plain_window_size;
-            }
-            switch (class_of(*p)) {
-            case cc_line_feed:
-                line_start = true;
-                ++p;
-                continue;
-            case cc_blank:
-                line_start = false;
-                ++p;
-                continue;
-            case cc_comment:
-                line_start = false;
-                comment = true;
-                ++p;
-                continue;
-            default:
-                break;
-            }
-            if (line_start && *p == '*') {
-                in.consume_to(p);
-                std::string_view rest;
-                bool ended;
-                in.line(rest, ended);
-                return count == n ? NO_ERROR : ERR_CORRUPT_DATA_FILE;
-            }
-            line_start = false;
-            int32_t value = 0;
-            const char* stop = p;
-            int32_t rc = parse(p, e, value, stop);
-            if (stop == e) {
-                // The number reaches the end of the buffer and may go on in the next block.
-                auto have = static_cast<std::size_t>(e - p);
-                in.consume_to(p);
-                if (have >= in.block())
-                    return ERR_PREMATURE_EOF;  // far too long for a number
-                if (!in.fill(have + 1) || in.available() <= have)
-                    return ERR_PREMATURE_EOF;  // the file ends inside the data
-                refilled = true;
-                break;
-            }
-            uint8_t next = class_of(*stop);
-            if (next == cc_other)
-                return ERR_PREMATURE_EOF;  // a number followed by anything but a separator
-            if (rc != NO_ERROR)
-                return rc;
-            if (count == n)
-                return ERR_CORRUPT_DATA_FILE;  // more numbers than points
-            dst[count++] = value;
-            // The separator right away when it is a blank or a line feed, the usual case.
-            p = next == cc_comment ? stop : stop + 1;
-            line_start = next == cc_line_feed;
-        }
-        if (!refilled)
+        int32_t rc = NO_ERROR;
+        switch (scan_range(p, in.end(), st, out, parse, rc)) {
+        case range_end::all:
             in.consume_to(p);
+            continue;
+        case range_end::star:
+            stop_after_line(in, p, NO_ERROR);
+            return st.count == out.n ? NO_ERROR : ERR_CORRUPT_DATA_FILE;
+        case range_end::failed:
+            // More values than points skip to the end of the data section; the other
+            // failures end it after their line.
+            if (rc == ERR_CORRUPT_DATA_FILE && st.count == out.n)
+                return skip_surplus(in, p);
+            return stop_after_line(in, p, rc);
+        case range_end::more: {
+            // The number reaches the end of the buffer and may go on in the next block.
+            auto have = static_cast<std::size_t>(in.end() - p);
+            in.consume_to(p);
+            if (have >= in.block() || have >= longest_number)
+                return stop_after_line(in, in.begin(), ERR_PREMATURE_EOF);  // far too long for a number
+            if (!in.fill(have + 1) || in.available() <= have)
+                return stop_after_line(in, in.begin(), ERR_PREMATURE_EOF);  // the file ends inside the data
+            continue;
+        }
+        }
     }
 }
 
 template <class Parse>
-int32_t scan_text_as(input& in, phase_map& phase, int32_t& sentinel)
+int32_t scan_text_as(input& in, map_sink& phase, int32_t& sentinel, const parallel_plan& plan)
 {
     sentinel = Parse::sentinel;
-    return scan_text(in, phase.data, phase.count, Parse{});
+    return scan_text(in, phase, Parse{}, plan);
 }
 
-int32_t read_text_values(input& in, uint8_t type, phase_map& phase, int32_t& sentinel)
+int32_t read_text_values(input& in, uint8_t type, map_sink& phase, int32_t& sentinel, const parallel_plan& plan)
 {
     switch (type) {
-    case SDF_UCHAR: return scan_text_as<int_text<0, 255>>(in, phase, sentinel);
-    case SDF_UINTEGER: return scan_text_as<int_text<0, 65535>>(in, phase, sentinel);
-    case SDF_ULONGINT: return scan_text_as<ulong_text>(in, phase, sentinel);
-    case SDF_FLOAT: return scan_text_as<float_text<float>>(in, phase, sentinel);
-    case SDF_CHAR: return scan_text_as<int_text<-128, 127>>(in, phase, sentinel);
-    case SDF_INTEGER: return scan_text_as<int_text<-32768, 32767>>(in, phase, sentinel);
-    case SDF_LONGINT: return scan_text_as<int_text<-2147483648LL, 2147483647>>(in, phase, sentinel);
-    case SDF_DOUBLE: return scan_text_as<float_text<double>>(in, phase, sentinel);
+    case SDF_UCHAR: return scan_text_as<int_text<0, 255>>(in, phase, sentinel, plan);
+    case SDF_UINTEGER: return scan_text_as<int_text<0, 65535>>(in, phase, sentinel, plan);
+    case SDF_ULONGINT: return scan_text_as<ulong_text>(in, phase, sentinel, plan);
+    case SDF_FLOAT: return scan_text_as<float_text<float>>(in, phase, sentinel, plan);
+    case SDF_CHAR: return scan_text_as<int_text<-128, 127>>(in, phase, sentinel, plan);
+    case SDF_INTEGER: return scan_text_as<int_text<-32768, 32767>>(in, phase, sentinel, plan);
+    case SDF_LONGINT: return scan_text_as<int_text<-2147483648LL, 2147483647>>(in, phase, sentinel, plan);
+    case SDF_DOUBLE: return scan_text_as<float_text<double>>(in, phase, sentinel, plan);
     default: return ERR_BAD_PARAM;
     }
 }
@@ -561,17 +691,17 @@ struct dec_uchar {
 };
 struct dec_uinteger {
     static constexpr std::size_t size = 2;
-    bool operator()(const unsigned char* p, double& v) const { uint16_t x = le16(p); v = x; return x != 65535; }
+    bool operator()(const unsigned char* p, double& v) const { uint16_t x = load_le16(p); v = x; return x != 65535; }
 };
 struct dec_ulongint {
     static constexpr std::size_t size = 4;
-    bool operator()(const unsigned char* p, double& v) const { uint32_t x = le32(p); v = x; return x != 0xFFFFFFFFu; }
+    bool operator()(const unsigned char* p, double& v) const { uint32_t x = load_le32(p); v = x; return x != 0xFFFFFFFFu; }
 };
 struct dec_float {
     static constexpr std::size_t size = 4;
     bool operator()(const unsigned char* p, double& v) const
     {
-        auto x = std::bit_cast<float>(le32(p));
+        auto x = std::bit_cast<float>(load_le32(p));
         v = x;
         return !std::isnan(x) && x != std::numeric_limits<float>::max();
     }
@@ -582,17 +712,17 @@ struct dec_char {
 };
 struct dec_integer {
     static constexpr std::size_t size = 2;
-    bool operator()(const unsigned char* p, double& v) const { auto x = static_cast<int16_t>(le16(p)); v = x; return x != 32767; }
+    bool operator()(const unsigned char* p, double& v) const { auto x = static_cast<int16_t>(load_le16(p)); v = x; return x != 32767; }
 };
 struct dec_longint {
     static constexpr std::size_t size = 4;
-    bool operator()(const unsigned char* p, double& v) const { auto x = static_cast<int32_t>(le32(p)); v = x; return x != 2147483647; }
+    bool operator()(const unsigned char* p, double& v) const { auto x = static_cast<int32_t>(load_le32(p)); v = x; return x != 2147483647; }
 };
 struct dec_double {
     static constexpr std::size_t size = 8;
     bool operator()(const unsigned char* p, double& v) const
     {
-        v = std::bit_cast<double>(le64(p));
+        v = std::bit_cast<double>(load_le64(p));
         return !std::isnan(v) && v != std::numeric_limits<double>::max();
     }
 };
@@ -615,11 +745,10 @@ int32_t scale_item(const unsigned char* p, double zscale, double u)
 // The data in blocks straight from the input buffer. Types of one or two bytes have few
 // values: a large map takes them from a table of every item's result.
 template <class Decode>
-int32_t scale_binary(input& in, phase_map& phase, double zscale, double u)
+int32_t scale_binary(input& in, map_sink& phase, double zscale, double u)
 {
     constexpr std::size_t size = Decode::size;
-    int32_t* d = phase.data;
-    std::size_t n = phase.count;
+    std::size_t n = phase.n;
     std::vector<int32_t> table;
     if constexpr (size <= 2) {
         constexpr std::size_t items = std::size_t{1} << (8 * size);
@@ -635,16 +764,20 @@ int32_t scale_binary(input& in, phase_map& phase, double zscale, double u)
     while (i < n) {
         if (!in.fill(size) || in.available() < size)
             return ERR_PREMATURE_EOF;
-        std::size_t k = std::min(n - i, in.available() / size);
+        if (i == phase.room) {
+            if (int32_t rc = phase.grow(); rc != NO_ERROR)
+                return rc;
+        }
+        std::size_t k = std::min(phase.room - i, in.available() / size);
         const auto* p = reinterpret_cast<const unsigned char*>(in.begin());
-        int32_t* out = d + i;
+        int32_t* out = phase.map->data + i;
         bool overflow = false;
         if (!table.empty()) {
             for (std::size_t j = 0; j < k; ++j, p += size) {
                 if constexpr (size == 1)
                     out[j] = table[p[0]];
                 else
-                    out[j] = table[le16(p)];
+                    out[j] = table[load_le16(p)];
                 overflow |= out[j] == scaled_overflow;
             }
         } else {
@@ -661,7 +794,7 @@ int32_t scale_binary(input& in, phase_map& phase, double zscale, double u)
     return NO_ERROR;
 }
 
-int32_t read_binary_values(input& in, const dat_header& h, const sdf_header& sh, phase_map& phase)
+int32_t read_binary_values(input& in, const dat_header& h, const sdf_header& sh, map_sink& phase)
 {
     float so = h.intf_scale_factor * h.obliquity_factor;
     double u = static_cast<double>(so) * static_cast<double>(h.wavelength_in) / phase_divisor(h);
@@ -684,7 +817,7 @@ int32_t read_binary_values(input& in, const dat_header& h, const sdf_header& sh,
 // ---- the reader -----------------------------------------------------------------------------
 
 int32_t read_file(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
-                  sdf_header& sh)
+                  sdf_header& sh, std::size_t block, parallel_plan plan)
 {
     if (header == nullptr || phase == nullptr)
         return ERR_INVALID_PARAM;
@@ -701,7 +834,12 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
     uint64_t file_size = 0;
     bool sized = os::file_size(native, file_size);
     // A small file gets a block of its own size: reading it costs no more memory than it holds.
-    std::size_t block = sdf::reader_block();
+    if (block == 0) {
+        block = input::default_block;
+        // A large file is read in buffers that give every thread a large part.
+        if (plan.threads > 1 && sized && file_size >= 2 * plan.least)
+            block = std::min(plan.threads * parallel_part, max_parallel_block);
+    }
     if (sized && file_size < block)
         block = std::min(block, std::max<std::size_t>(static_cast<std::size_t>(file_size) + 1, 4096));
     input in(f, true, block);
@@ -742,29 +880,47 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
     header->cn_org_y = 0;
     std::memcpy(header->swinfo.date, sdf_date_text(sh.CreateDate), sizeof header->swinfo.date);
 
-    // A file too short for the points it announces fails before the map is allocated: binary
-    // values have their size, text numbers take at least a digit and a separator each, and
-    // the "*" line follows them.
+    // The map is allocated no larger than the source can fill: a binary file too short for
+    // the points it announces fails before, a text number takes at least a digit and a
+    // separator, and a source of unknown size (a pipe) starts small; the map grows as values
+    // arrive.
     uint64_t points = uint64_t{sh.NumPoints} * sh.NumProfiles;
-    uint64_t least = ascii ? 2 * points + 1 : points * type_size[sh.DataType];
-    if (points > 0 && sized && file_size >= in.position() && file_size - in.position() < least)
+    uint64_t left = sized && file_size >= in.position() ? file_size - in.position() : 0;
+    if (!ascii && points > 0 && sized && left < points * type_size[sh.DataType])
         return ERR_PREMATURE_EOF;
+    uint64_t room = points;
+    if (!sized)
+        room = std::min<uint64_t>(points, map_sink::min_room);
+    else if (ascii)
+        room = std::min<uint64_t>(points, left / 2 + 1);
 
     phase->width = width;
     phase->height = height;
-    rc = phase_map_alloc(phase);
+    if (room == points) {
+        rc = phase_map_alloc(phase);
+    } else {
+        phase->data = static_cast<int32_t*>(u_malloc(static_cast<std::size_t>(room) * sizeof(int32_t)));
+        phase->count = static_cast<uint32_t>(room);
+        rc = phase->data == nullptr ? ERR_NO_MEM : NO_ERROR;
+    }
     if (rc != NO_ERROR)
         return rc;
+    map_sink sink{phase, static_cast<std::size_t>(points), static_cast<std::size_t>(room)};
 
     if (!ascii) {
-        rc = read_binary_values(in, *header, sh, *phase);
+        rc = read_binary_values(in, *header, sh, sink);
         return in.failed() && rc != NO_ERROR ? ERR_CANT_READ_FILE : rc;
     }
 
+    // The data's result is kept; the trailer is read from where the data stopped, so that a
+    // file cut inside its data, or with a token that is no number, reports the fields that its
+    // trailer lacks.
     int32_t sentinel = DAT_INVALID_PHASE;
-    rc = read_text_values(in, sh.DataType, *phase, sentinel);
-    if (rc != NO_ERROR)
-        return in.failed() ? ERR_CANT_READ_FILE : rc;
+    int32_t data_rc = read_text_values(in, sh.DataType, sink, sentinel, plan);
+    if (in.failed())
+        return ERR_CANT_READ_FILE;
+    if (data_rc == ERR_NO_MEM)
+        return data_rc;
     int32_t offset = 0;
     if (sdf::read_trailer(in, header, &offset) != 0) {
         if (in.failed())
@@ -773,6 +929,8 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
         std::fflush(stdout);
         return ERR_CORRUPT_DATA_FILE;
     }
+    if (data_rc != NO_ERROR)
+        return data_rc;
     phase->org_x = header->cn_org_x;
     phase->org_y = header->cn_org_y;
     // The trailer may restate the geometry; it must agree with the data read.
@@ -784,15 +942,18 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
 
 }  // namespace
 
-int32_t sdf_read_file_ex(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
-                         sdf_header* sdf)
+int32_t sdf::read_file_in_blocks(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
+                                 sdf_header* sdf, std::size_t block, unsigned threads, std::size_t parallel_least)
 {
+    parallel_plan plan;
+    plan.threads = threads != 0 ? threads : std::clamp(std::thread::hardware_concurrency(), 1u, max_threads);
+    plan.least = parallel_least != 0 ? parallel_least : default_parallel_least;
     sdf_header local{};
     sdf_header& sh = sdf != nullptr ? *sdf : local;
     sh = sdf_header{};
     int32_t rc;
     try {
-        rc = read_file(path, header, intensity, phase, sh);
+        rc = read_file(path, header, intensity, phase, sh, block, plan);
     } catch (const std::bad_alloc&) {
         rc = ERR_NO_MEM;
     }
@@ -801,6 +962,12 @@ int32_t sdf_read_file_ex(const char* path, dat_header* header, intensity_map* in
         map_clear(phase);
     }
     return rc;
+}
+
+int32_t sdf_read_file_ex(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
+                         sdf_header* sdf)
+{
+    return sdf::read_file_in_blocks(path, header, intensity, phase, sdf, 0);
 }
 
 int32_t sdf_read_file(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase)

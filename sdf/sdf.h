@@ -47,7 +47,11 @@ constexpr uint32_t SDF_MAX_DIMENSION = 32767;
 // (a leading U+FEFF byte-order character makes it a wide path).
 // Returns 0 or an error code; after a failure the header may be partly filled and the phase
 // map holds no data. A trailer that lacks required fields prints "Missing required fields."
-// on standard output and gives ERR_CORRUPT_DATA_FILE.
+// on standard output and gives ERR_CORRUPT_DATA_FILE; so does a file whose text data fail
+// (a cut file, a token that is no number) unless a complete trailer follows the failing line,
+// in which case the data's code is returned. A source of unknown size (a pipe) is read into a
+// map that grows as values arrive. Text data of 1 MiB and more are parsed on every core, with
+// the same outcome as on one.
 int32_t sdf_read_file(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase);
 
 // Same as sdf_read_file, and also hands back the SDF header read from the file (which may be

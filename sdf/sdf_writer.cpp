@@ -1,5 +1,6 @@
 #include "sdf/sdf_writer.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,13 +17,15 @@
 #include "platform/os.h"
 #include "sdf/numbers.h"
 #include "sdf/sdf.h"
+#include "sdf/trailer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 // The file is text: CR LF on Windows, LF elsewhere. It is written through a binary stream
-// (the temporary file of os::atomic_file), so the line ends are put in here.
+// (the temporary file of os::atomic_file), so the line ends are put in here, the trailer's
+// too.
 #ifdef _WIN32
 constexpr std::string_view line_end = "\r\n";
 #else
@@ -47,23 +50,6 @@ void append_line(std::string& out, std::string_view text)
 {
     out.append(text);
     out.append(line_end);
-}
-
-// "%12.10g" in the C locale (the way the reader formats the phase unit it compares with),
-// except that NaN is written as "1.#QNAN", right-aligned the same way, as in the trailer.
-std::string real_text(double value)
-{
-    char text[40];
-    std::size_t n;
-    if (std::isnan(value)) {
-        n = std::strlen("1.#QNAN");
-        std::memcpy(text, "1.#QNAN", n);
-    } else {
-        n = sdf::num::format_g10(value, text);
-    }
-    std::string out(n < 12 ? 12 - n : 0, ' ');
-    out.append(text, n);
-    return out;
 }
 
 // The phase unit of the header in single precision: S x O x W / R.
@@ -108,46 +94,15 @@ std::string header_lines(const dat_header& header, const phase_map& phase, float
     append_line(out, line);
     std::snprintf(line, sizeof line, "NumProfiles = %u", static_cast<unsigned>(phase.height));
     append_line(out, line);
-    append_line(out, "Xscale = " + real_text(header.lateral_res));
-    append_line(out, "Yscale = " + real_text(header.lateral_res));
-    append_line(out, "Zscale = " + real_text(unit));
-    append_line(out, "Zresolution = " + real_text(unit));
+    append_line(out, "Xscale = " + sdf::num::g12_text(header.lateral_res));
+    append_line(out, "Yscale = " + sdf::num::g12_text(header.lateral_res));
+    append_line(out, "Zscale = " + sdf::num::g12_text(unit));
+    append_line(out, "Zresolution = " + sdf::num::g12_text(unit));
     append_line(out, "Compression = 0");
     append_line(out, "DataType = 2");
     append_line(out, "CheckType = 0");
     append_line(out, "*");
     return out;
-}
-
-inline unsigned decimal_digits(uint32_t v)
-{
-    if (v < 100000)
-        return v < 100 ? (v < 10 ? 1 : 2) : v < 10000 ? (v < 1000 ? 3 : 4) : 5;
-    if (v < 10000000)
-        return v < 1000000 ? 6 : 7;
-    return v < 100000000 ? 8 : v < 1000000000 ? 9 : 10;
-}
-
-// Unsigned decimal digits of v at p, two at a time from the end; returns the end.
-inline char* put_decimal(char* p, uint32_t v)
-{
-    static constexpr char pairs[] =
-        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-        "8081828384858687888990919293949596979899";
-    char* const end = p + decimal_digits(v);
-    char* q = end;
-    while (v >= 100) {
-        uint32_t pair = v % 100;
-        v /= 100;
-        q -= 2;
-        std::memcpy(q, pairs + 2 * pair, 2);
-    }
-    if (v >= 10)
-        std::memcpy(q - 2, pairs + 2 * v, 2);
-    else
-        q[-1] = static_cast<char>('0' + v);
-    return end;
 }
 
 inline char* put_text(char* p, std::string_view text)
@@ -189,7 +144,7 @@ int32_t write_data(std::FILE* stream, const int32_t* values, std::size_t n, int3
         uint32_t text_value = v > DAT_PHASE_MAX_VALID
                                   ? invalid_text_value
                                   : static_cast<uint32_t>(static_cast<int64_t>(v) - m);
-        p = put_decimal(p, text_value);
+        p = std::to_chars(p, p + 10, text_value).ptr;
         *p++ = ' ';
         if (++column == values_per_line) {
             column = 0;
@@ -206,52 +161,6 @@ int32_t write_data(std::FILE* stream, const int32_t* values, std::size_t n, int3
     if (!write_all(stream, start, static_cast<std::size_t>(p - start)))
         return ERR_CANT_WRITE_FILE;
     return NO_ERROR;
-}
-
-bool read_whole(const fs::path& path, std::string& text)
-{
-    std::FILE* stream = os::open_file(path, "rb");
-    if (stream == nullptr)
-        return false;
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0)
-        text.append(chunk, got);
-    bool ok = !std::ferror(stream);
-    std::fclose(stream);
-    return ok;
-}
-
-// The trailer lines of the header with this file's line ends. The trailer writer prints to a
-// stream with "\n" line ends; it goes to a scratch file first (in the system's temporary
-// folder, else beside the target) whose text is then taken over.
-bool trailer_text(const dat_header& header, const fs::path& target, std::string& out)
-{
-    fs::path scratch;
-    std::FILE* stream = os::create_temp_file(os::temp_dir(), "sdf_trailer.", scratch);
-    if (stream == nullptr) {
-        fs::path dir = target.parent_path();
-        stream = os::create_temp_file(dir.empty() ? fs::path(".") : dir, ".sdf_trailer.", scratch);
-    }
-    if (stream == nullptr)
-        return false;
-    sdf_write_trailer(stream, &header);
-    bool ok = std::fflush(stream) == 0 && !std::ferror(stream);
-    ok = std::fclose(stream) == 0 && ok;
-    std::string text;
-    if (ok)
-        ok = read_whole(scratch, text);
-    os::remove_file(scratch);
-    if (!ok)
-        return false;
-    out.reserve(out.size() + text.size() + text.size() / 16);
-    for (char c : text) {
-        if (c == '\n')
-            out.append(line_end);
-        else
-            out.push_back(c);
-    }
-    return true;
 }
 
 int32_t write_file(const char* path, const dat_header& header, const phase_map& phase)
@@ -284,13 +193,8 @@ int32_t write_file(const char* path, const dat_header& header, const phase_map& 
     // the phase map (as the data file writer does): a header whose geometry disagrees with its
     // map would otherwise make a file that contradicts itself.
     auto trailer_header = std::make_unique<dat_header>(header);
-    trailer_header->cn_org_x = phase.org_x;
-    trailer_header->cn_org_y = phase.org_y;
-    trailer_header->cn_width = phase.width;
-    trailer_header->cn_height = phase.height;
-    trailer_header->cn_n_bytes = static_cast<int32_t>(n * 4);
-    if (!trailer_text(*trailer_header, target, tail))
-        return ERR_CANT_WRITE_FILE;
+    dat_header_set_geometry(trailer_header.get(), nullptr, &phase);  // the trailer has no intensity keys
+    sdf::trailer_lines(*trailer_header, tail, line_end);
     append_line(tail, "*");
     if (!write_all(stream, tail.data(), tail.size()))
         return ERR_CANT_WRITE_FILE;
@@ -342,24 +246,7 @@ int32_t save_dataset(const char* path, const dat_swinfo* swinfo, const void* att
     }
     if (swinfo != nullptr)
         header->swinfo = *swinfo;
-    if (intensity != nullptr) {
-        header->in_org_x = intensity->org_x;
-        header->in_org_y = intensity->org_y;
-        header->in_width = intensity->width;
-        header->in_height = intensity->height;
-        header->in_n_frames = intensity->n_frames;
-        header->in_aux = intensity->aux;
-        header->in_n_bytes = static_cast<int32_t>(static_cast<int64_t>(intensity->width) *
-                                                  intensity->height * intensity->n_frames * 2);
-    }
-    if (phase != nullptr) {
-        header->cn_org_x = phase->org_x;
-        header->cn_org_y = phase->org_y;
-        header->cn_width = phase->width;
-        header->cn_height = phase->height;
-        header->cn_n_bytes =
-            static_cast<int32_t>(static_cast<int64_t>(phase->width) * phase->height * 4);
-    }
+    dat_header_set_geometry(header.get(), intensity, phase);
     if (attributes != nullptr)
         std::memcpy(reinterpret_cast<unsigned char*>(header.get()) + SDF_ATTRIBUTES_OFFSET,
                     attributes, SDF_ATTRIBUTES_SIZE);

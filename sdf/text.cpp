@@ -2,11 +2,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sdf/numbers.h"
 #include "sdf/sdf.h"
 
 namespace {
-
-bool trimmed_char(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
 bool leap_year(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -35,16 +34,10 @@ int u_trim(char* text)
     if (text == nullptr)
         return 0;
     std::size_t n = std::strlen(text);
-    std::size_t end = n;
-    while (end > 0 && trimmed_char(text[end - 1]))
-        --end;
-    std::size_t start = 0;
-    while (start < end && trimmed_char(text[start]))
-        ++start;
-    if (start > 0)
-        std::memmove(text, text + start, end - start);
-    text[end - start] = '\0';
-    return static_cast<int>(n - (end - start));
+    std::string_view kept = sdf::num::trim(std::string_view(text, n));
+    std::memmove(text, kept.data(), kept.size());
+    text[kept.size()] = '\0';
+    return static_cast<int>(n - kept.size());
 }
 
 const char* sdf_date_text(const char* CreateDate)

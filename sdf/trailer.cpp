@@ -224,36 +224,16 @@ int run_trailer(dat_header* header, int32_t* data_offset, NextLine next)
 
 // ---- writing --------------------------------------------------------------------------------
 
-void put_line(std::FILE* out, std::string_view key, std::string_view value, bool quoted)
+void put_line(std::string& out, std::string_view key, std::string_view value, bool quoted, std::string_view line_end)
 {
-    std::string line;
-    line.reserve(key.size() + value.size() + 4);
-    line.append(key);
-    line.push_back('=');
+    out.append(key);
+    out.push_back('=');
     if (quoted)
-        line.push_back('"');
-    line.append(value);
+        out.push_back('"');
+    out.append(value);
     if (quoted)
-        line.push_back('"');
-    line.push_back('\n');
-    std::fwrite(line.data(), 1, line.size(), out);
-}
-
-// "%12.10g", except that NaN is written as "1.#QNAN" (right-aligned the same way), which the
-// reader turns back into NaN whatever the C library prints for it.
-std::string float_text(float value)
-{
-    char buf[40];
-    std::size_t n;
-    if (std::isnan(value)) {
-        std::memcpy(buf, "1.#QNAN", 7);
-        n = 7;
-    } else {
-        n = num::format_g10(static_cast<double>(value), buf);
-    }
-    std::string s(n < 12 ? 12 - n : 0, ' ');
-    s.append(buf, n);
-    return s;
+        out.push_back('"');
+    out.append(line_end);
 }
 
 }  // namespace
@@ -264,7 +244,35 @@ std::span<const trailer_key> trailer_keys()
     return keys;
 }
 
-std::span<const std::string_view> trailer_write_order() { return write_order; }
+void trailer_lines(const dat_header& header, std::string& out, std::string_view line_end)
+{
+    char buf[32];
+    for (std::string_view key : write_order) {
+        if (key == "sys_serial" && header.sys_serial2 != 0)
+            key = "sys_serial2";
+        const dat_field* field = dat_field_by_key(key);
+        if (field == nullptr)
+            continue;
+        const dat_field& f = *field;
+        switch (f.type) {
+        case dat_type::u32:
+        case dat_type::i16:
+        case dat_type::i32: {
+            auto r = std::to_chars(buf, buf + sizeof buf, dat_field_get_int(&header, f));
+            put_line(out, key, std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)), false, line_end);
+            break;
+        }
+        case dat_type::f32:
+            put_line(out, key, num::g12_text(dat_field_get_float(&header, f)), false, line_end);
+            break;
+        case dat_type::text:
+            put_line(out, key, dat_field_get_text(&header, f), true, line_end);
+            break;
+        case dat_type::reserved:
+            break;
+        }
+    }
+}
 
 int read_trailer(input& in, dat_header* header, int32_t* data_offset)
 {
@@ -301,30 +309,7 @@ void sdf_write_trailer(std::FILE* stream, const dat_header* header)
 {
     if (stream == nullptr || header == nullptr)
         return;
-    char buf[32];
-    for (std::string_view key : sdf::write_order) {
-        if (key == "sys_serial" && header->sys_serial2 != 0)
-            key = "sys_serial2";
-        const dat_field* field = dat_field_by_key(key);
-        if (field == nullptr)
-            continue;
-        const dat_field& f = *field;
-        switch (f.type) {
-        case dat_type::u32:
-        case dat_type::i16:
-        case dat_type::i32: {
-            auto r = std::to_chars(buf, buf + sizeof buf, dat_field_get_int(header, f));
-            sdf::put_line(stream, key, std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)), false);
-            break;
-        }
-        case dat_type::f32:
-            sdf::put_line(stream, key, sdf::float_text(dat_field_get_float(header, f)), false);
-            break;
-        case dat_type::text:
-            sdf::put_line(stream, key, dat_field_get_text(header, f), true);
-            break;
-        case dat_type::reserved:
-            break;
-        }
-    }
+    std::string text;
+    sdf::trailer_lines(*header, text, "\n");
+    std::fwrite(text.data(), 1, text.size(), stream);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "datafile/dataset.h"
@@ -23,8 +24,8 @@ struct trailer_key {
 };
 std::span<const trailer_key> trailer_keys();
 
-// The keys of the lines sdf_write_trailer writes, in order. The entry "sys_serial" stands for
-// the serial number line: sys_serial2 when that is non-zero, else sys_serial.
-std::span<const std::string_view> trailer_write_order();
+// Appends the 95 trailer lines of the header (as sdf_write_trailer writes them), each ended by
+// line_end.
+void trailer_lines(const dat_header& header, std::string& out, std::string_view line_end);
 
 }  // namespace sdf

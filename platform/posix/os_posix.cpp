@@ -73,6 +73,14 @@ std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::pa
     return f;
 }
 
+bool flush_to_disk(std::FILE* stream)
+{
+    if (std::fflush(stream) != 0)
+        return false;
+    int fd = ::fileno(stream);
+    return fd >= 0 && ::fsync(fd) == 0;
+}
+
 bool replace_file(const fs::path& from, const fs::path& to, int* sys_error)
 {
     if (::rename(from.c_str(), to.c_str()) == 0)

@@ -1,6 +1,8 @@
 // Win32 implementation of the OS layer.
 #include <windows.h>
 
+#include <io.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -125,6 +127,14 @@ std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::pa
         return f;
     }
     return nullptr;
+}
+
+bool flush_to_disk(std::FILE* stream)
+{
+    if (std::fflush(stream) != 0)
+        return false;
+    auto h = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    return h != INVALID_HANDLE_VALUE && ::FlushFileBuffers(h) != 0;
 }
 
 bool replace_file(const fs::path& from, const fs::path& to, int* sys_error)

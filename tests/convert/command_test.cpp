@@ -1,6 +1,8 @@
 // The sdf_to_dat command line: arguments, existence checks, messages and exit statuses.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -214,6 +216,15 @@ TEST_F(Command, ReaderFailuresPrintThreeLines)
                          bare + "\"\n\tERR_CORRUPT_DATA_FILE\n");
     EXPECT_FALSE(fs::exists(out));
 
+    // A file cut inside its data: the trailer, read from where the data stopped, is missing.
+    std::string cut = dir.str("cut.sdf");
+    write_file(cut, good_sdf.substr(0, good_sdf.find("4 5")));
+    r = go({cut, out});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.out, "Missing required fields.\n");
+    EXPECT_EQ(r.err, converting(cut, out) + unable(cut, out) + "\tthere was an error reading the file \"" + cut +
+                         "\"\n\tERR_CORRUPT_DATA_FILE\n");
+
     // Different X and Y scales.
     std::string scales = dir.str("scales.sdf");
     std::string text = good_sdf;
@@ -283,6 +294,62 @@ TEST_F(Command, BundledExamplesConvert)
         EXPECT_EQ(data.substr(0, 4), std::string("\x88\x1B\x03\x6F", 4));
         EXPECT_EQ(data.substr(834, 4), std::string("\x7F\xFF\xFF\xF8", 4));  // corner outside the aperture
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Replacing an existing output with -f: a symbolic link is followed (its file is replaced, the
+// link stays), the replaced file keeps its permission bits, and no temporary file is left.
+TEST_F(Command, OverwriteFollowsALinkAndKeepsThePermissions)
+{
+    std::string real = dir.str("real.dat");
+    write_file(real, "precious");
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    std::error_code ec;
+    fs::create_symlink("real.dat", out, ec);  // relative, as users make them
+    if (ec)
+        GTEST_SKIP() << "no symbolic links here: " << ec.message();
+    run_result r = go({"-f", in, out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(out)));
+    EXPECT_EQ(fs::file_size(real), 834u + 24u);
+    EXPECT_EQ(fs::status(real).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        names.push_back(e.path().filename().string());
+    EXPECT_EQ(names.size(), 3u);  // in.sdf, out.dat, real.dat
+}
+
+// An existing output that the user may not write is refused as a plain open would refuse it,
+// although its folder is writable; the file stays as it was. Run as another user when the
+// tests run with administrator rights (which may write any file).
+TEST_F(Command, ReadOnlyOutputInAWritableFolderIsRefused)
+{
+    write_file(out, "precious");
+    fs::permissions(out, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    std::string prefix;
+    if (std::FILE* probe = std::fopen(out.c_str(), "r+b")) {
+        std::fclose(probe);
+#ifdef _WIN32
+        GTEST_SKIP() << "read-only files are writable here";
+#else
+        if (!fs::exists("/usr/bin/setpriv"))
+            GTEST_SKIP() << "read-only files are writable here and there is no other user to run as";
+        prefix = "--reuid=65534 --regid=65534 --clear-groups " + vptest::shell_quoted(SDF_TO_DAT_PATH) + " ";
+        fs::permissions(dir.path(), fs::perms::all);
+        fs::permissions(in, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+#endif
+    }
+    std::string args = "-f " + vptest::shell_quoted(in) + " " + vptest::shell_quoted(out);
+    run_result r = prefix.empty() ? go({"-f", in, out})
+                                  : vptest::run_program("/usr/bin/setpriv", prefix + args, scratch.path());
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.err, converting(in, out) + unable(in, out) + "\tthere was an error writing to the file \"" + out +
+                         "\"\n\tERR_CANT_CREATE_FILE\n");
+    EXPECT_EQ(read_file(out), "precious");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
 }
 
 }  // namespace

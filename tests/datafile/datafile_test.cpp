@@ -199,43 +199,45 @@ TEST(DatWriteFile, WidePath)
     EXPECT_EQ(dat_write_file(bad.data(), &d.header, nullptr, &d.map), ERR_CANT_CREATE_FILE);
 }
 
-TEST(DatWriteFile, CountsBeyondTheMapsAreRejectedBeforeWriting)
+// The header's byte counts must describe the maps exactly: a count beyond the map would read
+// past its data, a smaller one would make a header that claims more data than the file holds.
+TEST(DatWriteFile, CountsThatDoNotMatchTheMapsAreRejectedBeforeWriting)
 {
     TempDir dir;
     std::string path = dir.str("o.dat");
-    phase_dataset d(3, 2);
-    d.header.cn_n_bytes = 28;  // one value more than the map holds
-    EXPECT_EQ(dat_write_file(path.c_str(), &d.header, nullptr, &d.map), ERR_INVALID_PARAM);
-    d.header.cn_n_bytes = -4;  // huge as an unsigned count
-    EXPECT_EQ(dat_write_file(path.c_str(), &d.header, nullptr, &d.map), ERR_INVALID_PARAM);
-    d.header.cn_n_bytes = 24;
-    d.map.count = 5;  // allocated block smaller than the geometry
-    EXPECT_EQ(dat_write_file(path.c_str(), &d.header, nullptr, &d.map), ERR_INVALID_PARAM);
-    EXPECT_FALSE(fs::exists(path));
-
+    write_file(path, "old");
     std::vector<uint16_t> in(4, 1);
-    intensity_map im{4, 0, 0, 2, 2, 1, 0, in.data()};
-    d.map.count = 6;
-    d.header.in_n_bytes = 10;  // five values, four present
-    EXPECT_EQ(dat_write_file(path.c_str(), &d.header, &im, &d.map), ERR_INVALID_PARAM);
-    d.header.in_n_bytes = 8;
-    im.n_frames = 0;  // geometry says no data
-    EXPECT_EQ(dat_write_file(path.c_str(), &d.header, &im, &d.map), ERR_INVALID_PARAM);
-    EXPECT_FALSE(fs::exists(path));
-    im.n_frames = 1;
-    EXPECT_EQ(dat_write_file(path.c_str(), &d.header, &im, &d.map), NO_ERROR);
-}
-
-TEST(DatWriteFile, RemaindersOfTheByteCountsAreDropped)
-{
-    TempDir dir;
-    phase_dataset d(3, 2);
-    d.header.cn_n_bytes = 23;  // five whole values
-    ASSERT_EQ(dat_write_file(dir.str("o.dat").c_str(), &d.header, nullptr, &d.map), NO_ERROR);
-    std::string got = read_file(dir / "o.dat");
-    ASSERT_EQ(got.size(), 834u + 20u);
-    EXPECT_EQ(got.substr(72, 4), be32(24));  // from the header's geometry
-    EXPECT_EQ(got.substr(834 + 16, 4), be32(5));
+    struct row {
+        const char* what;
+        int32_t cn_n_bytes;
+        uint32_t cn_count;
+        int32_t in_n_bytes;
+        int16_t n_frames;
+        int32_t rc;
+    } rows[] = {
+        {"phase and intensity as the maps", 24, 6, 8, 1, NO_ERROR},
+        {"one phase value more", 28, 6, 8, 1, ERR_INVALID_PARAM},
+        {"one phase value fewer", 20, 6, 8, 1, ERR_INVALID_PARAM},
+        {"a phase count that is no whole value", 23, 6, 8, 1, ERR_INVALID_PARAM},
+        {"huge as an unsigned count", -4, 6, 8, 1, ERR_INVALID_PARAM},
+        {"allocated block smaller than the geometry", 24, 5, 8, 1, ERR_INVALID_PARAM},
+        {"one intensity value more", 24, 6, 10, 1, ERR_INVALID_PARAM},
+        {"one intensity value fewer", 24, 6, 6, 1, ERR_INVALID_PARAM},
+        {"intensity geometry of no data", 24, 6, 8, 0, ERR_INVALID_PARAM},
+    };
+    for (const row& r : rows) {
+        phase_dataset d(3, 2);
+        d.header.cn_n_bytes = r.cn_n_bytes;
+        d.map.count = r.cn_count;
+        d.header.in_n_bytes = r.in_n_bytes;
+        intensity_map im{4, 0, 0, 2, 2, r.n_frames, 0, in.data()};
+        EXPECT_EQ(dat_write_file(path.c_str(), &d.header, &im, &d.map), r.rc) << r.what;
+        if (r.rc != NO_ERROR)
+            EXPECT_EQ(read_file(path), "old") << r.what;
+        else
+            EXPECT_EQ(read_file(path).size(), 834u + 8u + 24u);
+        write_file(path, "old");
+    }
 }
 
 TEST(DatWriteFile, CallersDatasetIsNotChanged)
@@ -306,16 +308,16 @@ TEST_F(DatWriteFileHooks, IntensityThenPhaseAndGeometryFromTheMaps)
     d.map.org_y = -1;
     std::vector<uint16_t> in = {0xFFFF, 0x8000, 1, 2, 3, 4};
     intensity_map im{6, 0, 0, 3, 1, 2, 0, in.data()};
-    d.header.in_n_bytes = 8;  // caller's count: four values, the map's geometry says six
-    d.header.in_width = 99;
+    d.header.in_n_bytes = 12;
+    d.header.in_width = 99;  // the map's geometry wins
     ASSERT_EQ(dat_write_file(dir.str("o.dat").c_str(), &d.header, &im, &d.map), NO_ERROR);
     std::string got = read_file(dir / "o.dat");
-    ASSERT_EQ(got.size(), 834u + 8u + 16u);
+    ASSERT_EQ(got.size(), 834u + 12u + 16u);
     EXPECT_EQ(got.substr(52, 2), be16(3));
     EXPECT_EQ(got.substr(60, 4), be32(12));  // n_frames x height x width x 2
     EXPECT_EQ(got.substr(64, 4), be16(9) + be16(0xFFFF));
-    EXPECT_EQ(got.substr(834, 8), be16(0xFFFF) + be16(0x8000) + be16(1) + be16(2));
-    EXPECT_EQ(got.substr(842), be32(100) + be32(101) + be32(102) + be32(103));
+    EXPECT_EQ(got.substr(834, 12), be16(0xFFFF) + be16(0x8000) + be16(1) + be16(2) + be16(3) + be16(4));
+    EXPECT_EQ(got.substr(846), be32(100) + be32(101) + be32(102) + be32(103));
 }
 
 TEST_F(DatWriteFileHooks, NoMemoryForATransferBufferLosesNothing)

@@ -54,7 +54,8 @@ TEST(NulBytes, InsideADataTypeNameTheTypeIsRefused)
 TEST(NulBytes, InsideTheDataTheFileIsRefused)
 {
     outcome o = read_sdf(ascii_head{}.text() + std::string("1 2\0 3\n4 5 6\n", 13) + "*\n" + trailer());
-    EXPECT_EQ(o.rc, ERR_PREMATURE_EOF);
+    EXPECT_EQ(o.rc, ERR_CORRUPT_DATA_FILE);
+    EXPECT_EQ(o.out, "Missing required fields.\n");
     EXPECT_TRUE(sane(o));
 }
 
@@ -134,7 +135,8 @@ TEST(Overlong, DataTokenLongerThanTheReadBlockIsRefused)
 {
     std::string values = "1 2 3\n4 5 " + std::string(3 << 20, '0') + "6\n";
     outcome o = read_sdf(ascii_head{}.text() + values + "*\n" + trailer());
-    EXPECT_EQ(o.rc, ERR_PREMATURE_EOF);
+    EXPECT_EQ(o.rc, ERR_CORRUPT_DATA_FILE);
+    EXPECT_EQ(o.out, "Missing required fields.\n");
     EXPECT_TRUE(sane(o));
 }
 

@@ -48,15 +48,13 @@ TEST(Memory, AChosenSmallBlockIsKeptForSmallFiles)
     dat_header header;
     intensity_map intensity{};
     phase_map phase{};
-    sdf::set_reader_block(64);
     int32_t rc;
     std::size_t largest;
     {
         hostile::alloc_watch watch;
-        rc = sdf_read_file(path.c_str(), &header, &intensity, &phase);
+        rc = sdf::read_file_in_blocks(path.c_str(), &header, &intensity, &phase, nullptr, 64);
         largest = watch.largest_new();
     }
-    sdf::set_reader_block(0);
     EXPECT_EQ(rc, NO_ERROR);
     // Nothing near the default 1 MiB block: the largest block is at most the C library's own
     // 4096-byte stream buffer.

@@ -45,9 +45,13 @@ TEST(Prefixes, AsciiCutsGiveTheExpectedCodes)
     std::size_t trailer_at = file.find("\n*\n", data) + 3;
     // Inside the header: the header never ends.
     EXPECT_EQ(read_sdf(file.substr(0, data - 2)).rc, ERR_PREMATURE_EOF);
-    // Inside the data: the file is too short for its points, or ends before the "*" line.
-    for (std::size_t n = data; n < trailer_at - 2; ++n)
-        EXPECT_EQ(read_sdf(file.substr(0, n)).rc, ERR_PREMATURE_EOF) << n;
+    // Inside the data: the data end early, and the trailer, read from where they stopped,
+    // finds nothing.
+    for (std::size_t n = data; n < trailer_at - 2; ++n) {
+        outcome o = read_sdf(file.substr(0, n));
+        EXPECT_EQ(o.rc, ERR_CORRUPT_DATA_FILE) << n;
+        EXPECT_EQ(o.out, "Missing required fields.\n") << n;
+    }
     // Inside the trailer: required fields are missing.
     for (std::size_t n = trailer_at; n < file.rfind("phase_res"); ++n) {
         outcome o = read_sdf(file.substr(0, n));

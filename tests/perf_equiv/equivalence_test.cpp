@@ -34,18 +34,18 @@ struct read_out {
     std::array<uint8_t, DAT_HEADER_PACKED_SIZE> header{};
 };
 
-// Reads the file with the reader's input cut into blocks of `block` bytes (0: the default).
-read_out read_with_block(const std::string& path, std::size_t block)
+// Reads the file with the reader's input cut into blocks of `block` bytes (0: the default),
+// on one thread, or with the text data split over `threads` threads as soon as a buffer holds
+// `least` bytes.
+read_out read_with_block(const std::string& path, std::size_t block, unsigned threads = 1, std::size_t least = 0)
 {
-    sdf::set_reader_block(block);
     dat_header h{};
     intensity_map im{};
     phase_map pm{};
     read_out r;
     testing::internal::CaptureStdout();
-    r.rc = sdf_read_file(path.c_str(), &h, &im, &pm);
+    r.rc = sdf::read_file_in_blocks(path.c_str(), &h, &im, &pm, nullptr, block, threads, least);
     testing::internal::GetCapturedStdout();
-    sdf::set_reader_block(0);
     if (r.rc == NO_ERROR) {
         r.values.assign(pm.data, pm.data + pm.count);
         dat_header_pack(h, r.header);
@@ -124,8 +124,30 @@ std::vector<std::string> split_lines(const std::string& text)
     return lines;
 }
 
+// Whether the lines from `from` on hold a complete trailer: the eight required keys, then a
+// "*" line.
+bool complete_trailer(const std::vector<std::string>& lines, std::size_t from)
+{
+    static const char* const required[] = {"intf_scale_factor", "obliquity_factor", "wavelength_in",
+                                           "num_aperture",      "lateral_res",      "camera_width",
+                                           "camera_height",     "phase_res"};
+    int count = 0;
+    for (std::size_t i = from; i < lines.size(); ++i) {
+        if (!lines[i].empty() && lines[i][0] == '*')
+            return count == 8;
+        for (const char* k : required) {
+            std::string key = k;
+            if (lines[i].compare(0, key.size(), key) == 0 && lines[i].size() > key.size() &&
+                (lines[i][key.size()] == ' ' || lines[i][key.size()] == '='))
+                ++count;
+        }
+    }
+    return false;
+}
+
 // An ASCII file of ULONGINT text data with a trailer: the phase counts it gives, or the
-// error that the data section gives. Only what the tests' files contain is understood: the
+// error that the data section gives (a failing data section keeps its code when the trailer,
+// read from the next line on, is complete; otherwise the required fields are missing). Only what the tests' files contain is understood: the
 // header up to "*", numbers separated by blanks, tabs and line ends, ";" comments, the "*"
 // line, then the trailer's phase unit keys and data offset.
 read_out plain_ascii(const std::string& text)
@@ -148,7 +170,7 @@ read_out plain_ascii(const std::string& text)
             std::string token = l.substr(p, q == std::string::npos ? std::string::npos : q - p);
             uint32_t v;
             if (!plain_ulong(token, v)) {
-                r.rc = ERR_PREMATURE_EOF;
+                r.rc = complete_trailer(lines, i + 1) ? ERR_PREMATURE_EOF : ERR_CORRUPT_DATA_FILE;
                 return r;
             }
             raw.push_back(v);
@@ -156,7 +178,7 @@ read_out plain_ascii(const std::string& text)
         }
     }
     if (i == lines.size()) {
-        r.rc = ERR_PREMATURE_EOF;
+        r.rc = ERR_CORRUPT_DATA_FILE;  // no "*" line: the trailer is missing
         return r;
     }
     auto offset = static_cast<int32_t>(line_value(lines, "Data Offset", i));
@@ -284,8 +306,9 @@ void expect_same(const read_out& got, const read_out& want, const std::string& w
         ASSERT_EQ(got.values[i], want.values[i]) << what << ", point " << i;
 }
 
-// Runs the reader over the file at every block size; each read must match `want` and give
-// the same header as the read with the default block.
+// Runs the reader over the file at every block size, on one thread and with every buffer
+// split over three threads; each read must match `want` and give the same header as the read
+// with the default block.
 void expect_at_every_block(const vptest::TempDir& dir, const std::string& bytes, const read_out& want)
 {
     vptest::write_file(dir / "in.sdf", bytes);
@@ -293,10 +316,13 @@ void expect_at_every_block(const vptest::TempDir& dir, const std::string& bytes,
     read_out reference = read_with_block(path, 0);
     expect_same(reference, want, "default block");
     for (std::size_t b : block_sizes()) {
-        read_out got = read_with_block(path, b);
-        expect_same(got, want, "block " + std::to_string(b));
-        if (want.rc == NO_ERROR) {
-            ASSERT_EQ(got.header, reference.header) << "block " << b;
+        for (unsigned threads : {1u, 3u}) {
+            read_out got = read_with_block(path, b, threads, 16);
+            std::string what = "block " + std::to_string(b) + ", " + std::to_string(threads) + " threads";
+            expect_same(got, want, what);
+            if (want.rc == NO_ERROR) {
+                ASSERT_EQ(got.header, reference.header) << what;
+            }
         }
     }
 }
@@ -454,11 +480,18 @@ TEST(AsciiBlocks, ATokenThatIsNotANumberAtEveryBlockBoundary)
         std::string data;
         for (int i = 0; i < 40; ++i)
             data += std::to_string(1000000 + i * 7919) + (i == 25 ? std::string(" ") + bad : "") + " ";
-        std::string bytes = ascii_head(41, 1, "6.103515625e-05") + data + "\n" + ascii_trailer(0);
+        // The trailer follows the failing line without the data's "*" line: it is read from
+        // the line after the failure and is complete, so the data's code is the result.
+        std::string bytes = ascii_head(41, 1, "6.103515625e-05") + data + "\n" + ascii_trailer(0).substr(2);
         read_out want;
         want.rc = ERR_PREMATURE_EOF;
         ASSERT_EQ(plain_ascii(bytes).rc, ERR_PREMATURE_EOF) << bad;
         SCOPED_TRACE(bad);
+        expect_at_every_block(dir, bytes, want);
+        // With that line, the trailer meets it first: the fields are missing.
+        bytes = ascii_head(41, 1, "6.103515625e-05") + data + "\n" + ascii_trailer(0);
+        want.rc = ERR_CORRUPT_DATA_FILE;
+        ASSERT_EQ(plain_ascii(bytes).rc, ERR_CORRUPT_DATA_FILE) << bad;
         expect_at_every_block(dir, bytes, want);
     }
 }
@@ -516,6 +549,12 @@ TEST(AsciiBlocks, AMapLargerThanTheDefaultBlock)
     ASSERT_EQ(want.rc, NO_ERROR);
     for (std::size_t b : {std::size_t{0}, std::size_t{4096}, std::size_t{4099}})
         expect_same(read_with_block(dir.str("big.sdf"), b), want, "block " + std::to_string(b));
+    // Split over threads: by default (a buffer of 4 MiB a thread), and in small buffers.
+    for (unsigned threads : {2u, 3u, 8u}) {
+        expect_same(read_with_block(dir.str("big.sdf"), 0, threads), want, std::to_string(threads) + " threads");
+        expect_same(read_with_block(dir.str("big.sdf"), 4099, threads, 1000), want,
+                    std::to_string(threads) + " threads, block 4099");
+    }
 }
 
 // Items of every type with random bits, the type's invalid value and values near the edges.

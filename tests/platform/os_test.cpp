@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -190,3 +191,37 @@ TEST(AtomicFile, NewFileGetsOrdinaryPermissionsAndKeepsExistingOnes)
               os::fs::perms::owner_read | os::fs::perms::owner_write | os::fs::perms::group_read);
 #endif
 }
+
+namespace {
+
+// A symbolic link as the target: the file it points to is replaced (also through a chain of
+// links, and a dangling link creates its file); the links stay, and no temporary file is left.
+TEST(AtomicFile, FollowsSymbolicLinks)
+{
+    TempDir dir;
+    vptest::write_file(dir / "real", "old");
+    std::error_code ec;
+    os::fs::create_symlink("real", dir / "link", ec);
+    if (ec)
+        GTEST_SKIP() << "no symbolic links here: " << ec.message();
+    os::fs::create_symlink(dir / "link", dir / "link2");
+    os::fs::create_symlink("missing", dir / "dangling");
+    for (const char* name : {"link", "link2", "dangling"}) {
+        os::atomic_file f;
+        ASSERT_TRUE(f.open(dir / name)) << name;
+        std::fputs(name, f.get());
+        ASSERT_TRUE(f.commit()) << name;
+        EXPECT_TRUE(os::fs::is_symlink(os::fs::symlink_status(dir / name))) << name;
+        EXPECT_EQ(vptest::read_file(dir / name), name);
+    }
+    EXPECT_EQ(vptest::read_file(dir / "real"), "link2");
+    EXPECT_EQ(vptest::read_file(dir / "missing"), "dangling");
+    EXPECT_EQ(std::distance(os::fs::directory_iterator(dir.path()), os::fs::directory_iterator()), 5);
+    // A loop of links is refused.
+    os::fs::create_symlink("loop_b", dir / "loop_a");
+    os::fs::create_symlink("loop_a", dir / "loop_b");
+    os::atomic_file f;
+    EXPECT_FALSE(f.open(dir / "loop_a"));
+}
+
+}  // namespace
