@@ -156,6 +156,16 @@ TEST_F(Llc, SerialEncodingsAndDecodings)
             EXPECT_EQ(level, r.level) << r.board;
         }
     }
+    // No answer decodes beyond the board's limit.
+    for (int32_t b : {BD_BOARD01, BD_FTP}) {
+        const uint16_t limit = b == BD_BOARD01 ? 4095 : 3685;
+        for (uint32_t v = 0; v <= 0xFFFF; ++v) {
+            const uint8_t answer[2] = {uint8_t(v >> 8), uint8_t(v)};
+            uint16_t level = 0xFFFF;
+            ASSERT_TRUE(ac_llc_decode_read(b, answer, 2, &level));
+            ASSERT_EQ(level, v <= limit ? limit - v : 0) << b << " " << v;
+        }
+    }
     // Every set level reads back as itself.
     for (int32_t b : {BD_BOARD01, BD_FTP, BD_HXI, BD_MODEL31}) {
         for (uint16_t l = 0; l <= 4096; ++l) {
