@@ -172,6 +172,32 @@ TEST_F(SleepMode, StartTwiceGivesOneThreadAndStopReleasesEverything)
     EXPECT_EQ(log_.str(), "");
 }
 
+TEST_F(SleepMode, AStopThatOutwaitsItsLimitStillJoinsTheThread)
+{
+    // Hold the CAN event lock so that the thread's first post blocks; another thread lets it
+    // go at 9 s, long after the stop's 5000 ms are over.
+    u_handle lock = nullptr;
+    ASSERT_EQ(u_event_open(CAN_EVENT_MUTEX, &lock), NO_ERROR);
+    ASSERT_EQ(u_wait_one(lock, 0), 0);
+    u_handle releaser = nullptr;
+    ASSERT_EQ(u_thread_start(
+                  [lock]() -> int32_t {
+                      u_sleep_ms(9000);
+                      return u_event_set(lock);
+                  },
+                  &releaser),
+              NO_ERROR);
+    sleep_mode_start(info_);
+    u_sleep_ms(3000);
+    EXPECT_TRUE(sleep_mode_stop());
+    EXPECT_EQ(u_now_ms(), 9000u);
+    EXPECT_EQ(log_.str(), "Sleep Mode thread did not end within 5000 ms; waiting for it\n");
+    EXPECT_EQ(can_pd_event_count(), 1u);
+    EXPECT_EQ(u_thread_join(releaser, U_INFINITE), 0);
+    u_close_handle(releaser);
+    u_close_handle(lock);
+}
+
 TEST_F(SleepMode, StartThenStopAtOnceLeavesNothingBehind)
 {
     // Transfers from another thread race the start/stop cycles.
