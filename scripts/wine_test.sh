@@ -35,7 +35,7 @@ if [ ! -x "$native/convert/sdf_to_dat" ]; then
 fi
 
 # Only system libraries may be imported: no MinGW runtime DLL has to sit beside an .exe.
-system_dlls='^(kernel32|user32|msvcrt|advapi32|shell32|ws2_32|ole32|bcrypt|ntdll)\.dll$'
+system_dlls='^(kernel32|user32|msvcrt|advapi32|shell32|ws2_32|ole32|bcrypt|ntdll|version)\.dll$'
 bad_imports=0
 checked=0
 while IFS= read -r exe; do

@@ -9,7 +9,6 @@
 #include "datafile/dataset.h"
 #include "platform/errors.h"
 #include "platform/hooks.h"
-#include "tests/support/dat_unpack.h"
 
 namespace {
 
@@ -348,7 +347,7 @@ TEST(DatHeaderPack, UnpackRestoresTheRecord)
     std::memcpy(&h, raw.data(), sizeof h);
     packed p = pack(h);
     dat_header back;
-    vptest::unpack_header(p, back);
+    dat_header_unpack(p, back);
     // Compare field by field through the packed form (the record's alignment gaps carry nothing).
     EXPECT_EQ(pack(back), p);
     EXPECT_EQ(back.time_stamp, h.time_stamp);

@@ -19,7 +19,6 @@
 #include "platform/hooks.h"
 #include "sdf/sdf.h"
 #include "sdf/sdf_writer.h"
-#include "tests/support/dat_unpack.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -614,7 +613,7 @@ void check_conversion(const dataset& d, const std::string& sdf_path, const std::
     std::vector<uint8_t> packed(DAT_HEADER_PACKED_SIZE, 0);
     std::memcpy(packed.data(), b, std::min(header_size, packed.size()));
     auto got = zero_header();
-    vptest::unpack_header(std::span<const uint8_t, DAT_HEADER_PACKED_SIZE>(packed.data(), DAT_HEADER_PACKED_SIZE), *got);
+    dat_header_unpack(std::span<const uint8_t, DAT_HEADER_PACKED_SIZE>(packed.data(), DAT_HEADER_PACKED_SIZE), *got);
     expect_attributes(*d.attr, *got, "data file");
 
     int mismatches = 0;
