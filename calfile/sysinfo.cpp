@@ -116,22 +116,7 @@ SysInfo* sysinfo_slot(int slot)
     return &g_slots[slot];
 }
 
-void sysinfo_reset(SysInfo& info)
-{
-    sb_string path = std::move(info.calFilePath);
-    auto file = std::move(info.calFile);
-    uint8_t digit = info.hostFileDigit;
-    uint8_t sw_version = info.instrBdSwVersion;
-    uint8_t on = info.instrOn;
-
-    info = SysInfo{};
-
-    info.calFilePath = std::move(path);
-    info.calFile = std::move(file);
-    info.hostFileDigit = digit;
-    info.instrBdSwVersion = sw_version;
-    info.instrOn = on;
-}
+void sysinfo_reset(SysInfo& info) { info.cal() = SysCalData{}; }
 
 int32_t sysinfo_set_defaults(int slot)
 {
