@@ -1462,22 +1462,38 @@ int32_t read_update(SysInfo& si, const char* text)
     return read_one_line(si, in, g, eof, fatal);
 }
 
-bool is_terminal(const std::string& path)
+std::filesystem::file_type file_type_of(const std::string& path)
 {
     os::fs::path native;
     if (!os::native_path(path.c_str(), native))
-        return false;
+        return std::filesystem::file_type::none;
     std::error_code ec;
-    return std::filesystem::status(native, ec).type() == std::filesystem::file_type::character;
+    return std::filesystem::status(native, ec).type();
 }
 
-std::string read_all(std::FILE* f, bool& ok)
+bool too_large(std::size_t size)
+{
+    if (size <= CALFILE_MAX_BYTES)
+        return false;
+    calfile_report_read("File is larger than %d bytes.", static_cast<int>(CALFILE_MAX_BYTES));
+    return true;
+}
+
+// Reads the whole file, or reports a read error (ok = false) or a file beyond the size limit
+// (too_big = true) without reading further.
+std::string read_all(std::FILE* f, bool& ok, bool& too_big)
 {
     std::string bytes;
     char buf[65536];
     std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+    too_big = false;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        if (bytes.size() + n > CALFILE_MAX_BYTES) {
+            too_big = true;
+            break;
+        }
         bytes.append(buf, n);
+    }
     ok = std::ferror(f) == 0;
     return bytes;
 }
@@ -1500,6 +1516,13 @@ int32_t calfile_open(const char* name, uint8_t digit, std::string& path, calfile
     path = found;
     rep.header_name = path;
     u_log_sink("Reading system calibration file: \"%s\"\n", path.c_str());
+    // A pipe, socket or device other than a terminal could keep the read waiting without end.
+    const auto type = file_type_of(path);
+    if (type == std::filesystem::file_type::fifo || type == std::filesystem::file_type::socket ||
+        type == std::filesystem::file_type::block) {
+        calfile_report_read("Not a regular file.");
+        return ERR_CANT_READ_FILE;
+    }
 
     os::fs::path native;
     std::FILE* f = os::native_path(path.c_str(), native) ? os::open_file(native, "rb") : nullptr;
@@ -1508,7 +1531,7 @@ int32_t calfile_open(const char* name, uint8_t digit, std::string& path, calfile
         return ERR_CANT_READ_FILE;
     }
     stream = calfile_file(f, &std::fclose);
-    if (is_terminal(path)) {
+    if (file_type_of(path) == std::filesystem::file_type::character) {
         stream.reset();
         u_log_sink("sb_readCal attempt from terminal device\n");
         return ERR_CANT_READ_FILE;
@@ -1534,8 +1557,12 @@ int32_t sb_readCal(int slot, const char* source)
         si->calFilePath.assign(path);
         sysinfo_reset(*si);
         state().given = given_flags{};
-        bool ok = true;
-        std::string bytes = read_all(stream.get(), ok);
+        bool ok = true, too_big = false;
+        std::string bytes = read_all(stream.get(), ok, too_big);
+        if (too_big) {
+            too_large(CALFILE_MAX_BYTES + 1);
+            return ERR_CANT_READ_FILE;
+        }
         if (!ok) {
             calfile_report_read("Cannot read file.");
             return ERR_CANT_READ_FILE;
@@ -1557,6 +1584,8 @@ int32_t sb_readCal_bytes(int slot, std::string_view bytes, const char* header_na
         calfile_reporting().header_name = header_name != nullptr ? header_name : "";
         sysinfo_reset(*si);
         state().given = given_flags{};
+        if (too_large(bytes.size()))
+            return ERR_CANT_READ_FILE;
         calfile_stream in{std::string(bytes)};
         return read_lines(*si, in);
     } catch (const std::bad_alloc&) {

@@ -240,7 +240,7 @@ int llc_range_values(const SysInfo& si)
 // Builds the text of a calibration file from a slot and notes every failed check.
 class cal_writer {
 public:
-    explicit cal_writer(const SysInfo& si) : si_(si) {}
+    cal_writer(const SysInfo& si, bool exact) : si_(si), exact_(exact) {}
 
     void run();
     const std::string& text() const { return out_; }
@@ -248,6 +248,7 @@ public:
 
 private:
     const SysInfo& si_;
+    const bool exact_;  // every real in the shortest text that reads back as the stored value
     std::string out_;
     int32_t result_ = NO_ERROR;
     std::string key_;  // keyword of the line being written, for messages
@@ -285,6 +286,7 @@ private:
     std::string num(long long v, long long lo, long long hi, int zero_width = 0);
     std::string real(double v, double lo, double hi, real_fmt f, cal_ends ends = cal_ends::closed);
     std::string real(float v, double lo, double hi, real_fmt f, cal_ends ends = cal_ends::closed);
+    std::string scaled(double stored, double v, double to_record, double lo, double hi, real_fmt f);
     std::string name(std::string_view text);
     std::string word_name(std::string_view text);
     void name_failure(std::string_view text);
@@ -319,8 +321,15 @@ std::string cal_writer::num(long long v, long long lo, long long hi, int zero_wi
 
 std::string cal_writer::real(double v, double lo, double hi, real_fmt f, cal_ends ends)
 {
+    if (exact_ && in_range(v, lo, hi, ends))
+        return shortest_real(v);
     std::string text = format_real(v, f);
-    if (in_range(parse_real(text), lo, hi, ends))
+    const double read = parse_real(text);
+    // A value that the format would round to 0 is written with all its digits, so that it is
+    // not lost.
+    if (read == 0.0 && v != 0.0 && in_range(v, lo, hi, ends))
+        return shortest_real(v);
+    if (in_range(read, lo, hi, ends))
         return text;
     // The format rounded a value at the end of its range out of it: all its digits keep it in.
     if (in_range(v, lo, hi, ends))
@@ -339,12 +348,48 @@ std::string cal_writer::real(double v, double lo, double hi, real_fmt f, cal_end
 std::string cal_writer::real(float v, double lo, double hi, real_fmt f, cal_ends ends)
 {
     const double d = v;
+    if (in_range(d, lo, hi, ends) && (exact_ || (v != 0.0f && parse_real(format_real(d, f)) == 0.0))) {
+        // The fewest digits that give the float back, as the reader rounds what it reads.
+        char buf[64];
+        auto res = std::to_chars(buf, buf + sizeof buf, v);
+        std::string text(buf, res.ptr);
+        const double read = res.ec == std::errc() ? parse_real(text) : std::nan("");
+        if (static_cast<float>(read) == v && in_range(read, lo, hi, ends))
+            return text;
+        return shortest_real(d);
+    }
     if (!in_range(d, lo, hi, ends) && !std::isnan(d)) {
         double end = d < lo ? lo : hi;
         if (in_range(end, lo, hi, ends) && static_cast<float>(end) == v)
             return shortest_real(end);
     }
     return real(d, lo, hi, f, ends);
+}
+
+// A value `stored` that the record holds in other units than the file: `v` in file units, which
+// the reader multiplies by `to_record`. A value that the format would round to 0 (and, when exact, every
+// value) is written with the fewest digits that give the stored value back.
+std::string cal_writer::scaled(double stored, double v, double to_record, double lo, double hi, real_fmt f)
+{
+    const bool tiny = v != 0.0 && parse_real(format_real(v, f)) == 0.0;
+    if ((exact_ || tiny) && in_range(v, lo, hi, cal_ends::closed)) {
+        // The number the reader scaled may lie a few units of the last place beside v.
+        for (int digits = 1; digits <= 17; ++digits) {
+            double below = v, above = v;
+            for (int step = 0; step <= 4; ++step) {
+                for (double candidate : {below, above}) {
+                    std::string text = format_real(candidate, real_fmt{'g', digits});
+                    double read = parse_real(text);
+                    if (read * to_record == stored && in_range(read, lo, hi, cal_ends::closed))
+                        return text;
+                }
+                below = std::nextafter(below, -HUGE_VAL);
+                above = std::nextafter(above, HUGE_VAL);
+            }
+        }
+        return shortest_real(v);
+    }
+    return real(v, lo, hi, f);
 }
 
 void cal_writer::name_failure(std::string_view text)
@@ -641,6 +686,11 @@ void cal_writer::camera_lines()
         put(num(si.cameraOptions, 0, 268435455));
         end();
     }
+    if (si.cameraPll != 1) {
+        key("Camera Pll");
+        put(num(si.cameraPll, 0, 1));
+        end();
+    }
     if (!si.rampConfig.is_default()) {
         key("Ramp Config");
         put(name(si.rampConfig.c_str()));
@@ -664,12 +714,12 @@ void cal_writer::light_line()
         if (i > 0)
             put(" ");
         std::string wl = i == 0 && unset ? format_real(0.0, FMT_F6)
-                                         : real(si.wavelength[i][0] * 1e6, 0.1, 15, FMT_F6);
+                                         : scaled(si.wavelength[i][0], si.wavelength[i][0] * 1e6, 1e-6, 0.1, 15, FMT_F6);
         if (si.wavelength[i][1] != 0.0) {
             put("[");
             put(wl);
             put(",");
-            put(real(si.wavelength[i][1] * 1e6, 0, 1, FMT_F6));
+            put(scaled(si.wavelength[i][1], si.wavelength[i][1] * 1e6, 1e-6, 0, 1, FMT_F6));
             put("]");
         } else {
             put(wl);
@@ -1158,12 +1208,19 @@ void cal_writer::wave_monitor_lines()
         if (!std::isfinite(values[0]))
             return;
         key(keyword);
-        put(real(values[0] / 1e9, 0, 2147483647.0, FMT_F3));
-        arg(real(values[1] / 1e9, 0, 2147483647.0, FMT_F3));
+        put(scaled(values[0], values[0] / 1e9, 1e9, 0, 2147483647.0, FMT_F3));
+        arg(scaled(values[1], values[1] / 1e9, 1e9, 0, 2147483647.0, FMT_F3));
         end();
     };
     tune("wmTuneRange", si.wmTuneRange);
     tune("wmTuneRate", si.wmTuneRate);
+    if (si.wmMaxBuckets != 1900 || si.wmMaxBytes != 2147483647) {
+        // The file gives the byte limit in MiB; a limit between two is written as the next one.
+        key("wmMaxBuckets");
+        put(num(si.wmMaxBuckets, 0, 2147483647));
+        arg(num((si.wmMaxBytes + 1048575) / 1048576, 0, 2147483647));
+        end();
+    }
     if (si.ftpsiInvertData != 0) {
         key("FtpsiInvertData");
         put(std::to_string(si.ftpsiInvertData));
@@ -1315,6 +1372,18 @@ void calfile_report_write(const char* format, ...)
     u_log_sink("%s%s%s\n", lead, where.c_str(), message.c_str());
 }
 
+int32_t calfile_write_text(const SysInfo& info, std::string& text, bool exact)
+{
+    try {
+        cal_writer writer(info, exact);
+        writer.run();
+        text = writer.text();
+        return writer.result();
+    } catch (const std::bad_alloc&) {
+        return ERR_NO_MEM;
+    }
+}
+
 int32_t sb_writeCal(int slot, const char* target)
 {
     try {
@@ -1346,7 +1415,7 @@ int32_t sb_writeCal(int slot, const char* target)
             return ERR_CANT_WRITE_FILE;
         }
 
-        cal_writer writer(*si);
+        cal_writer writer(*si, false);
         writer.run();
         int32_t result = writer.result();
         const std::string& text = writer.text();
