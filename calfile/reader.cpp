@@ -8,8 +8,11 @@
 #include <limits>
 #include <new>
 #include <string>
+#include <type_traits>
+#include <variant>
 
 #include "calfile/calfile.h"
+#include "calfile/grammar.h"
 #include "calfile/scanner.h"
 #include "calfile/sysinfo.h"
 #include "calfile/vocab.h"
@@ -20,21 +23,7 @@
 
 namespace {
 
-// What the lines read so far have given; the final checks look at it.
-struct given_flags {
-    bool version = false;
-    bool comm = false;  // InstrComm or MacAddress
-    bool invertData = false;
-    bool llcTarget = false;
-    int llcRange = 0;     // 0, 2 or 4 values
-    int wavelengths = 0;  // wavelength values read
-    bool pifoc = false;   // Pifoc or PztId
-    bool bpixFile = false;
-    bool wmComm = false;
-    bool wmMonOpd = false;
-    bool wmSysGain = false;
-    int badPixels = 0;  // bad pixel pairs stored so far
-};
+using given_flags = cal_given;
 
 // Process-wide reader state besides the reporting state of calfile/scanner.h.
 struct reader_state {
@@ -172,6 +161,7 @@ private:
         return true;
     }
 
+    int32_t plain(int32_t st, const cal_line& row);
     int32_t system_type_line(int type);
     int32_t version_line();
     int32_t mac_address_line();
@@ -203,29 +193,25 @@ int32_t line_parser::parse(cal_token token)
     int sys = cal_sys_type_of(token);
     if (sys >= 0)
         return system_type_line(sys);
+    if (const cal_line* row = calfile_find_line(token))
+        return plain(st, *row);
 
     switch (token) {
     case TOK_INSTRNAME:
         return get_name(st, si_.instrName);
-    case TOK_UNIT:
-        return get_int(st, 0, 7, si_.unit);
     case TOK_VERSION:
         return version_line();
     case TOK_MACADDRESS:
         return mac_address_line();
-    case TOK_INSTRCOMM:
-        st = get_name(st, si_.instrComm);
-        if (st == NO_ERROR)
-            g_.comm = true;
-        return st;
     case TOK_CAMERA:
         return camera_line();
     case TOK_ADC: {
         cal_token sub;
         st = get_word_token(st, sub);
-        if (st == NO_ERROR && sub != TOK_CLOCK)
+        const cal_line* row = st == NO_ERROR ? calfile_find_line(TOK_ADC, sub) : nullptr;
+        if (st == NO_ERROR && row == nullptr)
             return syntax("Unexpected token.");
-        return get_int(st, 0, 511, si_.adcClock);
+        return plain(st, *row);
     }
     case TOK_RAMP: {
         cal_token sub;
@@ -242,8 +228,6 @@ int32_t line_parser::parse(cal_token token)
         return light_line();
     case TOK_LLC:
         return llc_line();
-    case TOK_PZTPWR:
-        return get_int(st, -1, 1000, si_.pztPwr);
     case TOK_PIFOC:
     case TOK_PZTID:
         if (token == TOK_PZTID) {
@@ -256,8 +240,6 @@ int32_t line_parser::parse(cal_token token)
             return get_int(st, 0, 99999, si_.pifoc->value);
         }
         return pifoc_line();
-    case TOK_PIFOCPOLARITY:
-        return get_int(st, -1, 1, si_.pifocPolarity);
     case TOK_PIFOCTYPE: {
         int32_t rc = sysinfo_ensure_pifoc(si_);
         if (rc != NO_ERROR)
@@ -291,76 +273,14 @@ int32_t line_parser::parse(cal_token token)
         if (peek_is(st, cal_peek::number))
             st = get_int(st, 0, 255, si_.turret2);
         return st;
-    case TOK_ZOOM:
-        return get_int(st, 0, 255, si_.zoom);
-    case TOK_IGNOREPZT:
-        si_.pztPresent = 0;
-        return st;
-    case TOK_IGNORELAPS:
-        si_.lapsPresent = 0;
-        return st;
-    case TOK_IGNOREWAND:
-        si_.wandPresent = 0;
-        return st;
-    case TOK_IGNOREZOOM:
-        si_.zoomPresent = 0;
-        return st;
-    case TOK_IGNOREDUALBRUSHMOTOR:
-        si_.dualBrushMotorPresent = 0;
-        return st;
-    case TOK_IGNOREFOCUSNDW:
-        si_.focusNdwPresent = 0;
-        return st;
     case TOK_RINGSPOT:
         if (si_.instrBdType == BD_HXI ||
             (si_.instrBdType == BD_CAN && (si_.sysType == SYS_MODEL17 || si_.sysType == SYS_MODEL24 ||
                                            si_.sysType == SYS_MODEL28)))
             si_.ringSpot = 1;
         return st;
-    case TOK_DIFFDISKRATE:
-        return get_real(st, 10, 80, si_.diffDiskRate);
-    case TOK_DIFFDISKFRACTION:
-        return get_real(st, 0, 2, si_.diffDiskFraction, cal_ends::open_low);
-    case TOK_XAXISBACKLASH:
-    case TOK_YAXISBACKLASH: {
-        float v = 0;
-        st = get_real(st, 0, 1000, v);
-        if (st == NO_ERROR)
-            (token == TOK_XAXISBACKLASH ? si_.xAxisBacklash : si_.yAxisBacklash) = v;
-        return st;
-    }
-    case TOK_ZAXISBACKLASH: {
-        float v = 0;
-        st = get_real(st, 0, 100, v);
-        if (st == NO_ERROR)
-            si_.zAxisBacklash = v;
-        return st;
-    }
-    case TOK_ZAXISCAL:
-        return get_real(st, 0.85, 1.15, si_.zAxisCal);
-    case TOK_ZENCODER:
-        return get_int(st, 0, 1, si_.zEncoder);
-    case TOK_ZCANCLOSEDLOOP:
-        return get_int(st, 0, 1, si_.zCanClosedLoop);
     case TOK_SDCCAL:
         return sdc_cal_line();
-    case TOK_RADCRVFOCCAL:
-        return get_real(st, -100, 100, si_.radCrvFocCal);
-    case TOK_RADCRVPWRCAL:
-        return get_real(st, -100, 100, si_.radCrvPwrCal);
-    case TOK_INVERTDATA:
-        st = get_int(st, 0, 255, si_.invertData);
-        if (st == NO_ERROR)
-            g_.invertData = true;
-        return st;
-    case TOK_FTPSIINVERTDATA:
-        return get_int(st, 0, 255, si_.ftpsiInvertData);
-    case TOK_NOINTENSAVG:
-        si_.noIntensAvg = 1;
-        return st;
-    case TOK_TOUCHSCREEN:
-        si_.touchScreen = 1;
-        return st;
     case TOK_MOTIONCTRL:
         st = get_name(st, si_.motionCtrl[0]);
         return get_name(st, si_.motionCtrl[1]);
@@ -377,17 +297,6 @@ int32_t line_parser::parse(cal_token token)
         si_.tempSensorType = v;
         return get_name(st, si_.tempSensorName);
     }
-    case TOK_PENDENTMENU:
-        return get_name(st, si_.pendentMenu);
-    case TOK_AXISCOMP_A:
-    case TOK_AXISCOMP_B:
-    case TOK_AXISCOMP_P:
-    case TOK_AXISCOMP_R:
-    case TOK_AXISCOMP_T:
-    case TOK_AXISCOMP_X:
-    case TOK_AXISCOMP_Y:
-    case TOK_AXISCOMP_Z:
-        return get_name(st, si_.axisComp[token - TOK_AXISCOMP_A]);
     case TOK_PIDVALS_A:
     case TOK_PIDVALS_B:
     case TOK_PIDVALS_P:
@@ -397,21 +306,6 @@ int32_t line_parser::parse(cal_token token)
     case TOK_PIDVALS_Y:
     case TOK_PIDVALS_Z:
         return pid_line(token - TOK_PIDVALS_A);
-    case TOK_WMCOMM:
-        st = get_name(st, si_.wmComm);
-        if (st == NO_ERROR)
-            g_.wmComm = true;
-        return st;
-    case TOK_WMSYSGAIN:
-        st = get_real(st, 0, 2147483647.0, si_.wmSysGain);
-        if (st == NO_ERROR)
-            g_.wmSysGain = true;
-        return st;
-    case TOK_WMMONOPD:
-        st = get_real(st, 0, 2147483647.0, si_.wmMonOPD);
-        if (st == NO_ERROR)
-            g_.wmMonOpd = true;
-        return st;
     case TOK_WMTUNERANGE:
     case TOK_WMTUNERATE: {
         double* values = token == TOK_WMTUNERANGE ? si_.wmTuneRange : si_.wmTuneRate;
@@ -468,6 +362,42 @@ int32_t line_parser::parse(cal_token token)
     default:
         return syntax("Unexpected token.");
     }
+}
+
+// A plain line: its one value, name or flag into the row's field.
+int32_t line_parser::plain(int32_t st, const cal_line& row)
+{
+    std::visit(
+        [&](auto ref) {
+            auto& field = ref(si_);
+            using T = std::decay_t<decltype(field)>;
+            if constexpr (std::is_same_v<T, sb_string>) {
+                st = get_name(st, field);
+            } else {
+                switch (row.kind) {
+                case cal_kind::flag:
+                    field = static_cast<T>(row.flag_value);
+                    break;
+                case cal_kind::integer:
+                    st = get_int(st, static_cast<int32_t>(row.lo), static_cast<int32_t>(row.hi), field);
+                    break;
+                case cal_kind::single: {
+                    float v = 0;
+                    st = get_real(st, row.lo, row.hi, v, row.ends);
+                    if (st == NO_ERROR)
+                        field = static_cast<T>(v);
+                    break;
+                }
+                default:
+                    st = get_real(st, row.lo, row.hi, field, row.ends);
+                    break;
+                }
+            }
+        },
+        row.field);
+    if (st == NO_ERROR && row.given != nullptr)
+        g_.*row.given = true;
+    return st;
 }
 
 int32_t line_parser::system_type_line(int type)
@@ -546,6 +476,8 @@ int32_t line_parser::camera_line()
     st = get_word_token(st, sub);
     if (st != NO_ERROR)
         return st;
+    if (const cal_line* row = calfile_find_line(TOK_CAMERA, sub))
+        return plain(st, *row);
     switch (sub) {
     case TOK_TYPE:
         return camera_type(st);
@@ -553,8 +485,6 @@ int32_t line_parser::camera_line()
         return camera_config(st);
     case TOK_FILE:
         return camera_file(st);
-    case TOK_DARK:
-        return get_int(st, 0, 32767, si_.cameraDark);
     case TOK_ALIGN: {
         int v = 0;
         st = get_value_word(st, cal_camera_align_of, v);
@@ -566,12 +496,8 @@ int32_t line_parser::camera_line()
         return camera_bad_pixels(st);
     case TOK_BPIX:
         return camera_bpix(st);
-    case TOK_OPTIONS:
-        return get_int(st, 0, 268435455, si_.cameraOptions);
     case TOK_PERIOD:
         return st;  // accepted; the rest of the line is ignored
-    case TOK_PLL:
-        return get_int(st, 0, 1, si_.cameraPll);
     case TOK_SPLITX:
     case TOK_SPLITY:
         si_.splitAxis = sub == TOK_SPLITX ? 1 : 2;
@@ -649,16 +575,13 @@ int32_t line_parser::camera_config(int32_t st)
     switch (si_.instrBdType) {
     case BD_HXI:
     case BD_MODEL31:
-        st = get_int(st, 0, 1, cfg[0]);
-        return get_int(st, 0, 15, cfg[1]);
+        st = get_int(st, 0, CAL_CONFIG_HIGHS_HXI[0], cfg[0]);
+        return get_int(st, 0, CAL_CONFIG_HIGHS_HXI[1], cfg[1]);
     case BD_BOARD01:
-    case BD_FTP: {
-        static const int bytes[] = {3, 4, 5, 6, 7, 9, 8, 10};
-        static const int highs[] = {1, 1, 3, 1, 1, 1, 1, 1};
+    case BD_FTP:
         for (int i = 0; i < 8; ++i)
-            st = get_int(st, 0, highs[i], cfg[bytes[i] - 1]);
+            st = get_int(st, 0, CAL_CONFIG_HIGHS[i], cfg[CAL_CONFIG_BYTES[i] - 1]);
         return st;
-    }
     default:
         return syntax("Unexpected token.");
     }
@@ -799,6 +722,8 @@ int32_t line_parser::llc_line()
     st = get_word_token(st, sub);
     if (st != NO_ERROR)
         return st;
+    if (const cal_line* row = calfile_find_line(TOK_LLC, sub))
+        return plain(st, *row);
     LightSlot& a = si_.light[0];
     LightSlot& b = si_.light[1];
     switch (sub) {
@@ -843,8 +768,6 @@ int32_t line_parser::llc_line()
         }
         return get_name(st, si_.llcInstrName);
     }
-    case TOK_OPTIONS:
-        return get_int(st, 0, 268435455, si_.llcOptions);
     case TOK_RANGE:
         st = get_int(st, 0, 65535, a.rangeLow);
         st = get_int(st, 0, 65535, a.rangeHigh);
@@ -1253,14 +1176,6 @@ int32_t line_parser::radius_scale_line(RadiusScale& group, bool last_required)
 
 // ---------------------------------------------------------------------------------------------
 
-bool is_one_of(int32_t value, std::initializer_list<int32_t> set)
-{
-    for (int32_t v : set)
-        if (v == value)
-            return true;
-    return false;
-}
-
 // Final checks after an error-free read; 0 when the information the instrument needs is there.
 int32_t final_checks(const SysInfo& si, const given_flags& g)
 {
@@ -1269,15 +1184,15 @@ int32_t final_checks(const SysInfo& si, const given_flags& g)
         return incomplete("Missing system type info.");
     if (!g.version)
         return incomplete("Missing frame grabber and instrument board Version info.");
-    if (!is_one_of(si.instrBdType, {BD_NONE, BD_MODEL13, BD_NOTNEEDED, BD_CAN}) && !g.comm)
+    if (calfile_board_needs_comm(si.instrBdType) && !g.comm)
         return incomplete("Missing InstrComm info.");
-    if (is_one_of(si.sysType, {SYS_MODEL13, SYS_FTP, SYS_MODEL14}) && !g.invertData)
+    if (calfile_needs_invert_data(si.sysType) && !g.invertData)
         return incomplete("Missing InvertData info.");
     if (si.instrBdType == BD_CAN && !g.comm)
         return incomplete("Missing MAC Address for CAN bus.");
     if (si.sysType == SYS_FTP && !si.motionCtrl[0].is_set())
         u_log_sink("Missing MotionCtrl info.\n");
-    if (is_one_of(si.sysType, {SYS_MODEL34, SYS_MODEL24})) {
+    if (calfile_has_wave_monitor(si.sysType)) {
         if (!g.wmComm) {
             u_log_sink("Calibration file missing wave monitor comm info\n");
             return ERR_SB_CALFILE_INCOMPLETE;
@@ -1287,20 +1202,19 @@ int32_t final_checks(const SysInfo& si, const given_flags& g)
             return ERR_SB_CALFILE_INCOMPLETE;
         }
     }
-    if (is_one_of(si.sysType, {SYS_MODEL28, SYS_MODEL21, SYS_MODEL26}) && !g.wmSysGain)
+    if (calfile_needs_sys_gain(si.sysType) && !g.wmSysGain)
         u_log_sink("Calibration file missing system gain.\n");
     if (g.badPixels > 0 && g.bpixFile)
         return report(ERR_SB_CALFILE_INVALID,
                       "Bad Camera pixels specified twice using: camera bad or bpixels and camera bpix");
     if (!g.llcTarget && (si.instrBdType == BD_HXI ||
-                         is_one_of(si.sysType, {SYS_MODEL17, SYS_MODEL24, SYS_MODEL19, SYS_MODEL20, SYS_MODEL28})))
+                         calfile_is_one_of(si.sysType, {SYS_MODEL17, SYS_MODEL24, SYS_MODEL19, SYS_MODEL20, SYS_MODEL28})))
         return incomplete("Missing LLCTarget info.");
     if (si.fgType != FG_NONE && si.cameraType == CAM_UNKNOWN)
         return incomplete("Missing Camera Type info.");
-    if (is_one_of(si.instrBdType, {BD_BOARD01, BD_MODEL13}) && g.wavelengths == 0)
+    if (calfile_is_one_of(si.instrBdType, {BD_BOARD01, BD_MODEL13}) && g.wavelengths == 0)
         return incomplete("Missing Light info.");
-    if (!g.pifoc && is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL12, SYS_MODEL15,
-                                           SYS_MODEL22, SYS_MODEL27, SYS_MODEL25, SYS_MODEL16, SYS_FTP}))
+    if (!g.pifoc && calfile_needs_pifoc(si.sysType))
         return incomplete("Missing PIFOC info.");
     return NO_ERROR;
 }
@@ -1310,49 +1224,12 @@ void complete_llc_range(SysInfo& si, const given_flags& g)
 {
     LightSlot& a = si.light[0];
     LightSlot& b = si.light[1];
-    auto set = [](LightSlot& s, uint16_t lo, uint16_t hi) {
-        s.rangeLow = lo;
-        s.rangeHigh = hi;
-    };
-    bool no_range = g.llcRange == 0;
-    auto model07 = [&] { set(a, 2, si.cameraType == CAM_DGFLY1024 ? 800 : 532); };
-    switch (si.instrBdType) {
-    case BD_HXI:
-    case BD_MODEL31:
-        if (no_range)
-            set(a, 10, 159);
-        break;
-    case BD_MODEL13:
-        if (si.sysType == SYS_MODEL07)
-            model07();
-        else if (no_range)
-            set(a, 0, 4095);
-        break;
-    case BD_NOTNEEDED:
-        if (si.sysType == SYS_MODEL07)
-            model07();
-        else
-            set(a, 10, 159);
-        break;
-    case BD_FTP:
-        if (no_range)
-            set(a, 0, 3685);
-        break;
-    case BD_BOARD01:
-        if (no_range)
-            set(a, 0, 4095);
-        if (g.llcRange != 4)
-            set(b, 0, 100);
-        break;
-    case BD_CAN:
-        if (no_range)
-            set(a, 0, 65535);
-        if (g.llcRange != 4)
-            set(b, 0, 65535);
-        break;
-    default:
-        break;
-    }
+    uint16_t range[4] = {a.rangeLow, a.rangeHigh, b.rangeLow, b.rangeHigh};
+    calfile_complete_llc_range(si.instrBdType, si.sysType, si.cameraType, g.llcRange, range);
+    a.rangeLow = range[0];
+    a.rangeHigh = range[1];
+    b.rangeLow = range[2];
+    b.rangeHigh = range[3];
 }
 
 // Corrections of settings the instrument cannot have; warnings only.

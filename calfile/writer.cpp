@@ -20,8 +20,11 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
+#include "calfile/grammar.h"
 #include "calfile/scanner.h"
 #include "calfile/sysinfo.h"
 #include "platform/atomic_file.h"
@@ -47,14 +50,6 @@ std::string vformat(const char* format, va_list args)
     std::vector<char> buf(static_cast<std::size_t>(n) + 1);
     std::vsnprintf(buf.data(), buf.size(), format, args);
     return std::string(buf.data(), static_cast<std::size_t>(n));
-}
-
-bool is_one_of(int32_t value, std::initializer_list<int32_t> set)
-{
-    for (int32_t v : set)
-        if (v == value)
-            return true;
-    return false;
 }
 
 // A printf conversion of a real number: 'g' or 'f' with a precision and a minimum width.
@@ -142,56 +137,9 @@ struct llc_ranges {
 llc_ranges reader_ranges(const SysInfo& si, int given, const llc_ranges& line)
 {
     llc_ranges r;
-    if (given >= 2) {
-        r.v[0] = line.v[0];
-        r.v[1] = line.v[1];
-    }
-    if (given == 4) {
-        r.v[2] = line.v[2];
-        r.v[3] = line.v[3];
-    }
-    auto set = [&](int first, uint16_t lo, uint16_t hi) {
-        r.v[first] = lo;
-        r.v[first + 1] = hi;
-    };
-    auto model07 = [&] { set(0, 2, si.cameraType == CAM_DGFLY1024 ? 800 : 532); };
-    switch (si.instrBdType) {
-    case BD_HXI:
-    case BD_MODEL31:
-        if (given == 0)
-            set(0, 10, 159);
-        break;
-    case BD_MODEL13:
-        if (si.sysType == SYS_MODEL07)
-            model07();
-        else if (given == 0)
-            set(0, 0, 4095);
-        break;
-    case BD_NOTNEEDED:
-        if (si.sysType == SYS_MODEL07)
-            model07();
-        else
-            set(0, 10, 159);
-        break;
-    case BD_FTP:
-        if (given == 0)
-            set(0, 0, 3685);
-        break;
-    case BD_BOARD01:
-        if (given == 0)
-            set(0, 0, 4095);
-        if (given != 4)
-            set(2, 0, 100);
-        break;
-    case BD_CAN:
-        if (given == 0)
-            set(0, 0, 65535);
-        if (given != 4)
-            set(2, 0, 65535);
-        break;
-    default:
-        break;
-    }
+    for (int i = 0; i < given && i < 4; ++i)
+        r.v[i] = line.v[i];
+    calfile_complete_llc_range(si.instrBdType, si.sysType, si.cameraType, given, r.v);
     return r;
 }
 
@@ -213,7 +161,7 @@ int llc_range_values(const SysInfo& si)
         due = low_high_is(10, 159) ? 0 : 2;
     if (bd == BD_MODEL13 || sys == SYS_MODEL07)
         due = low_high_is(0, 4095) ? 0 : 2;
-    if (bd == BD_CAN && is_one_of(sys, {SYS_MODEL15, SYS_MODEL22, SYS_MODEL23, SYS_MODEL27, SYS_MODEL29,
+    if (bd == BD_CAN && calfile_is_one_of(sys, {SYS_MODEL15, SYS_MODEL22, SYS_MODEL23, SYS_MODEL27, SYS_MODEL29,
                                         SYS_MODEL10, SYS_MODEL12}))
         due = low_high_is(0, 65535) ? 0 : 2;
     if (bd == BD_BOARD01 || (bd == BD_CAN && sys == SYS_MODEL25)) {
@@ -291,6 +239,7 @@ private:
     std::string word_name(std::string_view text);
     void name_failure(std::string_view text);
 
+    void plain(cal_token keyword, cal_token sub = TOK_UNKNOWN);
     void identity_lines();
     void camera_lines();
     void light_line();
@@ -440,6 +389,33 @@ std::string cal_writer::word_name(std::string_view text)
     return std::string(text);
 }
 
+// A plain line from its row, when it is due.
+void cal_writer::plain(cal_token keyword, cal_token sub)
+{
+    const cal_line& row = *calfile_find_line(keyword, sub);
+    if (!calfile_line_due(row, si_))
+        return;
+    if (row.kind == cal_kind::flag) {
+        bare(row.keyword);
+        return;
+    }
+    key(row.keyword);
+    const real_fmt f{row.conv, row.precision};
+    std::visit(
+        [&](auto ref) {
+            const auto& field = ref(const_cast<SysInfo&>(si_));  // only read
+            using T = std::decay_t<decltype(field)>;
+            if constexpr (std::is_same_v<T, sb_string>)
+                put(name(field.view()));
+            else if constexpr (std::is_same_v<T, float> || std::is_same_v<T, double>)
+                put(real(field, row.lo, row.hi, f, row.ends));
+            else
+                put(num(field, static_cast<long long>(row.lo), static_cast<long long>(row.hi)));
+        },
+        row.field);
+    end();
+}
+
 void cal_writer::run()
 {
     put("# Vell System Calibration File\n");
@@ -507,11 +483,7 @@ void cal_writer::identity_lines()
         put(text);
         put("\"\n");
     }
-    if (si.unit != 0) {
-        key("Unit");
-        put(num(si.unit, 0, 7));
-        end();
-    }
+    plain(TOK_UNIT);
 
     const int32_t sys = si.sysType;
     if (!((sys >= SYS_HXI && sys <= SYS_MODEL08) || (sys >= SYS_MODEL09 && sys <= SYS_MODEL29)))
@@ -545,12 +517,8 @@ void cal_writer::identity_lines()
         }
         end();
     }
-    if (si.instrComm.is_set()) {
-        key("InstrComm");
-        put(name(si.instrComm.view()));
-        end();
-    }
-    if (!is_one_of(bd, {BD_NONE, BD_MODEL13, BD_NOTNEEDED, BD_CAN, BD_BOARD02, BD_BOARD04}) &&
+    plain(TOK_INSTRCOMM);
+    if (calfile_board_needs_comm(bd) && bd != BD_BOARD02 && bd != BD_BOARD04 &&
         bd >= 0 && bd < SB_NUM_BOARD_TYPE_NAMES && !si.instrComm.is_set() && !si.canInfo)
         fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing InstrComm info.");
 }
@@ -622,32 +590,26 @@ void cal_writer::camera_lines()
 
     // Camera Config: the bytes that the board's configuration line carries.
     if (cfg_board_a) {
-        static const int bytes[] = {3, 4, 5, 6, 7, 9, 8, 10};
-        static const int highs[] = {1, 1, 3, 1, 1, 1, 1, 1};
         bool any = false;
-        for (int b : bytes)
+        for (int b : CAL_CONFIG_BYTES)
             any = any || cfg[b - 1] != 0;
         if (custom || any) {
             key("Camera Config");
             for (int i = 0; i < 8; ++i) {
                 if (i > 0)
                     put("  ");
-                put(num(cfg[bytes[i] - 1], 0, highs[i]));
+                put(num(cfg[CAL_CONFIG_BYTES[i] - 1], 0, CAL_CONFIG_HIGHS[i]));
             }
             end();
         }
     } else if (cfg_board_b && (custom || cfg[0] != 0 || cfg[1] != 0)) {
         key("Camera Config");
-        put(num(cfg[0], 0, 1));
-        arg(num(cfg[1], 0, 15));
+        put(num(cfg[0], 0, CAL_CONFIG_HIGHS_HXI[0]));
+        arg(num(cfg[1], 0, CAL_CONFIG_HIGHS_HXI[1]));
         end();
     }
 
-    if (si.cameraDark > 0) {
-        key("Camera Dark");
-        put(num(si.cameraDark, 0, 32767));
-        end();
-    }
+    plain(TOK_CAMERA, TOK_DARK);
     if (si.cameraAlign != 0) {
         key("Camera Align");
         put(sb_camera_align_name(si.cameraAlign));
@@ -681,16 +643,8 @@ void cal_writer::camera_lines()
         }
     }
 
-    if (si.cameraOptions != 0) {
-        key("Camera Options");
-        put(num(si.cameraOptions, 0, 268435455));
-        end();
-    }
-    if (si.cameraPll != 1) {
-        key("Camera Pll");
-        put(num(si.cameraPll, 0, 1));
-        end();
-    }
+    plain(TOK_CAMERA, TOK_OPTIONS);
+    plain(TOK_CAMERA, TOK_PLL);
     if (!si.rampConfig.is_default()) {
         key("Ramp Config");
         put(name(si.rampConfig.c_str()));
@@ -773,18 +727,14 @@ void cal_writer::llc_lines()
         put(num(a.freq, 0, 1000000));
         end();
     }
-    if (is_one_of(si.sysType, {SYS_HXI, SYS_MODEL08, SYS_MODEL20, SYS_MODEL33, SYS_MODEL34, SYS_MODEL24, SYS_MODEL17,
+    if (calfile_is_one_of(si.sysType, {SYS_HXI, SYS_MODEL08, SYS_MODEL20, SYS_MODEL33, SYS_MODEL34, SYS_MODEL24, SYS_MODEL17,
                                SYS_MODEL19, SYS_MODEL28, SYS_MODEL21, SYS_MODEL26}) ||
         si.instrBdType == BD_HXI || a.target != 150) {
         key("LLC Target");
         put(num(a.target, 64, 255));
         end();
     }
-    if (si.llcOptions != 0) {
-        key("LLC Options");
-        put(num(si.llcOptions, 0, 268435455));
-        end();
-    }
+    plain(TOK_LLC, TOK_OPTIONS);
     auto pairs = [&](const char* keyword, uint16_t(LightSlot::*field)[2], int hi) {
         const uint16_t* first = a.*field;
         const uint16_t* second = b.*field;
@@ -807,16 +757,8 @@ void cal_writer::llc_lines()
         end();
     }
 
-    if (si.pztPwr >= 0) {
-        key("PztPwr");
-        put(num(si.pztPwr, -1, 1000));
-        end();
-    }
-    if (si.adcClock != 0) {
-        key("ADC Clock");
-        put(num(si.adcClock, 0, 511));
-        end();
-    }
+    plain(TOK_PZTPWR);
+    plain(TOK_ADC, TOK_CLOCK);
 }
 
 void cal_writer::pifoc_lines()
@@ -825,7 +767,7 @@ void cal_writer::pifoc_lines()
     const PifocInfo* p = si.pifoc.get();
     // A PIFOC sub-record that only a PifocType line made holds no value and no coefficients.
     const bool value_due = p != nullptr && (p->value != 0 || p->coef != 0.0 || p->beta != 0.0);
-    const bool listed = is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL16, SYS_MODEL12, SYS_FTP});
+    const bool listed = calfile_is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL16, SYS_MODEL12, SYS_FTP});
     if (value_due) {
         key("Pifoc");
         put(num(p->value, 0, 999999));
@@ -843,18 +785,13 @@ void cal_writer::pifoc_lines()
         }
         end();
     }
-    if (si.pifocPolarity != 0) {
-        key("PifocPolarity");
-        put(num(si.pifocPolarity, -1, 1));
-        end();
-    }
+    plain(TOK_PIFOCPOLARITY);
     if (p != nullptr && (p->type != 0 || !value_due)) {
         key("PifocType");
         put(num(p->type, 0, 2));
         end();
     }
-    if (!value_due && is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL12, SYS_MODEL15,
-                                             SYS_MODEL22, SYS_MODEL27, SYS_MODEL25, SYS_MODEL16, SYS_FTP}))
+    if (!value_due && calfile_needs_pifoc(si.sysType))
         fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing PIFOC info.");
 }
 
@@ -864,7 +801,7 @@ void cal_writer::magnification_lines()
     const int mags = std::min(std::max(si.numMags, 0), SB_MAX_MAGS);
     if (mags == 0)
         return;
-    const bool always = is_one_of(si.sysType, {SYS_MODEL13, SYS_MODEL07, SYS_MODEL14, SYS_FTP});
+    const bool always = calfile_is_one_of(si.sysType, {SYS_MODEL13, SYS_MODEL07, SYS_MODEL14, SYS_FTP});
     // A list of zeros is left out, except that one list always carries the count.
     bool written = false;
     auto list = [&](const char* keyword, const double* values, bool last) {
@@ -998,65 +935,14 @@ void cal_writer::stage_lines()
             arg(num(si.turret2, 0, 255));
         end();
     }
-    if (si.zoom != 0) {
-        key("Zoom");
-        put(num(si.zoom, 0, 255));
-        end();
-    }
-    if (!si.dualBrushMotorPresent)
-        bare("IgnoreDualBrushMotor");
-    if (!si.lapsPresent)
-        bare("IgnoreLAPS");
-    if (!si.wandPresent)
-        bare("IgnoreWand");
-    if (!si.focusNdwPresent)
-        bare("IgnoreFocusNDW");
-    if (!si.zoomPresent)
-        bare("IgnoreZoom");
-    if (!si.pztPresent)
-        bare("IgnorePZT");
+    for (cal_token t : {TOK_ZOOM, TOK_IGNOREDUALBRUSHMOTOR, TOK_IGNORELAPS, TOK_IGNOREWAND, TOK_IGNOREFOCUSNDW,
+                        TOK_IGNOREZOOM, TOK_IGNOREPZT})
+        plain(t);
     if (si.ringSpot)
         bare("RingSpot");
-    if (si.diffDiskRate != -1.0f) {
-        key("DiffDiskRate");
-        put(real(si.diffDiskRate, 10, 80, FMT_G));
-        end();
-    }
-    if (si.diffDiskFraction != 0.85f) {
-        key("DiffDiskFraction");
-        put(real(si.diffDiskFraction, 0, 2, FMT_G, cal_ends::open_low));
-        end();
-    }
-    if (si.xAxisBacklash != 0.0) {
-        key("XAxisBacklash");
-        put(real(si.xAxisBacklash, 0, 1000, FMT_G));
-        end();
-    }
-    if (si.yAxisBacklash != 0.0) {
-        key("YAxisBacklash");
-        put(real(si.yAxisBacklash, 0, 1000, FMT_G));
-        end();
-    }
-    if (si.zAxisCal != 0.0f && si.zAxisCal != 1.0f) {
-        key("ZAxisCal");
-        put(real(si.zAxisCal, 0.85, 1.15, FMT_G));
-        end();
-    }
-    if (si.zAxisBacklash != 5.0) {
-        key("ZAxisBacklash");
-        put(real(si.zAxisBacklash, 0, 100, FMT_G));
-        end();
-    }
-    if (si.zEncoder != 0) {
-        key("ZEncoder");
-        put(num(si.zEncoder, 0, 1));
-        end();
-    }
-    if (si.zCanClosedLoop != 0) {
-        key("ZCanClosedLoop");
-        put(num(si.zCanClosedLoop, 0, 1));
-        end();
-    }
+    for (cal_token t : {TOK_DIFFDISKRATE, TOK_DIFFDISKFRACTION, TOK_XAXISBACKLASH, TOK_YAXISBACKLASH, TOK_ZAXISCAL,
+                        TOK_ZAXISBACKLASH, TOK_ZENCODER, TOK_ZCANCLOSEDLOOP})
+        plain(t);
 }
 
 void cal_writer::optics_lines()
@@ -1084,27 +970,9 @@ void cal_writer::optics_lines()
         }
         end();
     }
-    const bool model14 = si.sysType == SYS_MODEL14;
-    if (model14 || si.radCrvFocCal != 1.0f) {
-        key("RadCrvFocCal");
-        put(real(si.radCrvFocCal, -100, 100, FMT_G));
-        end();
-    }
-    if (model14 || si.radCrvPwrCal != 1.0f) {
-        key("RadCrvPwrCal");
-        put(real(si.radCrvPwrCal, -100, 100, FMT_G));
-        end();
-    }
     // The instruments that need an InvertData line get one even when the value is 0.
-    if (si.invertData != 0 || is_one_of(si.sysType, {SYS_MODEL13, SYS_FTP, SYS_MODEL14})) {
-        key("InvertData");
-        put(std::to_string(si.invertData));
-        end();
-    }
-    if (si.noIntensAvg)
-        bare("NoIntensAvg");
-    if (si.touchScreen)
-        bare("TouchScreen");
+    for (cal_token t : {TOK_RADCRVFOCCAL, TOK_RADCRVPWRCAL, TOK_INVERTDATA, TOK_NOINTENSAVG, TOK_TOUCHSCREEN})
+        plain(t);
 }
 
 void cal_writer::motion_lines()
@@ -1130,18 +998,9 @@ void cal_writer::motion_lines()
         arg(name(si.tempSensorName.view()));
         end();
     }
-    if (si.pendentMenu.is_set()) {
-        key("PendentMenu");
-        put(name(si.pendentMenu.view()));
-        end();
-    }
-    for (int axis = 0; axis < SB_NUM_AXES; ++axis) {
-        if (!si.axisComp[axis].is_set())
-            continue;
-        key(std::string("AxisComp_") + SB_AXIS_LETTERS[axis]);
-        put(name(si.axisComp[axis].view()));
-        end();
-    }
+    for (cal_token t : {TOK_PENDENTMENU, TOK_AXISCOMP_A, TOK_AXISCOMP_B, TOK_AXISCOMP_P, TOK_AXISCOMP_R,
+                        TOK_AXISCOMP_T, TOK_AXISCOMP_X, TOK_AXISCOMP_Y, TOK_AXISCOMP_Z})
+        plain(t);
 }
 
 void cal_writer::pid_lines()
@@ -1186,24 +1045,10 @@ void cal_writer::pid_lines()
 void cal_writer::wave_monitor_lines()
 {
     const SysInfo& si = si_;
-    const bool wave_monitor = is_one_of(si.sysType, {SYS_MODEL34, SYS_MODEL24});
-    if (si.wmComm.is_set()) {
-        key("wmComm");
-        put(name(si.wmComm.view()));
-        end();
-    } else if (wave_monitor) {
+    if (!si.wmComm.is_set() && calfile_has_wave_monitor(si.sysType))
         fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing wmComm info.");
-    }
-    if (si.wmSysGain > 0 || is_one_of(si.sysType, {SYS_MODEL28, SYS_MODEL21, SYS_MODEL26})) {
-        key("wmSysGain");
-        put(real(si.wmSysGain, 0, 2147483647.0, FMT_F6));
-        end();
-    }
-    if (si.wmMonOPD > 0 || wave_monitor) {
-        key("wmMonOPD");
-        put(real(si.wmMonOPD, 0, 2147483647.0, FMT_F6));
-        end();
-    }
+    for (cal_token t : {TOK_WMCOMM, TOK_WMSYSGAIN, TOK_WMMONOPD})
+        plain(t);
     auto tune = [&](const char* keyword, const double* values) {
         if (!std::isfinite(values[0]))
             return;
@@ -1221,11 +1066,7 @@ void cal_writer::wave_monitor_lines()
         arg(num((si.wmMaxBytes + 1048575) / 1048576, 0, 2147483647));
         end();
     }
-    if (si.ftpsiInvertData != 0) {
-        key("FtpsiInvertData");
-        put(std::to_string(si.ftpsiInvertData));
-        end();
-    }
+    plain(TOK_FTPSIINVERTDATA);
     if (si.absWaveMeterName.is_set()) {
         key("AbsWaveMeter");
         put(num(si.absWaveMeter, 0, 1));

@@ -1,0 +1,225 @@
+#include "calfile/grammar.h"
+
+#include <cstring>
+#include <type_traits>
+
+namespace {
+
+#define CAL_FIELD(type, member) cal_field(static_cast<cal_ref<type>>([](SysCalData& s) -> type& { return s.member; }))
+
+constexpr double MAX_I32 = 2147483647.0;
+
+bool pzt_pwr_due(const SysCalData& s) { return s.pztPwr >= 0; }
+bool z_axis_cal_due(const SysCalData& s) { return s.zAxisCal != 0.0f && s.zAxisCal != 1.0f; }
+bool rad_crv_foc_due(const SysCalData& s) { return s.sysType == SYS_MODEL14 || s.radCrvFocCal != 1.0f; }
+bool rad_crv_pwr_due(const SysCalData& s) { return s.sysType == SYS_MODEL14 || s.radCrvPwrCal != 1.0f; }
+bool invert_data_due(const SysCalData& s) { return s.invertData != 0 || calfile_needs_invert_data(s.sysType); }
+bool sys_gain_due(const SysCalData& s) { return s.wmSysGain > 0 || calfile_needs_sys_gain(s.sysType); }
+bool mon_opd_due(const SysCalData& s) { return s.wmMonOPD > 0 || calfile_has_wave_monitor(s.sysType); }
+
+using K = cal_kind;
+constexpr cal_token NO_SUB = TOK_UNKNOWN;
+
+cal_line integer(cal_token key, cal_token sub, const char* keyword, cal_field field, int32_t lo, int32_t hi)
+{
+    cal_line l{key, sub, keyword, K::integer, field};
+    l.lo = lo;
+    l.hi = hi;
+    return l;
+}
+cal_line real(cal_token key, const char* keyword, cal_field field, double lo, double hi, K kind = K::real)
+{
+    cal_line l{key, NO_SUB, keyword, kind, field};
+    l.lo = lo;
+    l.hi = hi;
+    return l;
+}
+cal_line name(cal_token key, const char* keyword, cal_field field)
+{
+    return cal_line{key, NO_SUB, keyword, K::name, field};
+}
+cal_line flag(cal_token key, const char* keyword, cal_field field, int32_t value)
+{
+    cal_line l{key, NO_SUB, keyword, K::flag, field};
+    l.flag_value = value;
+    return l;
+}
+template <class F>
+cal_line with(cal_line l, F&& change)
+{
+    change(l);
+    return l;
+}
+
+}  // namespace
+
+const cal_line calfile_lines[] = {
+    integer(TOK_UNIT, NO_SUB, "Unit", CAL_FIELD(uint8_t, unit), 0, 7),
+    with(name(TOK_INSTRCOMM, "InstrComm", CAL_FIELD(sb_string, instrComm)), [](cal_line& l) { l.given = &cal_given::comm; }),
+    integer(TOK_CAMERA, TOK_DARK, "Camera Dark", CAL_FIELD(uint16_t, cameraDark), 0, 32767),
+    integer(TOK_CAMERA, TOK_OPTIONS, "Camera Options", CAL_FIELD(int32_t, cameraOptions), 0, 268435455),
+    integer(TOK_CAMERA, TOK_PLL, "Camera Pll", CAL_FIELD(int32_t, cameraPll), 0, 1),
+    integer(TOK_LLC, TOK_OPTIONS, "LLC Options", CAL_FIELD(int32_t, llcOptions), 0, 268435455),
+    with(integer(TOK_PZTPWR, NO_SUB, "PztPwr", CAL_FIELD(int32_t, pztPwr), -1, 1000), [](cal_line& l) { l.due = pzt_pwr_due; }),
+    integer(TOK_ADC, TOK_CLOCK, "ADC Clock", CAL_FIELD(uint16_t, adcClock), 0, 511),
+    integer(TOK_PIFOCPOLARITY, NO_SUB, "PifocPolarity", CAL_FIELD(int32_t, pifocPolarity), -1, 1),
+    integer(TOK_ZOOM, NO_SUB, "Zoom", CAL_FIELD(int32_t, zoom), 0, 255),
+    flag(TOK_IGNOREDUALBRUSHMOTOR, "IgnoreDualBrushMotor", CAL_FIELD(uint8_t, dualBrushMotorPresent), 0),
+    flag(TOK_IGNORELAPS, "IgnoreLAPS", CAL_FIELD(uint8_t, lapsPresent), 0),
+    flag(TOK_IGNOREWAND, "IgnoreWand", CAL_FIELD(uint8_t, wandPresent), 0),
+    flag(TOK_IGNOREFOCUSNDW, "IgnoreFocusNDW", CAL_FIELD(uint8_t, focusNdwPresent), 0),
+    flag(TOK_IGNOREZOOM, "IgnoreZoom", CAL_FIELD(uint8_t, zoomPresent), 0),
+    flag(TOK_IGNOREPZT, "IgnorePZT", CAL_FIELD(uint8_t, pztPresent), 0),
+    real(TOK_DIFFDISKRATE, "DiffDiskRate", CAL_FIELD(float, diffDiskRate), 10, 80),
+    with(real(TOK_DIFFDISKFRACTION, "DiffDiskFraction", CAL_FIELD(float, diffDiskFraction), 0, 2),
+         [](cal_line& l) { l.ends = cal_ends::open_low; }),
+    real(TOK_XAXISBACKLASH, "XAxisBacklash", CAL_FIELD(double, xAxisBacklash), 0, 1000, K::single),
+    real(TOK_YAXISBACKLASH, "YAxisBacklash", CAL_FIELD(double, yAxisBacklash), 0, 1000, K::single),
+    with(real(TOK_ZAXISCAL, "ZAxisCal", CAL_FIELD(float, zAxisCal), 0.85, 1.15), [](cal_line& l) { l.due = z_axis_cal_due; }),
+    real(TOK_ZAXISBACKLASH, "ZAxisBacklash", CAL_FIELD(double, zAxisBacklash), 0, 100, K::single),
+    integer(TOK_ZENCODER, NO_SUB, "ZEncoder", CAL_FIELD(uint8_t, zEncoder), 0, 1),
+    integer(TOK_ZCANCLOSEDLOOP, NO_SUB, "ZCanClosedLoop", CAL_FIELD(uint8_t, zCanClosedLoop), 0, 1),
+    with(real(TOK_RADCRVFOCCAL, "RadCrvFocCal", CAL_FIELD(float, radCrvFocCal), -100, 100),
+         [](cal_line& l) { l.due = rad_crv_foc_due; }),
+    with(real(TOK_RADCRVPWRCAL, "RadCrvPwrCal", CAL_FIELD(float, radCrvPwrCal), -100, 100),
+         [](cal_line& l) { l.due = rad_crv_pwr_due; }),
+    with(integer(TOK_INVERTDATA, NO_SUB, "InvertData", CAL_FIELD(uint8_t, invertData), 0, 255), [](cal_line& l) {
+        l.given = &cal_given::invertData;
+        l.due = invert_data_due;
+    }),
+    flag(TOK_NOINTENSAVG, "NoIntensAvg", CAL_FIELD(uint8_t, noIntensAvg), 1),
+    flag(TOK_TOUCHSCREEN, "TouchScreen", CAL_FIELD(uint8_t, touchScreen), 1),
+    name(TOK_PENDENTMENU, "PendentMenu", CAL_FIELD(sb_string, pendentMenu)),
+    name(TOK_AXISCOMP_A, "AxisComp_A", CAL_FIELD(sb_string, axisComp[0])),
+    name(TOK_AXISCOMP_B, "AxisComp_B", CAL_FIELD(sb_string, axisComp[1])),
+    name(TOK_AXISCOMP_P, "AxisComp_P", CAL_FIELD(sb_string, axisComp[2])),
+    name(TOK_AXISCOMP_R, "AxisComp_R", CAL_FIELD(sb_string, axisComp[3])),
+    name(TOK_AXISCOMP_T, "AxisComp_T", CAL_FIELD(sb_string, axisComp[4])),
+    name(TOK_AXISCOMP_X, "AxisComp_X", CAL_FIELD(sb_string, axisComp[5])),
+    name(TOK_AXISCOMP_Y, "AxisComp_Y", CAL_FIELD(sb_string, axisComp[6])),
+    name(TOK_AXISCOMP_Z, "AxisComp_Z", CAL_FIELD(sb_string, axisComp[7])),
+    with(name(TOK_WMCOMM, "wmComm", CAL_FIELD(sb_string, wmComm)), [](cal_line& l) { l.given = &cal_given::wmComm; }),
+    with(real(TOK_WMSYSGAIN, "wmSysGain", CAL_FIELD(float, wmSysGain), 0, MAX_I32), [](cal_line& l) {
+        l.conv = 'f';
+        l.given = &cal_given::wmSysGain;
+        l.due = sys_gain_due;
+    }),
+    with(real(TOK_WMMONOPD, "wmMonOPD", CAL_FIELD(double, wmMonOPD), 0, MAX_I32), [](cal_line& l) {
+        l.conv = 'f';
+        l.given = &cal_given::wmMonOpd;
+        l.due = mon_opd_due;
+    }),
+    integer(TOK_FTPSIINVERTDATA, NO_SUB, "FtpsiInvertData", CAL_FIELD(uint8_t, ftpsiInvertData), 0, 255),
+};
+const std::size_t calfile_num_lines = sizeof calfile_lines / sizeof calfile_lines[0];
+
+const cal_line* calfile_find_line(cal_token key, cal_token sub)
+{
+    for (const cal_line& l : calfile_lines)
+        if (l.key == key && l.sub == sub)
+            return &l;
+    return nullptr;
+}
+
+namespace {
+
+// The writer only reads the field; the accessors are shared with the reader.
+SysCalData& writable(const SysCalData& si) { return const_cast<SysCalData&>(si); }
+
+}  // namespace
+
+double calfile_number(const cal_line& line, const SysCalData& si)
+{
+    return std::visit(
+        [&](auto ref) -> double {
+            auto& value = ref(writable(si));
+            if constexpr (std::is_same_v<std::decay_t<decltype(value)>, sb_string>)
+                return 0.0;
+            else
+                return static_cast<double>(value);
+        },
+        line.field);
+}
+
+const sb_string& calfile_name(const cal_line& line, const SysCalData& si)
+{
+    return (*std::get<cal_ref<sb_string>>(line.field))(writable(si));
+}
+
+bool calfile_line_due(const cal_line& line, const SysCalData& si)
+{
+    if (line.due != nullptr)
+        return line.due(si);
+    static const SysCalData defaults{};
+    if (line.kind == cal_kind::name)
+        return calfile_name(line, si).is_set();
+    double value = calfile_number(line, si);
+    if (line.kind == cal_kind::flag)
+        return (value == 0) == (line.flag_value == 0);
+    return value != calfile_number(line, defaults);
+}
+
+bool calfile_is_one_of(int32_t value, std::initializer_list<int32_t> set)
+{
+    for (int32_t v : set)
+        if (v == value)
+            return true;
+    return false;
+}
+
+bool calfile_board_needs_comm(int32_t board) { return !calfile_is_one_of(board, {BD_NONE, BD_MODEL13, BD_NOTNEEDED, BD_CAN}); }
+bool calfile_needs_invert_data(int32_t sys) { return calfile_is_one_of(sys, {SYS_MODEL13, SYS_FTP, SYS_MODEL14}); }
+bool calfile_needs_pifoc(int32_t sys)
+{
+    return calfile_is_one_of(sys, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL12, SYS_MODEL15, SYS_MODEL22,
+                                   SYS_MODEL27, SYS_MODEL25, SYS_MODEL16, SYS_FTP});
+}
+bool calfile_has_wave_monitor(int32_t sys) { return calfile_is_one_of(sys, {SYS_MODEL34, SYS_MODEL24}); }
+bool calfile_needs_sys_gain(int32_t sys) { return calfile_is_one_of(sys, {SYS_MODEL28, SYS_MODEL21, SYS_MODEL26}); }
+
+void calfile_complete_llc_range(int32_t board, int32_t sys, int32_t camera, int given, uint16_t range[4])
+{
+    auto set = [&](int first, uint16_t lo, uint16_t hi) {
+        range[first] = lo;
+        range[first + 1] = hi;
+    };
+    const bool no_range = given == 0;
+    auto model07 = [&] { set(0, 2, camera == CAM_DGFLY1024 ? 800 : 532); };
+    switch (board) {
+    case BD_HXI:
+    case BD_MODEL31:
+        if (no_range)
+            set(0, 10, 159);
+        break;
+    case BD_MODEL13:
+        if (sys == SYS_MODEL07)
+            model07();
+        else if (no_range)
+            set(0, 0, 4095);
+        break;
+    case BD_NOTNEEDED:
+        if (sys == SYS_MODEL07)
+            model07();
+        else
+            set(0, 10, 159);
+        break;
+    case BD_FTP:
+        if (no_range)
+            set(0, 0, 3685);
+        break;
+    case BD_BOARD01:
+        if (no_range)
+            set(0, 0, 4095);
+        if (given != 4)
+            set(2, 0, 100);
+        break;
+    case BD_CAN:
+        if (no_range)
+            set(0, 0, 65535);
+        if (given != 4)
+            set(2, 0, 65535);
+        break;
+    default:
+        break;
+    }
+}
