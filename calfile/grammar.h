@@ -92,6 +92,47 @@ inline constexpr int CAL_CONFIG_BYTES[8] = {3, 4, 5, 6, 7, 9, 8, 10};
 inline constexpr int CAL_CONFIG_HIGHS[8] = {1, 1, 3, 1, 1, 1, 1, 1};
 inline constexpr int CAL_CONFIG_HIGHS_HXI[2] = {1, 15};
 
+// ---------------------------------------------------------------------------------------------
+// Limits of the arguments of the hand-written lines, for the reader's range checks and the
+// writer's alike.
+
+struct cal_range {
+    double lo, hi;
+};
+
+namespace cal_limits {
+inline constexpr double TWO_PI = 6.283185307179586;
+inline constexpr double FLT_MAX_D = 3.4028234663852886e38;  // largest finite float
+inline constexpr double MAX_I32 = 2147483647.0;
+
+inline constexpr cal_range year{0, 99}, week{1, 52}, serial{100, 999999};  // system line
+inline constexpr cal_range fg_board{0, 99999};                             // Version
+inline constexpr cal_range config_flag{0, 1};  // Camera Type's interlaceFlag or fieldCtrl
+inline constexpr cal_range split{1, 2047}, split2{0, 10}, mag_index{0, 14}, trans{-2047, 2047};
+inline constexpr cal_range bad_x{0, 700}, bad_y{0, 484}, bpix_flag{0, 1};
+inline constexpr cal_range wavelength{0.1, 15}, bandwidth{0, 1};  // micrometres
+inline constexpr cal_range llc_range{0, 65535}, llc_range2{0, 4096}, llc_config{0, 255}, llc_freq{0, 1000000};
+inline constexpr cal_range llc_target{64, 255}, avg_cur_limit{0, 1000}, fwd_voltage{0, 10000}, align_pct{0, 100};
+inline constexpr cal_range pifoc{0, 999999}, pzt_id{0, 99999}, pifoc_type{0, 2};
+inline constexpr cal_range pifoc_coef{0.5, 2}, pifoc_beta{0, 0.1};
+inline constexpr double pifoc_beta_min = 0.005;  // a beta other than 0 is at least this
+inline constexpr cal_range mag{0, 100}, scan_cal{0.85, 1.15}, turret{0, 255};
+inline constexpr cal_range ftp_sys[4] = {{0, 1}, {0, 1}, {-1, 1}, {0, 10}};
+inline constexpr cal_range dmi_scale{1.5, 2.5}, image_rot{0, 1}, zero_pt{-10, 10};
+inline constexpr cal_range disper{-TWO_PI, TWO_PI}, avg_k0{0, 100}, centre{-100, 100};
+inline constexpr cal_range temperature{0, 5}, log_size{0, MAX_I32};
+inline constexpr double ftp_period_max = 8640000;  // seconds, 100 days
+inline constexpr double sleep_max = 20864;        // seconds
+inline constexpr cal_range sdc_float{-FLT_MAX_D, FLT_MAX_D}, sdc_double{0, FLT_MAX_D};
+inline constexpr cal_range pid_ints[6] = {{-8388608, 8388607}, {-8388608, 8388607}, {0, 8388607},
+                                          {0, 8388607},        {0, 1},              {0, 8388607}};
+inline constexpr cal_range pid_real{-2, 2};
+inline constexpr cal_range wm_tune{0, MAX_I32}, wm_buckets{0, MAX_I32}, abs_wave_meter{0, 1};
+inline constexpr cal_range dyn_wave_gen{0, 30}, dyn_wave_gen2{96, 126};  // the second also 0
+inline constexpr cal_range hxi_config{0, 255}, hxi_backlash{-1000, 1000}, hxi_limit{0, 60000}, hxi_mag{0, 100};
+inline constexpr cal_range radius_flag{0, 1}, radius_real{0, 1}, radius_n{0, 20};
+}  // namespace cal_limits
+
 // Completes the LLC ranges (range low and high of light slot 0, then of light slot 1) by
 // instrument board, after a read whose LLC Range line gave `given` values (0: no line).
 void calfile_complete_llc_range(int32_t board, int32_t sys, int32_t camera, int given, uint16_t range[4]);

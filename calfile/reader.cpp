@@ -38,8 +38,6 @@ reader_state& state()
     return s;
 }
 
-constexpr double FLT_MAX_D = 3.4028234663852886e38;
-constexpr double TWO_PI = 6.283185307179586;
 
 int32_t report(int32_t code, const char* message)
 {
@@ -99,6 +97,21 @@ private:
             field = static_cast<T>(v);
         return st;
     }
+    template <class T>
+    int32_t get_int(int32_t st, cal_range r, T& field)
+    {
+        return get_int(st, static_cast<int32_t>(r.lo), static_cast<int32_t>(r.hi), field);
+    }
+    template <class T>
+    int32_t get_real(int32_t st, cal_range r, T& field)
+    {
+        return get_real(st, r.lo, r.hi, field);
+    }
+    int32_t read_int(int32_t st, cal_range r, int32_t& v)
+    {
+        return calfile_int(in_, st, static_cast<int32_t>(r.lo), static_cast<int32_t>(r.hi), v);
+    }
+    int32_t read_real(int32_t st, cal_range r, double& v) { return calfile_real(in_, st, r.lo, r.hi, v); }
     int32_t get_name(int32_t st, sb_string& field)
     {
         std::string w;
@@ -173,11 +186,11 @@ private:
     int32_t camera_bpix(int32_t st);
     int32_t light_line();
     int32_t llc_line();
-    int32_t llc_pairs(int32_t st, int32_t hi, uint16_t (LightSlot::*values)[2]);
+    int32_t llc_pairs(int32_t st, cal_range r, uint16_t (LightSlot::*values)[2]);
     int32_t pifoc_line();
     int32_t mags_line(double* list);
     int32_t ftp_line(cal_token token);
-    int32_t ftp_values(int32_t st, double* values, double lo, double hi);
+    int32_t ftp_values(int32_t st, double* values, cal_range r);
     int32_t period(int32_t st, int components, double limit, double& total);
     int32_t sdc_cal_line();
     int32_t pos_instr_line();
@@ -208,10 +221,10 @@ int32_t line_parser::parse(cal_token token)
     case TOK_ADC: {
         cal_token sub;
         st = get_word_token(st, sub);
-        const cal_line* row = st == NO_ERROR ? calfile_find_line(TOK_ADC, sub) : nullptr;
-        if (st == NO_ERROR && row == nullptr)
-            return syntax("Unexpected token.");
-        return plain(st, *row);
+        if (st != NO_ERROR)
+            return st;
+        const cal_line* row = calfile_find_line(TOK_ADC, sub);
+        return row != nullptr ? plain(st, *row) : syntax("Unexpected token.");
     }
     case TOK_RAMP: {
         cal_token sub;
@@ -237,14 +250,14 @@ int32_t line_parser::parse(cal_token token)
             g_.pifoc = true;
             si_.pifoc->coef = 0.928655;
             si_.pifoc->beta = 0.0144;
-            return get_int(st, 0, 99999, si_.pifoc->value);
+            return get_int(st, cal_limits::pzt_id, si_.pifoc->value);
         }
         return pifoc_line();
     case TOK_PIFOCTYPE: {
         int32_t rc = sysinfo_ensure_pifoc(si_);
         if (rc != NO_ERROR)
             return end_read(rc);
-        return get_int(st, 0, 2, si_.pifoc->type);
+        return get_int(st, cal_limits::pifoc_type, si_.pifoc->type);
     }
     case TOK_NOMMAG:
         return mags_line(si_.nomMag);
@@ -264,14 +277,14 @@ int32_t line_parser::parse(cal_token token)
     case TOK_FTPLOG:
         return ftp_line(token);
     case TOK_SCANCAL:
-        st = get_real(st, 0.85, 1.15, si_.scanCal[0]);
+        st = get_real(st, cal_limits::scan_cal, si_.scanCal[0]);
         if (peek_is(st, cal_peek::number))
-            st = get_real(st, 0.85, 1.15, si_.scanCal[1]);
+            st = get_real(st, cal_limits::scan_cal, si_.scanCal[1]);
         return st;
     case TOK_TURRET:
-        st = get_int(st, 0, 255, si_.turret);
+        st = get_int(st, cal_limits::turret, si_.turret);
         if (peek_is(st, cal_peek::number))
-            st = get_int(st, 0, 255, si_.turret2);
+            st = get_int(st, cal_limits::turret, si_.turret2);
         return st;
     case TOK_RINGSPOT:
         if (si_.instrBdType == BD_HXI ||
@@ -312,7 +325,7 @@ int32_t line_parser::parse(cal_token token)
         for (int i = 0; i < 2 && st == NO_ERROR; ++i) {
             double v = 0;
             st = need_number(st);
-            st = calfile_real(in_, st, 0, 2147483647.0, v);
+            st = read_real(st, cal_limits::wm_tune, v);
             if (st == NO_ERROR)
                 values[i] = v * 1e9;
         }
@@ -320,15 +333,15 @@ int32_t line_parser::parse(cal_token token)
     }
     case TOK_WMMAXBUCKETS: {
         int32_t bytes = 0;
-        st = get_int(st, 0, 2147483647, si_.wmMaxBuckets);
+        st = get_int(st, cal_limits::wm_buckets, si_.wmMaxBuckets);
         st = need_number(st);
-        st = calfile_int(in_, st, 0, 2147483647, bytes);
+        st = read_int(st, cal_limits::wm_buckets, bytes);
         if (st == NO_ERROR)
             si_.wmMaxBytes = int64_t(bytes) * 1048576;
         return st;
     }
     case TOK_ABSWAVEMETER:
-        st = get_int(st, 0, 1, si_.absWaveMeter);
+        st = get_int(st, cal_limits::abs_wave_meter, si_.absWaveMeter);
         return get_name(st, si_.absWaveMeterName);
     case TOK_DYNWAVEGEN:
         return dyn_wave_gen_line();
@@ -345,7 +358,7 @@ int32_t line_parser::parse(cal_token token)
         return radius_scale_line(si_.intfRadiusScale, true);
     case TOK_SLEEPTIMEOUT: {
         double total = 0;
-        st = period(st, 3, 20864, total);
+        st = period(st, 3, cal_limits::sleep_max, total);
         if (st == NO_ERROR)
             si_.sleepTimeout = static_cast<uint16_t>(total);
         return st;
@@ -405,11 +418,11 @@ int32_t line_parser::system_type_line(int type)
     int32_t st = NO_ERROR;
     int32_t year = 0, week = 0;
     si_.sysType = type;
-    st = calfile_int(in_, st, 0, 99, year);
-    st = calfile_int(in_, st, 1, 52, week);
+    st = read_int(st, cal_limits::year, year);
+    st = read_int(st, cal_limits::week, week);
     if (st == NO_ERROR)
         si_.dateCode = static_cast<int16_t>(year * 100 + week);
-    st = get_int(st, 100, 999999, si_.serialNum);
+    st = get_int(st, cal_limits::serial, si_.serialNum);
     if (st != NO_ERROR)
         return st;
     cal_peek next = calfile_peek(in_, st);
@@ -434,7 +447,7 @@ int32_t line_parser::version_line()
     st = get_value_word(st, cal_fg_type_of, fg);
     if (st == NO_ERROR)
         si_.fgType = fg;
-    st = get_int(st, 0, 99999, si_.fgBoardNum);
+    st = get_int(st, cal_limits::fg_board, si_.fgBoardNum);
     st = get_value_word(st, cal_board_type_of, board);
     if (st == NO_ERROR) {
         si_.instrBdType = board;
@@ -501,15 +514,15 @@ int32_t line_parser::camera_line()
     case TOK_SPLITX:
     case TOK_SPLITY:
         si_.splitAxis = sub == TOK_SPLITX ? 1 : 2;
-        st = get_int(st, 1, 2047, si_.splitValue[0]);
-        return get_int(st, 0, 10, si_.splitValue[1]);
+        st = get_int(st, cal_limits::split, si_.splitValue[0]);
+        return get_int(st, cal_limits::split2, si_.splitValue[1]);
     case TOK_TRANS: {
         if (needs_mags("A NomMag or SysMag specification must appear\nbefore a Camera Trans specification."))
             return ERR_SB_CALFILE_ORDER;
         int32_t index = 0;
-        st = calfile_int(in_, st, 0, 14, index);
-        st = get_int(st, -2047, 2047, si_.cameraTrans[index][0]);
-        return get_int(st, -2047, 2047, si_.cameraTrans[index][1]);
+        st = read_int(st, cal_limits::mag_index, index);
+        st = get_int(st, cal_limits::trans, si_.cameraTrans[index][0]);
+        return get_int(st, cal_limits::trans, si_.cameraTrans[index][1]);
     }
     default:
         return syntax("Unexpected token.");
@@ -556,7 +569,7 @@ int32_t line_parser::camera_type(int32_t st)
     }
     cal_peek next = calfile_peek(in_, st);
     if (next == cal_peek::number) {
-        st = get_int(st, 0, 1, target == interlace ? si_.interlaceFlag() : si_.fieldCtrl());
+        st = get_int(st, cal_limits::config_flag, target == interlace ? si_.interlaceFlag() : si_.fieldCtrl());
     } else if (next != cal_peek::eol) {
         return ERR_SB_CALFILE_SYNTAX;
     }
@@ -624,9 +637,9 @@ int32_t line_parser::camera_bad_pixels(int32_t st)
             return report(ERR_SB_CALFILE_VALUE_RANGE, "Too many camera bad pixels.");
         int32_t x = 0, y = 0;
         st = expect_punct(st, '[');
-        st = calfile_int(in_, st, 0, 700, x);
+        st = read_int(st, cal_limits::bad_x, x);
         st = expect_punct(st, ',');
-        st = calfile_int(in_, st, 0, 484, y);
+        st = read_int(st, cal_limits::bad_y, y);
         st = expect_punct(st, ']');
         if (st != NO_ERROR)
             return st;
@@ -638,7 +651,7 @@ int32_t line_parser::camera_bad_pixels(int32_t st)
 
 int32_t line_parser::camera_bpix(int32_t st)
 {
-    st = get_int(st, 0, 1, si_.bpixFileFlag);
+    st = get_int(st, cal_limits::bpix_flag, si_.bpixFileFlag);
     cal_peek next = calfile_peek(in_, st);
     if (next == cal_peek::eol)
         return st;
@@ -681,12 +694,12 @@ int32_t line_parser::light_line()
             break;
         double wl = 0, bw = 0;
         if (next == cal_peek::number) {
-            st = calfile_real(in_, st, 0.1, 15, wl);
+            st = read_real(st, cal_limits::wavelength, wl);
         } else if (next == cal_peek::lbracket) {
             st = expect_punct(st, '[');
-            st = calfile_real(in_, st, 0.1, 15, wl);
+            st = read_real(st, cal_limits::wavelength, wl);
             st = expect_punct(st, ',');
-            st = calfile_real(in_, st, 0, 1, bw);
+            st = read_real(st, cal_limits::bandwidth, bw);
             st = expect_punct(st, ']');
         } else {
             return syntax("Syntax error.");
@@ -704,13 +717,13 @@ int32_t line_parser::light_line()
 }
 
 // Two values, then optionally two more, of AvgCurLimit or FwdVoltage into the light slots.
-int32_t line_parser::llc_pairs(int32_t st, int32_t hi, uint16_t (LightSlot::*values)[2])
+int32_t line_parser::llc_pairs(int32_t st, cal_range r, uint16_t (LightSlot::*values)[2])
 {
-    st = get_int(st, 0, hi, (si_.light[0].*values)[0]);
-    st = get_int(st, 0, hi, (si_.light[0].*values)[1]);
+    st = get_int(st, r, (si_.light[0].*values)[0]);
+    st = get_int(st, r, (si_.light[0].*values)[1]);
     if (peek_is(st, cal_peek::number)) {
-        st = get_int(st, 0, hi, (si_.light[1].*values)[0]);
-        st = get_int(st, 0, hi, (si_.light[1].*values)[1]);
+        st = get_int(st, r, (si_.light[1].*values)[0]);
+        st = get_int(st, r, (si_.light[1].*values)[1]);
     }
     return st;
 }
@@ -728,28 +741,28 @@ int32_t line_parser::llc_line()
     LightSlot& b = si_.light[1];
     switch (sub) {
     case TOK_ALIGNMODEPCT:
-        st = get_real(st, 0, 100, a.alignModePct);
+        st = get_real(st, cal_limits::align_pct, a.alignModePct);
         if (st == NO_ERROR)
             b.alignModePct = a.alignModePct;
         return st;
     case TOK_AVGCURLIMIT:
-        return llc_pairs(st, 1000, &LightSlot::avgCurLimit);
+        return llc_pairs(st, cal_limits::avg_cur_limit, &LightSlot::avgCurLimit);
     case TOK_FWDVOLTAGE:
-        return llc_pairs(st, 10000, &LightSlot::fwdVoltage);
+        return llc_pairs(st, cal_limits::fwd_voltage, &LightSlot::fwdVoltage);
     case TOK_CONFIG: {
         int32_t v = 0;
-        st = calfile_int(in_, st, 0, 255, v);
+        st = read_int(st, cal_limits::llc_config, v);
         if (st == NO_ERROR)
             a.config = static_cast<uint8_t>(v | 1);
         if (peek_is(st, cal_peek::number)) {
-            st = calfile_int(in_, st, 0, 255, v);
+            st = read_int(st, cal_limits::llc_config, v);
             if (st == NO_ERROR)
                 b.config = static_cast<uint8_t>(v | 1);
         }
         return st;
     }
     case TOK_FREQ:
-        st = get_int(st, 0, 1000000, a.freq);
+        st = get_int(st, cal_limits::llc_freq, a.freq);
         if (st == NO_ERROR)
             b.freq = a.freq;
         return st;
@@ -769,20 +782,20 @@ int32_t line_parser::llc_line()
         return get_name(st, si_.llcInstrName);
     }
     case TOK_RANGE:
-        st = get_int(st, 0, 65535, a.rangeLow);
-        st = get_int(st, 0, 65535, a.rangeHigh);
+        st = get_int(st, cal_limits::llc_range, a.rangeLow);
+        st = get_int(st, cal_limits::llc_range, a.rangeHigh);
         if (st != NO_ERROR)
             return st;
         g_.llcRange = 2;
         if (peek_is(st, cal_peek::number)) {
-            st = get_int(st, 0, 4096, b.rangeLow);
-            st = get_int(st, 0, 4096, b.rangeHigh);
+            st = get_int(st, cal_limits::llc_range2, b.rangeLow);
+            st = get_int(st, cal_limits::llc_range2, b.rangeHigh);
             if (st == NO_ERROR)
                 g_.llcRange = 4;
         }
         return st;
     case TOK_TARGET:
-        st = get_int(st, 64, 255, a.target);
+        st = get_int(st, cal_limits::llc_target, a.target);
         if (st == NO_ERROR)
             g_.llcTarget = true;
         return st;
@@ -804,14 +817,15 @@ int32_t line_parser::pifoc_line()
     if (!peek_is(st, cal_peek::number))
         return st;
     double coef = 0, beta = 0;
-    st = calfile_real(in_, st, 0.5, 2, coef);
+    st = read_real(st, cal_limits::pifoc_coef, coef);
     if (st == NO_ERROR)
         p.coef = coef;
-    st = calfile_real(in_, st, 0, 0.1, beta);
+    st = read_real(st, cal_limits::pifoc_beta, beta);
     if (st != NO_ERROR)
         return st;
-    if (beta != 0.0 && beta < 0.005) {
-        calfile_report_read("Beta = %g is non-zero and is not in range [%g,%g]", beta, 0.005, 0.1);
+    if (beta != 0.0 && beta < cal_limits::pifoc_beta_min) {
+        calfile_report_read("Beta = %g is non-zero and is not in range [%g,%g]", beta, cal_limits::pifoc_beta_min,
+                            cal_limits::pifoc_beta.hi);
         return ERR_SB_CALFILE_VALUE_RANGE;
     }
     p.beta = beta;
@@ -829,7 +843,7 @@ int32_t line_parser::mags_line(double* list)
     while (peek_is(st, cal_peek::number)) {
         if (count == SB_MAX_MAGS)
             return syntax("Too many NomMag or SysMag values.");
-        st = get_real(st, 0, 100, list[count]);
+        st = get_real(st, cal_limits::mag, list[count]);
         if (st != NO_ERROR)
             return st;
         ++count;
@@ -845,7 +859,7 @@ int32_t line_parser::mags_line(double* list)
 
 // Two to ten values of FTPDisper or FTPAvg_K0 into `values`; the slots after the last value
 // given become unset, so a line always states the whole list of its magnification.
-int32_t line_parser::ftp_values(int32_t st, double* values, double lo, double hi)
+int32_t line_parser::ftp_values(int32_t st, double* values, cal_range r)
 {
     if (!peek_is(st, cal_peek::number))
         return st != NO_ERROR ? st : syntax("Expected number.");
@@ -853,7 +867,7 @@ int32_t line_parser::ftp_values(int32_t st, double* values, double lo, double hi
     while (peek_is(st, cal_peek::number)) {
         if (count == 10)
             return syntax("Too many FTPDisper or FTPAvg_K0 values.");
-        st = get_real(st, lo, hi, values[count]);
+        st = get_real(st, r, values[count]);
         if (st != NO_ERROR)
             return st;
         ++count;
@@ -906,18 +920,17 @@ int32_t line_parser::ftp_line(cal_token token)
         return st;
     }
     case TOK_FTPSYS:
-        st = get_real(st, 0, 1, f.sys[0]);
-        st = get_real(st, 0, 1, f.sys[1]);
-        st = get_real(st, -1, 1, f.sys[2]);
-        return get_real(st, 0, 10, f.sys[3]);
+        for (int i = 0; i < 4; ++i)
+            st = get_real(st, cal_limits::ftp_sys[i], f.sys[i]);
+        return st;
     case TOK_FTPDMISCALE:
-        return get_real(st, 1.5, 2.5, f.dmiScale);
+        return get_real(st, cal_limits::dmi_scale, f.dmiScale);
     case TOK_FTPIMAGEROT:
-        return get_real(st, 0, 1, f.imageRot);
+        return get_real(st, cal_limits::image_rot, f.imageRot);
     case TOK_FTPZEROPTPOS:
-        st = get_real(st, -10, 10, f.zeroPtPos[0]);
+        st = get_real(st, cal_limits::zero_pt, f.zeroPtPos[0]);
         if (peek_is(st, cal_peek::number))
-            st = get_real(st, -10, 10, f.zeroPtPos[1]);
+            st = get_real(st, cal_limits::zero_pt, f.zeroPtPos[1]);
         return st;
     case TOK_FTPDISPER:
     case TOK_FTPAVGK0: {
@@ -925,12 +938,12 @@ int32_t line_parser::ftp_line(cal_token token)
                        "before an FTPDisper or FTPAvg_K0 specification."))
             return ERR_SB_CALFILE_ORDER;
         int32_t index = 0;
-        st = calfile_int(in_, st, 0, 14, index);
+        st = read_int(st, cal_limits::mag_index, index);
         if (st != NO_ERROR)
             return st;
         if (token == TOK_FTPDISPER)
-            return ftp_values(st, f.mag[index].disper, -TWO_PI, TWO_PI);
-        return ftp_values(st, f.mag[index].avgK0, 0, 100);
+            return ftp_values(st, f.mag[index].disper, cal_limits::disper);
+        return ftp_values(st, f.mag[index].avgK0, cal_limits::avg_k0);
     }
     case TOK_FTPDMICENTER:
     case TOK_FTPTILTCENTER: {
@@ -939,27 +952,27 @@ int32_t line_parser::ftp_line(cal_token token)
                            : "A NomMag or SysMag specification must appear\nbefore an FTPTiltCenter specification."))
             return ERR_SB_CALFILE_ORDER;
         int32_t index = 0;
-        st = calfile_int(in_, st, 0, 14, index);
+        st = read_int(st, cal_limits::mag_index, index);
         if (st != NO_ERROR)
             return st;
         float* centre = dmi ? f.mag[index].dmiCenter : f.mag[index].tiltCenter;
-        st = get_real(st, -100, 100, centre[0]);
-        return get_real(st, -100, 100, centre[1]);
+        st = get_real(st, cal_limits::centre, centre[0]);
+        return get_real(st, cal_limits::centre, centre[1]);
     }
     case TOK_FTPZEROGAGEPER: {
         double total = 0;
-        st = period(st, 4, 8640000, total);
+        st = period(st, 4, cal_limits::ftp_period_max, total);
         if (st == NO_ERROR)
             f.zeroGagePeriod = static_cast<int32_t>(total);
         return st;
     }
     case TOK_FTPTEMPERATURE: {
         double total = 0;
-        st = period(st, 4, 8640000, total);
+        st = period(st, 4, cal_limits::ftp_period_max, total);
         if (st == NO_ERROR)
             f.temperaturePeriod = static_cast<int32_t>(total);
         st = need_number(st);
-        return get_real(st, 0, 5, f.temperatureValue);
+        return get_real(st, cal_limits::temperature, f.temperatureValue);
     }
     case TOK_FTPLOG: {
         std::string w;
@@ -968,9 +981,9 @@ int32_t line_parser::ftp_line(cal_token token)
             return st;
         f.logFile = w;
         if (peek_is(st, cal_peek::number)) {
-            st = get_real(st, 0, 2147483647.0, f.logSizeLimit);
+            st = get_real(st, cal_limits::log_size, f.logSizeLimit);
             if (peek_is(st, cal_peek::number))
-                st = get_real(st, 0, 2147483647.0, f.logKeepSize);
+                st = get_real(st, cal_limits::log_size, f.logKeepSize);
         }
         return st;
     }
@@ -983,7 +996,7 @@ int32_t line_parser::sdc_cal_line()
 {
     int32_t st = NO_ERROR;
     int32_t index = 0;
-    st = calfile_int(in_, st, 0, 14, index);
+    st = read_int(st, cal_limits::mag_index, index);
     if (st != NO_ERROR)
         return st;
     SdcCalEntry& e = si_.sdcCal[index];
@@ -994,9 +1007,9 @@ int32_t line_parser::sdc_cal_line()
         if (next != cal_peek::number)
             return ERR_SB_CALFILE_SYNTAX;
         if (i < 6)
-            st = get_real(st, -FLT_MAX_D, FLT_MAX_D, e.f[i]);
+            st = get_real(st, cal_limits::sdc_float, e.f[i]);
         else
-            st = get_real(st, 0, FLT_MAX_D, e.d[i - 6]);
+            st = get_real(st, cal_limits::sdc_double, e.d[i - 6]);
         if (st != NO_ERROR)
             return st;
     }
@@ -1043,14 +1056,9 @@ int32_t line_parser::pid_line(int axis)
             return syntax("Unrecognized string.");
         }
     }
-    struct field {
-        int32_t lo, hi;
-    };
-    static const field int_fields[6] = {{-8388608, 8388607}, {-8388608, 8388607}, {0, 8388607},
-                                        {0, 8388607},        {0, 1},              {0, 8388607}};
     for (int i = 0; i < 6; ++i) {
         int32_t v = 0;
-        st = calfile_int(in_, st, int_fields[i].lo, int_fields[i].hi, v);
+        st = read_int(st, cal_limits::pid_ints[i], v);
         if (st != NO_ERROR)
             return st;
         for (int h = 0; h < n; ++h) {
@@ -1064,7 +1072,7 @@ int32_t line_parser::pid_line(int axis)
     }
     for (int i = 0; i < 4; ++i) {
         double v = 0;
-        st = calfile_real(in_, st, -2, 2, v);
+        st = read_real(st, cal_limits::pid_real, v);
         if (st != NO_ERROR)
             return st;
         for (int h = 0; h < n; ++h)
@@ -1100,13 +1108,14 @@ int32_t line_parser::dyn_wave_gen_line()
         else
             st = syntax("Expected number.");
     }
-    st = get_int(st, 0, 30, d.value);
+    st = get_int(st, cal_limits::dyn_wave_gen, d.value);
     st = calfile_word(in_, st, w);
     if (st == NO_ERROR) {
         if (!decimal_word(w, v)) {
             st = syntax("Expected number.");
-        } else if (v != 0 && (v < 96 || v > 126)) {
-            calfile_report_read("%d out of range [%d,%d] and 0", v, 96, 126);
+        } else if (v != 0 && (v < cal_limits::dyn_wave_gen2.lo || v > cal_limits::dyn_wave_gen2.hi)) {
+            calfile_report_read("%d out of range [%d,%d] and 0", v, static_cast<int>(cal_limits::dyn_wave_gen2.lo),
+                                static_cast<int>(cal_limits::dyn_wave_gen2.hi));
             st = ERR_SB_CALFILE_VALUE_RANGE;
         } else {
             d.value2 = v;
@@ -1126,14 +1135,14 @@ int32_t line_parser::hxi_line(cal_token token)
     int32_t st = NO_ERROR;
     switch (token) {
     case TOK_HXIENCZOOMCONFIG:
-        return get_int(st, 0, 255, z.config);
+        return get_int(st, cal_limits::hxi_config, z.config);
     case TOK_HXIENCZOOMBACKLASH:
-        return get_int(st, -1000, 1000, z.backlash);
+        return get_int(st, cal_limits::hxi_backlash, z.backlash);
     case TOK_HXIENCZOOMPROGLIM:
     case TOK_HXIENCZOOMWANDLIM: {
         int32_t* lim = token == TOK_HXIENCZOOMPROGLIM ? z.progLim : z.wandLim;
-        st = get_int(st, 0, 60000, lim[0]);
-        return get_int(st, 0, 60000, lim[1]);
+        st = get_int(st, cal_limits::hxi_limit, lim[0]);
+        return get_int(st, cal_limits::hxi_limit, lim[1]);
     }
     case TOK_HXIENCZOOMSTDMAGS: {
         z.numStdMags = 0;
@@ -1143,7 +1152,7 @@ int32_t line_parser::hxi_line(cal_token token)
         while (peek_is(st, cal_peek::number)) {
             if (count == SB_MAX_MAGS)
                 return syntax("Too many HxiEncZoomStdMag values.");
-            st = get_real(st, 0, 100, z.stdMags[count]);
+            st = get_real(st, cal_limits::hxi_mag, z.stdMags[count]);
             if (st != NO_ERROR)
                 return st;
             ++count;
@@ -1162,14 +1171,14 @@ int32_t line_parser::radius_scale_line(RadiusScale& group, bool last_required)
 {
     group.given = 1;
     int32_t st = NO_ERROR;
-    st = get_int(st, 0, 1, group.flag);
-    st = get_real(st, 0, 1, group.a);
-    st = get_real(st, 0, 1, group.b);
-    st = get_int(st, 0, 20, group.n);
+    st = get_int(st, cal_limits::radius_flag, group.flag);
+    st = get_real(st, cal_limits::radius_real, group.a);
+    st = get_real(st, cal_limits::radius_real, group.b);
+    st = get_int(st, cal_limits::radius_n, group.n);
     if (st != NO_ERROR)
         return st;
     if (last_required || peek_is(st, cal_peek::number))
-        return get_real(st, 0, 1, group.last);
+        return get_real(st, cal_limits::radius_real, group.last);
     group.last = 0.0;
     return st;
 }

@@ -36,8 +36,7 @@
 namespace {
 
 constexpr int KEY_WIDTH = 22;
-constexpr double FLT_MAX_D = 3.4028234663852886e38;
-constexpr double TWO_PI = 6.283185307179586;
+using cal_limits::FLT_MAX_D;
 
 std::string vformat(const char* format, va_list args)
 {
@@ -235,6 +234,16 @@ private:
     std::string real(double v, double lo, double hi, real_fmt f, cal_ends ends = cal_ends::closed);
     std::string real(float v, double lo, double hi, real_fmt f, cal_ends ends = cal_ends::closed);
     std::string scaled(double stored, double v, double to_record, double lo, double hi, real_fmt f);
+    std::string num(long long v, cal_range r, int zero_width = 0)
+    {
+        return num(v, static_cast<long long>(r.lo), static_cast<long long>(r.hi), zero_width);
+    }
+    std::string real(double v, cal_range r, real_fmt f) { return real(v, r.lo, r.hi, f); }
+    std::string real(float v, cal_range r, real_fmt f) { return real(v, r.lo, r.hi, f); }
+    std::string scaled(double stored, double v, double to_record, cal_range r, real_fmt f)
+    {
+        return scaled(stored, v, to_record, r.lo, r.hi, f);
+    }
     std::string name(std::string_view text);
     std::string word_name(std::string_view text);
     void name_failure(std::string_view text);
@@ -247,7 +256,7 @@ private:
     void pifoc_lines();
     void magnification_lines();
     void ftp_lines();
-    void ftp_values(const char* keyword, double lo, double hi, bool disper);
+    void ftp_values(const char* keyword, cal_range r, bool disper);
     void stage_lines();
     void optics_lines();
     void motion_lines();
@@ -429,8 +438,8 @@ void cal_writer::run()
     // Camera split and the translations, which need the magnifications before them.
     if (si_.splitAxis == 1 || si_.splitAxis == 2) {
         key(si_.splitAxis == 1 ? "Camera SplitX" : "Camera SplitY");
-        put(num(si_.splitValue[0], 1, 2047));
-        arg(num(si_.splitValue[1], 0, 10));
+        put(num(si_.splitValue[0], cal_limits::split));
+        arg(num(si_.splitValue[1], cal_limits::split2));
         end();
     }
     const int mags = std::min(std::max(si_.numMags, 0), SB_MAX_MAGS);
@@ -440,9 +449,9 @@ void cal_writer::run()
             if (!due)
                 continue;
             key("Camera Trans");
-            put(num(i, 0, 14));
-            arg(num(si_.cameraTrans[i][0], -2047, 2047));
-            arg(num(si_.cameraTrans[i][1], -2047, 2047));
+            put(num(i, cal_limits::mag_index));
+            arg(num(si_.cameraTrans[i][0], cal_limits::trans));
+            arg(num(si_.cameraTrans[i][1], cal_limits::trans));
             end();
         }
     }
@@ -459,8 +468,8 @@ void cal_writer::run()
 
     if (si_.sleepTimeout != 14400) {
         key("SleepTimeout");
-        if (si_.sleepTimeout > 20864) {
-            calfile_report_write("SleepTimeout: %d out of range [0,20864]", si_.sleepTimeout);
+        if (si_.sleepTimeout > cal_limits::sleep_max) {
+            calfile_report_write("SleepTimeout: %d out of range [0,%d]", si_.sleepTimeout, static_cast<int>(cal_limits::sleep_max));
             result_ = ERR_SB_CALFILE_VALUE_RANGE;
         }
         put(period_text(si_.sleepTimeout, false));  // the last line has no line end
@@ -489,9 +498,9 @@ void cal_writer::identity_lines()
     if (!((sys >= SYS_HXI && sys <= SYS_MODEL08) || (sys >= SYS_MODEL09 && sys <= SYS_MODEL29)))
         fail(ERR_SB_CAL_INFO_INCOMPLETE, "System type undefined.");
     key(sb_sys_type_name(sys));
-    put(num(si.dateCode / 100, 0, 99, 2));
-    arg(num(si.dateCode % 100, 1, 52, 2));
-    arg(num(si.serialNum, 100, 999999));
+    put(num(si.dateCode / 100, cal_limits::year, 2));
+    arg(num(si.dateCode % 100, cal_limits::week, 2));
+    arg(num(si.serialNum, cal_limits::serial));
     arg(si.rFlag ? "R" : "");
     end();
 
@@ -500,7 +509,7 @@ void cal_writer::identity_lines()
         fail(ERR_SB_CAL_INFO_INCOMPLETE, "Instrument board type undefined.");
     key("Version");
     put(sb_fg_type_name(si.fgType));
-    arg(num(si.fgBoardNum, 0, 99999));
+    arg(num(si.fgBoardNum, cal_limits::fg_board));
     arg(sb_board_type_name(bd));
     end();
 
@@ -543,13 +552,13 @@ void cal_writer::camera_lines()
         key("Camera Type");
         put(sb_camera_type_name(cam));
         if (cfg_board_a && si.interlaceFlag() != 0) {
-            arg(custom ? num(si.interlaceFlag(), 0, 1) : std::to_string(si.interlaceFlag()));
+            arg(custom ? num(si.interlaceFlag(), cal_limits::config_flag) : std::to_string(si.interlaceFlag()));
             end();
         } else if (cfg_board_b && si.fieldCtrl() != 0) {
-            arg(custom ? num(si.fieldCtrl(), 0, 1) : std::to_string(si.fieldCtrl()));
+            arg(custom ? num(si.fieldCtrl(), cal_limits::config_flag) : std::to_string(si.fieldCtrl()));
             end();
         } else if (custom && (bd == BD_CAN || bd == BD_NOTNEEDED) && si.interlaceFlag() != 0) {
-            arg(num(si.interlaceFlag(), 0, 1));
+            arg(num(si.interlaceFlag(), cal_limits::config_flag));
             end();
         }
         end();
@@ -622,7 +631,7 @@ void cal_writer::camera_lines()
     if (pixels == 0) {
         if (si.bpixFileFlag != 0 || si.bpixFileName.is_set()) {
             key("Camera Bpix");
-            put(num(si.bpixFileFlag, 0, 1));
+            put(num(si.bpixFileFlag, cal_limits::bpix_flag));
             if (si.bpixFileName.is_set())
                 arg(word_name(si.bpixFileName.view()));
             end();
@@ -634,9 +643,9 @@ void cal_writer::camera_lines()
                 if (i > first)
                     put(" ");
                 put("[");
-                put(num(si.badPixels[i][0], 0, 700));
+                put(num(si.badPixels[i][0], cal_limits::bad_x));
                 put(",");
-                put(num(si.badPixels[i][1], 0, 484));
+                put(num(si.badPixels[i][1], cal_limits::bad_y));
                 put("]");
             }
             end();
@@ -668,12 +677,12 @@ void cal_writer::light_line()
         if (i > 0)
             put(" ");
         std::string wl = i == 0 && unset ? format_real(0.0, FMT_F6)
-                                         : scaled(si.wavelength[i][0], si.wavelength[i][0] * 1e6, 1e-6, 0.1, 15, FMT_F6);
+                                         : scaled(si.wavelength[i][0], si.wavelength[i][0] * 1e6, 1e-6, cal_limits::wavelength, FMT_F6);
         if (si.wavelength[i][1] != 0.0) {
             put("[");
             put(wl);
             put(",");
-            put(scaled(si.wavelength[i][1], si.wavelength[i][1] * 1e6, 1e-6, 0, 1, FMT_F6));
+            put(scaled(si.wavelength[i][1], si.wavelength[i][1] * 1e6, 1e-6, cal_limits::bandwidth, FMT_F6));
             put("]");
         } else {
             put(wl);
@@ -706,8 +715,8 @@ void cal_writer::llc_lines()
         put(std::to_string(a.rangeLow));
         arg(std::to_string(a.rangeHigh));
         if (values == 4) {
-            arg(num(b.rangeLow, 0, 4096));
-            arg(num(b.rangeHigh, 0, 4096));
+            arg(num(b.rangeLow, cal_limits::llc_range2));
+            arg(num(b.rangeHigh, cal_limits::llc_range2));
         }
         end();
     }
@@ -724,36 +733,36 @@ void cal_writer::llc_lines()
     }
     if (si.lightType == LIGHT_LED || a.freq != 35000) {
         key("LLC Freq");
-        put(num(a.freq, 0, 1000000));
+        put(num(a.freq, cal_limits::llc_freq));
         end();
     }
     if (calfile_is_one_of(si.sysType, {SYS_HXI, SYS_MODEL08, SYS_MODEL20, SYS_MODEL33, SYS_MODEL34, SYS_MODEL24, SYS_MODEL17,
                                SYS_MODEL19, SYS_MODEL28, SYS_MODEL21, SYS_MODEL26}) ||
         si.instrBdType == BD_HXI || a.target != 150) {
         key("LLC Target");
-        put(num(a.target, 64, 255));
+        put(num(a.target, cal_limits::llc_target));
         end();
     }
     plain(TOK_LLC, TOK_OPTIONS);
-    auto pairs = [&](const char* keyword, uint16_t(LightSlot::*field)[2], int hi) {
+    auto pairs = [&](const char* keyword, uint16_t(LightSlot::*field)[2], cal_range r) {
         const uint16_t* first = a.*field;
         const uint16_t* second = b.*field;
         if (first[0] == 0 && first[1] == 0 && second[0] == 0 && second[1] == 0)
             return;
         key(keyword);
-        put(num(first[0], 0, hi));
-        arg(num(first[1], 0, hi));
+        put(num(first[0], r));
+        arg(num(first[1], r));
         if (second[0] != 0 || second[1] != 0) {
-            arg(num(second[0], 0, hi));
-            arg(num(second[1], 0, hi));
+            arg(num(second[0], r));
+            arg(num(second[1], r));
         }
         end();
     };
-    pairs("LLC AvgCurLimit", &LightSlot::avgCurLimit, 1000);
-    pairs("LLC FwdVoltage", &LightSlot::fwdVoltage, 10000);
+    pairs("LLC AvgCurLimit", &LightSlot::avgCurLimit, cal_limits::avg_cur_limit);
+    pairs("LLC FwdVoltage", &LightSlot::fwdVoltage, cal_limits::fwd_voltage);
     if (a.alignModePct != 100.0f) {
         key("LLC AlignModePct");
-        put(real(a.alignModePct, 0, 100, FMT_G));
+        put(real(a.alignModePct, cal_limits::align_pct, FMT_G));
         end();
     }
 
@@ -770,15 +779,16 @@ void cal_writer::pifoc_lines()
     const bool listed = calfile_is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL16, SYS_MODEL12, SYS_FTP});
     if (value_due) {
         key("Pifoc");
-        put(num(p->value, 0, 999999));
+        put(num(p->value, cal_limits::pifoc));
         bool defaults = p->coef == 0.928655 && p->beta == 0.0144;
         bool never_given = p->coef == 0.0 && p->beta == 0.0;  // the short form gives the defaults
         if ((listed || !defaults) && !never_given) {
-            arg(real(p->coef, 0.5, 2, FMT_F6));
-            std::string beta = real(p->beta, 0, 0.1, FMT_F6);
+            arg(real(p->coef, cal_limits::pifoc_coef, FMT_F6));
+            std::string beta = real(p->beta, cal_limits::pifoc_beta, FMT_F6);
             double read = parse_real(beta);
-            if (read != 0.0 && read < 0.005) {
-                calfile_report_write("Pifoc: %s out of range [0.005,0.1] and 0", beta.c_str());
+            if (read != 0.0 && read < cal_limits::pifoc_beta_min) {
+                calfile_report_write("Pifoc: %s out of range [%g,%g] and 0", beta.c_str(), cal_limits::pifoc_beta_min,
+                                     cal_limits::pifoc_beta.hi);
                 result_ = ERR_SB_CALFILE_VALUE_RANGE;
             }
             arg(beta);
@@ -788,7 +798,7 @@ void cal_writer::pifoc_lines()
     plain(TOK_PIFOCPOLARITY);
     if (p != nullptr && (p->type != 0 || !value_due)) {
         key("PifocType");
-        put(num(p->type, 0, 2));
+        put(num(p->type, cal_limits::pifoc_type));
         end();
     }
     if (!value_due && calfile_needs_pifoc(si.sysType))
@@ -815,7 +825,7 @@ void cal_writer::magnification_lines()
         for (int i = 0; i < mags; ++i) {
             if (i > 0)
                 put("  ");
-            put(real(values[i], 0, 100, FMT_MAG));
+            put(real(values[i], cal_limits::mag, FMT_MAG));
         }
         end();
     };
@@ -823,7 +833,7 @@ void cal_writer::magnification_lines()
     list("NomMag", si.nomMag, true);
 }
 
-void cal_writer::ftp_values(const char* keyword, double lo, double hi, bool disper)
+void cal_writer::ftp_values(const char* keyword, cal_range r, bool disper)
 {
     const FtpInfo& f = *si_.ftpInfo;
     for (int m = 0; m < SB_MAX_MAGS; ++m) {
@@ -834,9 +844,9 @@ void cal_writer::ftp_values(const char* keyword, double lo, double hi, bool disp
         while (count < 10 && values[count] < FLT_MAX_D)
             ++count;
         key(keyword);
-        put(num(m, 0, 14));
+        put(num(m, cal_limits::mag_index));
         for (int i = 0; i < count; ++i)
-            arg(real(values[i], lo, hi, FMT_G));
+            arg(real(values[i], r, FMT_G));
         end();
         if (count < 2) {
             calfile_report_write("%s: Not enough FTPDisper or FTPAvg_K0 values.", keyword);
@@ -857,45 +867,44 @@ void cal_writer::ftp_lines()
     end();
     if (std::isfinite(f.sys[0]) && std::isfinite(f.sys[1]) && std::isfinite(f.sys[2]) && std::isfinite(f.sys[3])) {
         key("FTPSys");
-        put(real(f.sys[0], 0, 1, FMT_G8));
-        arg(real(f.sys[1], 0, 1, FMT_G8));
-        arg(real(f.sys[2], -1, 1, FMT_G8));
-        arg(real(f.sys[3], 0, 10, FMT_G8));
+        put(real(f.sys[0], cal_limits::ftp_sys[0], FMT_G8));
+        for (int i = 1; i < 4; ++i)
+            arg(real(f.sys[i], cal_limits::ftp_sys[i], FMT_G8));
         end();
     }
     key("FTPDmiScale");
-    put(real(f.dmiScale, 1.5, 2.5, FMT_G8));
+    put(real(f.dmiScale, cal_limits::dmi_scale, FMT_G8));
     end();
     key("FTPImageRot");
-    put(real(f.imageRot, 0, 1, FMT_G8));
+    put(real(f.imageRot, cal_limits::image_rot, FMT_G8));
     end();
     if (std::isfinite(f.zeroPtPos[0])) {
         key("FTPZeroPtPos");
-        put(real(f.zeroPtPos[0], -10, 10, FMT_G));
+        put(real(f.zeroPtPos[0], cal_limits::zero_pt, FMT_G));
         if (std::isfinite(f.zeroPtPos[1]))
-            arg(real(f.zeroPtPos[1], -10, 10, FMT_G));
+            arg(real(f.zeroPtPos[1], cal_limits::zero_pt, FMT_G));
         end();
     }
     if (mags > 0) {
-        ftp_values("FTPDisper", -TWO_PI, TWO_PI, true);
-        ftp_values("FTPAvg_K0", 0, 100, false);
+        ftp_values("FTPDisper", cal_limits::disper, true);
+        ftp_values("FTPAvg_K0", cal_limits::avg_k0, false);
         for (int centre = 0; centre < 2; ++centre) {
             for (int m = 0; m < SB_MAX_MAGS; ++m) {
                 const float* xy = centre == 0 ? f.mag[m].dmiCenter : f.mag[m].tiltCenter;
                 if (m >= mags && xy[0] == 0.0f && xy[1] == 0.0f)
                     continue;
                 key(centre == 0 ? "FTPDmiCenter" : "FTPTiltCenter");
-                put(num(m, 0, 14));
-                arg(real(xy[0], -100, 100, FMT_G3));
-                arg(real(xy[1], -100, 100, FMT_G3));
+                put(num(m, cal_limits::mag_index));
+                arg(real(xy[0], cal_limits::centre, FMT_G3));
+                arg(real(xy[1], cal_limits::centre, FMT_G3));
                 end();
             }
         }
     }
     auto period = [&](const char* keyword, int32_t seconds) {
         key(keyword);
-        if (seconds < 0 || seconds > 8640000) {
-            calfile_report_write("%s: %d out of range [0,8640000]", keyword, seconds);
+        if (seconds < 0 || seconds > cal_limits::ftp_period_max) {
+            calfile_report_write("%s: %d out of range [0,%d]", keyword, seconds, static_cast<int>(cal_limits::ftp_period_max));
             result_ = ERR_SB_CALFILE_VALUE_RANGE;
         }
         put(period_text(seconds, true));
@@ -904,13 +913,13 @@ void cal_writer::ftp_lines()
     end();
     period("FTPTemperature", f.temperaturePeriod);
     put("   ");
-    put(real(f.temperatureValue, 0, 5, FMT_F2));
+    put(real(f.temperatureValue, cal_limits::temperature, FMT_F2));
     end();
     key("FTPLog");
     put(name(f.logFile));
     if (f.logSizeLimit != 1000000 || f.logKeepSize != 500000) {
-        arg(num(f.logSizeLimit, 0, 2147483647));
-        arg(num(f.logKeepSize, 0, 2147483647));
+        arg(num(f.logSizeLimit, cal_limits::log_size));
+        arg(num(f.logKeepSize, cal_limits::log_size));
     }
     end();
 }
@@ -920,19 +929,19 @@ void cal_writer::stage_lines()
     const SysInfo& si = si_;
     if (si.scanCal[1] != 0.0 && si.scanCal[1] != 1.0) {
         key("ScanCal");
-        put(real(si.scanCal[0], 0.85, 1.15, FMT_G));
-        arg(real(si.scanCal[1], 0.85, 1.15, FMT_G));
+        put(real(si.scanCal[0], cal_limits::scan_cal, FMT_G));
+        arg(real(si.scanCal[1], cal_limits::scan_cal, FMT_G));
         end();
     } else if (si.scanCal[0] != 0.0 && si.scanCal[0] != 1.0) {
         key("ScanCal");
-        put(real(si.scanCal[0], 0.85, 1.15, FMT_G));
+        put(real(si.scanCal[0], cal_limits::scan_cal, FMT_G));
         end();
     }
     if (si.turret != 0 || si.turret2 != 5) {
         key("Turret");
-        put(num(si.turret, 0, 255));
+        put(num(si.turret, cal_limits::turret));
         if (si.turret2 != 5)
-            arg(num(si.turret2, 0, 255));
+            arg(num(si.turret2, cal_limits::turret));
         end();
     }
     for (cal_token t : {TOK_ZOOM, TOK_IGNOREDUALBRUSHMOTOR, TOK_IGNORELAPS, TOK_IGNOREWAND, TOK_IGNOREFOCUSNDW,
@@ -961,12 +970,12 @@ void cal_writer::optics_lines()
         if (last < 0)
             continue;
         key("SdcCal");
-        put(num(i, 0, 14));
+        put(num(i, cal_limits::mag_index));
         for (int k = 0; k <= last; ++k) {
             if (k < 6)
-                arg(e.f[k] == SB_FLOAT_UNSET ? shortest_real(FLT_MAX_D) : real(e.f[k], -FLT_MAX_D, FLT_MAX_D, FMT_G));
+                arg(e.f[k] == SB_FLOAT_UNSET ? shortest_real(cal_limits::FLT_MAX_D) : real(e.f[k], cal_limits::sdc_float, FMT_G));
             else
-                arg(e.d[k - 6] == 0.0 ? std::string("0") : real(e.d[k - 6], 0, FLT_MAX_D, FMT_G));
+                arg(e.d[k - 6] == 0.0 ? std::string("0") : real(e.d[k - 6], cal_limits::sdc_double, FMT_G));
         }
         end();
     }
@@ -1012,14 +1021,13 @@ void cal_writer::pid_lines()
         const std::string keyword = std::string("PidVals_") + SB_AXIS_LETTERS[axis];
         // The ten values, the first without the blanks before it.
         auto values = [&](const PidHalf& h) {
-            static const int32_t lows[4] = {-8388608, -8388608, 0, 0};
-            put(num(h.ints[0], lows[0], 8388607));
+            put(num(h.ints[0], cal_limits::pid_ints[0]));
             for (int i = 1; i < 4; ++i)
-                arg(num(h.ints[i], lows[i], 8388607));
-            arg(num(h.flag, 0, 1));
-            arg(num(h.value, 0, 8388607));
+                arg(num(h.ints[i], cal_limits::pid_ints[i]));
+            arg(num(h.flag, cal_limits::pid_ints[4]));
+            arg(num(h.value, cal_limits::pid_ints[5]));
             for (float r : h.reals)
-                arg(real(r, -2, 2, FMT_G));
+                arg(real(r, cal_limits::pid_real, FMT_G));
             end();
         };
         if (set->fast == set->slow) {
@@ -1053,8 +1061,8 @@ void cal_writer::wave_monitor_lines()
         if (!std::isfinite(values[0]))
             return;
         key(keyword);
-        put(scaled(values[0], values[0] / 1e9, 1e9, 0, 2147483647.0, FMT_F3));
-        arg(scaled(values[1], values[1] / 1e9, 1e9, 0, 2147483647.0, FMT_F3));
+        put(scaled(values[0], values[0] / 1e9, 1e9, cal_limits::wm_tune, FMT_F3));
+        arg(scaled(values[1], values[1] / 1e9, 1e9, cal_limits::wm_tune, FMT_F3));
         end();
     };
     tune("wmTuneRange", si.wmTuneRange);
@@ -1062,14 +1070,14 @@ void cal_writer::wave_monitor_lines()
     if (si.wmMaxBuckets != 1900 || si.wmMaxBytes != 2147483647) {
         // The file gives the byte limit in MiB; a limit between two is written as the next one.
         key("wmMaxBuckets");
-        put(num(si.wmMaxBuckets, 0, 2147483647));
-        arg(num((si.wmMaxBytes + 1048575) / 1048576, 0, 2147483647));
+        put(num(si.wmMaxBuckets, cal_limits::wm_buckets));
+        arg(num((si.wmMaxBytes + 1048575) / 1048576, cal_limits::wm_buckets));
         end();
     }
     plain(TOK_FTPSIINVERTDATA);
     if (si.absWaveMeterName.is_set()) {
         key("AbsWaveMeter");
-        put(num(si.absWaveMeter, 0, 1));
+        put(num(si.absWaveMeter, cal_limits::abs_wave_meter));
         arg(name(si.absWaveMeterName.view()));
         end();
     }
@@ -1077,10 +1085,11 @@ void cal_writer::wave_monitor_lines()
         const DynWaveGenInfo& d = *si.dynWaveGen;
         key("DynWaveGen");
         put(std::to_string(d.number));
-        arg(num(d.value, 0, 30));
+        arg(num(d.value, cal_limits::dyn_wave_gen));
         arg(std::to_string(d.value2));
-        if (d.value2 != 0 && (d.value2 < 96 || d.value2 > 126)) {
-            calfile_report_write("DynWaveGen: %d out of range [96,126] and 0", d.value2);
+        if (d.value2 != 0 && (d.value2 < cal_limits::dyn_wave_gen2.lo || d.value2 > cal_limits::dyn_wave_gen2.hi)) {
+            calfile_report_write("DynWaveGen: %d out of range [%d,%d] and 0", d.value2,
+                                 static_cast<int>(cal_limits::dyn_wave_gen2.lo), static_cast<int>(cal_limits::dyn_wave_gen2.hi));
             result_ = ERR_SB_CALFILE_VALUE_RANGE;
         }
         end();
@@ -1093,19 +1102,19 @@ void cal_writer::hxi_zoom_lines()
         return;
     const HxiZoomInfo& z = *si_.hxiZoom;
     key("HxiEncZoomConfig");
-    put(num(z.config, 0, 255));
+    put(num(z.config, cal_limits::hxi_config));
     end();
     if (z.backlash != 0) {
         key("HxiEncZoomBacklash");
-        put(num(z.backlash, -1000, 1000));
+        put(num(z.backlash, cal_limits::hxi_backlash));
         end();
     }
     auto limits = [&](const char* keyword, const int32_t* lim) {
         if (lim[0] <= 0 && lim[1] <= 0)
             return;
         key(keyword);
-        put(num(lim[0], 0, 60000));
-        arg(num(lim[1], 0, 60000));
+        put(num(lim[0], cal_limits::hxi_limit));
+        arg(num(lim[1], cal_limits::hxi_limit));
         end();
     };
     limits("HxiEncZoomProgLim", z.progLim);
@@ -1116,7 +1125,7 @@ void cal_writer::hxi_zoom_lines()
         for (int i = 0; i < count; ++i) {
             if (i > 0)
                 put("  ");
-            put(real(z.stdMags[i], 0, 100, FMT_G));
+            put(real(z.stdMags[i], cal_limits::hxi_mag, FMT_G));
         }
         end();
     }
@@ -1132,11 +1141,11 @@ void cal_writer::radius_scale_line(const char* keyword, const RadiusScale& g)
     if (!(g.given == 1 || g.flag == 1 || g.a > 0 || g.b > 0 || g.n != 0 || g.last > 0))
         return;
     key(keyword);
-    put(num(g.flag, 0, 1));
-    arg(real(g.a, 0, 1, FMT_G));
-    arg(real(g.b, 0, 1, FMT_G));
-    arg(num(g.n, 0, 20));
-    arg(real(g.last, 0, 1, FMT_G));
+    put(num(g.flag, cal_limits::radius_flag));
+    arg(real(g.a, cal_limits::radius_real, FMT_G));
+    arg(real(g.b, cal_limits::radius_real, FMT_G));
+    arg(num(g.n, cal_limits::radius_n));
+    arg(real(g.last, cal_limits::radius_real, FMT_G));
     end();
 }
 

@@ -144,6 +144,8 @@ TEST_F(GrammarTest, AdcClock)
     EXPECT_EQ(slot().adcClock, 511);
     EXPECT_EQ(fails("ADC Clock 512"), std::string("512 out of range [0,511]\n") + kLine3);
     EXPECT_EQ(fails("ADC Dark 5"), std::string("Unexpected token.\n") + kLine3);
+    EXPECT_EQ(fails("ADC"), std::string("Unexpected end-of-line.\n") + kLine3);
+    EXPECT_EQ(fails("ADC frob"), std::string("Unexpected token.\n") + kLine3);
 }
 
 TEST_F(GrammarTest, CameraSimpleLines)
