@@ -44,6 +44,10 @@ cal_line flag(cal_token key, const char* keyword, cal_field field, int32_t value
     l.flag_value = value;
     return l;
 }
+cal_line irregular(cal_token key, cal_token sub, const char* keyword)
+{
+    return cal_line{key, sub, keyword, K::irregular, cal_field{}};
+}
 template <class F>
 cal_line with(cal_line l, F&& change)
 {
@@ -54,15 +58,55 @@ cal_line with(cal_line l, F&& change)
 }  // namespace
 
 const cal_line calfile_lines[] = {
+    irregular(TOK_INSTRNAME, NO_SUB, "InstrName"),
     integer(TOK_UNIT, NO_SUB, "Unit", CAL_FIELD(uint8_t, unit), 0, 7),
+    irregular(TOK_UNKNOWN, NO_SUB, nullptr),  // the system line: the system type's display name
+    irregular(TOK_VERSION, NO_SUB, "Version"),
+    irregular(TOK_MACADDRESS, NO_SUB, "MacAddress"),
     with(name(TOK_INSTRCOMM, "InstrComm", CAL_FIELD(sb_string, instrComm)), [](cal_line& l) { l.given = &cal_given::comm; }),
+    irregular(TOK_CAMERA, TOK_TYPE, "Camera Type"),
+    irregular(TOK_CAMERA, TOK_FILE, "Camera File"),
+    irregular(TOK_CAMERA, TOK_CONFIG, "Camera Config"),
     integer(TOK_CAMERA, TOK_DARK, "Camera Dark", CAL_FIELD(uint16_t, cameraDark), 0, 32767),
+    irregular(TOK_CAMERA, TOK_ALIGN, "Camera Align"),
+    irregular(TOK_CAMERA, TOK_BPIX, "Camera Bpix"),
+    irregular(TOK_CAMERA, TOK_BAD, "Camera BPixels"),
     integer(TOK_CAMERA, TOK_OPTIONS, "Camera Options", CAL_FIELD(int32_t, cameraOptions), 0, 268435455),
     integer(TOK_CAMERA, TOK_PLL, "Camera Pll", CAL_FIELD(int32_t, cameraPll), 0, 1),
+    irregular(TOK_RAMP, TOK_CONFIG, "Ramp Config"),
+    irregular(TOK_LIGHT, NO_SUB, "Light"),
+    irregular(TOK_LLC, TOK_INSTR, "LLC Instr"),
+    irregular(TOK_LLC, TOK_RANGE, "LLC Range"),
+    irregular(TOK_LLC, TOK_CONFIG, "LLC Config"),
+    irregular(TOK_LLC, TOK_FREQ, "LLC Freq"),
+    irregular(TOK_LLC, TOK_TARGET, "LLC Target"),
     integer(TOK_LLC, TOK_OPTIONS, "LLC Options", CAL_FIELD(int32_t, llcOptions), 0, 268435455),
+    irregular(TOK_LLC, TOK_AVGCURLIMIT, "LLC AvgCurLimit"),
+    irregular(TOK_LLC, TOK_FWDVOLTAGE, "LLC FwdVoltage"),
+    irregular(TOK_LLC, TOK_ALIGNMODEPCT, "LLC AlignModePct"),
     with(integer(TOK_PZTPWR, NO_SUB, "PztPwr", CAL_FIELD(int32_t, pztPwr), -1, 1000), [](cal_line& l) { l.due = pzt_pwr_due; }),
     integer(TOK_ADC, TOK_CLOCK, "ADC Clock", CAL_FIELD(uint16_t, adcClock), 0, 511),
+    irregular(TOK_PIFOC, NO_SUB, "Pifoc"),
     integer(TOK_PIFOCPOLARITY, NO_SUB, "PifocPolarity", CAL_FIELD(int32_t, pifocPolarity), -1, 1),
+    irregular(TOK_PIFOCTYPE, NO_SUB, "PifocType"),
+    irregular(TOK_SYSMAG, NO_SUB, "SysMag"),
+    irregular(TOK_NOMMAG, NO_SUB, "NomMag"),
+    irregular(TOK_CAMERA, TOK_SPLITX, "Camera SplitX"),  // or SplitY
+    irregular(TOK_CAMERA, TOK_TRANS, "Camera Trans"),
+    irregular(TOK_FTPMATERIALS, NO_SUB, "FTPMaterials"),
+    irregular(TOK_FTPSYS, NO_SUB, "FTPSys"),
+    irregular(TOK_FTPDMISCALE, NO_SUB, "FTPDmiScale"),
+    irregular(TOK_FTPIMAGEROT, NO_SUB, "FTPImageRot"),
+    irregular(TOK_FTPZEROPTPOS, NO_SUB, "FTPZeroPtPos"),
+    irregular(TOK_FTPDISPER, NO_SUB, "FTPDisper"),
+    irregular(TOK_FTPAVGK0, NO_SUB, "FTPAvg_K0"),
+    irregular(TOK_FTPDMICENTER, NO_SUB, "FTPDmiCenter"),
+    irregular(TOK_FTPTILTCENTER, NO_SUB, "FTPTiltCenter"),
+    irregular(TOK_FTPZEROGAGEPER, NO_SUB, "FTPZeroGagePer"),
+    irregular(TOK_FTPTEMPERATURE, NO_SUB, "FTPTemperature"),
+    irregular(TOK_FTPLOG, NO_SUB, "FTPLog"),
+    irregular(TOK_SCANCAL, NO_SUB, "ScanCal"),
+    irregular(TOK_TURRET, NO_SUB, "Turret"),
     integer(TOK_ZOOM, NO_SUB, "Zoom", CAL_FIELD(int32_t, zoom), 0, 255),
     flag(TOK_IGNOREDUALBRUSHMOTOR, "IgnoreDualBrushMotor", CAL_FIELD(uint8_t, dualBrushMotorPresent), 0),
     flag(TOK_IGNORELAPS, "IgnoreLAPS", CAL_FIELD(uint8_t, lapsPresent), 0),
@@ -70,6 +114,7 @@ const cal_line calfile_lines[] = {
     flag(TOK_IGNOREFOCUSNDW, "IgnoreFocusNDW", CAL_FIELD(uint8_t, focusNdwPresent), 0),
     flag(TOK_IGNOREZOOM, "IgnoreZoom", CAL_FIELD(uint8_t, zoomPresent), 0),
     flag(TOK_IGNOREPZT, "IgnorePZT", CAL_FIELD(uint8_t, pztPresent), 0),
+    irregular(TOK_RINGSPOT, NO_SUB, "RingSpot"),
     real(TOK_DIFFDISKRATE, "DiffDiskRate", CAL_FIELD(float, diffDiskRate), 10, 80),
     with(real(TOK_DIFFDISKFRACTION, "DiffDiskFraction", CAL_FIELD(float, diffDiskFraction), 0, 2),
          [](cal_line& l) { l.ends = cal_ends::open_low; }),
@@ -79,6 +124,7 @@ const cal_line calfile_lines[] = {
     real(TOK_ZAXISBACKLASH, "ZAxisBacklash", CAL_FIELD(double, zAxisBacklash), 0, 100, K::single),
     integer(TOK_ZENCODER, NO_SUB, "ZEncoder", CAL_FIELD(uint8_t, zEncoder), 0, 1),
     integer(TOK_ZCANCLOSEDLOOP, NO_SUB, "ZCanClosedLoop", CAL_FIELD(uint8_t, zCanClosedLoop), 0, 1),
+    irregular(TOK_SDCCAL, NO_SUB, "SdcCal"),
     with(real(TOK_RADCRVFOCCAL, "RadCrvFocCal", CAL_FIELD(float, radCrvFocCal), -100, 100),
          [](cal_line& l) { l.due = rad_crv_foc_due; }),
     with(real(TOK_RADCRVPWRCAL, "RadCrvPwrCal", CAL_FIELD(float, radCrvPwrCal), -100, 100),
@@ -89,6 +135,9 @@ const cal_line calfile_lines[] = {
     }),
     flag(TOK_NOINTENSAVG, "NoIntensAvg", CAL_FIELD(uint8_t, noIntensAvg), 1),
     flag(TOK_TOUCHSCREEN, "TouchScreen", CAL_FIELD(uint8_t, touchScreen), 1),
+    irregular(TOK_MOTIONCTRL, NO_SUB, "MotionCtrl"),
+    irregular(TOK_POSINSTR, NO_SUB, "PosInstr"),
+    irregular(TOK_TEMPSENSOR, NO_SUB, "TempSensor"),
     name(TOK_PENDENTMENU, "PendentMenu", CAL_FIELD(sb_string, pendentMenu)),
     name(TOK_AXISCOMP_A, "AxisComp_A", CAL_FIELD(sb_string, axisComp[0])),
     name(TOK_AXISCOMP_B, "AxisComp_B", CAL_FIELD(sb_string, axisComp[1])),
@@ -98,6 +147,14 @@ const cal_line calfile_lines[] = {
     name(TOK_AXISCOMP_X, "AxisComp_X", CAL_FIELD(sb_string, axisComp[5])),
     name(TOK_AXISCOMP_Y, "AxisComp_Y", CAL_FIELD(sb_string, axisComp[6])),
     name(TOK_AXISCOMP_Z, "AxisComp_Z", CAL_FIELD(sb_string, axisComp[7])),
+    irregular(TOK_PIDVALS_A, NO_SUB, "PidVals_A"),
+    irregular(TOK_PIDVALS_B, NO_SUB, "PidVals_B"),
+    irregular(TOK_PIDVALS_P, NO_SUB, "PidVals_P"),
+    irregular(TOK_PIDVALS_R, NO_SUB, "PidVals_R"),
+    irregular(TOK_PIDVALS_T, NO_SUB, "PidVals_T"),
+    irregular(TOK_PIDVALS_X, NO_SUB, "PidVals_X"),
+    irregular(TOK_PIDVALS_Y, NO_SUB, "PidVals_Y"),
+    irregular(TOK_PIDVALS_Z, NO_SUB, "PidVals_Z"),
     with(name(TOK_WMCOMM, "wmComm", CAL_FIELD(sb_string, wmComm)), [](cal_line& l) { l.given = &cal_given::wmComm; }),
     with(real(TOK_WMSYSGAIN, "wmSysGain", CAL_FIELD(float, wmSysGain), 0, MAX_I32), [](cal_line& l) {
         l.conv = 'f';
@@ -109,7 +166,21 @@ const cal_line calfile_lines[] = {
         l.given = &cal_given::wmMonOpd;
         l.due = mon_opd_due;
     }),
+    irregular(TOK_WMTUNERANGE, NO_SUB, "wmTuneRange"),
+    irregular(TOK_WMTUNERATE, NO_SUB, "wmTuneRate"),
+    irregular(TOK_WMMAXBUCKETS, NO_SUB, "wmMaxBuckets"),
     integer(TOK_FTPSIINVERTDATA, NO_SUB, "FtpsiInvertData", CAL_FIELD(uint8_t, ftpsiInvertData), 0, 255),
+    irregular(TOK_ABSWAVEMETER, NO_SUB, "AbsWaveMeter"),
+    irregular(TOK_DYNWAVEGEN, NO_SUB, "DynWaveGen"),
+    irregular(TOK_HXIENCZOOMCONFIG, NO_SUB, "HxiEncZoomConfig"),
+    irregular(TOK_HXIENCZOOMBACKLASH, NO_SUB, "HxiEncZoomBacklash"),
+    irregular(TOK_HXIENCZOOMPROGLIM, NO_SUB, "HxiEncZoomProgLim"),
+    irregular(TOK_HXIENCZOOMWANDLIM, NO_SUB, "HxiEncZoomWandLim"),
+    irregular(TOK_HXIENCZOOMSTDMAGS, NO_SUB, "HxiEncZoomStdMags"),
+    irregular(TOK_HXIENCZOOMCALFILE, NO_SUB, "HxiEncZoomCalFile"),
+    irregular(TOK_ENCODEDRADIUSSCALE, NO_SUB, "EncodedRadiusScale"),
+    irregular(TOK_INTFRADIUSSCALE, NO_SUB, "IntfRadiusScale"),
+    irregular(TOK_SLEEPTIMEOUT, NO_SUB, "SleepTimeout"),  // last: written without a line end
 };
 const std::size_t calfile_num_lines = sizeof calfile_lines / sizeof calfile_lines[0];
 
@@ -119,6 +190,12 @@ const cal_line* calfile_find_line(cal_token key, cal_token sub)
         if (l.key == key && l.sub == sub)
             return &l;
     return nullptr;
+}
+
+const cal_line* calfile_plain_line(cal_token key, cal_token sub)
+{
+    const cal_line* l = calfile_find_line(key, sub);
+    return l != nullptr && l->kind != cal_kind::irregular ? l : nullptr;
 }
 
 namespace {

@@ -1,5 +1,6 @@
-// The calibration line grammar that the reader and the writer share: the table of the plain
-// lines (one number, one name or a bare flag keyword into one field), the instrument kinds that
+// The calibration line grammar that the reader and the writer share: the table of the lines in
+// the writer's order, where each plain line (one number, one name or a bare flag keyword into one
+// field) is a row that both sides use whole, the instrument kinds that
 // need certain lines, the completion of the LLC ranges by instrument board and the layout of the
 // Camera Config line. The reader parses and the writer writes every plain line from its row; the
 // irregular lines are written by hand on both sides and take their limits from here.
@@ -39,6 +40,7 @@ enum class cal_kind : uint8_t {
     single,   // a real held in a double at single precision
     name,     // one word
     flag,     // the keyword alone; stores flag_value
+    irregular,  // a line that the reader and the writer spell out by hand
 };
 
 // Access to the field of a row.
@@ -62,12 +64,15 @@ struct cal_line {
     bool (*due)(const SysCalData&) = nullptr;  // write condition; null: the field differs from its default
 };
 
-// The rows, in the order in which the writer writes them.
+// Every line that the writer writes, in its order. The system line's row has the key
+// TOK_UNKNOWN and no keyword (the system type's display name is its keyword).
 extern const cal_line calfile_lines[];
 extern const std::size_t calfile_num_lines;
 
 // The row of a keyword (sub is TOK_UNKNOWN for a one-word keyword), or null.
 const cal_line* calfile_find_line(cal_token key, cal_token sub = TOK_UNKNOWN);
+// The same for a plain row only: null for an irregular line.
+const cal_line* calfile_plain_line(cal_token key, cal_token sub = TOK_UNKNOWN);
 
 // The field's value as a double or a name (for reals, integers and flags; for names).
 double calfile_number(const cal_line& line, const SysCalData& si);

@@ -206,7 +206,7 @@ int32_t line_parser::parse(cal_token token)
     int sys = cal_sys_type_of(token);
     if (sys >= 0)
         return system_type_line(sys);
-    if (const cal_line* row = calfile_find_line(token))
+    if (const cal_line* row = calfile_plain_line(token))
         return plain(st, *row);
 
     switch (token) {
@@ -223,7 +223,7 @@ int32_t line_parser::parse(cal_token token)
         st = get_word_token(st, sub);
         if (st != NO_ERROR)
             return st;
-        const cal_line* row = calfile_find_line(TOK_ADC, sub);
+        const cal_line* row = calfile_plain_line(TOK_ADC, sub);
         return row != nullptr ? plain(st, *row) : syntax("Unexpected token.");
     }
     case TOK_RAMP: {
@@ -489,7 +489,7 @@ int32_t line_parser::camera_line()
     st = get_word_token(st, sub);
     if (st != NO_ERROR)
         return st;
-    if (const cal_line* row = calfile_find_line(TOK_CAMERA, sub))
+    if (const cal_line* row = calfile_plain_line(TOK_CAMERA, sub))
         return plain(st, *row);
     switch (sub) {
     case TOK_TYPE:
@@ -735,7 +735,7 @@ int32_t line_parser::llc_line()
     st = get_word_token(st, sub);
     if (st != NO_ERROR)
         return st;
-    if (const cal_line* row = calfile_find_line(TOK_LLC, sub))
+    if (const cal_line* row = calfile_plain_line(TOK_LLC, sub))
         return plain(st, *row);
     LightSlot& a = si_.light[0];
     LightSlot& b = si_.light[1];

@@ -248,22 +248,19 @@ private:
     std::string word_name(std::string_view text);
     void name_failure(std::string_view text);
 
-    void plain(cal_token keyword, cal_token sub = TOK_UNKNOWN);
-    void identity_lines();
-    void camera_lines();
+    bool mag_written_ = false;  // a SysMag line was written
+
+    void plain(const cal_line& row);
+    void line(const cal_line& row);
+    void camera_line(const cal_line& row);
     void light_line();
-    void llc_lines();
-    void pifoc_lines();
-    void magnification_lines();
-    void ftp_lines();
-    void ftp_values(const char* keyword, cal_range r, bool disper);
-    void stage_lines();
-    void optics_lines();
-    void motion_lines();
-    void pid_lines();
-    void wave_monitor_lines();
-    void hxi_zoom_lines();
-    void radius_scale_line(const char* keyword, const RadiusScale& group);
+    void llc_line(const cal_line& row);
+    void pifoc_line(const cal_line& row);
+    void magnification_line(const cal_line& row);
+    void ftp_line(const cal_line& row);
+    void sdc_cal_lines(const cal_line& row);
+    void pid_lines(const cal_line& row);
+    void hxi_zoom_line(const cal_line& row);
 };
 
 std::string cal_writer::num(long long v, long long lo, long long hi, int zero_width)
@@ -399,9 +396,8 @@ std::string cal_writer::word_name(std::string_view text)
 }
 
 // A plain line from its row, when it is due.
-void cal_writer::plain(cal_token keyword, cal_token sub)
+void cal_writer::plain(const cal_line& row)
 {
-    const cal_line& row = *calfile_find_line(keyword, sub);
     if (!calfile_line_due(row, si_))
         return;
     if (row.kind == cal_kind::flag) {
@@ -428,111 +424,267 @@ void cal_writer::plain(cal_token keyword, cal_token sub)
 void cal_writer::run()
 {
     put("# Vell System Calibration File\n");
-    identity_lines();
-    camera_lines();
-    light_line();
-    llc_lines();
-    pifoc_lines();
-    magnification_lines();
-
-    // Camera split and the translations, which need the magnifications before them.
-    if (si_.splitAxis == 1 || si_.splitAxis == 2) {
-        key(si_.splitAxis == 1 ? "Camera SplitX" : "Camera SplitY");
-        put(num(si_.splitValue[0], cal_limits::split));
-        arg(num(si_.splitValue[1], cal_limits::split2));
-        end();
-    }
-    const int mags = std::min(std::max(si_.numMags, 0), SB_MAX_MAGS);
-    if (mags > 0) {
-        for (int i = 0; i < SB_MAX_MAGS; ++i) {
-            bool due = (si_.splitAxis != 0 && i < mags) || si_.cameraTrans[i][0] != 0 || si_.cameraTrans[i][1] != 0;
-            if (!due)
-                continue;
-            key("Camera Trans");
-            put(num(i, cal_limits::mag_index));
-            arg(num(si_.cameraTrans[i][0], cal_limits::trans));
-            arg(num(si_.cameraTrans[i][1], cal_limits::trans));
-            end();
-        }
-    }
-
-    ftp_lines();
-    stage_lines();
-    optics_lines();
-    motion_lines();
-    pid_lines();
-    wave_monitor_lines();
-    hxi_zoom_lines();
-    radius_scale_line("EncodedRadiusScale", si_.encodedRadiusScale);
-    radius_scale_line("IntfRadiusScale", si_.intfRadiusScale);
-
-    if (si_.sleepTimeout != 14400) {
-        key("SleepTimeout");
-        if (si_.sleepTimeout > cal_limits::sleep_max) {
-            calfile_report_write("SleepTimeout: %d out of range [0,%d]", si_.sleepTimeout, static_cast<int>(cal_limits::sleep_max));
-            result_ = ERR_SB_CALFILE_VALUE_RANGE;
-        }
-        put(period_text(si_.sleepTimeout, false));  // the last line has no line end
-    }
+    for (std::size_t i = 0; i < calfile_num_lines; ++i)
+        line(calfile_lines[i]);
 }
 
-void cal_writer::identity_lines()
+// One row of the line table: a plain line, or a hand-written one with the checks that belong
+// to it.
+void cal_writer::line(const cal_line& row)
 {
     const SysInfo& si = si_;
-    if (si.instrName.is_set()) {
-        key("InstrName");
-        std::string_view text = si.instrName.view();
-        bool ok = text.size() <= CALFILE_MAX_WORD;
-        for (char c : text)
-            if (c == '"' || c == '\n' || c == '\r')
-                ok = false;
-        if (!ok)
-            name_failure(text);
-        put("\"");
-        put(text);
-        put("\"\n");
-    }
-    plain(TOK_UNIT);
-
-    const int32_t sys = si.sysType;
-    if (!((sys >= SYS_HXI && sys <= SYS_MODEL08) || (sys >= SYS_MODEL09 && sys <= SYS_MODEL29)))
-        fail(ERR_SB_CAL_INFO_INCOMPLETE, "System type undefined.");
-    key(sb_sys_type_name(sys));
-    put(num(si.dateCode / 100, cal_limits::year, 2));
-    arg(num(si.dateCode % 100, cal_limits::week, 2));
-    arg(num(si.serialNum, cal_limits::serial));
-    arg(si.rFlag ? "R" : "");
-    end();
-
     const int32_t bd = si.instrBdType;
-    if (bd == BD_BOARD02 || bd == BD_BOARD04)
-        fail(ERR_SB_CAL_INFO_INCOMPLETE, "Instrument board type undefined.");
-    key("Version");
-    put(sb_fg_type_name(si.fgType));
-    arg(num(si.fgBoardNum, cal_limits::fg_board));
-    arg(sb_board_type_name(bd));
-    end();
-
-    if (bd == BD_CAN && !si.canInfo)
-        fail(ERR_INVALID_PARAM, "canInfo = NULL");
-    if (si.canInfo) {
-        key("MacAddress");
-        for (int i = 0; i < 6; ++i) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "%2.2X", si.canInfo->macAddress[i]);
-            if (i > 0)
-                put("  ");
-            put(hex);
+    switch (row.key) {
+    case TOK_INSTRNAME:
+        if (si.instrName.is_set()) {
+            key(row.keyword);
+            std::string_view text = si.instrName.view();
+            bool ok = text.size() <= CALFILE_MAX_WORD;
+            for (char c : text)
+                if (c == '"' || c == '\n' || c == '\r')
+                    ok = false;
+            if (!ok)
+                name_failure(text);
+            put("\"");
+            put(text);
+            put("\"\n");
         }
+        return;
+    case TOK_UNKNOWN: {  // the system line
+        const int32_t sys = si.sysType;
+        if (!((sys >= SYS_HXI && sys <= SYS_MODEL08) || (sys >= SYS_MODEL09 && sys <= SYS_MODEL29)))
+            fail(ERR_SB_CAL_INFO_INCOMPLETE, "System type undefined.");
+        key(sb_sys_type_name(sys));
+        put(num(si.dateCode / 100, cal_limits::year, 2));
+        arg(num(si.dateCode % 100, cal_limits::week, 2));
+        arg(num(si.serialNum, cal_limits::serial));
+        arg(si.rFlag ? "R" : "");
         end();
+        return;
     }
-    plain(TOK_INSTRCOMM);
-    if (calfile_board_needs_comm(bd) && bd != BD_BOARD02 && bd != BD_BOARD04 &&
-        bd >= 0 && bd < SB_NUM_BOARD_TYPE_NAMES && !si.instrComm.is_set() && !si.canInfo)
-        fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing InstrComm info.");
+    case TOK_VERSION:
+        if (bd == BD_BOARD02 || bd == BD_BOARD04)
+            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Instrument board type undefined.");
+        key(row.keyword);
+        put(sb_fg_type_name(si.fgType));
+        arg(num(si.fgBoardNum, cal_limits::fg_board));
+        arg(sb_board_type_name(bd));
+        end();
+        return;
+    case TOK_MACADDRESS:
+        if (bd == BD_CAN && !si.canInfo)
+            fail(ERR_INVALID_PARAM, "canInfo = NULL");
+        if (si.canInfo) {
+            key(row.keyword);
+            for (int i = 0; i < 6; ++i) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "%2.2X", si.canInfo->macAddress[i]);
+                if (i > 0)
+                    put("  ");
+                put(hex);
+            }
+            end();
+        }
+        return;
+    case TOK_INSTRCOMM:
+        plain(row);
+        if (calfile_board_needs_comm(bd) && bd != BD_BOARD02 && bd != BD_BOARD04 && bd >= 0 &&
+            bd < SB_NUM_BOARD_TYPE_NAMES && !si.instrComm.is_set() && !si.canInfo)
+            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing InstrComm info.");
+        return;
+    case TOK_CAMERA:
+        camera_line(row);
+        return;
+    case TOK_RAMP:
+        if (!si.rampConfig.is_default()) {
+            key(row.keyword);
+            put(name(si.rampConfig.c_str()));
+            end();
+        }
+        return;
+    case TOK_LIGHT:
+        light_line();
+        return;
+    case TOK_LLC:
+        llc_line(row);
+        return;
+    case TOK_PIFOC:
+    case TOK_PIFOCTYPE:
+        pifoc_line(row);
+        return;
+    case TOK_SYSMAG:
+    case TOK_NOMMAG:
+        magnification_line(row);
+        return;
+    case TOK_FTPMATERIALS:
+    case TOK_FTPSYS:
+    case TOK_FTPDMISCALE:
+    case TOK_FTPIMAGEROT:
+    case TOK_FTPZEROPTPOS:
+    case TOK_FTPDISPER:
+    case TOK_FTPAVGK0:
+    case TOK_FTPDMICENTER:
+    case TOK_FTPTILTCENTER:
+    case TOK_FTPZEROGAGEPER:
+    case TOK_FTPTEMPERATURE:
+    case TOK_FTPLOG:
+        if (si.ftpInfo)
+            ftp_line(row);
+        return;
+    case TOK_SCANCAL:
+        if (si.scanCal[1] != 0.0 && si.scanCal[1] != 1.0) {
+            key(row.keyword);
+            put(real(si.scanCal[0], cal_limits::scan_cal, FMT_G));
+            arg(real(si.scanCal[1], cal_limits::scan_cal, FMT_G));
+            end();
+        } else if (si.scanCal[0] != 0.0 && si.scanCal[0] != 1.0) {
+            key(row.keyword);
+            put(real(si.scanCal[0], cal_limits::scan_cal, FMT_G));
+            end();
+        }
+        return;
+    case TOK_TURRET:
+        if (si.turret != 0 || si.turret2 != 5) {
+            key(row.keyword);
+            put(num(si.turret, cal_limits::turret));
+            if (si.turret2 != 5)
+                arg(num(si.turret2, cal_limits::turret));
+            end();
+        }
+        return;
+    case TOK_RINGSPOT:
+        if (si.ringSpot)
+            bare(row.keyword);
+        return;
+    case TOK_SDCCAL:
+        sdc_cal_lines(row);
+        return;
+    case TOK_MOTIONCTRL:
+        if (si.motionCtrl[0].is_set() && si.motionCtrl[1].is_set()) {
+            key(row.keyword);
+            put(name(si.motionCtrl[0].view()));
+            arg(name(si.motionCtrl[1].view()));
+            end();
+        }
+        return;
+    case TOK_POSINSTR:
+        if (si.posInstrType > POS_NONE && si.posInstrType < SB_NUM_POS_INSTR_NAMES && si.posInstrName[0].is_set()) {
+            key(row.keyword);
+            put(sb_pos_instr_name(si.posInstrType));
+            arg(name(si.posInstrName[0].view()));
+            if (si.posInstrName[1].is_set())
+                arg(word_name(si.posInstrName[1].view()));
+            end();
+        }
+        return;
+    case TOK_TEMPSENSOR:
+        if (si.tempSensorType == TEMP_EURO2216E && si.tempSensorName.is_set()) {
+            key(row.keyword);
+            put(sb_temp_sensor_name(si.tempSensorType));
+            arg(name(si.tempSensorName.view()));
+            end();
+        }
+        return;
+    case TOK_PIDVALS_A:
+    case TOK_PIDVALS_B:
+    case TOK_PIDVALS_P:
+    case TOK_PIDVALS_R:
+    case TOK_PIDVALS_T:
+    case TOK_PIDVALS_X:
+    case TOK_PIDVALS_Y:
+    case TOK_PIDVALS_Z:
+        pid_lines(row);
+        return;
+    case TOK_WMCOMM:
+        if (!si.wmComm.is_set() && calfile_has_wave_monitor(si.sysType))
+            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing wmComm info.");
+        plain(row);
+        return;
+    case TOK_WMTUNERANGE:
+    case TOK_WMTUNERATE: {
+        const double* values = row.key == TOK_WMTUNERANGE ? si.wmTuneRange : si.wmTuneRate;
+        if (!std::isfinite(values[0]))
+            return;
+        key(row.keyword);
+        put(scaled(values[0], values[0] / 1e9, 1e9, cal_limits::wm_tune, FMT_F3));
+        arg(scaled(values[1], values[1] / 1e9, 1e9, cal_limits::wm_tune, FMT_F3));
+        end();
+        return;
+    }
+    case TOK_WMMAXBUCKETS:
+        if (si.wmMaxBuckets != 1900 || si.wmMaxBytes != 2147483647) {
+            // The file gives the byte limit in MiB; a limit between two is written as the next one.
+            key(row.keyword);
+            put(num(si.wmMaxBuckets, cal_limits::wm_buckets));
+            arg(num((si.wmMaxBytes + 1048575) / 1048576, cal_limits::wm_buckets));
+            end();
+        }
+        return;
+    case TOK_ABSWAVEMETER:
+        if (si.absWaveMeterName.is_set()) {
+            key(row.keyword);
+            put(num(si.absWaveMeter, cal_limits::abs_wave_meter));
+            arg(name(si.absWaveMeterName.view()));
+            end();
+        }
+        return;
+    case TOK_DYNWAVEGEN:
+        if (si.dynWaveGen) {
+            const DynWaveGenInfo& d = *si.dynWaveGen;
+            const cal_range second = cal_limits::dyn_wave_gen2;
+            key(row.keyword);
+            put(std::to_string(d.number));
+            arg(num(d.value, cal_limits::dyn_wave_gen));
+            arg(std::to_string(d.value2));
+            if (d.value2 != 0 && (d.value2 < second.lo || d.value2 > second.hi)) {
+                calfile_report_write("DynWaveGen: %d out of range [%d,%d] and 0", d.value2, static_cast<int>(second.lo),
+                                     static_cast<int>(second.hi));
+                result_ = ERR_SB_CALFILE_VALUE_RANGE;
+            }
+            end();
+        }
+        return;
+    case TOK_HXIENCZOOMCONFIG:
+    case TOK_HXIENCZOOMBACKLASH:
+    case TOK_HXIENCZOOMPROGLIM:
+    case TOK_HXIENCZOOMWANDLIM:
+    case TOK_HXIENCZOOMSTDMAGS:
+    case TOK_HXIENCZOOMCALFILE:
+        if (si.hxiZoom)
+            hxi_zoom_line(row);
+        return;
+    case TOK_ENCODEDRADIUSSCALE:
+    case TOK_INTFRADIUSSCALE: {
+        const RadiusScale& g = row.key == TOK_ENCODEDRADIUSSCALE ? si.encodedRadiusScale : si.intfRadiusScale;
+        if (!(g.given == 1 || g.flag == 1 || g.a > 0 || g.b > 0 || g.n != 0 || g.last > 0))
+            return;
+        key(row.keyword);
+        put(num(g.flag, cal_limits::radius_flag));
+        arg(real(g.a, cal_limits::radius_real, FMT_G));
+        arg(real(g.b, cal_limits::radius_real, FMT_G));
+        arg(num(g.n, cal_limits::radius_n));
+        arg(real(g.last, cal_limits::radius_real, FMT_G));
+        end();
+        return;
+    }
+    case TOK_SLEEPTIMEOUT:
+        if (si.sleepTimeout != 14400) {
+            key(row.keyword);
+            if (si.sleepTimeout > cal_limits::sleep_max) {
+                calfile_report_write("SleepTimeout: %d out of range [0,%d]", si.sleepTimeout,
+                                     static_cast<int>(cal_limits::sleep_max));
+                result_ = ERR_SB_CALFILE_VALUE_RANGE;
+            }
+            put(period_text(si.sleepTimeout, false));  // the last line has no line end
+        }
+        return;
+    default:
+        plain(row);
+        return;
+    }
 }
 
-void cal_writer::camera_lines()
+void cal_writer::camera_line(const cal_line& row)
 {
     const SysInfo& si = si_;
     const int32_t bd = si.instrBdType;
@@ -541,15 +693,19 @@ void cal_writer::camera_lines()
     const bool cfg_board_a = bd == BD_BOARD01 || bd == BD_FTP;  // configuration bytes 3..10
     const bool cfg_board_b = bd == BD_HXI || bd == BD_MODEL31;  // configuration bytes 1, 2
     const uint8_t* cfg = si.cameraConfig;
+    const int mags = std::min(std::max(si.numMags, 0), SB_MAX_MAGS);
 
-    // Camera Type. An unknown camera on an instrument with neither board nor frame grabber
-    // reads back from a file without the line.
-    bool has_keyword = (cam >= CAM_XC77CE && cam <= CAM_SMD4M15) || (cam >= CAM_CID2250 && cam <= CAM_A504K);
-    bool custom_board = cfg_board_a || cfg_board_b || bd == BD_CAN || bd == BD_NOTNEEDED;
-    if (!(cam == CAM_UNKNOWN && bd == BD_NONE && si.fgType == FG_NONE)) {
+    switch (row.sub) {
+    case TOK_TYPE: {
+        // An unknown camera on an instrument with neither board nor frame grabber reads back
+        // from a file without the line.
+        bool has_keyword = (cam >= CAM_XC77CE && cam <= CAM_SMD4M15) || (cam >= CAM_CID2250 && cam <= CAM_A504K);
+        bool custom_board = cfg_board_a || cfg_board_b || bd == BD_CAN || bd == BD_NOTNEEDED;
+        if (cam == CAM_UNKNOWN && bd == BD_NONE && si.fgType == FG_NONE)
+            return;
         if (!has_keyword || (custom && !custom_board))
             fail(ERR_SB_CAL_INFO_INCOMPLETE, "Camera Type undefined.");
-        key("Camera Type");
+        key(row.keyword);
         put(sb_camera_type_name(cam));
         if (cfg_board_a && si.interlaceFlag() != 0) {
             arg(custom ? num(si.interlaceFlag(), cal_limits::config_flag) : std::to_string(si.interlaceFlag()));
@@ -562,15 +718,17 @@ void cal_writer::camera_lines()
             end();
         }
         end();
+        return;
     }
-
-    // Camera File: up to six names; the reader skips an unset second name written as NULL.
-    const sb_string* files = si.cameraFile;
-    int last = 5;
-    while (last >= 0 && !files[last].is_set())
-        --last;
-    if (last >= 0) {
-        key("Camera File");
+    case TOK_FILE: {
+        // Up to six names; the reader skips an unset second name written as NULL.
+        const sb_string* files = si.cameraFile;
+        int last = 5;
+        while (last >= 0 && !files[last].is_set())
+            --last;
+        if (last < 0)
+            return;
+        key(row.keyword);
         if (!files[0].is_set()) {
             calfile_report_write("Camera File: name 1 is not set.");
             result_ = ERR_INVALID_PARAM;
@@ -595,50 +753,54 @@ void cal_writer::camera_lines()
             }
         }
         end();
+        return;
     }
-
-    // Camera Config: the bytes that the board's configuration line carries.
-    if (cfg_board_a) {
-        bool any = false;
-        for (int b : CAL_CONFIG_BYTES)
-            any = any || cfg[b - 1] != 0;
-        if (custom || any) {
-            key("Camera Config");
-            for (int i = 0; i < 8; ++i) {
-                if (i > 0)
-                    put("  ");
-                put(num(cfg[CAL_CONFIG_BYTES[i] - 1], 0, CAL_CONFIG_HIGHS[i]));
+    case TOK_CONFIG:
+        // The bytes that the board's configuration line carries.
+        if (cfg_board_a) {
+            bool any = false;
+            for (int b : CAL_CONFIG_BYTES)
+                any = any || cfg[b - 1] != 0;
+            if (custom || any) {
+                key(row.keyword);
+                for (int i = 0; i < 8; ++i) {
+                    if (i > 0)
+                        put("  ");
+                    put(num(cfg[CAL_CONFIG_BYTES[i] - 1], 0, CAL_CONFIG_HIGHS[i]));
+                }
+                end();
             }
+        } else if (cfg_board_b && (custom || cfg[0] != 0 || cfg[1] != 0)) {
+            key(row.keyword);
+            put(num(cfg[0], 0, CAL_CONFIG_HIGHS_HXI[0]));
+            arg(num(cfg[1], 0, CAL_CONFIG_HIGHS_HXI[1]));
             end();
         }
-    } else if (cfg_board_b && (custom || cfg[0] != 0 || cfg[1] != 0)) {
-        key("Camera Config");
-        put(num(cfg[0], 0, CAL_CONFIG_HIGHS_HXI[0]));
-        arg(num(cfg[1], 0, CAL_CONFIG_HIGHS_HXI[1]));
-        end();
-    }
-
-    plain(TOK_CAMERA, TOK_DARK);
-    if (si.cameraAlign != 0) {
-        key("Camera Align");
-        put(sb_camera_align_name(si.cameraAlign));
-        end();
-    }
-
-    int pixels = 0;
-    while (pixels < 40 && si.badPixels[pixels][0] >= 0)
-        ++pixels;
-    if (pixels == 0) {
-        if (si.bpixFileFlag != 0 || si.bpixFileName.is_set()) {
-            key("Camera Bpix");
-            put(num(si.bpixFileFlag, cal_limits::bpix_flag));
-            if (si.bpixFileName.is_set())
-                arg(word_name(si.bpixFileName.view()));
+        return;
+    case TOK_ALIGN:
+        if (si.cameraAlign != 0) {
+            key(row.keyword);
+            put(sb_camera_align_name(si.cameraAlign));
             end();
         }
-    } else {
+        return;
+    case TOK_BPIX:
+    case TOK_BAD: {
+        int pixels = 0;
+        while (pixels < 40 && si.badPixels[pixels][0] >= 0)
+            ++pixels;
+        if (row.sub == TOK_BPIX) {  // a file of bad pixels, when the list is empty
+            if (pixels == 0 && (si.bpixFileFlag != 0 || si.bpixFileName.is_set())) {
+                key(row.keyword);
+                put(num(si.bpixFileFlag, cal_limits::bpix_flag));
+                if (si.bpixFileName.is_set())
+                    arg(word_name(si.bpixFileName.view()));
+                end();
+            }
+            return;
+        }
         for (int first = 0; first < pixels; first += 6) {
-            key("Camera BPixels");
+            key(row.keyword);
             for (int i = first; i < pixels && i < first + 6; ++i) {
                 if (i > first)
                     put(" ");
@@ -650,14 +812,31 @@ void cal_writer::camera_lines()
             }
             end();
         }
+        return;
     }
-
-    plain(TOK_CAMERA, TOK_OPTIONS);
-    plain(TOK_CAMERA, TOK_PLL);
-    if (!si.rampConfig.is_default()) {
-        key("Ramp Config");
-        put(name(si.rampConfig.c_str()));
-        end();
+    case TOK_SPLITX:  // Camera SplitX or SplitY
+        if (si.splitAxis == 1 || si.splitAxis == 2) {
+            key(si.splitAxis == 1 ? "Camera SplitX" : "Camera SplitY");
+            put(num(si.splitValue[0], cal_limits::split));
+            arg(num(si.splitValue[1], cal_limits::split2));
+            end();
+        }
+        return;
+    case TOK_TRANS:  // after the magnifications, which the reader needs first
+        for (int i = 0; i < SB_MAX_MAGS && mags > 0; ++i) {
+            bool due = (si.splitAxis != 0 && i < mags) || si.cameraTrans[i][0] != 0 || si.cameraTrans[i][1] != 0;
+            if (!due)
+                continue;
+            key(row.keyword);
+            put(num(i, cal_limits::mag_index));
+            arg(num(si.cameraTrans[i][0], cal_limits::trans));
+            arg(num(si.cameraTrans[i][1], cal_limits::trans));
+            end();
+        }
+        return;
+    default:
+        plain(row);
+        return;
     }
 }
 
@@ -676,80 +855,34 @@ void cal_writer::light_line()
             break;
         if (i > 0)
             put(" ");
-        std::string wl = i == 0 && unset ? format_real(0.0, FMT_F6)
-                                         : scaled(si.wavelength[i][0], si.wavelength[i][0] * 1e6, 1e-6, cal_limits::wavelength, FMT_F6);
-        if (si.wavelength[i][1] != 0.0) {
+        const double* wl = si.wavelength[i];
+        std::string text = i == 0 && unset ? format_real(0.0, FMT_F6)
+                                           : scaled(wl[0], wl[0] * 1e6, 1e-6, cal_limits::wavelength, FMT_F6);
+        if (wl[1] != 0.0) {
             put("[");
-            put(wl);
+            put(text);
             put(",");
-            put(scaled(si.wavelength[i][1], si.wavelength[i][1] * 1e6, 1e-6, cal_limits::bandwidth, FMT_F6));
+            put(scaled(wl[1], wl[1] * 1e6, 1e-6, cal_limits::bandwidth, FMT_F6));
             put("]");
         } else {
-            put(wl);
+            put(text);
         }
     }
     end();
 }
 
-void cal_writer::llc_lines()
+void cal_writer::llc_line(const cal_line& row)
 {
     const SysInfo& si = si_;
     const LightSlot& a = si.light[0];
     const LightSlot& b = si.light[1];
-
-    if (si.llcInstrType == LLC_INSTR_MODEL13) {
-        key("LLC Instr");
-        put(sb_llc_instr_name(si.llcInstrType));
-        end();
-    } else if ((si.llcInstrType == LLC_INSTR_DD100MC || si.llcInstrType == LLC_INSTR_DD100MC_B) &&
-               si.llcInstrName.is_set()) {
-        key("LLC Instr");
-        put(sb_llc_instr_name(si.llcInstrType));
-        arg(name(si.llcInstrName.view()));
-        end();
-    }
-
-    int values = llc_range_values(si);
-    if (values > 0) {
-        key("LLC Range");
-        put(std::to_string(a.rangeLow));
-        arg(std::to_string(a.rangeHigh));
-        if (values == 4) {
-            arg(num(b.rangeLow, cal_limits::llc_range2));
-            arg(num(b.rangeHigh, cal_limits::llc_range2));
-        }
-        end();
-    }
-
-    if (b.config != 0) {
-        key("LLC Config");
-        put(std::to_string(a.config));
-        arg(std::to_string(b.config));
-        end();
-    } else if (a.config != 1) {
-        key("LLC Config");
-        put(std::to_string(a.config));
-        end();
-    }
-    if (si.lightType == LIGHT_LED || a.freq != 35000) {
-        key("LLC Freq");
-        put(num(a.freq, cal_limits::llc_freq));
-        end();
-    }
-    if (calfile_is_one_of(si.sysType, {SYS_HXI, SYS_MODEL08, SYS_MODEL20, SYS_MODEL33, SYS_MODEL34, SYS_MODEL24, SYS_MODEL17,
-                               SYS_MODEL19, SYS_MODEL28, SYS_MODEL21, SYS_MODEL26}) ||
-        si.instrBdType == BD_HXI || a.target != 150) {
-        key("LLC Target");
-        put(num(a.target, cal_limits::llc_target));
-        end();
-    }
-    plain(TOK_LLC, TOK_OPTIONS);
-    auto pairs = [&](const char* keyword, uint16_t(LightSlot::*field)[2], cal_range r) {
+    // AvgCurLimit and FwdVoltage: two values, and the second light slot's two when set.
+    auto pairs = [&](uint16_t(LightSlot::*field)[2], cal_range r) {
         const uint16_t* first = a.*field;
         const uint16_t* second = b.*field;
         if (first[0] == 0 && first[1] == 0 && second[0] == 0 && second[1] == 0)
             return;
-        key(keyword);
+        key(row.keyword);
         put(num(first[0], r));
         arg(num(first[1], r));
         if (second[0] != 0 || second[1] != 0) {
@@ -758,209 +891,258 @@ void cal_writer::llc_lines()
         }
         end();
     };
-    pairs("LLC AvgCurLimit", &LightSlot::avgCurLimit, cal_limits::avg_cur_limit);
-    pairs("LLC FwdVoltage", &LightSlot::fwdVoltage, cal_limits::fwd_voltage);
-    if (a.alignModePct != 100.0f) {
-        key("LLC AlignModePct");
-        put(real(a.alignModePct, cal_limits::align_pct, FMT_G));
-        end();
-    }
 
-    plain(TOK_PZTPWR);
-    plain(TOK_ADC, TOK_CLOCK);
+    switch (row.sub) {
+    case TOK_INSTR:
+        if (si.llcInstrType == LLC_INSTR_MODEL13) {
+            key(row.keyword);
+            put(sb_llc_instr_name(si.llcInstrType));
+            end();
+        } else if ((si.llcInstrType == LLC_INSTR_DD100MC || si.llcInstrType == LLC_INSTR_DD100MC_B) &&
+                   si.llcInstrName.is_set()) {
+            key(row.keyword);
+            put(sb_llc_instr_name(si.llcInstrType));
+            arg(name(si.llcInstrName.view()));
+            end();
+        }
+        return;
+    case TOK_RANGE: {
+        int values = llc_range_values(si);
+        if (values > 0) {
+            key(row.keyword);
+            put(std::to_string(a.rangeLow));
+            arg(std::to_string(a.rangeHigh));
+            if (values == 4) {
+                arg(num(b.rangeLow, cal_limits::llc_range2));
+                arg(num(b.rangeHigh, cal_limits::llc_range2));
+            }
+            end();
+        }
+        return;
+    }
+    case TOK_CONFIG:
+        if (b.config != 0) {
+            key(row.keyword);
+            put(std::to_string(a.config));
+            arg(std::to_string(b.config));
+            end();
+        } else if (a.config != 1) {
+            key(row.keyword);
+            put(std::to_string(a.config));
+            end();
+        }
+        return;
+    case TOK_FREQ:
+        if (si.lightType == LIGHT_LED || a.freq != 35000) {
+            key(row.keyword);
+            put(num(a.freq, cal_limits::llc_freq));
+            end();
+        }
+        return;
+    case TOK_TARGET:
+        if (calfile_is_one_of(si.sysType, {SYS_HXI, SYS_MODEL08, SYS_MODEL20, SYS_MODEL33, SYS_MODEL34, SYS_MODEL24,
+                                           SYS_MODEL17, SYS_MODEL19, SYS_MODEL28, SYS_MODEL21, SYS_MODEL26}) ||
+            si.instrBdType == BD_HXI || a.target != 150) {
+            key(row.keyword);
+            put(num(a.target, cal_limits::llc_target));
+            end();
+        }
+        return;
+    case TOK_AVGCURLIMIT:
+        pairs(&LightSlot::avgCurLimit, cal_limits::avg_cur_limit);
+        return;
+    case TOK_FWDVOLTAGE:
+        pairs(&LightSlot::fwdVoltage, cal_limits::fwd_voltage);
+        return;
+    case TOK_ALIGNMODEPCT:
+        if (a.alignModePct != 100.0f) {
+            key(row.keyword);
+            put(real(a.alignModePct, cal_limits::align_pct, FMT_G));
+            end();
+        }
+        return;
+    default:
+        plain(row);
+        return;
+    }
 }
 
-void cal_writer::pifoc_lines()
+void cal_writer::pifoc_line(const cal_line& row)
 {
     const SysInfo& si = si_;
     const PifocInfo* p = si.pifoc.get();
     // A PIFOC sub-record that only a PifocType line made holds no value and no coefficients.
     const bool value_due = p != nullptr && (p->value != 0 || p->coef != 0.0 || p->beta != 0.0);
-    const bool listed = calfile_is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL16, SYS_MODEL12, SYS_FTP});
-    if (value_due) {
-        key("Pifoc");
-        put(num(p->value, cal_limits::pifoc));
-        bool defaults = p->coef == 0.928655 && p->beta == 0.0144;
-        bool never_given = p->coef == 0.0 && p->beta == 0.0;  // the short form gives the defaults
-        if ((listed || !defaults) && !never_given) {
-            arg(real(p->coef, cal_limits::pifoc_coef, FMT_F6));
-            std::string beta = real(p->beta, cal_limits::pifoc_beta, FMT_F6);
-            double read = parse_real(beta);
-            if (read != 0.0 && read < cal_limits::pifoc_beta_min) {
-                calfile_report_write("Pifoc: %s out of range [%g,%g] and 0", beta.c_str(), cal_limits::pifoc_beta_min,
-                                     cal_limits::pifoc_beta.hi);
-                result_ = ERR_SB_CALFILE_VALUE_RANGE;
-            }
-            arg(beta);
+    if (row.key == TOK_PIFOCTYPE) {
+        if (p != nullptr && (p->type != 0 || !value_due)) {
+            key(row.keyword);
+            put(num(p->type, cal_limits::pifoc_type));
+            end();
         }
-        end();
+        if (!value_due && calfile_needs_pifoc(si.sysType))
+            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing PIFOC info.");
+        return;
     }
-    plain(TOK_PIFOCPOLARITY);
-    if (p != nullptr && (p->type != 0 || !value_due)) {
-        key("PifocType");
-        put(num(p->type, cal_limits::pifoc_type));
-        end();
+    if (!value_due)
+        return;
+    const bool listed = calfile_is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL16, SYS_MODEL12, SYS_FTP});
+    key(row.keyword);
+    put(num(p->value, cal_limits::pifoc));
+    bool defaults = p->coef == 0.928655 && p->beta == 0.0144;
+    bool never_given = p->coef == 0.0 && p->beta == 0.0;  // the short form gives the defaults
+    if ((listed || !defaults) && !never_given) {
+        arg(real(p->coef, cal_limits::pifoc_coef, FMT_F6));
+        std::string beta = real(p->beta, cal_limits::pifoc_beta, FMT_F6);
+        double read = parse_real(beta);
+        if (read != 0.0 && read < cal_limits::pifoc_beta_min) {
+            calfile_report_write("Pifoc: %s out of range [%g,%g] and 0", beta.c_str(), cal_limits::pifoc_beta_min,
+                                 cal_limits::pifoc_beta.hi);
+            result_ = ERR_SB_CALFILE_VALUE_RANGE;
+        }
+        arg(beta);
     }
-    if (!value_due && calfile_needs_pifoc(si.sysType))
-        fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing PIFOC info.");
+    end();
 }
 
-void cal_writer::magnification_lines()
+// SysMag, then NomMag. A list of zeros is left out, except that one list always carries the
+// count.
+void cal_writer::magnification_line(const cal_line& row)
 {
     const SysInfo& si = si_;
     const int mags = std::min(std::max(si.numMags, 0), SB_MAX_MAGS);
     if (mags == 0)
         return;
     const bool always = calfile_is_one_of(si.sysType, {SYS_MODEL13, SYS_MODEL07, SYS_MODEL14, SYS_FTP});
-    // A list of zeros is left out, except that one list always carries the count.
-    bool written = false;
-    auto list = [&](const char* keyword, const double* values, bool last) {
-        bool any = false;
-        for (int i = 0; i < mags; ++i)
-            any = any || values[i] != 0.0;
-        if (!always && !any && (written || !last))
-            return;
-        written = true;
-        key(keyword);
-        for (int i = 0; i < mags; ++i) {
-            if (i > 0)
-                put("  ");
-            put(real(values[i], cal_limits::mag, FMT_MAG));
-        }
-        end();
-    };
-    list("SysMag", si.sysMag, false);
-    list("NomMag", si.nomMag, true);
-}
-
-void cal_writer::ftp_values(const char* keyword, cal_range r, bool disper)
-{
-    const FtpInfo& f = *si_.ftpInfo;
-    for (int m = 0; m < SB_MAX_MAGS; ++m) {
-        const double* values = disper ? f.mag[m].disper : f.mag[m].avgK0;
-        if (!(values[0] < FLT_MAX_D))
-            continue;
-        int count = 1;
-        while (count < 10 && values[count] < FLT_MAX_D)
-            ++count;
-        key(keyword);
-        put(num(m, cal_limits::mag_index));
-        for (int i = 0; i < count; ++i)
-            arg(real(values[i], r, FMT_G));
-        end();
-        if (count < 2) {
-            calfile_report_write("%s: Not enough FTPDisper or FTPAvg_K0 values.", keyword);
-            result_ = ERR_SB_CAL_INFO_INCOMPLETE;
-        }
-    }
-}
-
-void cal_writer::ftp_lines()
-{
-    if (!si_.ftpInfo)
+    const bool last = row.key == TOK_NOMMAG;
+    const double* values = last ? si.nomMag : si.sysMag;
+    bool any = false;
+    for (int i = 0; i < mags; ++i)
+        any = any || values[i] != 0.0;
+    if (!always && !any && (mag_written_ || !last))
         return;
+    mag_written_ = true;
+    key(row.keyword);
+    for (int i = 0; i < mags; ++i) {
+        if (i > 0)
+            put("  ");
+        put(real(values[i], cal_limits::mag, FMT_MAG));
+    }
+    end();
+}
+
+void cal_writer::ftp_line(const cal_line& row)
+{
     const FtpInfo& f = *si_.ftpInfo;
     const int mags = std::min(std::max(si_.numMags, 0), SB_MAX_MAGS);
-
-    key("FTPMaterials");
-    put(name(f.materialsFile));
-    end();
-    if (std::isfinite(f.sys[0]) && std::isfinite(f.sys[1]) && std::isfinite(f.sys[2]) && std::isfinite(f.sys[3])) {
-        key("FTPSys");
-        put(real(f.sys[0], cal_limits::ftp_sys[0], FMT_G8));
-        for (int i = 1; i < 4; ++i)
-            arg(real(f.sys[i], cal_limits::ftp_sys[i], FMT_G8));
-        end();
-    }
-    key("FTPDmiScale");
-    put(real(f.dmiScale, cal_limits::dmi_scale, FMT_G8));
-    end();
-    key("FTPImageRot");
-    put(real(f.imageRot, cal_limits::image_rot, FMT_G8));
-    end();
-    if (std::isfinite(f.zeroPtPos[0])) {
-        key("FTPZeroPtPos");
-        put(real(f.zeroPtPos[0], cal_limits::zero_pt, FMT_G));
-        if (std::isfinite(f.zeroPtPos[1]))
-            arg(real(f.zeroPtPos[1], cal_limits::zero_pt, FMT_G));
-        end();
-    }
-    if (mags > 0) {
-        ftp_values("FTPDisper", cal_limits::disper, true);
-        ftp_values("FTPAvg_K0", cal_limits::avg_k0, false);
-        for (int centre = 0; centre < 2; ++centre) {
-            for (int m = 0; m < SB_MAX_MAGS; ++m) {
-                const float* xy = centre == 0 ? f.mag[m].dmiCenter : f.mag[m].tiltCenter;
-                if (m >= mags && xy[0] == 0.0f && xy[1] == 0.0f)
-                    continue;
-                key(centre == 0 ? "FTPDmiCenter" : "FTPTiltCenter");
-                put(num(m, cal_limits::mag_index));
-                arg(real(xy[0], cal_limits::centre, FMT_G3));
-                arg(real(xy[1], cal_limits::centre, FMT_G3));
-                end();
-            }
-        }
-    }
-    auto period = [&](const char* keyword, int32_t seconds) {
-        key(keyword);
+    auto period = [&](int32_t seconds) {
+        key(row.keyword);
         if (seconds < 0 || seconds > cal_limits::ftp_period_max) {
-            calfile_report_write("%s: %d out of range [0,%d]", keyword, seconds, static_cast<int>(cal_limits::ftp_period_max));
+            calfile_report_write("%s: %d out of range [0,%d]", row.keyword, seconds,
+                                 static_cast<int>(cal_limits::ftp_period_max));
             result_ = ERR_SB_CALFILE_VALUE_RANGE;
         }
         put(period_text(seconds, true));
     };
-    period("FTPZeroGagePer", f.zeroGagePeriod);
-    end();
-    period("FTPTemperature", f.temperaturePeriod);
-    put("   ");
-    put(real(f.temperatureValue, cal_limits::temperature, FMT_F2));
-    end();
-    key("FTPLog");
-    put(name(f.logFile));
-    if (f.logSizeLimit != 1000000 || f.logKeepSize != 500000) {
-        arg(num(f.logSizeLimit, cal_limits::log_size));
-        arg(num(f.logKeepSize, cal_limits::log_size));
+
+    switch (row.key) {
+    case TOK_FTPMATERIALS:
+        key(row.keyword);
+        put(name(f.materialsFile));
+        end();
+        return;
+    case TOK_FTPSYS:
+        if (std::isfinite(f.sys[0]) && std::isfinite(f.sys[1]) && std::isfinite(f.sys[2]) && std::isfinite(f.sys[3])) {
+            key(row.keyword);
+            put(real(f.sys[0], cal_limits::ftp_sys[0], FMT_G8));
+            for (int i = 1; i < 4; ++i)
+                arg(real(f.sys[i], cal_limits::ftp_sys[i], FMT_G8));
+            end();
+        }
+        return;
+    case TOK_FTPDMISCALE:
+        key(row.keyword);
+        put(real(f.dmiScale, cal_limits::dmi_scale, FMT_G8));
+        end();
+        return;
+    case TOK_FTPIMAGEROT:
+        key(row.keyword);
+        put(real(f.imageRot, cal_limits::image_rot, FMT_G8));
+        end();
+        return;
+    case TOK_FTPZEROPTPOS:
+        if (std::isfinite(f.zeroPtPos[0])) {
+            key(row.keyword);
+            put(real(f.zeroPtPos[0], cal_limits::zero_pt, FMT_G));
+            if (std::isfinite(f.zeroPtPos[1]))
+                arg(real(f.zeroPtPos[1], cal_limits::zero_pt, FMT_G));
+            end();
+        }
+        return;
+    case TOK_FTPDISPER:
+    case TOK_FTPAVGK0: {
+        const bool disper = row.key == TOK_FTPDISPER;
+        for (int m = 0; m < SB_MAX_MAGS && mags > 0; ++m) {
+            const double* values = disper ? f.mag[m].disper : f.mag[m].avgK0;
+            if (!(values[0] < FLT_MAX_D))
+                continue;
+            int count = 1;
+            while (count < 10 && values[count] < FLT_MAX_D)
+                ++count;
+            key(row.keyword);
+            put(num(m, cal_limits::mag_index));
+            for (int i = 0; i < count; ++i)
+                arg(real(values[i], disper ? cal_limits::disper : cal_limits::avg_k0, FMT_G));
+            end();
+            if (count < 2) {
+                calfile_report_write("%s: Not enough FTPDisper or FTPAvg_K0 values.", row.keyword);
+                result_ = ERR_SB_CAL_INFO_INCOMPLETE;
+            }
+        }
+        return;
     }
-    end();
+    case TOK_FTPDMICENTER:
+    case TOK_FTPTILTCENTER:
+        for (int m = 0; m < SB_MAX_MAGS && mags > 0; ++m) {
+            const float* xy = row.key == TOK_FTPDMICENTER ? f.mag[m].dmiCenter : f.mag[m].tiltCenter;
+            if (m >= mags && xy[0] == 0.0f && xy[1] == 0.0f)
+                continue;
+            key(row.keyword);
+            put(num(m, cal_limits::mag_index));
+            arg(real(xy[0], cal_limits::centre, FMT_G3));
+            arg(real(xy[1], cal_limits::centre, FMT_G3));
+            end();
+        }
+        return;
+    case TOK_FTPZEROGAGEPER:
+        period(f.zeroGagePeriod);
+        end();
+        return;
+    case TOK_FTPTEMPERATURE:
+        period(f.temperaturePeriod);
+        put("   ");
+        put(real(f.temperatureValue, cal_limits::temperature, FMT_F2));
+        end();
+        return;
+    case TOK_FTPLOG:
+        key(row.keyword);
+        put(name(f.logFile));
+        if (f.logSizeLimit != 1000000 || f.logKeepSize != 500000) {
+            arg(num(f.logSizeLimit, cal_limits::log_size));
+            arg(num(f.logKeepSize, cal_limits::log_size));
+        }
+        end();
+        return;
+    default:
+        return;
+    }
 }
 
-void cal_writer::stage_lines()
+// SdcCal: the values up to the last one set; one not set before it is written as the marker
+// that the reader stores as not set.
+void cal_writer::sdc_cal_lines(const cal_line& row)
 {
-    const SysInfo& si = si_;
-    if (si.scanCal[1] != 0.0 && si.scanCal[1] != 1.0) {
-        key("ScanCal");
-        put(real(si.scanCal[0], cal_limits::scan_cal, FMT_G));
-        arg(real(si.scanCal[1], cal_limits::scan_cal, FMT_G));
-        end();
-    } else if (si.scanCal[0] != 0.0 && si.scanCal[0] != 1.0) {
-        key("ScanCal");
-        put(real(si.scanCal[0], cal_limits::scan_cal, FMT_G));
-        end();
-    }
-    if (si.turret != 0 || si.turret2 != 5) {
-        key("Turret");
-        put(num(si.turret, cal_limits::turret));
-        if (si.turret2 != 5)
-            arg(num(si.turret2, cal_limits::turret));
-        end();
-    }
-    for (cal_token t : {TOK_ZOOM, TOK_IGNOREDUALBRUSHMOTOR, TOK_IGNORELAPS, TOK_IGNOREWAND, TOK_IGNOREFOCUSNDW,
-                        TOK_IGNOREZOOM, TOK_IGNOREPZT})
-        plain(t);
-    if (si.ringSpot)
-        bare("RingSpot");
-    for (cal_token t : {TOK_DIFFDISKRATE, TOK_DIFFDISKFRACTION, TOK_XAXISBACKLASH, TOK_YAXISBACKLASH, TOK_ZAXISCAL,
-                        TOK_ZAXISBACKLASH, TOK_ZENCODER, TOK_ZCANCLOSEDLOOP})
-        plain(t);
-}
-
-void cal_writer::optics_lines()
-{
-    const SysInfo& si = si_;
-    // SdcCal: the values up to the last one set; one not set before it is written as the
-    // marker that the reader stores as not set.
     for (int i = 0; i < SB_MAX_MAGS; ++i) {
-        const SdcCalEntry& e = si.sdcCal[i];
+        const SdcCalEntry& e = si_.sdcCal[i];
         int last = -1;
         for (int k = 0; k < 8; ++k) {
             bool set = k < 6 ? e.f[k] != SB_FLOAT_UNSET : e.d[k - 6] != 0.0;
@@ -969,184 +1151,104 @@ void cal_writer::optics_lines()
         }
         if (last < 0)
             continue;
-        key("SdcCal");
+        key(row.keyword);
         put(num(i, cal_limits::mag_index));
         for (int k = 0; k <= last; ++k) {
             if (k < 6)
-                arg(e.f[k] == SB_FLOAT_UNSET ? shortest_real(cal_limits::FLT_MAX_D) : real(e.f[k], cal_limits::sdc_float, FMT_G));
+                arg(e.f[k] == SB_FLOAT_UNSET ? shortest_real(FLT_MAX_D) : real(e.f[k], cal_limits::sdc_float, FMT_G));
             else
                 arg(e.d[k - 6] == 0.0 ? std::string("0") : real(e.d[k - 6], cal_limits::sdc_double, FMT_G));
         }
         end();
     }
-    // The instruments that need an InvertData line get one even when the value is 0.
-    for (cal_token t : {TOK_RADCRVFOCCAL, TOK_RADCRVPWRCAL, TOK_INVERTDATA, TOK_NOINTENSAVG, TOK_TOUCHSCREEN})
-        plain(t);
 }
 
-void cal_writer::motion_lines()
+void cal_writer::pid_lines(const cal_line& row)
 {
-    const SysInfo& si = si_;
-    if (si.motionCtrl[0].is_set() && si.motionCtrl[1].is_set()) {
-        key("MotionCtrl");
-        put(name(si.motionCtrl[0].view()));
-        arg(name(si.motionCtrl[1].view()));
-        end();
-    }
-    if (si.posInstrType > POS_NONE && si.posInstrType < SB_NUM_POS_INSTR_NAMES && si.posInstrName[0].is_set()) {
-        key("PosInstr");
-        put(sb_pos_instr_name(si.posInstrType));
-        arg(name(si.posInstrName[0].view()));
-        if (si.posInstrName[1].is_set())
-            arg(word_name(si.posInstrName[1].view()));
-        end();
-    }
-    if (si.tempSensorType == TEMP_EURO2216E && si.tempSensorName.is_set()) {
-        key("TempSensor");
-        put(sb_temp_sensor_name(si.tempSensorType));
-        arg(name(si.tempSensorName.view()));
-        end();
-    }
-    for (cal_token t : {TOK_PENDENTMENU, TOK_AXISCOMP_A, TOK_AXISCOMP_B, TOK_AXISCOMP_P, TOK_AXISCOMP_R,
-                        TOK_AXISCOMP_T, TOK_AXISCOMP_X, TOK_AXISCOMP_Y, TOK_AXISCOMP_Z})
-        plain(t);
-}
-
-void cal_writer::pid_lines()
-{
-    for (int axis = 0; axis < SB_NUM_AXES; ++axis) {
-        const PidSet* set = si_.pidVals[axis].get();
-        if (set == nullptr)
-            continue;
-        const std::string keyword = std::string("PidVals_") + SB_AXIS_LETTERS[axis];
-        // The ten values, the first without the blanks before it.
-        auto values = [&](const PidHalf& h) {
-            put(num(h.ints[0], cal_limits::pid_ints[0]));
-            for (int i = 1; i < 4; ++i)
-                arg(num(h.ints[i], cal_limits::pid_ints[i]));
-            arg(num(h.flag, cal_limits::pid_ints[4]));
-            arg(num(h.value, cal_limits::pid_ints[5]));
-            for (float r : h.reals)
-                arg(real(r, cal_limits::pid_real, FMT_G));
-            end();
-        };
-        if (set->fast == set->slow) {
-            // One line for both halves, without the keyword column; also for a set that holds
-            // only the defaults, so that the set itself reads back.
-            key_ = keyword;
-            put(keyword);
-            put("  ");
-            values(set->fast);
-            continue;
-        }
-        if (!set->fast.is_default()) {
-            key(keyword + " Fast");
-            values(set->fast);
-        }
-        if (!set->slow.is_default()) {
-            key(keyword + " Slow");
-            values(set->slow);
-        }
-    }
-}
-
-void cal_writer::wave_monitor_lines()
-{
-    const SysInfo& si = si_;
-    if (!si.wmComm.is_set() && calfile_has_wave_monitor(si.sysType))
-        fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing wmComm info.");
-    for (cal_token t : {TOK_WMCOMM, TOK_WMSYSGAIN, TOK_WMMONOPD})
-        plain(t);
-    auto tune = [&](const char* keyword, const double* values) {
-        if (!std::isfinite(values[0]))
-            return;
-        key(keyword);
-        put(scaled(values[0], values[0] / 1e9, 1e9, cal_limits::wm_tune, FMT_F3));
-        arg(scaled(values[1], values[1] / 1e9, 1e9, cal_limits::wm_tune, FMT_F3));
+    const PidSet* set = si_.pidVals[row.key - TOK_PIDVALS_A].get();
+    if (set == nullptr)
+        return;
+    const std::string keyword = row.keyword;
+    // The ten values, the first without the blanks before it.
+    auto values = [&](const PidHalf& h) {
+        put(num(h.ints[0], cal_limits::pid_ints[0]));
+        for (int i = 1; i < 4; ++i)
+            arg(num(h.ints[i], cal_limits::pid_ints[i]));
+        arg(num(h.flag, cal_limits::pid_ints[4]));
+        arg(num(h.value, cal_limits::pid_ints[5]));
+        for (float r : h.reals)
+            arg(real(r, cal_limits::pid_real, FMT_G));
         end();
     };
-    tune("wmTuneRange", si.wmTuneRange);
-    tune("wmTuneRate", si.wmTuneRate);
-    if (si.wmMaxBuckets != 1900 || si.wmMaxBytes != 2147483647) {
-        // The file gives the byte limit in MiB; a limit between two is written as the next one.
-        key("wmMaxBuckets");
-        put(num(si.wmMaxBuckets, cal_limits::wm_buckets));
-        arg(num((si.wmMaxBytes + 1048575) / 1048576, cal_limits::wm_buckets));
-        end();
+    if (set->fast == set->slow) {
+        // One line for both halves, without the keyword column; also for a set that holds only
+        // the defaults, so that the set itself reads back.
+        key_ = keyword;
+        put(keyword);
+        put("  ");
+        values(set->fast);
+        return;
     }
-    plain(TOK_FTPSIINVERTDATA);
-    if (si.absWaveMeterName.is_set()) {
-        key("AbsWaveMeter");
-        put(num(si.absWaveMeter, cal_limits::abs_wave_meter));
-        arg(name(si.absWaveMeterName.view()));
-        end();
+    if (!set->fast.is_default()) {
+        key(keyword + " Fast");
+        values(set->fast);
     }
-    if (si.dynWaveGen) {
-        const DynWaveGenInfo& d = *si.dynWaveGen;
-        key("DynWaveGen");
-        put(std::to_string(d.number));
-        arg(num(d.value, cal_limits::dyn_wave_gen));
-        arg(std::to_string(d.value2));
-        if (d.value2 != 0 && (d.value2 < cal_limits::dyn_wave_gen2.lo || d.value2 > cal_limits::dyn_wave_gen2.hi)) {
-            calfile_report_write("DynWaveGen: %d out of range [%d,%d] and 0", d.value2,
-                                 static_cast<int>(cal_limits::dyn_wave_gen2.lo), static_cast<int>(cal_limits::dyn_wave_gen2.hi));
-            result_ = ERR_SB_CALFILE_VALUE_RANGE;
-        }
-        end();
+    if (!set->slow.is_default()) {
+        key(keyword + " Slow");
+        values(set->slow);
     }
 }
 
-void cal_writer::hxi_zoom_lines()
+void cal_writer::hxi_zoom_line(const cal_line& row)
 {
-    if (!si_.hxiZoom)
-        return;
     const HxiZoomInfo& z = *si_.hxiZoom;
-    key("HxiEncZoomConfig");
-    put(num(z.config, cal_limits::hxi_config));
-    end();
-    if (z.backlash != 0) {
-        key("HxiEncZoomBacklash");
-        put(num(z.backlash, cal_limits::hxi_backlash));
+    switch (row.key) {
+    case TOK_HXIENCZOOMCONFIG:
+        key(row.keyword);
+        put(num(z.config, cal_limits::hxi_config));
         end();
-    }
-    auto limits = [&](const char* keyword, const int32_t* lim) {
+        return;
+    case TOK_HXIENCZOOMBACKLASH:
+        if (z.backlash != 0) {
+            key(row.keyword);
+            put(num(z.backlash, cal_limits::hxi_backlash));
+            end();
+        }
+        return;
+    case TOK_HXIENCZOOMPROGLIM:
+    case TOK_HXIENCZOOMWANDLIM: {
+        const int32_t* lim = row.key == TOK_HXIENCZOOMPROGLIM ? z.progLim : z.wandLim;
         if (lim[0] <= 0 && lim[1] <= 0)
             return;
-        key(keyword);
+        key(row.keyword);
         put(num(lim[0], cal_limits::hxi_limit));
         arg(num(lim[1], cal_limits::hxi_limit));
         end();
-    };
-    limits("HxiEncZoomProgLim", z.progLim);
-    limits("HxiEncZoomWandLim", z.wandLim);
-    const int count = std::min(z.numStdMags, SB_MAX_MAGS);
-    if (count > 0) {
-        key("HxiEncZoomStdMags");
+        return;
+    }
+    case TOK_HXIENCZOOMSTDMAGS: {
+        const int count = std::min(z.numStdMags, SB_MAX_MAGS);
+        if (count <= 0)
+            return;
+        key(row.keyword);
         for (int i = 0; i < count; ++i) {
             if (i > 0)
                 put("  ");
             put(real(z.stdMags[i], cal_limits::hxi_mag, FMT_G));
         }
         end();
-    }
-    if (z.calFile.is_set()) {
-        key("HxiEncZoomCalFile");
-        put(name(z.calFile.view()));
-        end();
-    }
-}
-
-void cal_writer::radius_scale_line(const char* keyword, const RadiusScale& g)
-{
-    if (!(g.given == 1 || g.flag == 1 || g.a > 0 || g.b > 0 || g.n != 0 || g.last > 0))
         return;
-    key(keyword);
-    put(num(g.flag, cal_limits::radius_flag));
-    arg(real(g.a, cal_limits::radius_real, FMT_G));
-    arg(real(g.b, cal_limits::radius_real, FMT_G));
-    arg(num(g.n, cal_limits::radius_n));
-    arg(real(g.last, cal_limits::radius_real, FMT_G));
-    end();
+    }
+    case TOK_HXIENCZOOMCALFILE:
+        if (z.calFile.is_set()) {
+            key(row.keyword);
+            put(name(z.calFile.view()));
+            end();
+        }
+        return;
+    default:
+        return;
+    }
 }
 
 // The default target: the configuration directory and the slot's per-computer file name.
