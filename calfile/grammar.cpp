@@ -223,11 +223,17 @@ const sb_string& calfile_name(const cal_line& line, const SysCalData& si)
     return (*std::get<cal_ref<sb_string>>(line.field))(writable(si));
 }
 
+const SysCalData& calfile_defaults()
+{
+    static const SysCalData defaults{};
+    return defaults;
+}
+
 bool calfile_line_due(const cal_line& line, const SysCalData& si)
 {
     if (line.due != nullptr)
         return line.due(si);
-    static const SysCalData defaults{};
+    const SysCalData& defaults = calfile_defaults();
     if (line.kind == cal_kind::name)
         return calfile_name(line, si).is_set();
     double value = calfile_number(line, si);

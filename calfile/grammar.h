@@ -81,6 +81,13 @@ const sb_string& calfile_name(const cal_line& line, const SysCalData& si);
 // Whether the writer writes the row for `si`.
 bool calfile_line_due(const cal_line& line, const SysCalData& si);
 
+// The record as a reset leaves it: what the writer compares against to tell a default.
+const SysCalData& calfile_defaults();
+
+// The PIFOC coefficients that a Pifoc or PztId line sets unless it gives its own.
+inline constexpr double CAL_PIFOC_COEF = 0.928655;
+inline constexpr double CAL_PIFOC_BETA = 0.0144;
+
 // ---------------------------------------------------------------------------------------------
 // Instrument kinds.
 

@@ -248,8 +248,8 @@ int32_t line_parser::parse(cal_token token)
             if (rc != NO_ERROR)
                 return end_read(rc);
             g_.pifoc = true;
-            si_.pifoc->coef = 0.928655;
-            si_.pifoc->beta = 0.0144;
+            si_.pifoc->coef = CAL_PIFOC_COEF;
+            si_.pifoc->beta = CAL_PIFOC_BETA;
             return get_int(st, cal_limits::pzt_id, si_.pifoc->value);
         }
         return pifoc_line();
@@ -811,8 +811,8 @@ int32_t line_parser::pifoc_line()
         return end_read(rc);
     PifocInfo& p = *si_.pifoc;
     g_.pifoc = true;
-    p.coef = 0.928655;
-    p.beta = 0.0144;
+    p.coef = CAL_PIFOC_COEF;
+    p.beta = CAL_PIFOC_BETA;
     int32_t st = get_int(NO_ERROR, 0, 999999, p.value);
     if (!peek_is(st, cal_peek::number))
         return st;

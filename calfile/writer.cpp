@@ -433,6 +433,7 @@ void cal_writer::run()
 void cal_writer::line(const cal_line& row)
 {
     const SysInfo& si = si_;
+    const SysCalData& dflt = calfile_defaults();  // what a reset leaves
     const int32_t bd = si.instrBdType;
     switch (row.key) {
     case TOK_INSTRNAME:
@@ -544,10 +545,10 @@ void cal_writer::line(const cal_line& row)
         }
         return;
     case TOK_TURRET:
-        if (si.turret != 0 || si.turret2 != 5) {
+        if (si.turret != dflt.turret || si.turret2 != dflt.turret2) {
             key(row.keyword);
             put(num(si.turret, cal_limits::turret));
-            if (si.turret2 != 5)
+            if (si.turret2 != dflt.turret2)
                 arg(num(si.turret2, cal_limits::turret));
             end();
         }
@@ -612,7 +613,7 @@ void cal_writer::line(const cal_line& row)
         return;
     }
     case TOK_WMMAXBUCKETS:
-        if (si.wmMaxBuckets != 1900 || si.wmMaxBytes != 2147483647) {
+        if (si.wmMaxBuckets != dflt.wmMaxBuckets || si.wmMaxBytes != dflt.wmMaxBytes) {
             // The file gives the byte limit in MiB; a limit between two is written as the next one.
             key(row.keyword);
             put(num(si.wmMaxBuckets, cal_limits::wm_buckets));
@@ -668,7 +669,7 @@ void cal_writer::line(const cal_line& row)
         return;
     }
     case TOK_SLEEPTIMEOUT:
-        if (si.sleepTimeout != 14400) {
+        if (si.sleepTimeout != dflt.sleepTimeout) {
             key(row.keyword);
             if (si.sleepTimeout > cal_limits::sleep_max) {
                 calfile_report_write("SleepTimeout: %d out of range [0,%d]", si.sleepTimeout,
@@ -874,6 +875,7 @@ void cal_writer::light_line()
 void cal_writer::llc_line(const cal_line& row)
 {
     const SysInfo& si = si_;
+    const SysCalData& dflt = calfile_defaults();  // what a reset leaves
     const LightSlot& a = si.light[0];
     const LightSlot& b = si.light[1];
     // AvgCurLimit and FwdVoltage: two values, and the second light slot's two when set.
@@ -921,19 +923,19 @@ void cal_writer::llc_line(const cal_line& row)
         return;
     }
     case TOK_CONFIG:
-        if (b.config != 0) {
+        if (b.config != dflt.light[1].config) {
             key(row.keyword);
             put(std::to_string(a.config));
             arg(std::to_string(b.config));
             end();
-        } else if (a.config != 1) {
+        } else if (a.config != dflt.light[0].config) {
             key(row.keyword);
             put(std::to_string(a.config));
             end();
         }
         return;
     case TOK_FREQ:
-        if (si.lightType == LIGHT_LED || a.freq != 35000) {
+        if (si.lightType == LIGHT_LED || a.freq != dflt.light[0].freq) {
             key(row.keyword);
             put(num(a.freq, cal_limits::llc_freq));
             end();
@@ -942,7 +944,7 @@ void cal_writer::llc_line(const cal_line& row)
     case TOK_TARGET:
         if (calfile_is_one_of(si.sysType, {SYS_HXI, SYS_MODEL08, SYS_MODEL20, SYS_MODEL33, SYS_MODEL34, SYS_MODEL24,
                                            SYS_MODEL17, SYS_MODEL19, SYS_MODEL28, SYS_MODEL21, SYS_MODEL26}) ||
-            si.instrBdType == BD_HXI || a.target != 150) {
+            si.instrBdType == BD_HXI || a.target != dflt.light[0].target) {
             key(row.keyword);
             put(num(a.target, cal_limits::llc_target));
             end();
@@ -955,7 +957,7 @@ void cal_writer::llc_line(const cal_line& row)
         pairs(&LightSlot::fwdVoltage, cal_limits::fwd_voltage);
         return;
     case TOK_ALIGNMODEPCT:
-        if (a.alignModePct != 100.0f) {
+        if (a.alignModePct != dflt.light[0].alignModePct) {
             key(row.keyword);
             put(real(a.alignModePct, cal_limits::align_pct, FMT_G));
             end();
@@ -988,7 +990,7 @@ void cal_writer::pifoc_line(const cal_line& row)
     const bool listed = calfile_is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL16, SYS_MODEL12, SYS_FTP});
     key(row.keyword);
     put(num(p->value, cal_limits::pifoc));
-    bool defaults = p->coef == 0.928655 && p->beta == 0.0144;
+    bool defaults = p->coef == CAL_PIFOC_COEF && p->beta == CAL_PIFOC_BETA;
     bool never_given = p->coef == 0.0 && p->beta == 0.0;  // the short form gives the defaults
     if ((listed || !defaults) && !never_given) {
         arg(real(p->coef, cal_limits::pifoc_coef, FMT_F6));
@@ -1126,7 +1128,7 @@ void cal_writer::ftp_line(const cal_line& row)
     case TOK_FTPLOG:
         key(row.keyword);
         put(name(f.logFile));
-        if (f.logSizeLimit != 1000000 || f.logKeepSize != 500000) {
+        if (f.logSizeLimit != FtpInfo{}.logSizeLimit || f.logKeepSize != FtpInfo{}.logKeepSize) {
             arg(num(f.logSizeLimit, cal_limits::log_size));
             arg(num(f.logKeepSize, cal_limits::log_size));
         }
