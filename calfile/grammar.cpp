@@ -17,6 +17,20 @@ bool invert_data_due(const SysCalData& s) { return s.invertData != 0 || calfile_
 bool sys_gain_due(const SysCalData& s) { return s.wmSysGain > 0 || calfile_needs_sys_gain(s.sysType); }
 bool mon_opd_due(const SysCalData& s) { return s.wmMonOPD > 0 || calfile_has_wave_monitor(s.sysType); }
 
+bool llc_freq_due(const SysCalData& s)
+{
+    return s.lightType == LIGHT_LED || s.light[0].freq != calfile_defaults().light[0].freq;
+}
+bool llc_target_due(const SysCalData& s)
+{
+    return calfile_is_one_of(s.sysType, {SYS_HXI, SYS_MODEL08, SYS_MODEL20, SYS_MODEL33, SYS_MODEL34, SYS_MODEL24,
+                                         SYS_MODEL17, SYS_MODEL19, SYS_MODEL28, SYS_MODEL21, SYS_MODEL26}) ||
+           s.instrBdType == BD_HXI || s.light[0].target != calfile_defaults().light[0].target;
+}
+// The second light slot keeps working copies of the frequency and the percentage.
+void copy_llc_freq(SysCalData& s) { s.light[1].freq = s.light[0].freq; }
+void copy_align_pct(SysCalData& s) { s.light[1].alignModePct = s.light[0].alignModePct; }
+
 using K = cal_kind;
 constexpr cal_token NO_SUB = TOK_UNKNOWN;
 
@@ -78,12 +92,22 @@ const cal_line calfile_lines[] = {
     irregular(TOK_LLC, TOK_INSTR, "LLC Instr"),
     irregular(TOK_LLC, TOK_RANGE, "LLC Range"),
     irregular(TOK_LLC, TOK_CONFIG, "LLC Config"),
-    irregular(TOK_LLC, TOK_FREQ, "LLC Freq"),
-    irregular(TOK_LLC, TOK_TARGET, "LLC Target"),
+    with(integer(TOK_LLC, TOK_FREQ, "LLC Freq", CAL_FIELD(int32_t, light[0].freq), 0, 1000000), [](cal_line& l) {
+        l.due = llc_freq_due;
+        l.after = copy_llc_freq;
+    }),
+    with(integer(TOK_LLC, TOK_TARGET, "LLC Target", CAL_FIELD(int16_t, light[0].target), 64, 255), [](cal_line& l) {
+        l.given = &cal_given::llcTarget;
+        l.due = llc_target_due;
+    }),
     integer(TOK_LLC, TOK_OPTIONS, "LLC Options", CAL_FIELD(int32_t, llcOptions), 0, 268435455),
     irregular(TOK_LLC, TOK_AVGCURLIMIT, "LLC AvgCurLimit"),
     irregular(TOK_LLC, TOK_FWDVOLTAGE, "LLC FwdVoltage"),
-    irregular(TOK_LLC, TOK_ALIGNMODEPCT, "LLC AlignModePct"),
+    with(real(TOK_LLC, "LLC AlignModePct", CAL_FIELD(float, light[0].alignModePct), 0, 100),
+         [](cal_line& l) {
+             l.sub = TOK_ALIGNMODEPCT;
+             l.after = copy_align_pct;
+         }),
     with(integer(TOK_PZTPWR, NO_SUB, "PztPwr", CAL_FIELD(int32_t, pztPwr), -1, 1000), [](cal_line& l) { l.due = pzt_pwr_due; }),
     integer(TOK_ADC, TOK_CLOCK, "ADC Clock", CAL_FIELD(uint16_t, adcClock), 0, 511),
     irregular(TOK_PIFOC, NO_SUB, "Pifoc"),

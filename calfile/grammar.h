@@ -46,8 +46,8 @@ enum class cal_kind : uint8_t {
 // Access to the field of a row.
 template <class T>
 using cal_ref = T& (*)(SysCalData&);
-using cal_field =
-    std::variant<cal_ref<uint8_t>, cal_ref<uint16_t>, cal_ref<int32_t>, cal_ref<float>, cal_ref<double>, cal_ref<sb_string>>;
+using cal_field = std::variant<cal_ref<uint8_t>, cal_ref<int16_t>, cal_ref<uint16_t>, cal_ref<int32_t>, cal_ref<float>,
+                               cal_ref<double>, cal_ref<sb_string>>;
 
 struct cal_line {
     cal_token key;
@@ -62,6 +62,7 @@ struct cal_line {
     int32_t flag_value = 0;
     bool cal_given::*given = nullptr;            // set when the line was read
     bool (*due)(const SysCalData&) = nullptr;  // write condition; null: the field differs from its default
+    void (*after)(SysCalData&) = nullptr;      // what the reader does besides after an error-free read
 };
 
 // Every line that the writer writes, in its order. The system line's row has the key
@@ -123,8 +124,8 @@ inline constexpr cal_range config_flag{0, 1};  // Camera Type's interlaceFlag or
 inline constexpr cal_range split{1, 2047}, split2{0, 10}, mag_index{0, 14}, trans{-2047, 2047};
 inline constexpr cal_range bad_x{0, 700}, bad_y{0, 484}, bpix_flag{0, 1};
 inline constexpr cal_range wavelength{0.1, 15}, bandwidth{0, 1};  // micrometres
-inline constexpr cal_range llc_range{0, 65535}, llc_range2{0, 4096}, llc_config{0, 255}, llc_freq{0, 1000000};
-inline constexpr cal_range llc_target{64, 255}, avg_cur_limit{0, 1000}, fwd_voltage{0, 10000}, align_pct{0, 100};
+inline constexpr cal_range llc_range{0, 65535}, llc_range2{0, 4096}, llc_config{0, 255};
+inline constexpr cal_range avg_cur_limit{0, 1000}, fwd_voltage{0, 10000};
 inline constexpr cal_range pifoc{0, 999999}, pzt_id{0, 99999}, pifoc_type{0, 2};
 inline constexpr cal_range pifoc_coef{0.5, 2}, pifoc_beta{0, 0.1};
 inline constexpr double pifoc_beta_min = 0.005;  // a beta other than 0 is at least this

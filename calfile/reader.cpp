@@ -410,6 +410,8 @@ int32_t line_parser::plain(int32_t st, const cal_line& row)
         row.field);
     if (st == NO_ERROR && row.given != nullptr)
         g_.*row.given = true;
+    if (st == NO_ERROR && row.after != nullptr)
+        row.after(si_);
     return st;
 }
 
@@ -740,11 +742,6 @@ int32_t line_parser::llc_line()
     LightSlot& a = si_.light[0];
     LightSlot& b = si_.light[1];
     switch (sub) {
-    case TOK_ALIGNMODEPCT:
-        st = get_real(st, cal_limits::align_pct, a.alignModePct);
-        if (st == NO_ERROR)
-            b.alignModePct = a.alignModePct;
-        return st;
     case TOK_AVGCURLIMIT:
         return llc_pairs(st, cal_limits::avg_cur_limit, &LightSlot::avgCurLimit);
     case TOK_FWDVOLTAGE:
@@ -761,11 +758,6 @@ int32_t line_parser::llc_line()
         }
         return st;
     }
-    case TOK_FREQ:
-        st = get_int(st, cal_limits::llc_freq, a.freq);
-        if (st == NO_ERROR)
-            b.freq = a.freq;
-        return st;
     case TOK_INSTR: {
         cal_token t;
         st = get_word_token(st, t);
@@ -793,11 +785,6 @@ int32_t line_parser::llc_line()
             if (st == NO_ERROR)
                 g_.llcRange = 4;
         }
-        return st;
-    case TOK_TARGET:
-        st = get_int(st, cal_limits::llc_target, a.target);
-        if (st == NO_ERROR)
-            g_.llcTarget = true;
         return st;
     default:
         return syntax("Unexpected token.");

@@ -934,34 +934,11 @@ void cal_writer::llc_line(const cal_line& row)
             end();
         }
         return;
-    case TOK_FREQ:
-        if (si.lightType == LIGHT_LED || a.freq != dflt.light[0].freq) {
-            key(row.keyword);
-            put(num(a.freq, cal_limits::llc_freq));
-            end();
-        }
-        return;
-    case TOK_TARGET:
-        if (calfile_is_one_of(si.sysType, {SYS_HXI, SYS_MODEL08, SYS_MODEL20, SYS_MODEL33, SYS_MODEL34, SYS_MODEL24,
-                                           SYS_MODEL17, SYS_MODEL19, SYS_MODEL28, SYS_MODEL21, SYS_MODEL26}) ||
-            si.instrBdType == BD_HXI || a.target != dflt.light[0].target) {
-            key(row.keyword);
-            put(num(a.target, cal_limits::llc_target));
-            end();
-        }
-        return;
     case TOK_AVGCURLIMIT:
         pairs(&LightSlot::avgCurLimit, cal_limits::avg_cur_limit);
         return;
     case TOK_FWDVOLTAGE:
         pairs(&LightSlot::fwdVoltage, cal_limits::fwd_voltage);
-        return;
-    case TOK_ALIGNMODEPCT:
-        if (a.alignModePct != dflt.light[0].alignModePct) {
-            key(row.keyword);
-            put(real(a.alignModePct, cal_limits::align_pct, FMT_G));
-            end();
-        }
         return;
     default:
         plain(row);
