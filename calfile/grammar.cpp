@@ -1,6 +1,8 @@
 #include "calfile/grammar.h"
 
 #include <cstring>
+
+#include "platform/errors.h"
 #include <type_traits>
 
 namespace {
@@ -30,6 +32,18 @@ bool llc_target_due(const SysCalData& s)
 // The second light slot keeps working copies of the frequency and the percentage.
 void copy_llc_freq(SysCalData& s) { s.light[1].freq = s.light[0].freq; }
 void copy_align_pct(SysCalData& s) { s.light[1].alignModePct = s.light[0].alignModePct; }
+
+bool always(const SysCalData&) { return true; }
+bool hxi_backlash_due(const SysCalData& s) { return s.hxiZoom->backlash != 0; }
+bool pifoc_type_due(const SysCalData& s) { return s.pifoc->type != 0 || !calfile_pifoc_value_due(s); }
+
+// A row of a sub-record.
+cal_line in(cal_sub sub, cal_line l, bool (*due)(const SysCalData&) = nullptr)
+{
+    l.in = sub;
+    l.due = due;
+    return l;
+}
 
 using K = cal_kind;
 constexpr cal_token NO_SUB = TOK_UNKNOWN;
@@ -112,15 +126,19 @@ const cal_line calfile_lines[] = {
     integer(TOK_ADC, TOK_CLOCK, "ADC Clock", CAL_FIELD(uint16_t, adcClock), 0, 511),
     irregular(TOK_PIFOC, NO_SUB, "Pifoc"),
     integer(TOK_PIFOCPOLARITY, NO_SUB, "PifocPolarity", CAL_FIELD(int32_t, pifocPolarity), -1, 1),
-    irregular(TOK_PIFOCTYPE, NO_SUB, "PifocType"),
+    in(cal_sub::pifoc, integer(TOK_PIFOCTYPE, NO_SUB, "PifocType", CAL_FIELD(int32_t, pifoc->type), 0, 2), pifoc_type_due),
     irregular(TOK_SYSMAG, NO_SUB, "SysMag"),
     irregular(TOK_NOMMAG, NO_SUB, "NomMag"),
     irregular(TOK_CAMERA, TOK_SPLITX, "Camera SplitX"),  // or SplitY
     irregular(TOK_CAMERA, TOK_TRANS, "Camera Trans"),
     irregular(TOK_FTPMATERIALS, NO_SUB, "FTPMaterials"),
     irregular(TOK_FTPSYS, NO_SUB, "FTPSys"),
-    irregular(TOK_FTPDMISCALE, NO_SUB, "FTPDmiScale"),
-    irregular(TOK_FTPIMAGEROT, NO_SUB, "FTPImageRot"),
+    in(cal_sub::ftp, with(real(TOK_FTPDMISCALE, "FTPDmiScale", CAL_FIELD(double, ftpInfo->dmiScale), 1.5, 2.5),
+                          [](cal_line& l) { l.precision = 8; }),
+       always),
+    in(cal_sub::ftp, with(real(TOK_FTPIMAGEROT, "FTPImageRot", CAL_FIELD(double, ftpInfo->imageRot), 0, 1),
+                          [](cal_line& l) { l.precision = 8; }),
+       always),
     irregular(TOK_FTPZEROPTPOS, NO_SUB, "FTPZeroPtPos"),
     irregular(TOK_FTPDISPER, NO_SUB, "FTPDisper"),
     irregular(TOK_FTPAVGK0, NO_SUB, "FTPAvg_K0"),
@@ -196,12 +214,15 @@ const cal_line calfile_lines[] = {
     integer(TOK_FTPSIINVERTDATA, NO_SUB, "FtpsiInvertData", CAL_FIELD(uint8_t, ftpsiInvertData), 0, 255),
     irregular(TOK_ABSWAVEMETER, NO_SUB, "AbsWaveMeter"),
     irregular(TOK_DYNWAVEGEN, NO_SUB, "DynWaveGen"),
-    irregular(TOK_HXIENCZOOMCONFIG, NO_SUB, "HxiEncZoomConfig"),
-    irregular(TOK_HXIENCZOOMBACKLASH, NO_SUB, "HxiEncZoomBacklash"),
+    in(cal_sub::hxi, integer(TOK_HXIENCZOOMCONFIG, NO_SUB, "HxiEncZoomConfig", CAL_FIELD(int32_t, hxiZoom->config), 0, 255),
+       always),
+    in(cal_sub::hxi,
+       integer(TOK_HXIENCZOOMBACKLASH, NO_SUB, "HxiEncZoomBacklash", CAL_FIELD(int32_t, hxiZoom->backlash), -1000, 1000),
+       hxi_backlash_due),
     irregular(TOK_HXIENCZOOMPROGLIM, NO_SUB, "HxiEncZoomProgLim"),
     irregular(TOK_HXIENCZOOMWANDLIM, NO_SUB, "HxiEncZoomWandLim"),
     irregular(TOK_HXIENCZOOMSTDMAGS, NO_SUB, "HxiEncZoomStdMags"),
-    irregular(TOK_HXIENCZOOMCALFILE, NO_SUB, "HxiEncZoomCalFile"),
+    in(cal_sub::hxi, name(TOK_HXIENCZOOMCALFILE, "HxiEncZoomCalFile", CAL_FIELD(sb_string, hxiZoom->calFile))),
     irregular(TOK_ENCODEDRADIUSSCALE, NO_SUB, "EncodedRadiusScale"),
     irregular(TOK_INTFRADIUSSCALE, NO_SUB, "IntfRadiusScale"),
     irregular(TOK_SLEEPTIMEOUT, NO_SUB, "SleepTimeout"),  // last: written without a line end
@@ -253,8 +274,44 @@ const SysCalData& calfile_defaults()
     return defaults;
 }
 
+bool calfile_sub_present(const cal_line& line, const SysCalData& si)
+{
+    switch (line.in) {
+    case cal_sub::pifoc:
+        return si.pifoc != nullptr;
+    case cal_sub::ftp:
+        return si.ftpInfo != nullptr;
+    case cal_sub::hxi:
+        return si.hxiZoom != nullptr;
+    default:
+        return true;
+    }
+}
+
+int32_t calfile_sub_ensure(const cal_line& line, SysCalData& si)
+{
+    switch (line.in) {
+    case cal_sub::pifoc:
+        return sysinfo_ensure_pifoc(si);
+    case cal_sub::ftp:
+        return sysinfo_ensure_ftp_info(si);
+    case cal_sub::hxi:
+        return sysinfo_ensure_hxi_zoom(si);
+    default:
+        return NO_ERROR;
+    }
+}
+
+bool calfile_pifoc_value_due(const SysCalData& si)
+{
+    const PifocInfo* p = si.pifoc.get();
+    return p != nullptr && (p->value != 0 || p->coef != 0.0 || p->beta != 0.0);
+}
+
 bool calfile_line_due(const cal_line& line, const SysCalData& si)
 {
+    if (!calfile_sub_present(line, si))
+        return false;
     if (line.due != nullptr)
         return line.due(si);
     const SysCalData& defaults = calfile_defaults();

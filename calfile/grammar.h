@@ -49,6 +49,10 @@ using cal_ref = T& (*)(SysCalData&);
 using cal_field = std::variant<cal_ref<uint8_t>, cal_ref<int16_t>, cal_ref<uint16_t>, cal_ref<int32_t>, cal_ref<float>,
                                cal_ref<double>, cal_ref<sb_string>>;
 
+// The sub-record that holds a row's field; the reader creates it, the writer writes the row only
+// when it exists.
+enum class cal_sub : uint8_t { none, pifoc, ftp, hxi };
+
 struct cal_line {
     cal_token key;
     cal_token sub;        // second keyword word; TOK_UNKNOWN for a one-word keyword
@@ -63,6 +67,7 @@ struct cal_line {
     bool cal_given::*given = nullptr;            // set when the line was read
     bool (*due)(const SysCalData&) = nullptr;  // write condition; null: the field differs from its default
     void (*after)(SysCalData&) = nullptr;      // what the reader does besides after an error-free read
+    cal_sub in = cal_sub::none;
 };
 
 // Every line that the writer writes, in its order. The system line's row has the key
@@ -78,6 +83,14 @@ const cal_line* calfile_plain_line(cal_token key, cal_token sub = TOK_UNKNOWN);
 // The field's value as a double or a name (for reals, integers and flags; for names).
 double calfile_number(const cal_line& line, const SysCalData& si);
 const sb_string& calfile_name(const cal_line& line, const SysCalData& si);
+
+// Whether the sub-record of a row exists in `si` (always for a row outside sub-records), and
+// creating it: NO_ERROR or ERR_NO_MEM.
+bool calfile_sub_present(const cal_line& line, const SysCalData& si);
+int32_t calfile_sub_ensure(const cal_line& line, SysCalData& si);
+
+// A PIFOC sub-record that holds a value or coefficients (not only a PifocType line's type).
+bool calfile_pifoc_value_due(const SysCalData& si);
 
 // Whether the writer writes the row for `si`.
 bool calfile_line_due(const cal_line& line, const SysCalData& si);
@@ -126,12 +139,12 @@ inline constexpr cal_range bad_x{0, 700}, bad_y{0, 484}, bpix_flag{0, 1};
 inline constexpr cal_range wavelength{0.1, 15}, bandwidth{0, 1};  // micrometres
 inline constexpr cal_range llc_range{0, 65535}, llc_range2{0, 4096}, llc_config{0, 255};
 inline constexpr cal_range avg_cur_limit{0, 1000}, fwd_voltage{0, 10000};
-inline constexpr cal_range pifoc{0, 999999}, pzt_id{0, 99999}, pifoc_type{0, 2};
+inline constexpr cal_range pifoc{0, 999999}, pzt_id{0, 99999};
 inline constexpr cal_range pifoc_coef{0.5, 2}, pifoc_beta{0, 0.1};
 inline constexpr double pifoc_beta_min = 0.005;  // a beta other than 0 is at least this
 inline constexpr cal_range mag{0, 100}, scan_cal{0.85, 1.15}, turret{0, 255};
 inline constexpr cal_range ftp_sys[4] = {{0, 1}, {0, 1}, {-1, 1}, {0, 10}};
-inline constexpr cal_range dmi_scale{1.5, 2.5}, image_rot{0, 1}, zero_pt{-10, 10};
+inline constexpr cal_range zero_pt{-10, 10};
 inline constexpr cal_range disper{-TWO_PI, TWO_PI}, avg_k0{0, 100}, centre{-100, 100};
 inline constexpr cal_range temperature{0, 5}, log_size{0, MAX_I32};
 inline constexpr double ftp_period_max = 8640000;  // seconds, 100 days
@@ -142,7 +155,7 @@ inline constexpr cal_range pid_ints[6] = {{-8388608, 8388607}, {-8388608, 838860
 inline constexpr cal_range pid_real{-2, 2};
 inline constexpr cal_range wm_tune{0, MAX_I32}, wm_buckets{0, MAX_I32}, abs_wave_meter{0, 1};
 inline constexpr cal_range dyn_wave_gen{0, 30}, dyn_wave_gen2{96, 126};  // the second also 0
-inline constexpr cal_range hxi_config{0, 255}, hxi_backlash{-1000, 1000}, hxi_limit{0, 60000}, hxi_mag{0, 100};
+inline constexpr cal_range hxi_limit{0, 60000}, hxi_mag{0, 100};
 inline constexpr cal_range radius_flag{0, 1}, radius_real{0, 1}, radius_n{0, 20};
 }  // namespace cal_limits
 

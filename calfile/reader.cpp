@@ -253,20 +253,12 @@ int32_t line_parser::parse(cal_token token)
             return get_int(st, cal_limits::pzt_id, si_.pifoc->value);
         }
         return pifoc_line();
-    case TOK_PIFOCTYPE: {
-        int32_t rc = sysinfo_ensure_pifoc(si_);
-        if (rc != NO_ERROR)
-            return end_read(rc);
-        return get_int(st, cal_limits::pifoc_type, si_.pifoc->type);
-    }
     case TOK_NOMMAG:
         return mags_line(si_.nomMag);
     case TOK_SYSMAG:
         return mags_line(si_.sysMag);
     case TOK_FTPMATERIALS:
     case TOK_FTPSYS:
-    case TOK_FTPDMISCALE:
-    case TOK_FTPIMAGEROT:
     case TOK_FTPZEROPTPOS:
     case TOK_FTPDISPER:
     case TOK_FTPAVGK0:
@@ -345,12 +337,9 @@ int32_t line_parser::parse(cal_token token)
         return get_name(st, si_.absWaveMeterName);
     case TOK_DYNWAVEGEN:
         return dyn_wave_gen_line();
-    case TOK_HXIENCZOOMCONFIG:
-    case TOK_HXIENCZOOMBACKLASH:
     case TOK_HXIENCZOOMPROGLIM:
     case TOK_HXIENCZOOMWANDLIM:
     case TOK_HXIENCZOOMSTDMAGS:
-    case TOK_HXIENCZOOMCALFILE:
         return hxi_line(token);
     case TOK_ENCODEDRADIUSSCALE:
         return radius_scale_line(si_.encodedRadiusScale, false);
@@ -380,6 +369,9 @@ int32_t line_parser::parse(cal_token token)
 // A plain line: its one value, name or flag into the row's field.
 int32_t line_parser::plain(int32_t st, const cal_line& row)
 {
+    int32_t rc = calfile_sub_ensure(row, si_);
+    if (rc != NO_ERROR)
+        return end_read(rc);
     std::visit(
         [&](auto ref) {
             auto& field = ref(si_);
@@ -910,10 +902,6 @@ int32_t line_parser::ftp_line(cal_token token)
         for (int i = 0; i < 4; ++i)
             st = get_real(st, cal_limits::ftp_sys[i], f.sys[i]);
         return st;
-    case TOK_FTPDMISCALE:
-        return get_real(st, cal_limits::dmi_scale, f.dmiScale);
-    case TOK_FTPIMAGEROT:
-        return get_real(st, cal_limits::image_rot, f.imageRot);
     case TOK_FTPZEROPTPOS:
         st = get_real(st, cal_limits::zero_pt, f.zeroPtPos[0]);
         if (peek_is(st, cal_peek::number))
@@ -1121,10 +1109,6 @@ int32_t line_parser::hxi_line(cal_token token)
     HxiZoomInfo& z = *si_.hxiZoom;
     int32_t st = NO_ERROR;
     switch (token) {
-    case TOK_HXIENCZOOMCONFIG:
-        return get_int(st, cal_limits::hxi_config, z.config);
-    case TOK_HXIENCZOOMBACKLASH:
-        return get_int(st, cal_limits::hxi_backlash, z.backlash);
     case TOK_HXIENCZOOMPROGLIM:
     case TOK_HXIENCZOOMWANDLIM: {
         int32_t* lim = token == TOK_HXIENCZOOMPROGLIM ? z.progLim : z.wandLim;
@@ -1147,8 +1131,6 @@ int32_t line_parser::hxi_line(cal_token token)
         z.numStdMags = count;
         return st;
     }
-    case TOK_HXIENCZOOMCALFILE:
-        return get_name(st, z.calFile);
     default:
         return syntax("Unexpected token.");
     }

@@ -617,12 +617,12 @@ void sysinfo_reset(SysInfo& info);
 
 // Create-if-absent operations of the sub-records. Each returns NO_ERROR when the sub-record
 // exists afterwards, ERR_NO_MEM when it could not be allocated (the record is then unchanged).
-int32_t sysinfo_ensure_can_info(SysInfo& info);
-int32_t sysinfo_ensure_ftp_info(SysInfo& info);
-int32_t sysinfo_ensure_pifoc(SysInfo& info);
-int32_t sysinfo_ensure_pid_set(SysInfo& info, int axis);  // axis 0..7; else ERR_PARAM_OUT_OF_RANGE
-int32_t sysinfo_ensure_dyn_wave_gen(SysInfo& info);
-int32_t sysinfo_ensure_hxi_zoom(SysInfo& info);
+int32_t sysinfo_ensure_can_info(SysCalData& info);
+int32_t sysinfo_ensure_ftp_info(SysCalData& info);
+int32_t sysinfo_ensure_pifoc(SysCalData& info);
+int32_t sysinfo_ensure_pid_set(SysCalData& info, int axis);  // axis 0..7; else ERR_PARAM_OUT_OF_RANGE
+int32_t sysinfo_ensure_dyn_wave_gen(SysCalData& info);
+int32_t sysinfo_ensure_hxi_zoom(SysCalData& info);
 
 // Resets all four slots completely (host-file digit = slot number, no file handle, no path).
 // For tests.

@@ -510,8 +510,12 @@ void cal_writer::line(const cal_line& row)
         llc_line(row);
         return;
     case TOK_PIFOC:
-    case TOK_PIFOCTYPE:
         pifoc_line(row);
+        return;
+    case TOK_PIFOCTYPE:
+        plain(row);
+        if (!calfile_pifoc_value_due(si) && calfile_needs_pifoc(si.sysType))
+            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing PIFOC info.");
         return;
     case TOK_SYSMAG:
     case TOK_NOMMAG:
@@ -519,8 +523,6 @@ void cal_writer::line(const cal_line& row)
         return;
     case TOK_FTPMATERIALS:
     case TOK_FTPSYS:
-    case TOK_FTPDMISCALE:
-    case TOK_FTPIMAGEROT:
     case TOK_FTPZEROPTPOS:
     case TOK_FTPDISPER:
     case TOK_FTPAVGK0:
@@ -645,12 +647,9 @@ void cal_writer::line(const cal_line& row)
             end();
         }
         return;
-    case TOK_HXIENCZOOMCONFIG:
-    case TOK_HXIENCZOOMBACKLASH:
     case TOK_HXIENCZOOMPROGLIM:
     case TOK_HXIENCZOOMWANDLIM:
     case TOK_HXIENCZOOMSTDMAGS:
-    case TOK_HXIENCZOOMCALFILE:
         if (si.hxiZoom)
             hxi_zoom_line(row);
         return;
@@ -951,18 +950,7 @@ void cal_writer::pifoc_line(const cal_line& row)
     const SysInfo& si = si_;
     const PifocInfo* p = si.pifoc.get();
     // A PIFOC sub-record that only a PifocType line made holds no value and no coefficients.
-    const bool value_due = p != nullptr && (p->value != 0 || p->coef != 0.0 || p->beta != 0.0);
-    if (row.key == TOK_PIFOCTYPE) {
-        if (p != nullptr && (p->type != 0 || !value_due)) {
-            key(row.keyword);
-            put(num(p->type, cal_limits::pifoc_type));
-            end();
-        }
-        if (!value_due && calfile_needs_pifoc(si.sysType))
-            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing PIFOC info.");
-        return;
-    }
-    if (!value_due)
+    if (!calfile_pifoc_value_due(si))
         return;
     const bool listed = calfile_is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL16, SYS_MODEL12, SYS_FTP});
     key(row.keyword);
@@ -1037,16 +1025,6 @@ void cal_writer::ftp_line(const cal_line& row)
                 arg(real(f.sys[i], cal_limits::ftp_sys[i], FMT_G8));
             end();
         }
-        return;
-    case TOK_FTPDMISCALE:
-        key(row.keyword);
-        put(real(f.dmiScale, cal_limits::dmi_scale, FMT_G8));
-        end();
-        return;
-    case TOK_FTPIMAGEROT:
-        key(row.keyword);
-        put(real(f.imageRot, cal_limits::image_rot, FMT_G8));
-        end();
         return;
     case TOK_FTPZEROPTPOS:
         if (std::isfinite(f.zeroPtPos[0])) {
@@ -1182,18 +1160,6 @@ void cal_writer::hxi_zoom_line(const cal_line& row)
 {
     const HxiZoomInfo& z = *si_.hxiZoom;
     switch (row.key) {
-    case TOK_HXIENCZOOMCONFIG:
-        key(row.keyword);
-        put(num(z.config, cal_limits::hxi_config));
-        end();
-        return;
-    case TOK_HXIENCZOOMBACKLASH:
-        if (z.backlash != 0) {
-            key(row.keyword);
-            put(num(z.backlash, cal_limits::hxi_backlash));
-            end();
-        }
-        return;
     case TOK_HXIENCZOOMPROGLIM:
     case TOK_HXIENCZOOMWANDLIM: {
         const int32_t* lim = row.key == TOK_HXIENCZOOMPROGLIM ? z.progLim : z.wandLim;
@@ -1218,13 +1184,6 @@ void cal_writer::hxi_zoom_line(const cal_line& row)
         end();
         return;
     }
-    case TOK_HXIENCZOOMCALFILE:
-        if (z.calFile.is_set()) {
-            key(row.keyword);
-            put(name(z.calFile.view()));
-            end();
-        }
-        return;
     default:
         return;
     }
