@@ -45,6 +45,22 @@ cal_line in(cal_sub sub, cal_line l, bool (*due)(const SysCalData&) = nullptr)
     return l;
 }
 
+bool scan_cal_due(const SysCalData& s)
+{
+    return (s.scanCal[0] != 0.0 && s.scanCal[0] != 1.0) || (s.scanCal[1] != 0.0 && s.scanCal[1] != 1.0);
+}
+bool scan_cal2_due(const SysCalData& s) { return s.scanCal[1] != 0.0 && s.scanCal[1] != 1.0; }
+bool motion_ctrl_due(const SysCalData& s) { return s.motionCtrl[0].is_set() && s.motionCtrl[1].is_set(); }
+
+// A row with a second value.
+cal_line second(cal_line l, cal_field field2, bool optional, bool (*due2)(const SysCalData&) = nullptr)
+{
+    l.field2 = field2;
+    l.optional2 = optional;
+    l.due2 = due2;
+    return l;
+}
+
 using K = cal_kind;
 constexpr cal_token NO_SUB = TOK_UNKNOWN;
 
@@ -147,8 +163,10 @@ const cal_line calfile_lines[] = {
     irregular(TOK_FTPZEROGAGEPER, NO_SUB, "FTPZeroGagePer"),
     irregular(TOK_FTPTEMPERATURE, NO_SUB, "FTPTemperature"),
     irregular(TOK_FTPLOG, NO_SUB, "FTPLog"),
-    irregular(TOK_SCANCAL, NO_SUB, "ScanCal"),
-    irregular(TOK_TURRET, NO_SUB, "Turret"),
+    second(with(real(TOK_SCANCAL, "ScanCal", CAL_FIELD(double, scanCal[0]), 0.85, 1.15),
+                [](cal_line& l) { l.due = scan_cal_due; }),
+           CAL_FIELD(double, scanCal[1]), true, scan_cal2_due),
+    second(integer(TOK_TURRET, NO_SUB, "Turret", CAL_FIELD(int32_t, turret), 0, 255), CAL_FIELD(int32_t, turret2), true),
     integer(TOK_ZOOM, NO_SUB, "Zoom", CAL_FIELD(int32_t, zoom), 0, 255),
     flag(TOK_IGNOREDUALBRUSHMOTOR, "IgnoreDualBrushMotor", CAL_FIELD(uint8_t, dualBrushMotorPresent), 0),
     flag(TOK_IGNORELAPS, "IgnoreLAPS", CAL_FIELD(uint8_t, lapsPresent), 0),
@@ -177,7 +195,9 @@ const cal_line calfile_lines[] = {
     }),
     flag(TOK_NOINTENSAVG, "NoIntensAvg", CAL_FIELD(uint8_t, noIntensAvg), 1),
     flag(TOK_TOUCHSCREEN, "TouchScreen", CAL_FIELD(uint8_t, touchScreen), 1),
-    irregular(TOK_MOTIONCTRL, NO_SUB, "MotionCtrl"),
+    second(with(name(TOK_MOTIONCTRL, "MotionCtrl", CAL_FIELD(sb_string, motionCtrl[0])),
+                [](cal_line& l) { l.due = motion_ctrl_due; }),
+           CAL_FIELD(sb_string, motionCtrl[1]), false),
     irregular(TOK_POSINSTR, NO_SUB, "PosInstr"),
     irregular(TOK_TEMPSENSOR, NO_SUB, "TempSensor"),
     name(TOK_PENDENTMENU, "PendentMenu", CAL_FIELD(sb_string, pendentMenu)),
@@ -308,6 +328,11 @@ bool calfile_pifoc_value_due(const SysCalData& si)
     return p != nullptr && (p->value != 0 || p->coef != 0.0 || p->beta != 0.0);
 }
 
+bool calfile_has_second(const cal_line& line)
+{
+    return std::visit([](auto ref) { return ref != nullptr; }, line.field2);
+}
+
 bool calfile_line_due(const cal_line& line, const SysCalData& si)
 {
     if (!calfile_sub_present(line, si))
@@ -320,7 +345,29 @@ bool calfile_line_due(const cal_line& line, const SysCalData& si)
     double value = calfile_number(line, si);
     if (line.kind == cal_kind::flag)
         return (value == 0) == (line.flag_value == 0);
-    return value != calfile_number(line, defaults);
+    return value != calfile_number(line, defaults) || (line.optional2 && calfile_second_due(line, si));
+}
+
+bool calfile_second_due(const cal_line& line, const SysCalData& si)
+{
+    if (!calfile_has_second(line))
+        return false;
+    if (line.due2 != nullptr)
+        return line.due2(si);
+    if (!line.optional2)
+        return true;
+    auto number = [&](const SysCalData& record) {
+        return std::visit(
+            [&](auto ref) -> double {
+                auto& value = ref(const_cast<SysCalData&>(record));
+                if constexpr (std::is_same_v<std::decay_t<decltype(value)>, sb_string>)
+                    return value.is_set() ? 1.0 : 0.0;
+                else
+                    return static_cast<double>(value);
+            },
+            line.field2);
+    };
+    return number(si) != number(calfile_defaults());
 }
 
 bool calfile_is_one_of(int32_t value, std::initializer_list<int32_t> set)

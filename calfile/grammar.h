@@ -68,6 +68,10 @@ struct cal_line {
     bool (*due)(const SysCalData&) = nullptr;  // write condition; null: the field differs from its default
     void (*after)(SysCalData&) = nullptr;      // what the reader does besides after an error-free read
     cal_sub in = cal_sub::none;
+    // A second value of the same kind and limits, when the line has one.
+    cal_field field2{};
+    bool optional2 = false;                     // the reader takes it when a number follows
+    bool (*due2)(const SysCalData&) = nullptr;  // the writer writes it; null: it differs from its default
 };
 
 // Every line that the writer writes, in its order. The system line's row has the key
@@ -91,6 +95,12 @@ int32_t calfile_sub_ensure(const cal_line& line, SysCalData& si);
 
 // A PIFOC sub-record that holds a value or coefficients (not only a PifocType line's type).
 bool calfile_pifoc_value_due(const SysCalData& si);
+
+// Whether a row has a second value.
+bool calfile_has_second(const cal_line& line);
+
+// Whether the writer writes the second value of a row that it writes.
+bool calfile_second_due(const cal_line& line, const SysCalData& si);
 
 // Whether the writer writes the row for `si`.
 bool calfile_line_due(const cal_line& line, const SysCalData& si);
@@ -142,7 +152,7 @@ inline constexpr cal_range avg_cur_limit{0, 1000}, fwd_voltage{0, 10000};
 inline constexpr cal_range pifoc{0, 999999}, pzt_id{0, 99999};
 inline constexpr cal_range pifoc_coef{0.5, 2}, pifoc_beta{0, 0.1};
 inline constexpr double pifoc_beta_min = 0.005;  // a beta other than 0 is at least this
-inline constexpr cal_range mag{0, 100}, scan_cal{0.85, 1.15}, turret{0, 255};
+inline constexpr cal_range mag{0, 100};
 inline constexpr cal_range ftp_sys[4] = {{0, 1}, {0, 1}, {-1, 1}, {0, 10}};
 inline constexpr cal_range zero_pt{-10, 10};
 inline constexpr cal_range disper{-TWO_PI, TWO_PI}, avg_k0{0, 100}, centre{-100, 100};

@@ -268,16 +268,6 @@ int32_t line_parser::parse(cal_token token)
     case TOK_FTPTEMPERATURE:
     case TOK_FTPLOG:
         return ftp_line(token);
-    case TOK_SCANCAL:
-        st = get_real(st, cal_limits::scan_cal, si_.scanCal[0]);
-        if (peek_is(st, cal_peek::number))
-            st = get_real(st, cal_limits::scan_cal, si_.scanCal[1]);
-        return st;
-    case TOK_TURRET:
-        st = get_int(st, cal_limits::turret, si_.turret);
-        if (peek_is(st, cal_peek::number))
-            st = get_int(st, cal_limits::turret, si_.turret2);
-        return st;
     case TOK_RINGSPOT:
         if (si_.instrBdType == BD_HXI ||
             (si_.instrBdType == BD_CAN && (si_.sysType == SYS_MODEL17 || si_.sysType == SYS_MODEL24 ||
@@ -286,9 +276,6 @@ int32_t line_parser::parse(cal_token token)
         return st;
     case TOK_SDCCAL:
         return sdc_cal_line();
-    case TOK_MOTIONCTRL:
-        st = get_name(st, si_.motionCtrl[0]);
-        return get_name(st, si_.motionCtrl[1]);
     case TOK_POSINSTR:
         return pos_instr_line();
     case TOK_TEMPSENSOR: {
@@ -372,34 +359,39 @@ int32_t line_parser::plain(int32_t st, const cal_line& row)
     int32_t rc = calfile_sub_ensure(row, si_);
     if (rc != NO_ERROR)
         return end_read(rc);
-    std::visit(
-        [&](auto ref) {
-            auto& field = ref(si_);
-            using T = std::decay_t<decltype(field)>;
-            if constexpr (std::is_same_v<T, sb_string>) {
-                st = get_name(st, field);
-            } else {
-                switch (row.kind) {
-                case cal_kind::flag:
-                    field = static_cast<T>(row.flag_value);
-                    break;
-                case cal_kind::integer:
-                    st = get_int(st, static_cast<int32_t>(row.lo), static_cast<int32_t>(row.hi), field);
-                    break;
-                case cal_kind::single: {
-                    float v = 0;
-                    st = get_real(st, row.lo, row.hi, v, row.ends);
-                    if (st == NO_ERROR)
-                        field = static_cast<T>(v);
-                    break;
+    auto value = [&](const cal_field& ref_of) {
+        std::visit(
+            [&](auto ref) {
+                auto& field = ref(si_);
+                using T = std::decay_t<decltype(field)>;
+                if constexpr (std::is_same_v<T, sb_string>) {
+                    st = get_name(st, field);
+                } else {
+                    switch (row.kind) {
+                    case cal_kind::flag:
+                        field = static_cast<T>(row.flag_value);
+                        break;
+                    case cal_kind::integer:
+                        st = get_int(st, static_cast<int32_t>(row.lo), static_cast<int32_t>(row.hi), field);
+                        break;
+                    case cal_kind::single: {
+                        float v = 0;
+                        st = get_real(st, row.lo, row.hi, v, row.ends);
+                        if (st == NO_ERROR)
+                            field = static_cast<T>(v);
+                        break;
+                    }
+                    default:
+                        st = get_real(st, row.lo, row.hi, field, row.ends);
+                        break;
+                    }
                 }
-                default:
-                    st = get_real(st, row.lo, row.hi, field, row.ends);
-                    break;
-                }
-            }
-        },
-        row.field);
+            },
+            ref_of);
+    };
+    value(row.field);
+    if (calfile_has_second(row) && (!row.optional2 || peek_is(st, cal_peek::number)))
+        value(row.field2);
     if (st == NO_ERROR && row.given != nullptr)
         g_.*row.given = true;
     if (st == NO_ERROR && row.after != nullptr)

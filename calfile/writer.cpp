@@ -406,18 +406,23 @@ void cal_writer::plain(const cal_line& row)
     }
     key(row.keyword);
     const real_fmt f{row.conv, row.precision};
-    std::visit(
-        [&](auto ref) {
-            const auto& field = ref(const_cast<SysInfo&>(si_));  // only read
-            using T = std::decay_t<decltype(field)>;
-            if constexpr (std::is_same_v<T, sb_string>)
-                put(name(field.view()));
-            else if constexpr (std::is_same_v<T, float> || std::is_same_v<T, double>)
-                put(real(field, row.lo, row.hi, f, row.ends));
-            else
-                put(num(field, static_cast<long long>(row.lo), static_cast<long long>(row.hi)));
-        },
-        row.field);
+    auto value = [&](const cal_field& ref_of) {
+        return std::visit(
+            [&](auto ref) {
+                const auto& field = ref(const_cast<SysInfo&>(si_));  // only read
+                using T = std::decay_t<decltype(field)>;
+                if constexpr (std::is_same_v<T, sb_string>)
+                    return name(field.view());
+                else if constexpr (std::is_same_v<T, float> || std::is_same_v<T, double>)
+                    return real(field, row.lo, row.hi, f, row.ends);
+                else
+                    return num(field, static_cast<long long>(row.lo), static_cast<long long>(row.hi));
+            },
+            ref_of);
+    };
+    put(value(row.field));
+    if (calfile_second_due(row, si_))
+        arg(value(row.field2));
     end();
 }
 
@@ -534,41 +539,12 @@ void cal_writer::line(const cal_line& row)
         if (si.ftpInfo)
             ftp_line(row);
         return;
-    case TOK_SCANCAL:
-        if (si.scanCal[1] != 0.0 && si.scanCal[1] != 1.0) {
-            key(row.keyword);
-            put(real(si.scanCal[0], cal_limits::scan_cal, FMT_G));
-            arg(real(si.scanCal[1], cal_limits::scan_cal, FMT_G));
-            end();
-        } else if (si.scanCal[0] != 0.0 && si.scanCal[0] != 1.0) {
-            key(row.keyword);
-            put(real(si.scanCal[0], cal_limits::scan_cal, FMT_G));
-            end();
-        }
-        return;
-    case TOK_TURRET:
-        if (si.turret != dflt.turret || si.turret2 != dflt.turret2) {
-            key(row.keyword);
-            put(num(si.turret, cal_limits::turret));
-            if (si.turret2 != dflt.turret2)
-                arg(num(si.turret2, cal_limits::turret));
-            end();
-        }
-        return;
     case TOK_RINGSPOT:
         if (si.ringSpot)
             bare(row.keyword);
         return;
     case TOK_SDCCAL:
         sdc_cal_lines(row);
-        return;
-    case TOK_MOTIONCTRL:
-        if (si.motionCtrl[0].is_set() && si.motionCtrl[1].is_set()) {
-            key(row.keyword);
-            put(name(si.motionCtrl[0].view()));
-            arg(name(si.motionCtrl[1].view()));
-            end();
-        }
         return;
     case TOK_POSINSTR:
         if (si.posInstrType > POS_NONE && si.posInstrType < SB_NUM_POS_INSTR_NAMES && si.posInstrName[0].is_set()) {
