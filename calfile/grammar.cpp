@@ -35,6 +35,8 @@ void copy_align_pct(SysCalData& s) { s.light[1].alignModePct = s.light[0].alignM
 
 bool always(const SysCalData&) { return true; }
 bool hxi_backlash_due(const SysCalData& s) { return s.hxiZoom->backlash != 0; }
+bool prog_lim_due(const SysCalData& s) { return s.hxiZoom->progLim[0] > 0 || s.hxiZoom->progLim[1] > 0; }
+bool wand_lim_due(const SysCalData& s) { return s.hxiZoom->wandLim[0] > 0 || s.hxiZoom->wandLim[1] > 0; }
 bool pifoc_type_due(const SysCalData& s) { return s.pifoc->type != 0 || !calfile_pifoc_value_due(s); }
 
 // A row of a sub-record.
@@ -239,8 +241,14 @@ const cal_line calfile_lines[] = {
     in(cal_sub::hxi,
        integer(TOK_HXIENCZOOMBACKLASH, NO_SUB, "HxiEncZoomBacklash", CAL_FIELD(int32_t, hxiZoom->backlash), -1000, 1000),
        hxi_backlash_due),
-    irregular(TOK_HXIENCZOOMPROGLIM, NO_SUB, "HxiEncZoomProgLim"),
-    irregular(TOK_HXIENCZOOMWANDLIM, NO_SUB, "HxiEncZoomWandLim"),
+    in(cal_sub::hxi,
+       second(integer(TOK_HXIENCZOOMPROGLIM, NO_SUB, "HxiEncZoomProgLim", CAL_FIELD(int32_t, hxiZoom->progLim[0]), 0, 60000),
+              CAL_FIELD(int32_t, hxiZoom->progLim[1]), false),
+       prog_lim_due),
+    in(cal_sub::hxi,
+       second(integer(TOK_HXIENCZOOMWANDLIM, NO_SUB, "HxiEncZoomWandLim", CAL_FIELD(int32_t, hxiZoom->wandLim[0]), 0, 60000),
+              CAL_FIELD(int32_t, hxiZoom->wandLim[1]), false),
+       wand_lim_due),
     irregular(TOK_HXIENCZOOMSTDMAGS, NO_SUB, "HxiEncZoomStdMags"),
     in(cal_sub::hxi, name(TOK_HXIENCZOOMCALFILE, "HxiEncZoomCalFile", CAL_FIELD(sb_string, hxiZoom->calFile))),
     irregular(TOK_ENCODEDRADIUSSCALE, NO_SUB, "EncodedRadiusScale"),

@@ -165,7 +165,7 @@ inline constexpr cal_range pid_ints[6] = {{-8388608, 8388607}, {-8388608, 838860
 inline constexpr cal_range pid_real{-2, 2};
 inline constexpr cal_range wm_tune{0, MAX_I32}, wm_buckets{0, MAX_I32}, abs_wave_meter{0, 1};
 inline constexpr cal_range dyn_wave_gen{0, 30}, dyn_wave_gen2{96, 126};  // the second also 0
-inline constexpr cal_range hxi_limit{0, 60000}, hxi_mag{0, 100};
+inline constexpr cal_range hxi_mag{0, 100};
 inline constexpr cal_range radius_flag{0, 1}, radius_real{0, 1}, radius_n{0, 20};
 }  // namespace cal_limits
 

@@ -196,7 +196,7 @@ private:
     int32_t pos_instr_line();
     int32_t pid_line(int axis);
     int32_t dyn_wave_gen_line();
-    int32_t hxi_line(cal_token token);
+    int32_t hxi_std_mags_line();
     int32_t radius_scale_line(RadiusScale& group, bool last_required);
 };
 
@@ -324,10 +324,8 @@ int32_t line_parser::parse(cal_token token)
         return get_name(st, si_.absWaveMeterName);
     case TOK_DYNWAVEGEN:
         return dyn_wave_gen_line();
-    case TOK_HXIENCZOOMPROGLIM:
-    case TOK_HXIENCZOOMWANDLIM:
     case TOK_HXIENCZOOMSTDMAGS:
-        return hxi_line(token);
+        return hxi_std_mags_line();
     case TOK_ENCODEDRADIUSSCALE:
         return radius_scale_line(si_.encodedRadiusScale, false);
     case TOK_INTFRADIUSSCALE:
@@ -1093,39 +1091,27 @@ int32_t line_parser::dyn_wave_gen_line()
     return st;
 }
 
-int32_t line_parser::hxi_line(cal_token token)
+int32_t line_parser::hxi_std_mags_line()
 {
     int32_t rc = sysinfo_ensure_hxi_zoom(si_);
     if (rc != NO_ERROR)
         return end_read(rc);
     HxiZoomInfo& z = *si_.hxiZoom;
     int32_t st = NO_ERROR;
-    switch (token) {
-    case TOK_HXIENCZOOMPROGLIM:
-    case TOK_HXIENCZOOMWANDLIM: {
-        int32_t* lim = token == TOK_HXIENCZOOMPROGLIM ? z.progLim : z.wandLim;
-        st = get_int(st, cal_limits::hxi_limit, lim[0]);
-        return get_int(st, cal_limits::hxi_limit, lim[1]);
+    z.numStdMags = 0;
+    if (!peek_is(st, cal_peek::number))
+        return syntax("Expected number.");
+    int count = 0;
+    while (peek_is(st, cal_peek::number)) {
+        if (count == SB_MAX_MAGS)
+            return syntax("Too many HxiEncZoomStdMag values.");
+        st = get_real(st, cal_limits::hxi_mag, z.stdMags[count]);
+        if (st != NO_ERROR)
+            return st;
+        ++count;
     }
-    case TOK_HXIENCZOOMSTDMAGS: {
-        z.numStdMags = 0;
-        if (!peek_is(st, cal_peek::number))
-            return syntax("Expected number.");
-        int count = 0;
-        while (peek_is(st, cal_peek::number)) {
-            if (count == SB_MAX_MAGS)
-                return syntax("Too many HxiEncZoomStdMag values.");
-            st = get_real(st, cal_limits::hxi_mag, z.stdMags[count]);
-            if (st != NO_ERROR)
-                return st;
-            ++count;
-        }
-        z.numStdMags = count;
-        return st;
-    }
-    default:
-        return syntax("Unexpected token.");
-    }
+    z.numStdMags = count;
+    return st;
 }
 
 int32_t line_parser::radius_scale_line(RadiusScale& group, bool last_required)

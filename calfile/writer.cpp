@@ -260,7 +260,7 @@ private:
     void ftp_line(const cal_line& row);
     void sdc_cal_lines(const cal_line& row);
     void pid_lines(const cal_line& row);
-    void hxi_zoom_line(const cal_line& row);
+    void hxi_std_mags_line(const cal_line& row);
 };
 
 std::string cal_writer::num(long long v, long long lo, long long hi, int zero_width)
@@ -623,11 +623,9 @@ void cal_writer::line(const cal_line& row)
             end();
         }
         return;
-    case TOK_HXIENCZOOMPROGLIM:
-    case TOK_HXIENCZOOMWANDLIM:
     case TOK_HXIENCZOOMSTDMAGS:
         if (si.hxiZoom)
-            hxi_zoom_line(row);
+            hxi_std_mags_line(row);
         return;
     case TOK_ENCODEDRADIUSSCALE:
     case TOK_INTFRADIUSSCALE: {
@@ -1132,37 +1130,19 @@ void cal_writer::pid_lines(const cal_line& row)
     }
 }
 
-void cal_writer::hxi_zoom_line(const cal_line& row)
+void cal_writer::hxi_std_mags_line(const cal_line& row)
 {
     const HxiZoomInfo& z = *si_.hxiZoom;
-    switch (row.key) {
-    case TOK_HXIENCZOOMPROGLIM:
-    case TOK_HXIENCZOOMWANDLIM: {
-        const int32_t* lim = row.key == TOK_HXIENCZOOMPROGLIM ? z.progLim : z.wandLim;
-        if (lim[0] <= 0 && lim[1] <= 0)
-            return;
-        key(row.keyword);
-        put(num(lim[0], cal_limits::hxi_limit));
-        arg(num(lim[1], cal_limits::hxi_limit));
-        end();
+    const int count = std::min(z.numStdMags, SB_MAX_MAGS);
+    if (count <= 0)
         return;
+    key(row.keyword);
+    for (int i = 0; i < count; ++i) {
+        if (i > 0)
+            put("  ");
+        put(real(z.stdMags[i], cal_limits::hxi_mag, FMT_G));
     }
-    case TOK_HXIENCZOOMSTDMAGS: {
-        const int count = std::min(z.numStdMags, SB_MAX_MAGS);
-        if (count <= 0)
-            return;
-        key(row.keyword);
-        for (int i = 0; i < count; ++i) {
-            if (i > 0)
-                put("  ");
-            put(real(z.stdMags[i], cal_limits::hxi_mag, FMT_G));
-        }
-        end();
-        return;
-    }
-    default:
-        return;
-    }
+    end();
 }
 
 // The default target: the configuration directory and the slot's per-computer file name.
