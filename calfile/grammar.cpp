@@ -52,6 +52,7 @@ bool scan_cal_due(const SysCalData& s)
     return (s.scanCal[0] != 0.0 && s.scanCal[0] != 1.0) || (s.scanCal[1] != 0.0 && s.scanCal[1] != 1.0);
 }
 bool scan_cal2_due(const SysCalData& s) { return s.scanCal[1] != 0.0 && s.scanCal[1] != 1.0; }
+bool abs_wave_meter_due(const SysCalData& s) { return s.absWaveMeterName.is_set(); }
 bool motion_ctrl_due(const SysCalData& s) { return s.motionCtrl[0].is_set() && s.motionCtrl[1].is_set(); }
 
 // A row with a second value.
@@ -234,7 +235,9 @@ const cal_line calfile_lines[] = {
     irregular(TOK_WMTUNERATE, NO_SUB, "wmTuneRate"),
     irregular(TOK_WMMAXBUCKETS, NO_SUB, "wmMaxBuckets"),
     integer(TOK_FTPSIINVERTDATA, NO_SUB, "FtpsiInvertData", CAL_FIELD(uint8_t, ftpsiInvertData), 0, 255),
-    irregular(TOK_ABSWAVEMETER, NO_SUB, "AbsWaveMeter"),
+    second(with(integer(TOK_ABSWAVEMETER, NO_SUB, "AbsWaveMeter", CAL_FIELD(int32_t, absWaveMeter), 0, 1),
+                [](cal_line& l) { l.due = abs_wave_meter_due; }),
+           CAL_FIELD(sb_string, absWaveMeterName), false),
     irregular(TOK_DYNWAVEGEN, NO_SUB, "DynWaveGen"),
     in(cal_sub::hxi, integer(TOK_HXIENCZOOMCONFIG, NO_SUB, "HxiEncZoomConfig", CAL_FIELD(int32_t, hxiZoom->config), 0, 255),
        always),

@@ -68,7 +68,7 @@ struct cal_line {
     bool (*due)(const SysCalData&) = nullptr;  // write condition; null: the field differs from its default
     void (*after)(SysCalData&) = nullptr;      // what the reader does besides after an error-free read
     cal_sub in = cal_sub::none;
-    // A second value of the same kind and limits, when the line has one.
+    // A second value, when the line has one: of the same kind and limits, or a name.
     cal_field field2{};
     bool optional2 = false;                     // the reader takes it when a number follows
     bool (*due2)(const SysCalData&) = nullptr;  // the writer writes it; null: it differs from its default
@@ -163,7 +163,7 @@ inline constexpr cal_range sdc_float{-FLT_MAX_D, FLT_MAX_D}, sdc_double{0, FLT_M
 inline constexpr cal_range pid_ints[6] = {{-8388608, 8388607}, {-8388608, 8388607}, {0, 8388607},
                                           {0, 8388607},        {0, 1},              {0, 8388607}};
 inline constexpr cal_range pid_real{-2, 2};
-inline constexpr cal_range wm_tune{0, MAX_I32}, wm_buckets{0, MAX_I32}, abs_wave_meter{0, 1};
+inline constexpr cal_range wm_tune{0, MAX_I32}, wm_buckets{0, MAX_I32};
 inline constexpr cal_range dyn_wave_gen{0, 30}, dyn_wave_gen2{96, 126};  // the second also 0
 inline constexpr cal_range hxi_mag{0, 100};
 inline constexpr cal_range radius_flag{0, 1}, radius_real{0, 1}, radius_n{0, 20};

@@ -319,9 +319,6 @@ int32_t line_parser::parse(cal_token token)
             si_.wmMaxBytes = int64_t(bytes) * 1048576;
         return st;
     }
-    case TOK_ABSWAVEMETER:
-        st = get_int(st, cal_limits::abs_wave_meter, si_.absWaveMeter);
-        return get_name(st, si_.absWaveMeterName);
     case TOK_DYNWAVEGEN:
         return dyn_wave_gen_line();
     case TOK_HXIENCZOOMSTDMAGS:

@@ -599,14 +599,6 @@ void cal_writer::line(const cal_line& row)
             end();
         }
         return;
-    case TOK_ABSWAVEMETER:
-        if (si.absWaveMeterName.is_set()) {
-            key(row.keyword);
-            put(num(si.absWaveMeter, cal_limits::abs_wave_meter));
-            arg(name(si.absWaveMeterName.view()));
-            end();
-        }
-        return;
     case TOK_DYNWAVEGEN:
         if (si.dynWaveGen) {
             const DynWaveGenInfo& d = *si.dynWaveGen;
