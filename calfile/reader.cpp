@@ -1095,7 +1095,10 @@ int32_t line_parser::hxi_std_mags_line()
         return end_read(rc);
     HxiZoomInfo& z = *si_.hxiZoom;
     int32_t st = NO_ERROR;
+    // The line states the whole list: no value of an earlier line stays behind it.
     z.numStdMags = 0;
+    for (double& m : z.stdMags)
+        m = 0.0;
     if (!peek_is(st, cal_peek::number))
         return syntax("Expected number.");
     int count = 0;
