@@ -1,5 +1,6 @@
 #include "calfile/grammar.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "platform/errors.h"
@@ -37,6 +38,8 @@ bool always(const SysCalData&) { return true; }
 bool hxi_backlash_due(const SysCalData& s) { return s.hxiZoom->backlash != 0; }
 bool prog_lim_due(const SysCalData& s) { return s.hxiZoom->progLim[0] > 0 || s.hxiZoom->progLim[1] > 0; }
 bool wand_lim_due(const SysCalData& s) { return s.hxiZoom->wandLim[0] > 0 || s.hxiZoom->wandLim[1] > 0; }
+bool zero_pt_due(const SysCalData& s) { return std::isfinite(s.ftpInfo->zeroPtPos[0]); }
+bool zero_pt2_due(const SysCalData& s) { return std::isfinite(s.ftpInfo->zeroPtPos[1]); }
 bool pifoc_type_due(const SysCalData& s) { return s.pifoc->type != 0 || !calfile_pifoc_value_due(s); }
 
 // A row of a sub-record.
@@ -158,7 +161,10 @@ const cal_line calfile_lines[] = {
     in(cal_sub::ftp, with(real(TOK_FTPIMAGEROT, "FTPImageRot", CAL_FIELD(double, ftpInfo->imageRot), 0, 1),
                           [](cal_line& l) { l.precision = 8; }),
        always),
-    irregular(TOK_FTPZEROPTPOS, NO_SUB, "FTPZeroPtPos"),
+    in(cal_sub::ftp,
+       second(real(TOK_FTPZEROPTPOS, "FTPZeroPtPos", CAL_FIELD(double, ftpInfo->zeroPtPos[0]), -10, 10),
+              CAL_FIELD(double, ftpInfo->zeroPtPos[1]), true, zero_pt2_due),
+       zero_pt_due),
     irregular(TOK_FTPDISPER, NO_SUB, "FTPDisper"),
     irregular(TOK_FTPAVGK0, NO_SUB, "FTPAvg_K0"),
     irregular(TOK_FTPDMICENTER, NO_SUB, "FTPDmiCenter"),

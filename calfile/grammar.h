@@ -154,7 +154,6 @@ inline constexpr cal_range pifoc_coef{0.5, 2}, pifoc_beta{0, 0.1};
 inline constexpr double pifoc_beta_min = 0.005;  // a beta other than 0 is at least this
 inline constexpr cal_range mag{0, 100};
 inline constexpr cal_range ftp_sys[4] = {{0, 1}, {0, 1}, {-1, 1}, {0, 10}};
-inline constexpr cal_range zero_pt{-10, 10};
 inline constexpr cal_range disper{-TWO_PI, TWO_PI}, avg_k0{0, 100}, centre{-100, 100};
 inline constexpr cal_range temperature{0, 5}, log_size{0, MAX_I32};
 inline constexpr double ftp_period_max = 8640000;  // seconds, 100 days

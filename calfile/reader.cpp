@@ -259,7 +259,6 @@ int32_t line_parser::parse(cal_token token)
         return mags_line(si_.sysMag);
     case TOK_FTPMATERIALS:
     case TOK_FTPSYS:
-    case TOK_FTPZEROPTPOS:
     case TOK_FTPDISPER:
     case TOK_FTPAVGK0:
     case TOK_FTPDMICENTER:
@@ -888,11 +887,6 @@ int32_t line_parser::ftp_line(cal_token token)
     case TOK_FTPSYS:
         for (int i = 0; i < 4; ++i)
             st = get_real(st, cal_limits::ftp_sys[i], f.sys[i]);
-        return st;
-    case TOK_FTPZEROPTPOS:
-        st = get_real(st, cal_limits::zero_pt, f.zeroPtPos[0]);
-        if (peek_is(st, cal_peek::number))
-            st = get_real(st, cal_limits::zero_pt, f.zeroPtPos[1]);
         return st;
     case TOK_FTPDISPER:
     case TOK_FTPAVGK0: {

@@ -528,7 +528,6 @@ void cal_writer::line(const cal_line& row)
         return;
     case TOK_FTPMATERIALS:
     case TOK_FTPSYS:
-    case TOK_FTPZEROPTPOS:
     case TOK_FTPDISPER:
     case TOK_FTPAVGK0:
     case TOK_FTPDMICENTER:
@@ -989,15 +988,6 @@ void cal_writer::ftp_line(const cal_line& row)
             put(real(f.sys[0], cal_limits::ftp_sys[0], FMT_G8));
             for (int i = 1; i < 4; ++i)
                 arg(real(f.sys[i], cal_limits::ftp_sys[i], FMT_G8));
-            end();
-        }
-        return;
-    case TOK_FTPZEROPTPOS:
-        if (std::isfinite(f.zeroPtPos[0])) {
-            key(row.keyword);
-            put(real(f.zeroPtPos[0], cal_limits::zero_pt, FMT_G));
-            if (std::isfinite(f.zeroPtPos[1]))
-                arg(real(f.zeroPtPos[1], cal_limits::zero_pt, FMT_G));
             end();
         }
         return;
