@@ -1,9 +1,10 @@
-// The calibration line grammar that the reader and the writer share: the table of the lines in
-// the writer's order, where each plain line (one number, one name or a bare flag keyword into one
-// field) is a row that both sides use whole, the instrument kinds that
-// need certain lines, the completion of the LLC ranges by instrument board and the layout of the
-// Camera Config line. The reader parses and the writer writes every plain line from its row; the
-// irregular lines are written by hand on both sides and take their limits from here.
+// The calibration line grammar that the reader and the writer share: one table of every line
+// the writer writes, in its order, where each plain line (numbers, names or a bare flag keyword
+// into fields of the record, with their limits, write format and write condition) is a row that
+// both sides use whole and each irregular line has a row that names it; the limits of the
+// irregular lines, which both sides spell out by hand; the instrument kinds that need certain
+// lines; the completion of the LLC ranges by instrument board; and the layout of the Camera
+// Config line.
 #pragma once
 
 #include <cstddef>
@@ -32,7 +33,7 @@ struct cal_given {
 };
 
 // ---------------------------------------------------------------------------------------------
-// The plain lines.
+// The line table.
 
 enum class cal_kind : uint8_t {
     integer,  // one integer in [lo, hi]
