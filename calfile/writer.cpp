@@ -248,7 +248,8 @@ private:
     std::string word_name(std::string_view text);
     void name_failure(std::string_view text);
 
-    bool mag_written_ = false;  // a SysMag line was written
+    bool mag_written_ = false;   // a SysMag line was written
+    bool custom_first_ = false;  // a Camera Type Custom line came before the camera's own
 
     void plain(const cal_line& row);
     void line(const cal_line& row);
@@ -670,6 +671,18 @@ void cal_writer::camera_line(const cal_line& row)
             return;
         if (!has_keyword || (custom && !custom_board))
             fail(ERR_SB_CAL_INFO_INCOMPLETE, "Camera Type undefined.");
+        // The byte that only a Custom line's number sets (interlaceFlag, or fieldCtrl on HXI and
+        // Model31) may stay from an earlier Custom line under another camera: a Custom line
+        // before the camera's own line carries it, and the Camera Config line then restores
+        // the bytes that the Custom preset changed.
+        const uint8_t custom_only = cfg_board_b ? si.fieldCtrl() : custom_board ? si.interlaceFlag() : 0;
+        custom_first_ = !custom && has_keyword && custom_only != 0;
+        if (custom_first_) {
+            key(row.keyword);
+            put(sb_camera_type_name(CAM_CUSTOM));
+            arg(num(custom_only, cal_limits::config_flag));
+            end();
+        }
         key(row.keyword);
         put(sb_camera_type_name(cam));
         if (cfg_board_a && si.interlaceFlag() != 0) {
@@ -726,7 +739,7 @@ void cal_writer::camera_line(const cal_line& row)
             bool any = false;
             for (int b : CAL_CONFIG_BYTES)
                 any = any || cfg[b - 1] != 0;
-            if (custom || any) {
+            if (custom || any || custom_first_) {
                 key(row.keyword);
                 for (int i = 0; i < 8; ++i) {
                     if (i > 0)
@@ -735,7 +748,7 @@ void cal_writer::camera_line(const cal_line& row)
                 }
                 end();
             }
-        } else if (cfg_board_b && (custom || cfg[0] != 0 || cfg[1] != 0)) {
+        } else if (cfg_board_b && (custom || cfg[0] != 0 || cfg[1] != 0 || custom_first_)) {
             key(row.keyword);
             put(num(cfg[0], 0, CAL_CONFIG_HIGHS_HXI[0]));
             arg(num(cfg[1], 0, CAL_CONFIG_HIGHS_HXI[1]));

@@ -197,6 +197,28 @@ TEST_F(RoundTripTest, FtpMaterialsNameIsWrittenNotTheFoundPath)
     EXPECT_NE(written().find(native(kl("FTPMaterials", "Mats.txt"))), std::string::npos) << written();
 }
 
+// A Custom camera line's number stays when a later Camera Type line names another camera; only a
+// Custom line carries it, so one comes first, and the Camera Config line undoes its preset.
+TEST_F(RoundTripTest, FlagOfAnEarlierCustomCameraLineIsKept)
+{
+    const std::string ftp = "FTP 10 01 54321\nVersion Pulsar 0 FTP\nInstrComm COM1\nInvertData 0\nPifoc 5\n"
+                            "Light White 1.5\n";
+    std::string file = round_trip(ftp + "Camera Type Custom 1\nCamera Type DGFLY1024\n", 0, "FTP");
+    EXPECT_NE(file.find(native(kl("Camera Type", "CUSTOM  1") + kl("Camera Type", "DGFLY1024  1") + "\n" +
+                               kl("Camera Config", "0  1  0  1  1  1  0  1"))),
+              std::string::npos)
+        << file;
+    EXPECT_EQ(slot().interlaceFlag(), 1);
+    EXPECT_EQ(slot().cameraType, CAM_DGFLY1024);
+    const std::string hxi = "HXI 10 01 54321\nVersion None 0 HXI\nInstrComm COM1\nLLC Target 100\nLight HeNe\n";
+    file = round_trip(hxi + "Camera Type Custom 1\nCamera Type xc77\nCamera Config 0 0\n", 0, "HXI");
+    EXPECT_NE(file.find(native(kl("Camera Type", "CUSTOM  1") + kl("Camera Type", "XC77CE  1") + "\n" +
+                               kl("Camera Config", "0  0"))),
+              std::string::npos)
+        << file;
+    EXPECT_EQ(slot().fieldCtrl(), 1);
+}
+
 // A slot set by a program may hold a byte limit that is no whole number of MiB (the default
 // is one): the line carries the next whole MiB.
 TEST_F(RoundTripTest, ByteLimitBetweenTwoMiBIsWrittenAsTheNext)
