@@ -11,6 +11,9 @@
 //    slot the text gave, except for wavelengths that the Light line's preset fills in where the
 //    slot held none. So every field that a file can set is written whenever it matters, and the
 //    written formats differ from the full digits only by their resolution.
+// A text with more than one Version line is left out: lines read under an earlier board can set
+// configuration bytes that no line of the final board carries, and the writer writes one Version
+// line.
 // Uses all four slots.
 #pragma once
 
@@ -29,9 +32,33 @@ struct outcome {
     std::string fault;     // empty when the property holds
 };
 
+// How many lines begin with the word Version (in any letter case).
+inline int version_lines(std::string_view text)
+{
+    int count = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", at);
+        std::string_view line = text.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+        at = end == std::string_view::npos ? text.size() : end + 1;
+        std::size_t first = line.find_first_not_of(std::string_view(" \t\0", 3));
+        if (first == std::string_view::npos || line.size() - first < 7)
+            continue;
+        std::string word(line.substr(first, 7));
+        for (char& c : word)
+            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        bool ends = line.size() - first == 7 || std::string_view(" \t\0", 3).find(line[first + 7]) != std::string_view::npos;
+        if (word == "version" && ends)
+            ++count;
+    }
+    return count;
+}
+
 inline outcome check_round_trip(std::string_view text)
 {
     outcome out;
+    if (version_lines(text) > 1)
+        return out;
     SysInfo& first = *sysinfo_slot(0);
     SysInfo& second = *sysinfo_slot(1);
     SysInfo& third = *sysinfo_slot(2);

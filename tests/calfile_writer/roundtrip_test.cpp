@@ -217,6 +217,10 @@ TEST_F(RoundTripTest, FlagOfAnEarlierCustomCameraLineIsKept)
               std::string::npos)
         << file;
     EXPECT_EQ(slot().fieldCtrl(), 1);
+    // Bytes set under an earlier board that the final board's lines cannot carry: the property
+    // leaves a text with two Version lines out.
+    EXPECT_EQ(read_text(hxi + "Camera Config 1 5\n version None 0 FTP\nInvertData 0\nPifoc 5\n"), NO_ERROR);
+    EXPECT_FALSE(calprop::check_round_trip(hxi + "Camera Config 1 5\n version None 0 FTP\nInvertData 0\nPifoc 5\n").applies);
 }
 
 // A slot set by a program may hold a byte limit that is no whole number of MiB (the default
