@@ -4,11 +4,16 @@
 // slot from one calibration line given as text "+<line>". Diagnostics go through u_log_sink.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
+
+// The largest calibration file that the reader takes: far beyond any real one. A larger file is
+// refused with "File is larger than 4194304 bytes." and ERR_CANT_READ_FILE, read no further.
+inline constexpr std::size_t CALFILE_MAX_BYTES = std::size_t{4} << 20;
 
 // Reads `source` into `slot` (0..3):
 //  - a file name: absolute, or found in the current and then the configuration directory;

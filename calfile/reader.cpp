@@ -8,8 +8,11 @@
 #include <limits>
 #include <new>
 #include <string>
+#include <type_traits>
+#include <variant>
 
 #include "calfile/calfile.h"
+#include "calfile/grammar.h"
 #include "calfile/scanner.h"
 #include "calfile/sysinfo.h"
 #include "calfile/vocab.h"
@@ -20,21 +23,7 @@
 
 namespace {
 
-// What the lines read so far have given; the final checks look at it.
-struct given_flags {
-    bool version = false;
-    bool comm = false;  // InstrComm or MacAddress
-    bool invertData = false;
-    bool llcTarget = false;
-    int llcRange = 0;     // 0, 2 or 4 values
-    int wavelengths = 0;  // wavelength values read
-    bool pifoc = false;   // Pifoc or PztId
-    bool bpixFile = false;
-    bool wmComm = false;
-    bool wmMonOpd = false;
-    bool wmSysGain = false;
-    int badPixels = 0;  // bad pixel pairs stored so far
-};
+using given_flags = cal_given;
 
 // Process-wide reader state besides the reporting state of calfile/scanner.h.
 struct reader_state {
@@ -49,8 +38,6 @@ reader_state& state()
     return s;
 }
 
-constexpr double FLT_MAX_D = 3.4028234663852886e38;
-constexpr double TWO_PI = 6.283185307179586;
 
 int32_t report(int32_t code, const char* message)
 {
@@ -110,6 +97,21 @@ private:
             field = static_cast<T>(v);
         return st;
     }
+    template <class T>
+    int32_t get_int(int32_t st, cal_range r, T& field)
+    {
+        return get_int(st, static_cast<int32_t>(r.lo), static_cast<int32_t>(r.hi), field);
+    }
+    template <class T>
+    int32_t get_real(int32_t st, cal_range r, T& field)
+    {
+        return get_real(st, r.lo, r.hi, field);
+    }
+    int32_t read_int(int32_t st, cal_range r, int32_t& v)
+    {
+        return calfile_int(in_, st, static_cast<int32_t>(r.lo), static_cast<int32_t>(r.hi), v);
+    }
+    int32_t read_real(int32_t st, cal_range r, double& v) { return calfile_real(in_, st, r.lo, r.hi, v); }
     int32_t get_name(int32_t st, sb_string& field)
     {
         std::string w;
@@ -172,6 +174,7 @@ private:
         return true;
     }
 
+    int32_t plain(int32_t st, const cal_line& row);
     int32_t system_type_line(int type);
     int32_t version_line();
     int32_t mac_address_line();
@@ -183,17 +186,17 @@ private:
     int32_t camera_bpix(int32_t st);
     int32_t light_line();
     int32_t llc_line();
-    int32_t llc_pairs(int32_t st, int32_t hi, uint16_t (LightSlot::*values)[2]);
+    int32_t llc_pairs(int32_t st, cal_range r, uint16_t (LightSlot::*values)[2]);
     int32_t pifoc_line();
     int32_t mags_line(double* list);
     int32_t ftp_line(cal_token token);
-    int32_t ftp_values(int32_t st, double* values, double lo, double hi);
+    int32_t ftp_values(int32_t st, double* values, cal_range r);
     int32_t period(int32_t st, int components, double limit, double& total);
     int32_t sdc_cal_line();
     int32_t pos_instr_line();
     int32_t pid_line(int axis);
     int32_t dyn_wave_gen_line();
-    int32_t hxi_line(cal_token token);
+    int32_t hxi_std_mags_line();
     int32_t radius_scale_line(RadiusScale& group, bool last_required);
 };
 
@@ -203,29 +206,25 @@ int32_t line_parser::parse(cal_token token)
     int sys = cal_sys_type_of(token);
     if (sys >= 0)
         return system_type_line(sys);
+    if (const cal_line* row = calfile_plain_line(token))
+        return plain(st, *row);
 
     switch (token) {
     case TOK_INSTRNAME:
         return get_name(st, si_.instrName);
-    case TOK_UNIT:
-        return get_int(st, 0, 7, si_.unit);
     case TOK_VERSION:
         return version_line();
     case TOK_MACADDRESS:
         return mac_address_line();
-    case TOK_INSTRCOMM:
-        st = get_name(st, si_.instrComm);
-        if (st == NO_ERROR)
-            g_.comm = true;
-        return st;
     case TOK_CAMERA:
         return camera_line();
     case TOK_ADC: {
         cal_token sub;
         st = get_word_token(st, sub);
-        if (st == NO_ERROR && sub != TOK_CLOCK)
-            return syntax("Unexpected token.");
-        return get_int(st, 0, 511, si_.adcClock);
+        if (st != NO_ERROR)
+            return st;
+        const cal_line* row = calfile_plain_line(TOK_ADC, sub);
+        return row != nullptr ? plain(st, *row) : syntax("Unexpected token.");
     }
     case TOK_RAMP: {
         cal_token sub;
@@ -242,8 +241,6 @@ int32_t line_parser::parse(cal_token token)
         return light_line();
     case TOK_LLC:
         return llc_line();
-    case TOK_PZTPWR:
-        return get_int(st, -1, 1000, si_.pztPwr);
     case TOK_PIFOC:
     case TOK_PZTID:
         if (token == TOK_PZTID) {
@@ -251,28 +248,17 @@ int32_t line_parser::parse(cal_token token)
             if (rc != NO_ERROR)
                 return end_read(rc);
             g_.pifoc = true;
-            si_.pifoc->coef = 0.928655;
-            si_.pifoc->beta = 0.0144;
-            return get_int(st, 0, 99999, si_.pifoc->value);
+            si_.pifoc->coef = CAL_PIFOC_COEF;
+            si_.pifoc->beta = CAL_PIFOC_BETA;
+            return get_int(st, cal_limits::pzt_id, si_.pifoc->value);
         }
         return pifoc_line();
-    case TOK_PIFOCPOLARITY:
-        return get_int(st, -1, 1, si_.pifocPolarity);
-    case TOK_PIFOCTYPE: {
-        int32_t rc = sysinfo_ensure_pifoc(si_);
-        if (rc != NO_ERROR)
-            return end_read(rc);
-        return get_int(st, 0, 2, si_.pifoc->type);
-    }
     case TOK_NOMMAG:
         return mags_line(si_.nomMag);
     case TOK_SYSMAG:
         return mags_line(si_.sysMag);
     case TOK_FTPMATERIALS:
     case TOK_FTPSYS:
-    case TOK_FTPDMISCALE:
-    case TOK_FTPIMAGEROT:
-    case TOK_FTPZEROPTPOS:
     case TOK_FTPDISPER:
     case TOK_FTPAVGK0:
     case TOK_FTPDMICENTER:
@@ -281,89 +267,14 @@ int32_t line_parser::parse(cal_token token)
     case TOK_FTPTEMPERATURE:
     case TOK_FTPLOG:
         return ftp_line(token);
-    case TOK_SCANCAL:
-        st = get_real(st, 0.85, 1.15, si_.scanCal[0]);
-        if (peek_is(st, cal_peek::number))
-            st = get_real(st, 0.85, 1.15, si_.scanCal[1]);
-        return st;
-    case TOK_TURRET:
-        st = get_int(st, 0, 255, si_.turret);
-        if (peek_is(st, cal_peek::number))
-            st = get_int(st, 0, 255, si_.turret2);
-        return st;
-    case TOK_ZOOM:
-        return get_int(st, 0, 255, si_.zoom);
-    case TOK_IGNOREPZT:
-        si_.pztPresent = 0;
-        return st;
-    case TOK_IGNORELAPS:
-        si_.lapsPresent = 0;
-        return st;
-    case TOK_IGNOREWAND:
-        si_.wandPresent = 0;
-        return st;
-    case TOK_IGNOREZOOM:
-        si_.zoomPresent = 0;
-        return st;
-    case TOK_IGNOREDUALBRUSHMOTOR:
-        si_.dualBrushMotorPresent = 0;
-        return st;
-    case TOK_IGNOREFOCUSNDW:
-        si_.focusNdwPresent = 0;
-        return st;
     case TOK_RINGSPOT:
         if (si_.instrBdType == BD_HXI ||
             (si_.instrBdType == BD_CAN && (si_.sysType == SYS_MODEL17 || si_.sysType == SYS_MODEL24 ||
                                            si_.sysType == SYS_MODEL28)))
             si_.ringSpot = 1;
         return st;
-    case TOK_DIFFDISKRATE:
-        return get_real(st, 10, 80, si_.diffDiskRate);
-    case TOK_DIFFDISKFRACTION:
-        return get_real(st, 0, 2, si_.diffDiskFraction, cal_ends::open_low);
-    case TOK_XAXISBACKLASH:
-    case TOK_YAXISBACKLASH: {
-        float v = 0;
-        st = get_real(st, 0, 1000, v);
-        if (st == NO_ERROR)
-            (token == TOK_XAXISBACKLASH ? si_.xAxisBacklash : si_.yAxisBacklash) = v;
-        return st;
-    }
-    case TOK_ZAXISBACKLASH: {
-        float v = 0;
-        st = get_real(st, 0, 100, v);
-        if (st == NO_ERROR)
-            si_.zAxisBacklash = v;
-        return st;
-    }
-    case TOK_ZAXISCAL:
-        return get_real(st, 0.85, 1.15, si_.zAxisCal);
-    case TOK_ZENCODER:
-        return get_int(st, 0, 1, si_.zEncoder);
-    case TOK_ZCANCLOSEDLOOP:
-        return get_int(st, 0, 1, si_.zCanClosedLoop);
     case TOK_SDCCAL:
         return sdc_cal_line();
-    case TOK_RADCRVFOCCAL:
-        return get_real(st, -100, 100, si_.radCrvFocCal);
-    case TOK_RADCRVPWRCAL:
-        return get_real(st, -100, 100, si_.radCrvPwrCal);
-    case TOK_INVERTDATA:
-        st = get_int(st, 0, 255, si_.invertData);
-        if (st == NO_ERROR)
-            g_.invertData = true;
-        return st;
-    case TOK_FTPSIINVERTDATA:
-        return get_int(st, 0, 255, si_.ftpsiInvertData);
-    case TOK_NOINTENSAVG:
-        si_.noIntensAvg = 1;
-        return st;
-    case TOK_TOUCHSCREEN:
-        si_.touchScreen = 1;
-        return st;
-    case TOK_MOTIONCTRL:
-        st = get_name(st, si_.motionCtrl[0]);
-        return get_name(st, si_.motionCtrl[1]);
     case TOK_POSINSTR:
         return pos_instr_line();
     case TOK_TEMPSENSOR: {
@@ -377,17 +288,6 @@ int32_t line_parser::parse(cal_token token)
         si_.tempSensorType = v;
         return get_name(st, si_.tempSensorName);
     }
-    case TOK_PENDENTMENU:
-        return get_name(st, si_.pendentMenu);
-    case TOK_AXISCOMP_A:
-    case TOK_AXISCOMP_B:
-    case TOK_AXISCOMP_P:
-    case TOK_AXISCOMP_R:
-    case TOK_AXISCOMP_T:
-    case TOK_AXISCOMP_X:
-    case TOK_AXISCOMP_Y:
-    case TOK_AXISCOMP_Z:
-        return get_name(st, si_.axisComp[token - TOK_AXISCOMP_A]);
     case TOK_PIDVALS_A:
     case TOK_PIDVALS_B:
     case TOK_PIDVALS_P:
@@ -397,28 +297,13 @@ int32_t line_parser::parse(cal_token token)
     case TOK_PIDVALS_Y:
     case TOK_PIDVALS_Z:
         return pid_line(token - TOK_PIDVALS_A);
-    case TOK_WMCOMM:
-        st = get_name(st, si_.wmComm);
-        if (st == NO_ERROR)
-            g_.wmComm = true;
-        return st;
-    case TOK_WMSYSGAIN:
-        st = get_real(st, 0, 2147483647.0, si_.wmSysGain);
-        if (st == NO_ERROR)
-            g_.wmSysGain = true;
-        return st;
-    case TOK_WMMONOPD:
-        st = get_real(st, 0, 2147483647.0, si_.wmMonOPD);
-        if (st == NO_ERROR)
-            g_.wmMonOpd = true;
-        return st;
     case TOK_WMTUNERANGE:
     case TOK_WMTUNERATE: {
         double* values = token == TOK_WMTUNERANGE ? si_.wmTuneRange : si_.wmTuneRate;
         for (int i = 0; i < 2 && st == NO_ERROR; ++i) {
             double v = 0;
             st = need_number(st);
-            st = calfile_real(in_, st, 0, 2147483647.0, v);
+            st = read_real(st, cal_limits::wm_tune, v);
             if (st == NO_ERROR)
                 values[i] = v * 1e9;
         }
@@ -426,32 +311,24 @@ int32_t line_parser::parse(cal_token token)
     }
     case TOK_WMMAXBUCKETS: {
         int32_t bytes = 0;
-        st = get_int(st, 0, 2147483647, si_.wmMaxBuckets);
+        st = get_int(st, cal_limits::wm_buckets, si_.wmMaxBuckets);
         st = need_number(st);
-        st = calfile_int(in_, st, 0, 2147483647, bytes);
+        st = read_int(st, cal_limits::wm_buckets, bytes);
         if (st == NO_ERROR)
             si_.wmMaxBytes = int64_t(bytes) * 1048576;
         return st;
     }
-    case TOK_ABSWAVEMETER:
-        st = get_int(st, 0, 1, si_.absWaveMeter);
-        return get_name(st, si_.absWaveMeterName);
     case TOK_DYNWAVEGEN:
         return dyn_wave_gen_line();
-    case TOK_HXIENCZOOMCONFIG:
-    case TOK_HXIENCZOOMBACKLASH:
-    case TOK_HXIENCZOOMPROGLIM:
-    case TOK_HXIENCZOOMWANDLIM:
     case TOK_HXIENCZOOMSTDMAGS:
-    case TOK_HXIENCZOOMCALFILE:
-        return hxi_line(token);
+        return hxi_std_mags_line();
     case TOK_ENCODEDRADIUSSCALE:
         return radius_scale_line(si_.encodedRadiusScale, false);
     case TOK_INTFRADIUSSCALE:
         return radius_scale_line(si_.intfRadiusScale, true);
     case TOK_SLEEPTIMEOUT: {
         double total = 0;
-        st = period(st, 3, 20864, total);
+        st = period(st, 3, cal_limits::sleep_max, total);
         if (st == NO_ERROR)
             si_.sleepTimeout = static_cast<uint16_t>(total);
         return st;
@@ -470,16 +347,62 @@ int32_t line_parser::parse(cal_token token)
     }
 }
 
+// A plain line: its one value, name or flag into the row's field.
+int32_t line_parser::plain(int32_t st, const cal_line& row)
+{
+    int32_t rc = calfile_sub_ensure(row, si_);
+    if (rc != NO_ERROR)
+        return end_read(rc);
+    auto value = [&](const cal_field& ref_of) {
+        std::visit(
+            [&](auto ref) {
+                auto& field = ref(si_);
+                using T = std::decay_t<decltype(field)>;
+                if constexpr (std::is_same_v<T, sb_string>) {
+                    st = get_name(st, field);
+                } else {
+                    switch (row.kind) {
+                    case cal_kind::flag:
+                        field = static_cast<T>(row.flag_value);
+                        break;
+                    case cal_kind::integer:
+                        st = get_int(st, static_cast<int32_t>(row.lo), static_cast<int32_t>(row.hi), field);
+                        break;
+                    case cal_kind::single: {
+                        float v = 0;
+                        st = get_real(st, row.lo, row.hi, v, row.ends);
+                        if (st == NO_ERROR)
+                            field = static_cast<T>(v);
+                        break;
+                    }
+                    default:
+                        st = get_real(st, row.lo, row.hi, field, row.ends);
+                        break;
+                    }
+                }
+            },
+            ref_of);
+    };
+    value(row.field);
+    if (calfile_has_second(row) && (!row.optional2 || peek_is(st, cal_peek::number)))
+        value(row.field2);
+    if (st == NO_ERROR && row.given != nullptr)
+        g_.*row.given = true;
+    if (st == NO_ERROR && row.after != nullptr)
+        row.after(si_);
+    return st;
+}
+
 int32_t line_parser::system_type_line(int type)
 {
     int32_t st = NO_ERROR;
     int32_t year = 0, week = 0;
     si_.sysType = type;
-    st = calfile_int(in_, st, 0, 99, year);
-    st = calfile_int(in_, st, 1, 52, week);
+    st = read_int(st, cal_limits::year, year);
+    st = read_int(st, cal_limits::week, week);
     if (st == NO_ERROR)
         si_.dateCode = static_cast<int16_t>(year * 100 + week);
-    st = get_int(st, 100, 999999, si_.serialNum);
+    st = get_int(st, cal_limits::serial, si_.serialNum);
     if (st != NO_ERROR)
         return st;
     cal_peek next = calfile_peek(in_, st);
@@ -504,7 +427,7 @@ int32_t line_parser::version_line()
     st = get_value_word(st, cal_fg_type_of, fg);
     if (st == NO_ERROR)
         si_.fgType = fg;
-    st = get_int(st, 0, 99999, si_.fgBoardNum);
+    st = get_int(st, cal_limits::fg_board, si_.fgBoardNum);
     st = get_value_word(st, cal_board_type_of, board);
     if (st == NO_ERROR) {
         si_.instrBdType = board;
@@ -546,6 +469,8 @@ int32_t line_parser::camera_line()
     st = get_word_token(st, sub);
     if (st != NO_ERROR)
         return st;
+    if (const cal_line* row = calfile_plain_line(TOK_CAMERA, sub))
+        return plain(st, *row);
     switch (sub) {
     case TOK_TYPE:
         return camera_type(st);
@@ -553,8 +478,6 @@ int32_t line_parser::camera_line()
         return camera_config(st);
     case TOK_FILE:
         return camera_file(st);
-    case TOK_DARK:
-        return get_int(st, 0, 32767, si_.cameraDark);
     case TOK_ALIGN: {
         int v = 0;
         st = get_value_word(st, cal_camera_align_of, v);
@@ -566,24 +489,20 @@ int32_t line_parser::camera_line()
         return camera_bad_pixels(st);
     case TOK_BPIX:
         return camera_bpix(st);
-    case TOK_OPTIONS:
-        return get_int(st, 0, 268435455, si_.cameraOptions);
     case TOK_PERIOD:
         return st;  // accepted; the rest of the line is ignored
-    case TOK_PLL:
-        return get_int(st, 0, 1, si_.cameraPll);
     case TOK_SPLITX:
     case TOK_SPLITY:
         si_.splitAxis = sub == TOK_SPLITX ? 1 : 2;
-        st = get_int(st, 1, 2047, si_.splitValue[0]);
-        return get_int(st, 0, 10, si_.splitValue[1]);
+        st = get_int(st, cal_limits::split, si_.splitValue[0]);
+        return get_int(st, cal_limits::split2, si_.splitValue[1]);
     case TOK_TRANS: {
         if (needs_mags("A NomMag or SysMag specification must appear\nbefore a Camera Trans specification."))
             return ERR_SB_CALFILE_ORDER;
         int32_t index = 0;
-        st = calfile_int(in_, st, 0, 14, index);
-        st = get_int(st, -2047, 2047, si_.cameraTrans[index][0]);
-        return get_int(st, -2047, 2047, si_.cameraTrans[index][1]);
+        st = read_int(st, cal_limits::mag_index, index);
+        st = get_int(st, cal_limits::trans, si_.cameraTrans[index][0]);
+        return get_int(st, cal_limits::trans, si_.cameraTrans[index][1]);
     }
     default:
         return syntax("Unexpected token.");
@@ -630,7 +549,7 @@ int32_t line_parser::camera_type(int32_t st)
     }
     cal_peek next = calfile_peek(in_, st);
     if (next == cal_peek::number) {
-        st = get_int(st, 0, 1, target == interlace ? si_.interlaceFlag() : si_.fieldCtrl());
+        st = get_int(st, cal_limits::config_flag, target == interlace ? si_.interlaceFlag() : si_.fieldCtrl());
     } else if (next != cal_peek::eol) {
         return ERR_SB_CALFILE_SYNTAX;
     }
@@ -649,16 +568,13 @@ int32_t line_parser::camera_config(int32_t st)
     switch (si_.instrBdType) {
     case BD_HXI:
     case BD_MODEL31:
-        st = get_int(st, 0, 1, cfg[0]);
-        return get_int(st, 0, 15, cfg[1]);
+        st = get_int(st, 0, CAL_CONFIG_HIGHS_HXI[0], cfg[0]);
+        return get_int(st, 0, CAL_CONFIG_HIGHS_HXI[1], cfg[1]);
     case BD_BOARD01:
-    case BD_FTP: {
-        static const int bytes[] = {3, 4, 5, 6, 7, 9, 8, 10};
-        static const int highs[] = {1, 1, 3, 1, 1, 1, 1, 1};
+    case BD_FTP:
         for (int i = 0; i < 8; ++i)
-            st = get_int(st, 0, highs[i], cfg[bytes[i] - 1]);
+            st = get_int(st, 0, CAL_CONFIG_HIGHS[i], cfg[CAL_CONFIG_BYTES[i] - 1]);
         return st;
-    }
     default:
         return syntax("Unexpected token.");
     }
@@ -701,9 +617,9 @@ int32_t line_parser::camera_bad_pixels(int32_t st)
             return report(ERR_SB_CALFILE_VALUE_RANGE, "Too many camera bad pixels.");
         int32_t x = 0, y = 0;
         st = expect_punct(st, '[');
-        st = calfile_int(in_, st, 0, 700, x);
+        st = read_int(st, cal_limits::bad_x, x);
         st = expect_punct(st, ',');
-        st = calfile_int(in_, st, 0, 484, y);
+        st = read_int(st, cal_limits::bad_y, y);
         st = expect_punct(st, ']');
         if (st != NO_ERROR)
             return st;
@@ -715,7 +631,7 @@ int32_t line_parser::camera_bad_pixels(int32_t st)
 
 int32_t line_parser::camera_bpix(int32_t st)
 {
-    st = get_int(st, 0, 1, si_.bpixFileFlag);
+    st = get_int(st, cal_limits::bpix_flag, si_.bpixFileFlag);
     cal_peek next = calfile_peek(in_, st);
     if (next == cal_peek::eol)
         return st;
@@ -758,12 +674,12 @@ int32_t line_parser::light_line()
             break;
         double wl = 0, bw = 0;
         if (next == cal_peek::number) {
-            st = calfile_real(in_, st, 0.1, 15, wl);
+            st = read_real(st, cal_limits::wavelength, wl);
         } else if (next == cal_peek::lbracket) {
             st = expect_punct(st, '[');
-            st = calfile_real(in_, st, 0.1, 15, wl);
+            st = read_real(st, cal_limits::wavelength, wl);
             st = expect_punct(st, ',');
-            st = calfile_real(in_, st, 0, 1, bw);
+            st = read_real(st, cal_limits::bandwidth, bw);
             st = expect_punct(st, ']');
         } else {
             return syntax("Syntax error.");
@@ -781,13 +697,13 @@ int32_t line_parser::light_line()
 }
 
 // Two values, then optionally two more, of AvgCurLimit or FwdVoltage into the light slots.
-int32_t line_parser::llc_pairs(int32_t st, int32_t hi, uint16_t (LightSlot::*values)[2])
+int32_t line_parser::llc_pairs(int32_t st, cal_range r, uint16_t (LightSlot::*values)[2])
 {
-    st = get_int(st, 0, hi, (si_.light[0].*values)[0]);
-    st = get_int(st, 0, hi, (si_.light[0].*values)[1]);
+    st = get_int(st, r, (si_.light[0].*values)[0]);
+    st = get_int(st, r, (si_.light[0].*values)[1]);
     if (peek_is(st, cal_peek::number)) {
-        st = get_int(st, 0, hi, (si_.light[1].*values)[0]);
-        st = get_int(st, 0, hi, (si_.light[1].*values)[1]);
+        st = get_int(st, r, (si_.light[1].*values)[0]);
+        st = get_int(st, r, (si_.light[1].*values)[1]);
     }
     return st;
 }
@@ -799,35 +715,27 @@ int32_t line_parser::llc_line()
     st = get_word_token(st, sub);
     if (st != NO_ERROR)
         return st;
+    if (const cal_line* row = calfile_plain_line(TOK_LLC, sub))
+        return plain(st, *row);
     LightSlot& a = si_.light[0];
     LightSlot& b = si_.light[1];
     switch (sub) {
-    case TOK_ALIGNMODEPCT:
-        st = get_real(st, 0, 100, a.alignModePct);
-        if (st == NO_ERROR)
-            b.alignModePct = a.alignModePct;
-        return st;
     case TOK_AVGCURLIMIT:
-        return llc_pairs(st, 1000, &LightSlot::avgCurLimit);
+        return llc_pairs(st, cal_limits::avg_cur_limit, &LightSlot::avgCurLimit);
     case TOK_FWDVOLTAGE:
-        return llc_pairs(st, 10000, &LightSlot::fwdVoltage);
+        return llc_pairs(st, cal_limits::fwd_voltage, &LightSlot::fwdVoltage);
     case TOK_CONFIG: {
         int32_t v = 0;
-        st = calfile_int(in_, st, 0, 255, v);
+        st = read_int(st, cal_limits::llc_config, v);
         if (st == NO_ERROR)
             a.config = static_cast<uint8_t>(v | 1);
         if (peek_is(st, cal_peek::number)) {
-            st = calfile_int(in_, st, 0, 255, v);
+            st = read_int(st, cal_limits::llc_config, v);
             if (st == NO_ERROR)
                 b.config = static_cast<uint8_t>(v | 1);
         }
         return st;
     }
-    case TOK_FREQ:
-        st = get_int(st, 0, 1000000, a.freq);
-        if (st == NO_ERROR)
-            b.freq = a.freq;
-        return st;
     case TOK_INSTR: {
         cal_token t;
         st = get_word_token(st, t);
@@ -843,25 +751,18 @@ int32_t line_parser::llc_line()
         }
         return get_name(st, si_.llcInstrName);
     }
-    case TOK_OPTIONS:
-        return get_int(st, 0, 268435455, si_.llcOptions);
     case TOK_RANGE:
-        st = get_int(st, 0, 65535, a.rangeLow);
-        st = get_int(st, 0, 65535, a.rangeHigh);
+        st = get_int(st, cal_limits::llc_range, a.rangeLow);
+        st = get_int(st, cal_limits::llc_range, a.rangeHigh);
         if (st != NO_ERROR)
             return st;
         g_.llcRange = 2;
         if (peek_is(st, cal_peek::number)) {
-            st = get_int(st, 0, 4096, b.rangeLow);
-            st = get_int(st, 0, 4096, b.rangeHigh);
+            st = get_int(st, cal_limits::llc_range2, b.rangeLow);
+            st = get_int(st, cal_limits::llc_range2, b.rangeHigh);
             if (st == NO_ERROR)
                 g_.llcRange = 4;
         }
-        return st;
-    case TOK_TARGET:
-        st = get_int(st, 64, 255, a.target);
-        if (st == NO_ERROR)
-            g_.llcTarget = true;
         return st;
     default:
         return syntax("Unexpected token.");
@@ -875,20 +776,21 @@ int32_t line_parser::pifoc_line()
         return end_read(rc);
     PifocInfo& p = *si_.pifoc;
     g_.pifoc = true;
-    p.coef = 0.928655;
-    p.beta = 0.0144;
+    p.coef = CAL_PIFOC_COEF;
+    p.beta = CAL_PIFOC_BETA;
     int32_t st = get_int(NO_ERROR, 0, 999999, p.value);
     if (!peek_is(st, cal_peek::number))
         return st;
     double coef = 0, beta = 0;
-    st = calfile_real(in_, st, 0.5, 2, coef);
+    st = read_real(st, cal_limits::pifoc_coef, coef);
     if (st == NO_ERROR)
         p.coef = coef;
-    st = calfile_real(in_, st, 0, 0.1, beta);
+    st = read_real(st, cal_limits::pifoc_beta, beta);
     if (st != NO_ERROR)
         return st;
-    if (beta != 0.0 && beta < 0.005) {
-        calfile_report_read("Beta = %g is non-zero and is not in range [%g,%g]", beta, 0.005, 0.1);
+    if (beta != 0.0 && beta < cal_limits::pifoc_beta_min) {
+        calfile_report_read("Beta = %g is non-zero and is not in range [%g,%g]", beta, cal_limits::pifoc_beta_min,
+                            cal_limits::pifoc_beta.hi);
         return ERR_SB_CALFILE_VALUE_RANGE;
     }
     p.beta = beta;
@@ -906,7 +808,7 @@ int32_t line_parser::mags_line(double* list)
     while (peek_is(st, cal_peek::number)) {
         if (count == SB_MAX_MAGS)
             return syntax("Too many NomMag or SysMag values.");
-        st = get_real(st, 0, 100, list[count]);
+        st = get_real(st, cal_limits::mag, list[count]);
         if (st != NO_ERROR)
             return st;
         ++count;
@@ -922,7 +824,7 @@ int32_t line_parser::mags_line(double* list)
 
 // Two to ten values of FTPDisper or FTPAvg_K0 into `values`; the slots after the last value
 // given become unset, so a line always states the whole list of its magnification.
-int32_t line_parser::ftp_values(int32_t st, double* values, double lo, double hi)
+int32_t line_parser::ftp_values(int32_t st, double* values, cal_range r)
 {
     if (!peek_is(st, cal_peek::number))
         return st != NO_ERROR ? st : syntax("Expected number.");
@@ -930,7 +832,7 @@ int32_t line_parser::ftp_values(int32_t st, double* values, double lo, double hi
     while (peek_is(st, cal_peek::number)) {
         if (count == 10)
             return syntax("Too many FTPDisper or FTPAvg_K0 values.");
-        st = get_real(st, lo, hi, values[count]);
+        st = get_real(st, r, values[count]);
         if (st != NO_ERROR)
             return st;
         ++count;
@@ -983,18 +885,8 @@ int32_t line_parser::ftp_line(cal_token token)
         return st;
     }
     case TOK_FTPSYS:
-        st = get_real(st, 0, 1, f.sys[0]);
-        st = get_real(st, 0, 1, f.sys[1]);
-        st = get_real(st, -1, 1, f.sys[2]);
-        return get_real(st, 0, 10, f.sys[3]);
-    case TOK_FTPDMISCALE:
-        return get_real(st, 1.5, 2.5, f.dmiScale);
-    case TOK_FTPIMAGEROT:
-        return get_real(st, 0, 1, f.imageRot);
-    case TOK_FTPZEROPTPOS:
-        st = get_real(st, -10, 10, f.zeroPtPos[0]);
-        if (peek_is(st, cal_peek::number))
-            st = get_real(st, -10, 10, f.zeroPtPos[1]);
+        for (int i = 0; i < 4; ++i)
+            st = get_real(st, cal_limits::ftp_sys[i], f.sys[i]);
         return st;
     case TOK_FTPDISPER:
     case TOK_FTPAVGK0: {
@@ -1002,12 +894,12 @@ int32_t line_parser::ftp_line(cal_token token)
                        "before an FTPDisper or FTPAvg_K0 specification."))
             return ERR_SB_CALFILE_ORDER;
         int32_t index = 0;
-        st = calfile_int(in_, st, 0, 14, index);
+        st = read_int(st, cal_limits::mag_index, index);
         if (st != NO_ERROR)
             return st;
         if (token == TOK_FTPDISPER)
-            return ftp_values(st, f.mag[index].disper, -TWO_PI, TWO_PI);
-        return ftp_values(st, f.mag[index].avgK0, 0, 100);
+            return ftp_values(st, f.mag[index].disper, cal_limits::disper);
+        return ftp_values(st, f.mag[index].avgK0, cal_limits::avg_k0);
     }
     case TOK_FTPDMICENTER:
     case TOK_FTPTILTCENTER: {
@@ -1016,27 +908,27 @@ int32_t line_parser::ftp_line(cal_token token)
                            : "A NomMag or SysMag specification must appear\nbefore an FTPTiltCenter specification."))
             return ERR_SB_CALFILE_ORDER;
         int32_t index = 0;
-        st = calfile_int(in_, st, 0, 14, index);
+        st = read_int(st, cal_limits::mag_index, index);
         if (st != NO_ERROR)
             return st;
         float* centre = dmi ? f.mag[index].dmiCenter : f.mag[index].tiltCenter;
-        st = get_real(st, -100, 100, centre[0]);
-        return get_real(st, -100, 100, centre[1]);
+        st = get_real(st, cal_limits::centre, centre[0]);
+        return get_real(st, cal_limits::centre, centre[1]);
     }
     case TOK_FTPZEROGAGEPER: {
         double total = 0;
-        st = period(st, 4, 8640000, total);
+        st = period(st, 4, cal_limits::ftp_period_max, total);
         if (st == NO_ERROR)
             f.zeroGagePeriod = static_cast<int32_t>(total);
         return st;
     }
     case TOK_FTPTEMPERATURE: {
         double total = 0;
-        st = period(st, 4, 8640000, total);
+        st = period(st, 4, cal_limits::ftp_period_max, total);
         if (st == NO_ERROR)
             f.temperaturePeriod = static_cast<int32_t>(total);
         st = need_number(st);
-        return get_real(st, 0, 5, f.temperatureValue);
+        return get_real(st, cal_limits::temperature, f.temperatureValue);
     }
     case TOK_FTPLOG: {
         std::string w;
@@ -1045,9 +937,9 @@ int32_t line_parser::ftp_line(cal_token token)
             return st;
         f.logFile = w;
         if (peek_is(st, cal_peek::number)) {
-            st = get_real(st, 0, 2147483647.0, f.logSizeLimit);
+            st = get_real(st, cal_limits::log_size, f.logSizeLimit);
             if (peek_is(st, cal_peek::number))
-                st = get_real(st, 0, 2147483647.0, f.logKeepSize);
+                st = get_real(st, cal_limits::log_size, f.logKeepSize);
         }
         return st;
     }
@@ -1060,7 +952,7 @@ int32_t line_parser::sdc_cal_line()
 {
     int32_t st = NO_ERROR;
     int32_t index = 0;
-    st = calfile_int(in_, st, 0, 14, index);
+    st = read_int(st, cal_limits::mag_index, index);
     if (st != NO_ERROR)
         return st;
     SdcCalEntry& e = si_.sdcCal[index];
@@ -1071,9 +963,9 @@ int32_t line_parser::sdc_cal_line()
         if (next != cal_peek::number)
             return ERR_SB_CALFILE_SYNTAX;
         if (i < 6)
-            st = get_real(st, -FLT_MAX_D, FLT_MAX_D, e.f[i]);
+            st = get_real(st, cal_limits::sdc_float, e.f[i]);
         else
-            st = get_real(st, 0, FLT_MAX_D, e.d[i - 6]);
+            st = get_real(st, cal_limits::sdc_double, e.d[i - 6]);
         if (st != NO_ERROR)
             return st;
     }
@@ -1120,14 +1012,9 @@ int32_t line_parser::pid_line(int axis)
             return syntax("Unrecognized string.");
         }
     }
-    struct field {
-        int32_t lo, hi;
-    };
-    static const field int_fields[6] = {{-8388608, 8388607}, {-8388608, 8388607}, {0, 8388607},
-                                        {0, 8388607},        {0, 1},              {0, 8388607}};
     for (int i = 0; i < 6; ++i) {
         int32_t v = 0;
-        st = calfile_int(in_, st, int_fields[i].lo, int_fields[i].hi, v);
+        st = read_int(st, cal_limits::pid_ints[i], v);
         if (st != NO_ERROR)
             return st;
         for (int h = 0; h < n; ++h) {
@@ -1141,7 +1028,7 @@ int32_t line_parser::pid_line(int axis)
     }
     for (int i = 0; i < 4; ++i) {
         double v = 0;
-        st = calfile_real(in_, st, -2, 2, v);
+        st = read_real(st, cal_limits::pid_real, v);
         if (st != NO_ERROR)
             return st;
         for (int h = 0; h < n; ++h)
@@ -1177,13 +1064,14 @@ int32_t line_parser::dyn_wave_gen_line()
         else
             st = syntax("Expected number.");
     }
-    st = get_int(st, 0, 30, d.value);
+    st = get_int(st, cal_limits::dyn_wave_gen, d.value);
     st = calfile_word(in_, st, w);
     if (st == NO_ERROR) {
         if (!decimal_word(w, v)) {
             st = syntax("Expected number.");
-        } else if (v != 0 && (v < 96 || v > 126)) {
-            calfile_report_read("%d out of range [%d,%d] and 0", v, 96, 126);
+        } else if (v != 0 && (v < cal_limits::dyn_wave_gen2.lo || v > cal_limits::dyn_wave_gen2.hi)) {
+            calfile_report_read("%d out of range [%d,%d] and 0", v, static_cast<int>(cal_limits::dyn_wave_gen2.lo),
+                                static_cast<int>(cal_limits::dyn_wave_gen2.hi));
             st = ERR_SB_CALFILE_VALUE_RANGE;
         } else {
             d.value2 = v;
@@ -1194,72 +1082,49 @@ int32_t line_parser::dyn_wave_gen_line()
     return st;
 }
 
-int32_t line_parser::hxi_line(cal_token token)
+int32_t line_parser::hxi_std_mags_line()
 {
     int32_t rc = sysinfo_ensure_hxi_zoom(si_);
     if (rc != NO_ERROR)
         return end_read(rc);
     HxiZoomInfo& z = *si_.hxiZoom;
     int32_t st = NO_ERROR;
-    switch (token) {
-    case TOK_HXIENCZOOMCONFIG:
-        return get_int(st, 0, 255, z.config);
-    case TOK_HXIENCZOOMBACKLASH:
-        return get_int(st, -1000, 1000, z.backlash);
-    case TOK_HXIENCZOOMPROGLIM:
-    case TOK_HXIENCZOOMWANDLIM: {
-        int32_t* lim = token == TOK_HXIENCZOOMPROGLIM ? z.progLim : z.wandLim;
-        st = get_int(st, 0, 60000, lim[0]);
-        return get_int(st, 0, 60000, lim[1]);
+    // The line states the whole list: no value of an earlier line stays behind it.
+    z.numStdMags = 0;
+    for (double& m : z.stdMags)
+        m = 0.0;
+    if (!peek_is(st, cal_peek::number))
+        return syntax("Expected number.");
+    int count = 0;
+    while (peek_is(st, cal_peek::number)) {
+        if (count == SB_MAX_MAGS)
+            return syntax("Too many HxiEncZoomStdMag values.");
+        st = get_real(st, cal_limits::hxi_mag, z.stdMags[count]);
+        if (st != NO_ERROR)
+            return st;
+        ++count;
     }
-    case TOK_HXIENCZOOMSTDMAGS: {
-        z.numStdMags = 0;
-        if (!peek_is(st, cal_peek::number))
-            return syntax("Expected number.");
-        int count = 0;
-        while (peek_is(st, cal_peek::number)) {
-            if (count == SB_MAX_MAGS)
-                return syntax("Too many HxiEncZoomStdMag values.");
-            st = get_real(st, 0, 100, z.stdMags[count]);
-            if (st != NO_ERROR)
-                return st;
-            ++count;
-        }
-        z.numStdMags = count;
-        return st;
-    }
-    case TOK_HXIENCZOOMCALFILE:
-        return get_name(st, z.calFile);
-    default:
-        return syntax("Unexpected token.");
-    }
+    z.numStdMags = count;
+    return st;
 }
 
 int32_t line_parser::radius_scale_line(RadiusScale& group, bool last_required)
 {
     group.given = 1;
     int32_t st = NO_ERROR;
-    st = get_int(st, 0, 1, group.flag);
-    st = get_real(st, 0, 1, group.a);
-    st = get_real(st, 0, 1, group.b);
-    st = get_int(st, 0, 20, group.n);
+    st = get_int(st, cal_limits::radius_flag, group.flag);
+    st = get_real(st, cal_limits::radius_real, group.a);
+    st = get_real(st, cal_limits::radius_real, group.b);
+    st = get_int(st, cal_limits::radius_n, group.n);
     if (st != NO_ERROR)
         return st;
     if (last_required || peek_is(st, cal_peek::number))
-        return get_real(st, 0, 1, group.last);
+        return get_real(st, cal_limits::radius_real, group.last);
     group.last = 0.0;
     return st;
 }
 
 // ---------------------------------------------------------------------------------------------
-
-bool is_one_of(int32_t value, std::initializer_list<int32_t> set)
-{
-    for (int32_t v : set)
-        if (v == value)
-            return true;
-    return false;
-}
 
 // Final checks after an error-free read; 0 when the information the instrument needs is there.
 int32_t final_checks(const SysInfo& si, const given_flags& g)
@@ -1269,15 +1134,15 @@ int32_t final_checks(const SysInfo& si, const given_flags& g)
         return incomplete("Missing system type info.");
     if (!g.version)
         return incomplete("Missing frame grabber and instrument board Version info.");
-    if (!is_one_of(si.instrBdType, {BD_NONE, BD_MODEL13, BD_NOTNEEDED, BD_CAN}) && !g.comm)
+    if (calfile_board_needs_comm(si.instrBdType) && !g.comm)
         return incomplete("Missing InstrComm info.");
-    if (is_one_of(si.sysType, {SYS_MODEL13, SYS_FTP, SYS_MODEL14}) && !g.invertData)
+    if (calfile_needs_invert_data(si.sysType) && !g.invertData)
         return incomplete("Missing InvertData info.");
     if (si.instrBdType == BD_CAN && !g.comm)
         return incomplete("Missing MAC Address for CAN bus.");
     if (si.sysType == SYS_FTP && !si.motionCtrl[0].is_set())
         u_log_sink("Missing MotionCtrl info.\n");
-    if (is_one_of(si.sysType, {SYS_MODEL34, SYS_MODEL24})) {
+    if (calfile_has_wave_monitor(si.sysType)) {
         if (!g.wmComm) {
             u_log_sink("Calibration file missing wave monitor comm info\n");
             return ERR_SB_CALFILE_INCOMPLETE;
@@ -1287,20 +1152,19 @@ int32_t final_checks(const SysInfo& si, const given_flags& g)
             return ERR_SB_CALFILE_INCOMPLETE;
         }
     }
-    if (is_one_of(si.sysType, {SYS_MODEL28, SYS_MODEL21, SYS_MODEL26}) && !g.wmSysGain)
+    if (calfile_needs_sys_gain(si.sysType) && !g.wmSysGain)
         u_log_sink("Calibration file missing system gain.\n");
     if (g.badPixels > 0 && g.bpixFile)
         return report(ERR_SB_CALFILE_INVALID,
                       "Bad Camera pixels specified twice using: camera bad or bpixels and camera bpix");
     if (!g.llcTarget && (si.instrBdType == BD_HXI ||
-                         is_one_of(si.sysType, {SYS_MODEL17, SYS_MODEL24, SYS_MODEL19, SYS_MODEL20, SYS_MODEL28})))
+                         calfile_is_one_of(si.sysType, {SYS_MODEL17, SYS_MODEL24, SYS_MODEL19, SYS_MODEL20, SYS_MODEL28})))
         return incomplete("Missing LLCTarget info.");
     if (si.fgType != FG_NONE && si.cameraType == CAM_UNKNOWN)
         return incomplete("Missing Camera Type info.");
-    if (is_one_of(si.instrBdType, {BD_BOARD01, BD_MODEL13}) && g.wavelengths == 0)
+    if (calfile_is_one_of(si.instrBdType, {BD_BOARD01, BD_MODEL13}) && g.wavelengths == 0)
         return incomplete("Missing Light info.");
-    if (!g.pifoc && is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL12, SYS_MODEL15,
-                                           SYS_MODEL22, SYS_MODEL27, SYS_MODEL25, SYS_MODEL16, SYS_FTP}))
+    if (!g.pifoc && calfile_needs_pifoc(si.sysType))
         return incomplete("Missing PIFOC info.");
     return NO_ERROR;
 }
@@ -1310,49 +1174,12 @@ void complete_llc_range(SysInfo& si, const given_flags& g)
 {
     LightSlot& a = si.light[0];
     LightSlot& b = si.light[1];
-    auto set = [](LightSlot& s, uint16_t lo, uint16_t hi) {
-        s.rangeLow = lo;
-        s.rangeHigh = hi;
-    };
-    bool no_range = g.llcRange == 0;
-    auto model07 = [&] { set(a, 2, si.cameraType == CAM_DGFLY1024 ? 800 : 532); };
-    switch (si.instrBdType) {
-    case BD_HXI:
-    case BD_MODEL31:
-        if (no_range)
-            set(a, 10, 159);
-        break;
-    case BD_MODEL13:
-        if (si.sysType == SYS_MODEL07)
-            model07();
-        else if (no_range)
-            set(a, 0, 4095);
-        break;
-    case BD_NOTNEEDED:
-        if (si.sysType == SYS_MODEL07)
-            model07();
-        else
-            set(a, 10, 159);
-        break;
-    case BD_FTP:
-        if (no_range)
-            set(a, 0, 3685);
-        break;
-    case BD_BOARD01:
-        if (no_range)
-            set(a, 0, 4095);
-        if (g.llcRange != 4)
-            set(b, 0, 100);
-        break;
-    case BD_CAN:
-        if (no_range)
-            set(a, 0, 65535);
-        if (g.llcRange != 4)
-            set(b, 0, 65535);
-        break;
-    default:
-        break;
-    }
+    uint16_t range[4] = {a.rangeLow, a.rangeHigh, b.rangeLow, b.rangeHigh};
+    calfile_complete_llc_range(si.instrBdType, si.sysType, si.cameraType, g.llcRange, range);
+    a.rangeLow = range[0];
+    a.rangeHigh = range[1];
+    b.rangeLow = range[2];
+    b.rangeHigh = range[3];
 }
 
 // Corrections of settings the instrument cannot have; warnings only.
@@ -1462,22 +1289,38 @@ int32_t read_update(SysInfo& si, const char* text)
     return read_one_line(si, in, g, eof, fatal);
 }
 
-bool is_terminal(const std::string& path)
+std::filesystem::file_type file_type_of(const std::string& path)
 {
     os::fs::path native;
     if (!os::native_path(path.c_str(), native))
-        return false;
+        return std::filesystem::file_type::none;
     std::error_code ec;
-    return std::filesystem::status(native, ec).type() == std::filesystem::file_type::character;
+    return std::filesystem::status(native, ec).type();
 }
 
-std::string read_all(std::FILE* f, bool& ok)
+bool too_large(std::size_t size)
+{
+    if (size <= CALFILE_MAX_BYTES)
+        return false;
+    calfile_report_read("File is larger than %d bytes.", static_cast<int>(CALFILE_MAX_BYTES));
+    return true;
+}
+
+// Reads the whole file, or reports a read error (ok = false) or a file beyond the size limit
+// (too_big = true) without reading further.
+std::string read_all(std::FILE* f, bool& ok, bool& too_big)
 {
     std::string bytes;
     char buf[65536];
     std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+    too_big = false;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        if (bytes.size() + n > CALFILE_MAX_BYTES) {
+            too_big = true;
+            break;
+        }
         bytes.append(buf, n);
+    }
     ok = std::ferror(f) == 0;
     return bytes;
 }
@@ -1500,6 +1343,13 @@ int32_t calfile_open(const char* name, uint8_t digit, std::string& path, calfile
     path = found;
     rep.header_name = path;
     u_log_sink("Reading system calibration file: \"%s\"\n", path.c_str());
+    // A pipe, socket or device other than a terminal could keep the read waiting without end.
+    const auto type = file_type_of(path);
+    if (type == std::filesystem::file_type::fifo || type == std::filesystem::file_type::socket ||
+        type == std::filesystem::file_type::block) {
+        calfile_report_read("Not a regular file.");
+        return ERR_CANT_READ_FILE;
+    }
 
     os::fs::path native;
     std::FILE* f = os::native_path(path.c_str(), native) ? os::open_file(native, "rb") : nullptr;
@@ -1508,7 +1358,7 @@ int32_t calfile_open(const char* name, uint8_t digit, std::string& path, calfile
         return ERR_CANT_READ_FILE;
     }
     stream = calfile_file(f, &std::fclose);
-    if (is_terminal(path)) {
+    if (file_type_of(path) == std::filesystem::file_type::character) {
         stream.reset();
         u_log_sink("sb_readCal attempt from terminal device\n");
         return ERR_CANT_READ_FILE;
@@ -1534,8 +1384,12 @@ int32_t sb_readCal(int slot, const char* source)
         si->calFilePath.assign(path);
         sysinfo_reset(*si);
         state().given = given_flags{};
-        bool ok = true;
-        std::string bytes = read_all(stream.get(), ok);
+        bool ok = true, too_big = false;
+        std::string bytes = read_all(stream.get(), ok, too_big);
+        if (too_big) {
+            too_large(CALFILE_MAX_BYTES + 1);
+            return ERR_CANT_READ_FILE;
+        }
         if (!ok) {
             calfile_report_read("Cannot read file.");
             return ERR_CANT_READ_FILE;
@@ -1557,6 +1411,8 @@ int32_t sb_readCal_bytes(int slot, std::string_view bytes, const char* header_na
         calfile_reporting().header_name = header_name != nullptr ? header_name : "";
         sysinfo_reset(*si);
         state().given = given_flags{};
+        if (too_large(bytes.size()))
+            return ERR_CANT_READ_FILE;
         calfile_stream in{std::string(bytes)};
         return read_lines(*si, in);
     } catch (const std::bad_alloc&) {

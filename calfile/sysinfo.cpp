@@ -116,22 +116,7 @@ SysInfo* sysinfo_slot(int slot)
     return &g_slots[slot];
 }
 
-void sysinfo_reset(SysInfo& info)
-{
-    sb_string path = std::move(info.calFilePath);
-    auto file = std::move(info.calFile);
-    uint8_t digit = info.hostFileDigit;
-    uint8_t sw_version = info.instrBdSwVersion;
-    uint8_t on = info.instrOn;
-
-    info = SysInfo{};
-
-    info.calFilePath = std::move(path);
-    info.calFile = std::move(file);
-    info.hostFileDigit = digit;
-    info.instrBdSwVersion = sw_version;
-    info.instrOn = on;
-}
+void sysinfo_reset(SysInfo& info) { info.cal() = SysCalData{}; }
 
 int32_t sysinfo_set_defaults(int slot)
 {
@@ -142,13 +127,13 @@ int32_t sysinfo_set_defaults(int slot)
     return NO_ERROR;
 }
 
-int32_t sysinfo_ensure_can_info(SysInfo& info) { return ensure(info.canInfo); }
-int32_t sysinfo_ensure_ftp_info(SysInfo& info) { return ensure(info.ftpInfo); }
-int32_t sysinfo_ensure_pifoc(SysInfo& info) { return ensure(info.pifoc); }
-int32_t sysinfo_ensure_dyn_wave_gen(SysInfo& info) { return ensure(info.dynWaveGen); }
-int32_t sysinfo_ensure_hxi_zoom(SysInfo& info) { return ensure(info.hxiZoom); }
+int32_t sysinfo_ensure_can_info(SysCalData& info) { return ensure(info.canInfo); }
+int32_t sysinfo_ensure_ftp_info(SysCalData& info) { return ensure(info.ftpInfo); }
+int32_t sysinfo_ensure_pifoc(SysCalData& info) { return ensure(info.pifoc); }
+int32_t sysinfo_ensure_dyn_wave_gen(SysCalData& info) { return ensure(info.dynWaveGen); }
+int32_t sysinfo_ensure_hxi_zoom(SysCalData& info) { return ensure(info.hxiZoom); }
 
-int32_t sysinfo_ensure_pid_set(SysInfo& info, int axis)
+int32_t sysinfo_ensure_pid_set(SysCalData& info, int axis)
 {
     if (axis < 0 || axis >= SB_NUM_AXES)
         return ERR_PARAM_OUT_OF_RANGE;

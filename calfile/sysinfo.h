@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -209,6 +210,7 @@ public:
         set_ = false;
     }
     bool operator==(std::string_view text) const noexcept { return set_ && text_ == text; }
+    bool operator==(const sb_string& other) const noexcept = default;
 
 private:
     std::string text_;
@@ -234,6 +236,7 @@ public:
         std::string().swap(text_);
         owned_ = false;
     }
+    bool operator==(const sb_ramp_name& other) const noexcept = default;
 
 private:
     std::string text_;
@@ -255,8 +258,29 @@ struct sb_release {
         release(p);
     }
 };
+// An owned sub-record, absent or present. Two are equal when both are absent or both hold equal
+// records, so that the records that own them compare by value.
 template <class T>
-using sb_owned = std::unique_ptr<T, sb_release>;
+class sb_owned {
+public:
+    sb_owned() = default;
+    sb_owned(T* object, sb_release release) noexcept : p_(object, release) {}
+
+    T* get() const noexcept { return p_.get(); }
+    T* operator->() const noexcept { return p_.get(); }
+    T& operator*() const noexcept { return *p_; }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+    void reset() noexcept { p_.reset(); }
+
+    friend bool operator==(const sb_owned& a, const sb_owned& b) noexcept
+    {
+        return a.p_ == nullptr || b.p_ == nullptr ? a.p_ == b.p_ : *a.p_ == *b.p_;
+    }
+    friend bool operator==(const sb_owned& a, std::nullptr_t) noexcept { return a.p_ == nullptr; }
+
+private:
+    std::unique_ptr<T, sb_release> p_;
+};
 
 // CAN bridge record. Created when the calibration file supplies the MAC address.
 struct CanInfo {
@@ -270,6 +294,8 @@ struct CanInfo {
     uint8_t rsKeypressMode = 0;
     uint8_t zoomKeypressMode = 0;
     uint8_t focusKeypressMode = 0;
+
+    bool operator==(const CanInfo&) const = default;
 };
 
 struct PifocInfo {
@@ -277,6 +303,8 @@ struct PifocInfo {
     int32_t type = 0;      // 0..2 (PifocType)
     double beta = 0.0;     // 0.0144 after Pifoc or PztId
     double coef = 0.0;     // 0.928655 after Pifoc or PztId
+
+    bool operator==(const PifocInfo&) const = default;
 };
 
 // One half (fast or slow) of a PID set: four integers, one 8-bit value, one integer, four floats.
@@ -293,6 +321,8 @@ struct PidHalf {
 struct PidSet {
     PidHalf fast;
     PidHalf slow;
+
+    bool operator==(const PidSet&) const = default;
 };
 
 // Axis letters of the AxisComp_ and PidVals_ keywords, in index order.
@@ -306,6 +336,8 @@ struct SdcCalEntry {
     float f[6] = {SB_FLOAT_UNSET, SB_FLOAT_UNSET, SB_FLOAT_UNSET,
                   SB_FLOAT_UNSET, SB_FLOAT_UNSET, SB_FLOAT_UNSET};  // values 1 to 6
     double d[2] = {0.0, 0.0};                                        // values 7, 8; 0 = not set
+
+    bool operator==(const SdcCalEntry&) const = default;
 };
 
 struct DynWaveGenInfo {
@@ -313,6 +345,8 @@ struct DynWaveGenInfo {
     int32_t value = -1;   // 0..30
     int32_t value2 = -1;  // 0 or 96..126
     // The wave-generator service keeps its buffers here; they are freed with the sub-record.
+
+    bool operator==(const DynWaveGenInfo&) const = default;
 };
 
 // "Not set" marker of the double-precision FTP values.
@@ -326,10 +360,12 @@ struct FtpMagInfo {
                         SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET};
     float dmiCenter[2] = {0, 0};
     float tiltCenter[2] = {0, 0};
+
+    bool operator==(const FtpMagInfo&) const = default;
 };
 
 struct FtpInfo {
-    std::string materialsFile = "FtpMaterials.txt";
+    std::string materialsFile = "FtpMaterials.txt";  // the name the file gives (FTPMaterials)
     std::string logFile = "FtpLog.txt";
     int32_t logSizeLimit = 1000000;
     int32_t logKeepSize = 500000;
@@ -341,7 +377,12 @@ struct FtpInfo {
     int32_t zeroGagePeriod = 1800;    // seconds
     int32_t temperaturePeriod = 1800;  // seconds
     double temperatureValue = 1.0;
-    // The FTP services keep their materials table and magnification map here.
+    // The FTP services keep their materials table and magnification map here. The materials
+    // loader stores the full path it found for materialsFile in materialsPath and leaves the
+    // name itself as the file gave it, so that the writer writes the name back.
+    std::string materialsPath;
+
+    bool operator==(const FtpInfo&) const = default;
 };
 
 struct HxiZoomInfo {
@@ -353,6 +394,8 @@ struct HxiZoomInfo {
     int32_t numStdMags = 0;
     sb_string calFile;
     // The zoom service keeps its calibration table and load cache here.
+
+    bool operator==(const HxiZoomInfo&) const = default;
 };
 
 // EncodedRadiusScale / IntfRadiusScale group.
@@ -363,6 +406,8 @@ struct RadiusScale {
     double b = 0.0;
     int32_t n = 0;     // 0..20
     double last = 0.0;
+
+    bool operator==(const RadiusScale&) const = default;
 };
 
 // One of the two light-level control records.
@@ -378,17 +423,23 @@ struct LightSlot {
     uint16_t avgCurLimit[2] = {0, 0};  // the two (average current limit, forward voltage) pairs
     uint16_t fwdVoltage[2] = {0, 0};
     float alignModePct = 100.0f;
+
+    bool operator==(const LightSlot&) const = default;
 };
 
 // ---------------------------------------------------------------------------------------------
-// The record. Member initialisers are the defaults that sysinfo_set_defaults restores.
+// The record, in two parts.
+//
+// SysCalData is what a calibration file describes: every field that the reader fills and the
+// writer writes, with the sub-records created by calibration lines. Its member initialisers are
+// the defaults; a read and a reset ("+DEFAULTS", sysinfo_set_defaults) assign a fresh SysCalData
+// and touch nothing else. Two records compare equal when every field does (sub-records by value).
+//
+// SysRunState is the state of the instrument services at run time. No read and no reset touches
+// it, so a service may keep here whatever must outlive a new calibration file (open links,
+// loaded tables, availability flags).
 
-struct SysInfo {
-    // File
-    sb_string calFilePath;  // path of the file last read (kept by a reset)
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> calFile{nullptr, &std::fclose};  // kept by a reset
-    uint8_t hostFileDigit = 0;  // slot number used for the default file name (kept by a reset)
-
+struct SysCalData {
     // Identity
     sb_string instrName;
     uint8_t unit = 0;  // 0..7
@@ -401,10 +452,6 @@ struct SysInfo {
     int32_t fgType = FG_NONE;
     int32_t fgBoardNum = 0;
     int32_t instrBdType = BD_NONE;
-
-    // Instrument (not file fields; kept by a reset)
-    uint8_t instrBdSwVersion = 0;
-    uint8_t instrOn = 0;
 
     // Communication
     sb_string instrComm;
@@ -532,6 +579,26 @@ struct SysInfo {
 
     // Power
     uint16_t sleepTimeout = 14400;  // seconds
+
+    bool operator==(const SysCalData&) const = default;
+};
+
+struct SysRunState {
+    uint8_t instrBdSwVersion = 0;  // set by the instrument power-on sequence
+    uint8_t instrOn = 0;           // set by inst_on
+
+    // The instrument services add their run-time members here.
+};
+
+struct SysInfo : SysCalData, SysRunState {
+    // The slot's calibration file; kept by a reset. The reader sets the path, the writer closes
+    // the handle.
+    sb_string calFilePath;  // path of the file last read
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> calFile{nullptr, &std::fclose};
+    uint8_t hostFileDigit = 0;  // slot number used for the default file name
+
+    SysCalData& cal() noexcept { return *this; }
+    const SysCalData& cal() const noexcept { return *this; }
 };
 
 // The sysInfo record under its platform name.
@@ -542,20 +609,20 @@ constexpr int SB_NUM_SLOTS = 4;
 // The record of a slot, or null for a slot outside 0..3.
 SysInfo* sysinfo_slot(int slot);
 
-// Resets a slot: frees its owned strings and sub-records and stores the defaults. The host-file
-// digit, the open file handle, the path of the file last read, the instrument board software
-// version and the instrument-on flag are kept. ERR_PARAM_OUT_OF_RANGE for a slot outside 0..3.
+// Resets a slot: frees its owned strings and sub-records and stores the defaults of the
+// calibration-file part. The run-time part and the slot's file (host-file digit, open file
+// handle, path of the file last read) are kept. ERR_PARAM_OUT_OF_RANGE for a slot outside 0..3.
 int32_t sysinfo_set_defaults(int slot);
 void sysinfo_reset(SysInfo& info);
 
 // Create-if-absent operations of the sub-records. Each returns NO_ERROR when the sub-record
 // exists afterwards, ERR_NO_MEM when it could not be allocated (the record is then unchanged).
-int32_t sysinfo_ensure_can_info(SysInfo& info);
-int32_t sysinfo_ensure_ftp_info(SysInfo& info);
-int32_t sysinfo_ensure_pifoc(SysInfo& info);
-int32_t sysinfo_ensure_pid_set(SysInfo& info, int axis);  // axis 0..7; else ERR_PARAM_OUT_OF_RANGE
-int32_t sysinfo_ensure_dyn_wave_gen(SysInfo& info);
-int32_t sysinfo_ensure_hxi_zoom(SysInfo& info);
+int32_t sysinfo_ensure_can_info(SysCalData& info);
+int32_t sysinfo_ensure_ftp_info(SysCalData& info);
+int32_t sysinfo_ensure_pifoc(SysCalData& info);
+int32_t sysinfo_ensure_pid_set(SysCalData& info, int axis);  // axis 0..7; else ERR_PARAM_OUT_OF_RANGE
+int32_t sysinfo_ensure_dyn_wave_gen(SysCalData& info);
+int32_t sysinfo_ensure_hxi_zoom(SysCalData& info);
 
 // Resets all four slots completely (host-file digit = slot number, no file handle, no path).
 // For tests.

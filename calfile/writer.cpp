@@ -20,8 +20,11 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
+#include "calfile/grammar.h"
 #include "calfile/scanner.h"
 #include "calfile/sysinfo.h"
 #include "platform/atomic_file.h"
@@ -33,8 +36,7 @@
 namespace {
 
 constexpr int KEY_WIDTH = 22;
-constexpr double FLT_MAX_D = 3.4028234663852886e38;
-constexpr double TWO_PI = 6.283185307179586;
+using cal_limits::FLT_MAX_D;
 
 std::string vformat(const char* format, va_list args)
 {
@@ -47,14 +49,6 @@ std::string vformat(const char* format, va_list args)
     std::vector<char> buf(static_cast<std::size_t>(n) + 1);
     std::vsnprintf(buf.data(), buf.size(), format, args);
     return std::string(buf.data(), static_cast<std::size_t>(n));
-}
-
-bool is_one_of(int32_t value, std::initializer_list<int32_t> set)
-{
-    for (int32_t v : set)
-        if (v == value)
-            return true;
-    return false;
 }
 
 // A printf conversion of a real number: 'g' or 'f' with a precision and a minimum width.
@@ -142,56 +136,9 @@ struct llc_ranges {
 llc_ranges reader_ranges(const SysInfo& si, int given, const llc_ranges& line)
 {
     llc_ranges r;
-    if (given >= 2) {
-        r.v[0] = line.v[0];
-        r.v[1] = line.v[1];
-    }
-    if (given == 4) {
-        r.v[2] = line.v[2];
-        r.v[3] = line.v[3];
-    }
-    auto set = [&](int first, uint16_t lo, uint16_t hi) {
-        r.v[first] = lo;
-        r.v[first + 1] = hi;
-    };
-    auto model07 = [&] { set(0, 2, si.cameraType == CAM_DGFLY1024 ? 800 : 532); };
-    switch (si.instrBdType) {
-    case BD_HXI:
-    case BD_MODEL31:
-        if (given == 0)
-            set(0, 10, 159);
-        break;
-    case BD_MODEL13:
-        if (si.sysType == SYS_MODEL07)
-            model07();
-        else if (given == 0)
-            set(0, 0, 4095);
-        break;
-    case BD_NOTNEEDED:
-        if (si.sysType == SYS_MODEL07)
-            model07();
-        else
-            set(0, 10, 159);
-        break;
-    case BD_FTP:
-        if (given == 0)
-            set(0, 0, 3685);
-        break;
-    case BD_BOARD01:
-        if (given == 0)
-            set(0, 0, 4095);
-        if (given != 4)
-            set(2, 0, 100);
-        break;
-    case BD_CAN:
-        if (given == 0)
-            set(0, 0, 65535);
-        if (given != 4)
-            set(2, 0, 65535);
-        break;
-    default:
-        break;
-    }
+    for (int i = 0; i < given && i < 4; ++i)
+        r.v[i] = line.v[i];
+    calfile_complete_llc_range(si.instrBdType, si.sysType, si.cameraType, given, r.v);
     return r;
 }
 
@@ -213,7 +160,7 @@ int llc_range_values(const SysInfo& si)
         due = low_high_is(10, 159) ? 0 : 2;
     if (bd == BD_MODEL13 || sys == SYS_MODEL07)
         due = low_high_is(0, 4095) ? 0 : 2;
-    if (bd == BD_CAN && is_one_of(sys, {SYS_MODEL15, SYS_MODEL22, SYS_MODEL23, SYS_MODEL27, SYS_MODEL29,
+    if (bd == BD_CAN && calfile_is_one_of(sys, {SYS_MODEL15, SYS_MODEL22, SYS_MODEL23, SYS_MODEL27, SYS_MODEL29,
                                         SYS_MODEL10, SYS_MODEL12}))
         due = low_high_is(0, 65535) ? 0 : 2;
     if (bd == BD_BOARD01 || (bd == BD_CAN && sys == SYS_MODEL25)) {
@@ -240,7 +187,7 @@ int llc_range_values(const SysInfo& si)
 // Builds the text of a calibration file from a slot and notes every failed check.
 class cal_writer {
 public:
-    explicit cal_writer(const SysInfo& si) : si_(si) {}
+    cal_writer(const SysInfo& si, bool exact) : si_(si), exact_(exact) {}
 
     void run();
     const std::string& text() const { return out_; }
@@ -248,6 +195,7 @@ public:
 
 private:
     const SysInfo& si_;
+    const bool exact_;  // every real in the shortest text that reads back as the stored value
     std::string out_;
     int32_t result_ = NO_ERROR;
     std::string key_;  // keyword of the line being written, for messages
@@ -285,25 +233,35 @@ private:
     std::string num(long long v, long long lo, long long hi, int zero_width = 0);
     std::string real(double v, double lo, double hi, real_fmt f, cal_ends ends = cal_ends::closed);
     std::string real(float v, double lo, double hi, real_fmt f, cal_ends ends = cal_ends::closed);
+    std::string scaled(double stored, double v, double to_record, double lo, double hi, real_fmt f);
+    std::string num(long long v, cal_range r, int zero_width = 0)
+    {
+        return num(v, static_cast<long long>(r.lo), static_cast<long long>(r.hi), zero_width);
+    }
+    std::string real(double v, cal_range r, real_fmt f) { return real(v, r.lo, r.hi, f); }
+    std::string real(float v, cal_range r, real_fmt f) { return real(v, r.lo, r.hi, f); }
+    std::string scaled(double stored, double v, double to_record, cal_range r, real_fmt f)
+    {
+        return scaled(stored, v, to_record, r.lo, r.hi, f);
+    }
     std::string name(std::string_view text);
     std::string word_name(std::string_view text);
     void name_failure(std::string_view text);
 
-    void identity_lines();
-    void camera_lines();
+    bool mag_written_ = false;   // a SysMag line was written
+    bool custom_first_ = false;  // a Camera Type Custom line came before the camera's own
+
+    void plain(const cal_line& row);
+    void line(const cal_line& row);
+    void camera_line(const cal_line& row);
     void light_line();
-    void llc_lines();
-    void pifoc_lines();
-    void magnification_lines();
-    void ftp_lines();
-    void ftp_values(const char* keyword, double lo, double hi, bool disper);
-    void stage_lines();
-    void optics_lines();
-    void motion_lines();
-    void pid_lines();
-    void wave_monitor_lines();
-    void hxi_zoom_lines();
-    void radius_scale_line(const char* keyword, const RadiusScale& group);
+    void llc_line(const cal_line& row);
+    void pifoc_line(const cal_line& row);
+    void magnification_line(const cal_line& row);
+    void ftp_line(const cal_line& row);
+    void sdc_cal_lines(const cal_line& row);
+    void pid_lines(const cal_line& row);
+    void hxi_std_mags_line(const cal_line& row);
 };
 
 std::string cal_writer::num(long long v, long long lo, long long hi, int zero_width)
@@ -319,8 +277,15 @@ std::string cal_writer::num(long long v, long long lo, long long hi, int zero_wi
 
 std::string cal_writer::real(double v, double lo, double hi, real_fmt f, cal_ends ends)
 {
+    if (exact_ && in_range(v, lo, hi, ends))
+        return shortest_real(v);
     std::string text = format_real(v, f);
-    if (in_range(parse_real(text), lo, hi, ends))
+    const double read = parse_real(text);
+    // A value that the format would round to 0 is written with all its digits, so that it is
+    // not lost.
+    if (read == 0.0 && v != 0.0 && in_range(v, lo, hi, ends))
+        return shortest_real(v);
+    if (in_range(read, lo, hi, ends))
         return text;
     // The format rounded a value at the end of its range out of it: all its digits keep it in.
     if (in_range(v, lo, hi, ends))
@@ -339,12 +304,48 @@ std::string cal_writer::real(double v, double lo, double hi, real_fmt f, cal_end
 std::string cal_writer::real(float v, double lo, double hi, real_fmt f, cal_ends ends)
 {
     const double d = v;
+    if (in_range(d, lo, hi, ends) && (exact_ || (v != 0.0f && parse_real(format_real(d, f)) == 0.0))) {
+        // The fewest digits that give the float back, as the reader rounds what it reads.
+        char buf[64];
+        auto res = std::to_chars(buf, buf + sizeof buf, v);
+        std::string text(buf, res.ptr);
+        const double read = res.ec == std::errc() ? parse_real(text) : std::nan("");
+        if (static_cast<float>(read) == v && in_range(read, lo, hi, ends))
+            return text;
+        return shortest_real(d);
+    }
     if (!in_range(d, lo, hi, ends) && !std::isnan(d)) {
         double end = d < lo ? lo : hi;
         if (in_range(end, lo, hi, ends) && static_cast<float>(end) == v)
             return shortest_real(end);
     }
     return real(d, lo, hi, f, ends);
+}
+
+// A value `stored` that the record holds in other units than the file: `v` in file units, which
+// the reader multiplies by `to_record`. A value that the format would round to 0 (and, when exact, every
+// value) is written with the fewest digits that give the stored value back.
+std::string cal_writer::scaled(double stored, double v, double to_record, double lo, double hi, real_fmt f)
+{
+    const bool tiny = v != 0.0 && parse_real(format_real(v, f)) == 0.0;
+    if ((exact_ || tiny) && in_range(v, lo, hi, cal_ends::closed)) {
+        // The number the reader scaled may lie a few units of the last place beside v.
+        for (int digits = 1; digits <= 17; ++digits) {
+            double below = v, above = v;
+            for (int step = 0; step <= 4; ++step) {
+                for (double candidate : {below, above}) {
+                    std::string text = format_real(candidate, real_fmt{'g', digits});
+                    double read = parse_real(text);
+                    if (read * to_record == stored && in_range(read, lo, hi, cal_ends::closed))
+                        return text;
+                }
+                below = std::nextafter(below, -HUGE_VAL);
+                above = std::nextafter(above, HUGE_VAL);
+            }
+        }
+        return shortest_real(v);
+    }
+    return real(v, lo, hi, f);
 }
 
 void cal_writer::name_failure(std::string_view text)
@@ -395,122 +396,261 @@ std::string cal_writer::word_name(std::string_view text)
     return std::string(text);
 }
 
+// A plain line from its row, when it is due.
+void cal_writer::plain(const cal_line& row)
+{
+    if (!calfile_line_due(row, si_))
+        return;
+    if (row.kind == cal_kind::flag) {
+        bare(row.keyword);
+        return;
+    }
+    key(row.keyword);
+    const real_fmt f{row.conv, row.precision};
+    auto value = [&](const cal_field& ref_of) {
+        return std::visit(
+            [&](auto ref) {
+                const auto& field = ref(const_cast<SysInfo&>(si_));  // only read
+                using T = std::decay_t<decltype(field)>;
+                if constexpr (std::is_same_v<T, sb_string>)
+                    return name(field.view());
+                else if constexpr (std::is_same_v<T, float> || std::is_same_v<T, double>)
+                    return real(field, row.lo, row.hi, f, row.ends);
+                else
+                    return num(field, static_cast<long long>(row.lo), static_cast<long long>(row.hi));
+            },
+            ref_of);
+    };
+    put(value(row.field));
+    if (calfile_second_due(row, si_))
+        arg(value(row.field2));
+    end();
+}
+
 void cal_writer::run()
 {
     put("# Vell System Calibration File\n");
-    identity_lines();
-    camera_lines();
-    light_line();
-    llc_lines();
-    pifoc_lines();
-    magnification_lines();
-
-    // Camera split and the translations, which need the magnifications before them.
-    if (si_.splitAxis == 1 || si_.splitAxis == 2) {
-        key(si_.splitAxis == 1 ? "Camera SplitX" : "Camera SplitY");
-        put(num(si_.splitValue[0], 1, 2047));
-        arg(num(si_.splitValue[1], 0, 10));
-        end();
-    }
-    const int mags = std::min(std::max(si_.numMags, 0), SB_MAX_MAGS);
-    if (mags > 0) {
-        for (int i = 0; i < SB_MAX_MAGS; ++i) {
-            bool due = (si_.splitAxis != 0 && i < mags) || si_.cameraTrans[i][0] != 0 || si_.cameraTrans[i][1] != 0;
-            if (!due)
-                continue;
-            key("Camera Trans");
-            put(num(i, 0, 14));
-            arg(num(si_.cameraTrans[i][0], -2047, 2047));
-            arg(num(si_.cameraTrans[i][1], -2047, 2047));
-            end();
-        }
-    }
-
-    ftp_lines();
-    stage_lines();
-    optics_lines();
-    motion_lines();
-    pid_lines();
-    wave_monitor_lines();
-    hxi_zoom_lines();
-    radius_scale_line("EncodedRadiusScale", si_.encodedRadiusScale);
-    radius_scale_line("IntfRadiusScale", si_.intfRadiusScale);
-
-    if (si_.sleepTimeout != 14400) {
-        key("SleepTimeout");
-        if (si_.sleepTimeout > 20864) {
-            calfile_report_write("SleepTimeout: %d out of range [0,20864]", si_.sleepTimeout);
-            result_ = ERR_SB_CALFILE_VALUE_RANGE;
-        }
-        put(period_text(si_.sleepTimeout, false));  // the last line has no line end
-    }
+    for (std::size_t i = 0; i < calfile_num_lines; ++i)
+        line(calfile_lines[i]);
 }
 
-void cal_writer::identity_lines()
+// One row of the line table: a plain line, or a hand-written one with the checks that belong
+// to it.
+void cal_writer::line(const cal_line& row)
 {
     const SysInfo& si = si_;
-    if (si.instrName.is_set()) {
-        key("InstrName");
-        std::string_view text = si.instrName.view();
-        bool ok = text.size() <= CALFILE_MAX_WORD;
-        for (char c : text)
-            if (c == '"' || c == '\n' || c == '\r')
-                ok = false;
-        if (!ok)
-            name_failure(text);
-        put("\"");
-        put(text);
-        put("\"\n");
-    }
-    if (si.unit != 0) {
-        key("Unit");
-        put(num(si.unit, 0, 7));
-        end();
-    }
-
-    const int32_t sys = si.sysType;
-    if (!((sys >= SYS_HXI && sys <= SYS_MODEL08) || (sys >= SYS_MODEL09 && sys <= SYS_MODEL29)))
-        fail(ERR_SB_CAL_INFO_INCOMPLETE, "System type undefined.");
-    key(sb_sys_type_name(sys));
-    put(num(si.dateCode / 100, 0, 99, 2));
-    arg(num(si.dateCode % 100, 1, 52, 2));
-    arg(num(si.serialNum, 100, 999999));
-    arg(si.rFlag ? "R" : "");
-    end();
-
+    const SysCalData& dflt = calfile_defaults();  // what a reset leaves
     const int32_t bd = si.instrBdType;
-    if (bd == BD_BOARD02 || bd == BD_BOARD04)
-        fail(ERR_SB_CAL_INFO_INCOMPLETE, "Instrument board type undefined.");
-    key("Version");
-    put(sb_fg_type_name(si.fgType));
-    arg(num(si.fgBoardNum, 0, 99999));
-    arg(sb_board_type_name(bd));
-    end();
-
-    if (bd == BD_CAN && !si.canInfo)
-        fail(ERR_INVALID_PARAM, "canInfo = NULL");
-    if (si.canInfo) {
-        key("MacAddress");
-        for (int i = 0; i < 6; ++i) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "%2.2X", si.canInfo->macAddress[i]);
-            if (i > 0)
-                put("  ");
-            put(hex);
+    switch (row.key) {
+    case TOK_INSTRNAME:
+        if (si.instrName.is_set()) {
+            key(row.keyword);
+            std::string_view text = si.instrName.view();
+            bool ok = text.size() <= CALFILE_MAX_WORD;
+            for (char c : text)
+                if (c == '"' || c == '\n' || c == '\r')
+                    ok = false;
+            if (!ok)
+                name_failure(text);
+            put("\"");
+            put(text);
+            put("\"\n");
         }
+        return;
+    case TOK_UNKNOWN: {  // the system line
+        const int32_t sys = si.sysType;
+        if (!((sys >= SYS_HXI && sys <= SYS_MODEL08) || (sys >= SYS_MODEL09 && sys <= SYS_MODEL29)))
+            fail(ERR_SB_CAL_INFO_INCOMPLETE, "System type undefined.");
+        key(sb_sys_type_name(sys));
+        put(num(si.dateCode / 100, cal_limits::year, 2));
+        arg(num(si.dateCode % 100, cal_limits::week, 2));
+        arg(num(si.serialNum, cal_limits::serial));
+        arg(si.rFlag ? "R" : "");
         end();
+        return;
     }
-    if (si.instrComm.is_set()) {
-        key("InstrComm");
-        put(name(si.instrComm.view()));
+    case TOK_VERSION:
+        if (bd == BD_BOARD02 || bd == BD_BOARD04)
+            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Instrument board type undefined.");
+        key(row.keyword);
+        put(sb_fg_type_name(si.fgType));
+        arg(num(si.fgBoardNum, cal_limits::fg_board));
+        arg(sb_board_type_name(bd));
         end();
+        return;
+    case TOK_MACADDRESS:
+        if (bd == BD_CAN && !si.canInfo)
+            fail(ERR_INVALID_PARAM, "canInfo = NULL");
+        if (si.canInfo) {
+            key(row.keyword);
+            for (int i = 0; i < 6; ++i) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "%2.2X", si.canInfo->macAddress[i]);
+                if (i > 0)
+                    put("  ");
+                put(hex);
+            }
+            end();
+        }
+        return;
+    case TOK_INSTRCOMM:
+        plain(row);
+        if (calfile_board_needs_comm(bd) && bd != BD_BOARD02 && bd != BD_BOARD04 && bd >= 0 &&
+            bd < SB_NUM_BOARD_TYPE_NAMES && !si.instrComm.is_set() && !si.canInfo)
+            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing InstrComm info.");
+        return;
+    case TOK_CAMERA:
+        camera_line(row);
+        return;
+    case TOK_RAMP:
+        if (!si.rampConfig.is_default()) {
+            key(row.keyword);
+            put(name(si.rampConfig.c_str()));
+            end();
+        }
+        return;
+    case TOK_LIGHT:
+        light_line();
+        return;
+    case TOK_LLC:
+        llc_line(row);
+        return;
+    case TOK_PIFOC:
+        pifoc_line(row);
+        return;
+    case TOK_PIFOCTYPE:
+        plain(row);
+        if (!calfile_pifoc_value_due(si) && calfile_needs_pifoc(si.sysType))
+            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing PIFOC info.");
+        return;
+    case TOK_SYSMAG:
+    case TOK_NOMMAG:
+        magnification_line(row);
+        return;
+    case TOK_FTPMATERIALS:
+    case TOK_FTPSYS:
+    case TOK_FTPDISPER:
+    case TOK_FTPAVGK0:
+    case TOK_FTPDMICENTER:
+    case TOK_FTPTILTCENTER:
+    case TOK_FTPZEROGAGEPER:
+    case TOK_FTPTEMPERATURE:
+    case TOK_FTPLOG:
+        if (si.ftpInfo)
+            ftp_line(row);
+        return;
+    case TOK_RINGSPOT:
+        if (si.ringSpot)
+            bare(row.keyword);
+        return;
+    case TOK_SDCCAL:
+        sdc_cal_lines(row);
+        return;
+    case TOK_POSINSTR:
+        if (si.posInstrType > POS_NONE && si.posInstrType < SB_NUM_POS_INSTR_NAMES && si.posInstrName[0].is_set()) {
+            key(row.keyword);
+            put(sb_pos_instr_name(si.posInstrType));
+            arg(name(si.posInstrName[0].view()));
+            if (si.posInstrName[1].is_set())
+                arg(word_name(si.posInstrName[1].view()));
+            end();
+        }
+        return;
+    case TOK_TEMPSENSOR:
+        if (si.tempSensorType == TEMP_EURO2216E && si.tempSensorName.is_set()) {
+            key(row.keyword);
+            put(sb_temp_sensor_name(si.tempSensorType));
+            arg(name(si.tempSensorName.view()));
+            end();
+        }
+        return;
+    case TOK_PIDVALS_A:
+    case TOK_PIDVALS_B:
+    case TOK_PIDVALS_P:
+    case TOK_PIDVALS_R:
+    case TOK_PIDVALS_T:
+    case TOK_PIDVALS_X:
+    case TOK_PIDVALS_Y:
+    case TOK_PIDVALS_Z:
+        pid_lines(row);
+        return;
+    case TOK_WMCOMM:
+        if (!si.wmComm.is_set() && calfile_has_wave_monitor(si.sysType))
+            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing wmComm info.");
+        plain(row);
+        return;
+    case TOK_WMTUNERANGE:
+    case TOK_WMTUNERATE: {
+        const double* values = row.key == TOK_WMTUNERANGE ? si.wmTuneRange : si.wmTuneRate;
+        if (!std::isfinite(values[0]))
+            return;
+        key(row.keyword);
+        put(scaled(values[0], values[0] / 1e9, 1e9, cal_limits::wm_tune, FMT_F3));
+        arg(scaled(values[1], values[1] / 1e9, 1e9, cal_limits::wm_tune, FMT_F3));
+        end();
+        return;
     }
-    if (!is_one_of(bd, {BD_NONE, BD_MODEL13, BD_NOTNEEDED, BD_CAN, BD_BOARD02, BD_BOARD04}) &&
-        bd >= 0 && bd < SB_NUM_BOARD_TYPE_NAMES && !si.instrComm.is_set() && !si.canInfo)
-        fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing InstrComm info.");
+    case TOK_WMMAXBUCKETS:
+        if (si.wmMaxBuckets != dflt.wmMaxBuckets || si.wmMaxBytes != dflt.wmMaxBytes) {
+            // The file gives the byte limit in MiB; a limit between two is written as the next one.
+            key(row.keyword);
+            put(num(si.wmMaxBuckets, cal_limits::wm_buckets));
+            arg(num((si.wmMaxBytes + 1048575) / 1048576, cal_limits::wm_buckets));
+            end();
+        }
+        return;
+    case TOK_DYNWAVEGEN:
+        if (si.dynWaveGen) {
+            const DynWaveGenInfo& d = *si.dynWaveGen;
+            const cal_range second = cal_limits::dyn_wave_gen2;
+            key(row.keyword);
+            put(std::to_string(d.number));
+            arg(num(d.value, cal_limits::dyn_wave_gen));
+            arg(std::to_string(d.value2));
+            if (d.value2 != 0 && (d.value2 < second.lo || d.value2 > second.hi)) {
+                calfile_report_write("DynWaveGen: %d out of range [%d,%d] and 0", d.value2, static_cast<int>(second.lo),
+                                     static_cast<int>(second.hi));
+                result_ = ERR_SB_CALFILE_VALUE_RANGE;
+            }
+            end();
+        }
+        return;
+    case TOK_HXIENCZOOMSTDMAGS:
+        if (si.hxiZoom)
+            hxi_std_mags_line(row);
+        return;
+    case TOK_ENCODEDRADIUSSCALE:
+    case TOK_INTFRADIUSSCALE: {
+        const RadiusScale& g = row.key == TOK_ENCODEDRADIUSSCALE ? si.encodedRadiusScale : si.intfRadiusScale;
+        if (!(g.given == 1 || g.flag == 1 || g.a > 0 || g.b > 0 || g.n != 0 || g.last > 0))
+            return;
+        key(row.keyword);
+        put(num(g.flag, cal_limits::radius_flag));
+        arg(real(g.a, cal_limits::radius_real, FMT_G));
+        arg(real(g.b, cal_limits::radius_real, FMT_G));
+        arg(num(g.n, cal_limits::radius_n));
+        arg(real(g.last, cal_limits::radius_real, FMT_G));
+        end();
+        return;
+    }
+    case TOK_SLEEPTIMEOUT:
+        if (si.sleepTimeout != dflt.sleepTimeout) {
+            key(row.keyword);
+            if (si.sleepTimeout > cal_limits::sleep_max) {
+                calfile_report_write("SleepTimeout: %d out of range [0,%d]", si.sleepTimeout,
+                                     static_cast<int>(cal_limits::sleep_max));
+                result_ = ERR_SB_CALFILE_VALUE_RANGE;
+            }
+            put(period_text(si.sleepTimeout, false));  // the last line has no line end
+        }
+        return;
+    default:
+        plain(row);
+        return;
+    }
 }
 
-void cal_writer::camera_lines()
+void cal_writer::camera_line(const cal_line& row)
 {
     const SysInfo& si = si_;
     const int32_t bd = si.instrBdType;
@@ -519,36 +659,54 @@ void cal_writer::camera_lines()
     const bool cfg_board_a = bd == BD_BOARD01 || bd == BD_FTP;  // configuration bytes 3..10
     const bool cfg_board_b = bd == BD_HXI || bd == BD_MODEL31;  // configuration bytes 1, 2
     const uint8_t* cfg = si.cameraConfig;
+    const int mags = std::min(std::max(si.numMags, 0), SB_MAX_MAGS);
 
-    // Camera Type. An unknown camera on an instrument with neither board nor frame grabber
-    // reads back from a file without the line.
-    bool has_keyword = (cam >= CAM_XC77CE && cam <= CAM_SMD4M15) || (cam >= CAM_CID2250 && cam <= CAM_A504K);
-    bool custom_board = cfg_board_a || cfg_board_b || bd == BD_CAN || bd == BD_NOTNEEDED;
-    if (!(cam == CAM_UNKNOWN && bd == BD_NONE && si.fgType == FG_NONE)) {
+    switch (row.sub) {
+    case TOK_TYPE: {
+        // An unknown camera on an instrument with neither board nor frame grabber reads back
+        // from a file without the line.
+        bool has_keyword = (cam >= CAM_XC77CE && cam <= CAM_SMD4M15) || (cam >= CAM_CID2250 && cam <= CAM_A504K);
+        bool custom_board = cfg_board_a || cfg_board_b || bd == BD_CAN || bd == BD_NOTNEEDED;
+        if (cam == CAM_UNKNOWN && bd == BD_NONE && si.fgType == FG_NONE)
+            return;
         if (!has_keyword || (custom && !custom_board))
             fail(ERR_SB_CAL_INFO_INCOMPLETE, "Camera Type undefined.");
-        key("Camera Type");
+        // The byte that only a Custom line's number sets (interlaceFlag, or fieldCtrl on HXI and
+        // Model31) may stay from an earlier Custom line under another camera: a Custom line
+        // before the camera's own line carries it, and the Camera Config line then restores
+        // the bytes that the Custom preset changed.
+        const uint8_t custom_only = cfg_board_b ? si.fieldCtrl() : custom_board ? si.interlaceFlag() : 0;
+        custom_first_ = !custom && has_keyword && custom_only != 0;
+        if (custom_first_) {
+            key(row.keyword);
+            put(sb_camera_type_name(CAM_CUSTOM));
+            arg(num(custom_only, cal_limits::config_flag));
+            end();
+        }
+        key(row.keyword);
         put(sb_camera_type_name(cam));
         if (cfg_board_a && si.interlaceFlag() != 0) {
-            arg(custom ? num(si.interlaceFlag(), 0, 1) : std::to_string(si.interlaceFlag()));
+            arg(custom ? num(si.interlaceFlag(), cal_limits::config_flag) : std::to_string(si.interlaceFlag()));
             end();
         } else if (cfg_board_b && si.fieldCtrl() != 0) {
-            arg(custom ? num(si.fieldCtrl(), 0, 1) : std::to_string(si.fieldCtrl()));
+            arg(custom ? num(si.fieldCtrl(), cal_limits::config_flag) : std::to_string(si.fieldCtrl()));
             end();
         } else if (custom && (bd == BD_CAN || bd == BD_NOTNEEDED) && si.interlaceFlag() != 0) {
-            arg(num(si.interlaceFlag(), 0, 1));
+            arg(num(si.interlaceFlag(), cal_limits::config_flag));
             end();
         }
         end();
+        return;
     }
-
-    // Camera File: up to six names; the reader skips an unset second name written as NULL.
-    const sb_string* files = si.cameraFile;
-    int last = 5;
-    while (last >= 0 && !files[last].is_set())
-        --last;
-    if (last >= 0) {
-        key("Camera File");
+    case TOK_FILE: {
+        // Up to six names; the reader skips an unset second name written as NULL.
+        const sb_string* files = si.cameraFile;
+        int last = 5;
+        while (last >= 0 && !files[last].is_set())
+            --last;
+        if (last < 0)
+            return;
+        key(row.keyword);
         if (!files[0].is_set()) {
             calfile_report_write("Camera File: name 1 is not set.");
             result_ = ERR_INVALID_PARAM;
@@ -573,78 +731,90 @@ void cal_writer::camera_lines()
             }
         }
         end();
+        return;
     }
-
-    // Camera Config: the bytes that the board's configuration line carries.
-    if (cfg_board_a) {
-        static const int bytes[] = {3, 4, 5, 6, 7, 9, 8, 10};
-        static const int highs[] = {1, 1, 3, 1, 1, 1, 1, 1};
-        bool any = false;
-        for (int b : bytes)
-            any = any || cfg[b - 1] != 0;
-        if (custom || any) {
-            key("Camera Config");
-            for (int i = 0; i < 8; ++i) {
-                if (i > 0)
-                    put("  ");
-                put(num(cfg[bytes[i] - 1], 0, highs[i]));
+    case TOK_CONFIG:
+        // The bytes that the board's configuration line carries.
+        if (cfg_board_a) {
+            bool any = false;
+            for (int b : CAL_CONFIG_BYTES)
+                any = any || cfg[b - 1] != 0;
+            if (custom || any || custom_first_) {
+                key(row.keyword);
+                for (int i = 0; i < 8; ++i) {
+                    if (i > 0)
+                        put("  ");
+                    put(num(cfg[CAL_CONFIG_BYTES[i] - 1], 0, CAL_CONFIG_HIGHS[i]));
+                }
+                end();
             }
+        } else if (cfg_board_b && (custom || cfg[0] != 0 || cfg[1] != 0 || custom_first_)) {
+            key(row.keyword);
+            put(num(cfg[0], 0, CAL_CONFIG_HIGHS_HXI[0]));
+            arg(num(cfg[1], 0, CAL_CONFIG_HIGHS_HXI[1]));
             end();
         }
-    } else if (cfg_board_b && (custom || cfg[0] != 0 || cfg[1] != 0)) {
-        key("Camera Config");
-        put(num(cfg[0], 0, 1));
-        arg(num(cfg[1], 0, 15));
-        end();
-    }
-
-    if (si.cameraDark > 0) {
-        key("Camera Dark");
-        put(num(si.cameraDark, 0, 32767));
-        end();
-    }
-    if (si.cameraAlign != 0) {
-        key("Camera Align");
-        put(sb_camera_align_name(si.cameraAlign));
-        end();
-    }
-
-    int pixels = 0;
-    while (pixels < 40 && si.badPixels[pixels][0] >= 0)
-        ++pixels;
-    if (pixels == 0) {
-        if (si.bpixFileFlag != 0 || si.bpixFileName.is_set()) {
-            key("Camera Bpix");
-            put(num(si.bpixFileFlag, 0, 1));
-            if (si.bpixFileName.is_set())
-                arg(word_name(si.bpixFileName.view()));
+        return;
+    case TOK_ALIGN:
+        if (si.cameraAlign != 0) {
+            key(row.keyword);
+            put(sb_camera_align_name(si.cameraAlign));
             end();
         }
-    } else {
+        return;
+    case TOK_BPIX:
+    case TOK_BAD: {
+        int pixels = 0;
+        while (pixels < 40 && si.badPixels[pixels][0] >= 0)
+            ++pixels;
+        if (row.sub == TOK_BPIX) {  // a file of bad pixels, when the list is empty
+            if (pixels == 0 && (si.bpixFileFlag != 0 || si.bpixFileName.is_set())) {
+                key(row.keyword);
+                put(num(si.bpixFileFlag, cal_limits::bpix_flag));
+                if (si.bpixFileName.is_set())
+                    arg(word_name(si.bpixFileName.view()));
+                end();
+            }
+            return;
+        }
         for (int first = 0; first < pixels; first += 6) {
-            key("Camera BPixels");
+            key(row.keyword);
             for (int i = first; i < pixels && i < first + 6; ++i) {
                 if (i > first)
                     put(" ");
                 put("[");
-                put(num(si.badPixels[i][0], 0, 700));
+                put(num(si.badPixels[i][0], cal_limits::bad_x));
                 put(",");
-                put(num(si.badPixels[i][1], 0, 484));
+                put(num(si.badPixels[i][1], cal_limits::bad_y));
                 put("]");
             }
             end();
         }
+        return;
     }
-
-    if (si.cameraOptions != 0) {
-        key("Camera Options");
-        put(num(si.cameraOptions, 0, 268435455));
-        end();
-    }
-    if (!si.rampConfig.is_default()) {
-        key("Ramp Config");
-        put(name(si.rampConfig.c_str()));
-        end();
+    case TOK_SPLITX:  // Camera SplitX or SplitY
+        if (si.splitAxis == 1 || si.splitAxis == 2) {
+            key(si.splitAxis == 1 ? "Camera SplitX" : "Camera SplitY");
+            put(num(si.splitValue[0], cal_limits::split));
+            arg(num(si.splitValue[1], cal_limits::split2));
+            end();
+        }
+        return;
+    case TOK_TRANS:  // after the magnifications, which the reader needs first
+        for (int i = 0; i < SB_MAX_MAGS && mags > 0; ++i) {
+            bool due = (si.splitAxis != 0 && i < mags) || si.cameraTrans[i][0] != 0 || si.cameraTrans[i][1] != 0;
+            if (!due)
+                continue;
+            key(row.keyword);
+            put(num(i, cal_limits::mag_index));
+            arg(num(si.cameraTrans[i][0], cal_limits::trans));
+            arg(num(si.cameraTrans[i][1], cal_limits::trans));
+            end();
+        }
+        return;
+    default:
+        plain(row);
+        return;
     }
 }
 
@@ -663,359 +833,242 @@ void cal_writer::light_line()
             break;
         if (i > 0)
             put(" ");
-        std::string wl = i == 0 && unset ? format_real(0.0, FMT_F6)
-                                         : real(si.wavelength[i][0] * 1e6, 0.1, 15, FMT_F6);
-        if (si.wavelength[i][1] != 0.0) {
+        const double* wl = si.wavelength[i];
+        std::string text = i == 0 && unset ? format_real(0.0, FMT_F6)
+                                           : scaled(wl[0], wl[0] * 1e6, 1e-6, cal_limits::wavelength, FMT_F6);
+        if (wl[1] != 0.0) {
             put("[");
-            put(wl);
+            put(text);
             put(",");
-            put(real(si.wavelength[i][1] * 1e6, 0, 1, FMT_F6));
+            put(scaled(wl[1], wl[1] * 1e6, 1e-6, cal_limits::bandwidth, FMT_F6));
             put("]");
         } else {
-            put(wl);
+            put(text);
         }
     }
     end();
 }
 
-void cal_writer::llc_lines()
+void cal_writer::llc_line(const cal_line& row)
 {
     const SysInfo& si = si_;
+    const SysCalData& dflt = calfile_defaults();  // what a reset leaves
     const LightSlot& a = si.light[0];
     const LightSlot& b = si.light[1];
-
-    if (si.llcInstrType == LLC_INSTR_MODEL13) {
-        key("LLC Instr");
-        put(sb_llc_instr_name(si.llcInstrType));
-        end();
-    } else if ((si.llcInstrType == LLC_INSTR_DD100MC || si.llcInstrType == LLC_INSTR_DD100MC_B) &&
-               si.llcInstrName.is_set()) {
-        key("LLC Instr");
-        put(sb_llc_instr_name(si.llcInstrType));
-        arg(name(si.llcInstrName.view()));
-        end();
-    }
-
-    int values = llc_range_values(si);
-    if (values > 0) {
-        key("LLC Range");
-        put(std::to_string(a.rangeLow));
-        arg(std::to_string(a.rangeHigh));
-        if (values == 4) {
-            arg(num(b.rangeLow, 0, 4096));
-            arg(num(b.rangeHigh, 0, 4096));
-        }
-        end();
-    }
-
-    if (b.config != 0) {
-        key("LLC Config");
-        put(std::to_string(a.config));
-        arg(std::to_string(b.config));
-        end();
-    } else if (a.config != 1) {
-        key("LLC Config");
-        put(std::to_string(a.config));
-        end();
-    }
-    if (si.lightType == LIGHT_LED || a.freq != 35000) {
-        key("LLC Freq");
-        put(num(a.freq, 0, 1000000));
-        end();
-    }
-    if (is_one_of(si.sysType, {SYS_HXI, SYS_MODEL08, SYS_MODEL20, SYS_MODEL33, SYS_MODEL34, SYS_MODEL24, SYS_MODEL17,
-                               SYS_MODEL19, SYS_MODEL28, SYS_MODEL21, SYS_MODEL26}) ||
-        si.instrBdType == BD_HXI || a.target != 150) {
-        key("LLC Target");
-        put(num(a.target, 64, 255));
-        end();
-    }
-    if (si.llcOptions != 0) {
-        key("LLC Options");
-        put(num(si.llcOptions, 0, 268435455));
-        end();
-    }
-    auto pairs = [&](const char* keyword, uint16_t(LightSlot::*field)[2], int hi) {
+    // AvgCurLimit and FwdVoltage: two values, and the second light slot's two when set.
+    auto pairs = [&](uint16_t(LightSlot::*field)[2], cal_range r) {
         const uint16_t* first = a.*field;
         const uint16_t* second = b.*field;
         if (first[0] == 0 && first[1] == 0 && second[0] == 0 && second[1] == 0)
             return;
-        key(keyword);
-        put(num(first[0], 0, hi));
-        arg(num(first[1], 0, hi));
+        key(row.keyword);
+        put(num(first[0], r));
+        arg(num(first[1], r));
         if (second[0] != 0 || second[1] != 0) {
-            arg(num(second[0], 0, hi));
-            arg(num(second[1], 0, hi));
+            arg(num(second[0], r));
+            arg(num(second[1], r));
         }
         end();
     };
-    pairs("LLC AvgCurLimit", &LightSlot::avgCurLimit, 1000);
-    pairs("LLC FwdVoltage", &LightSlot::fwdVoltage, 10000);
-    if (a.alignModePct != 100.0f) {
-        key("LLC AlignModePct");
-        put(real(a.alignModePct, 0, 100, FMT_G));
-        end();
-    }
 
-    if (si.pztPwr >= 0) {
-        key("PztPwr");
-        put(num(si.pztPwr, -1, 1000));
-        end();
+    switch (row.sub) {
+    case TOK_INSTR:
+        if (si.llcInstrType == LLC_INSTR_MODEL13) {
+            key(row.keyword);
+            put(sb_llc_instr_name(si.llcInstrType));
+            end();
+        } else if ((si.llcInstrType == LLC_INSTR_DD100MC || si.llcInstrType == LLC_INSTR_DD100MC_B) &&
+                   si.llcInstrName.is_set()) {
+            key(row.keyword);
+            put(sb_llc_instr_name(si.llcInstrType));
+            arg(name(si.llcInstrName.view()));
+            end();
+        }
+        return;
+    case TOK_RANGE: {
+        int values = llc_range_values(si);
+        if (values > 0) {
+            key(row.keyword);
+            put(std::to_string(a.rangeLow));
+            arg(std::to_string(a.rangeHigh));
+            if (values == 4) {
+                arg(num(b.rangeLow, cal_limits::llc_range2));
+                arg(num(b.rangeHigh, cal_limits::llc_range2));
+            }
+            end();
+        }
+        return;
     }
-    if (si.adcClock != 0) {
-        key("ADC Clock");
-        put(num(si.adcClock, 0, 511));
-        end();
+    case TOK_CONFIG:
+        if (b.config != dflt.light[1].config) {
+            key(row.keyword);
+            put(std::to_string(a.config));
+            arg(std::to_string(b.config));
+            end();
+        } else if (a.config != dflt.light[0].config) {
+            key(row.keyword);
+            put(std::to_string(a.config));
+            end();
+        }
+        return;
+    case TOK_AVGCURLIMIT:
+        pairs(&LightSlot::avgCurLimit, cal_limits::avg_cur_limit);
+        return;
+    case TOK_FWDVOLTAGE:
+        pairs(&LightSlot::fwdVoltage, cal_limits::fwd_voltage);
+        return;
+    default:
+        plain(row);
+        return;
     }
 }
 
-void cal_writer::pifoc_lines()
+void cal_writer::pifoc_line(const cal_line& row)
 {
     const SysInfo& si = si_;
     const PifocInfo* p = si.pifoc.get();
     // A PIFOC sub-record that only a PifocType line made holds no value and no coefficients.
-    const bool value_due = p != nullptr && (p->value != 0 || p->coef != 0.0 || p->beta != 0.0);
-    const bool listed = is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL16, SYS_MODEL12, SYS_FTP});
-    if (value_due) {
-        key("Pifoc");
-        put(num(p->value, 0, 999999));
-        bool defaults = p->coef == 0.928655 && p->beta == 0.0144;
-        bool never_given = p->coef == 0.0 && p->beta == 0.0;  // the short form gives the defaults
-        if ((listed || !defaults) && !never_given) {
-            arg(real(p->coef, 0.5, 2, FMT_F6));
-            std::string beta = real(p->beta, 0, 0.1, FMT_F6);
-            double read = parse_real(beta);
-            if (read != 0.0 && read < 0.005) {
-                calfile_report_write("Pifoc: %s out of range [0.005,0.1] and 0", beta.c_str());
-                result_ = ERR_SB_CALFILE_VALUE_RANGE;
-            }
-            arg(beta);
+    if (!calfile_pifoc_value_due(si))
+        return;
+    const bool listed = calfile_is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL16, SYS_MODEL12, SYS_FTP});
+    key(row.keyword);
+    put(num(p->value, cal_limits::pifoc));
+    bool defaults = p->coef == CAL_PIFOC_COEF && p->beta == CAL_PIFOC_BETA;
+    bool never_given = p->coef == 0.0 && p->beta == 0.0;  // the short form gives the defaults
+    if ((listed || !defaults) && !never_given) {
+        arg(real(p->coef, cal_limits::pifoc_coef, FMT_F6));
+        std::string beta = real(p->beta, cal_limits::pifoc_beta, FMT_F6);
+        double read = parse_real(beta);
+        if (read != 0.0 && read < cal_limits::pifoc_beta_min) {
+            calfile_report_write("Pifoc: %s out of range [%g,%g] and 0", beta.c_str(), cal_limits::pifoc_beta_min,
+                                 cal_limits::pifoc_beta.hi);
+            result_ = ERR_SB_CALFILE_VALUE_RANGE;
         }
-        end();
+        arg(beta);
     }
-    if (si.pifocPolarity != 0) {
-        key("PifocPolarity");
-        put(num(si.pifocPolarity, -1, 1));
-        end();
-    }
-    if (p != nullptr && (p->type != 0 || !value_due)) {
-        key("PifocType");
-        put(num(p->type, 0, 2));
-        end();
-    }
-    if (!value_due && is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL12, SYS_MODEL15,
-                                             SYS_MODEL22, SYS_MODEL27, SYS_MODEL25, SYS_MODEL16, SYS_FTP}))
-        fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing PIFOC info.");
+    end();
 }
 
-void cal_writer::magnification_lines()
+// SysMag, then NomMag. A list of zeros is left out, except that one list always carries the
+// count.
+void cal_writer::magnification_line(const cal_line& row)
 {
     const SysInfo& si = si_;
     const int mags = std::min(std::max(si.numMags, 0), SB_MAX_MAGS);
     if (mags == 0)
         return;
-    const bool always = is_one_of(si.sysType, {SYS_MODEL13, SYS_MODEL07, SYS_MODEL14, SYS_FTP});
-    // A list of zeros is left out, except that one list always carries the count.
-    bool written = false;
-    auto list = [&](const char* keyword, const double* values, bool last) {
-        bool any = false;
-        for (int i = 0; i < mags; ++i)
-            any = any || values[i] != 0.0;
-        if (!always && !any && (written || !last))
-            return;
-        written = true;
-        key(keyword);
-        for (int i = 0; i < mags; ++i) {
-            if (i > 0)
-                put("  ");
-            put(real(values[i], 0, 100, FMT_MAG));
-        }
-        end();
-    };
-    list("SysMag", si.sysMag, false);
-    list("NomMag", si.nomMag, true);
-}
-
-void cal_writer::ftp_values(const char* keyword, double lo, double hi, bool disper)
-{
-    const FtpInfo& f = *si_.ftpInfo;
-    for (int m = 0; m < SB_MAX_MAGS; ++m) {
-        const double* values = disper ? f.mag[m].disper : f.mag[m].avgK0;
-        if (!(values[0] < FLT_MAX_D))
-            continue;
-        int count = 1;
-        while (count < 10 && values[count] < FLT_MAX_D)
-            ++count;
-        key(keyword);
-        put(num(m, 0, 14));
-        for (int i = 0; i < count; ++i)
-            arg(real(values[i], lo, hi, FMT_G));
-        end();
-        if (count < 2) {
-            calfile_report_write("%s: Not enough FTPDisper or FTPAvg_K0 values.", keyword);
-            result_ = ERR_SB_CAL_INFO_INCOMPLETE;
-        }
-    }
-}
-
-void cal_writer::ftp_lines()
-{
-    if (!si_.ftpInfo)
+    const bool always = calfile_is_one_of(si.sysType, {SYS_MODEL13, SYS_MODEL07, SYS_MODEL14, SYS_FTP});
+    const bool last = row.key == TOK_NOMMAG;
+    const double* values = last ? si.nomMag : si.sysMag;
+    bool any = false;
+    for (int i = 0; i < mags; ++i)
+        any = any || values[i] != 0.0;
+    if (!always && !any && (mag_written_ || !last))
         return;
+    mag_written_ = true;
+    key(row.keyword);
+    for (int i = 0; i < mags; ++i) {
+        if (i > 0)
+            put("  ");
+        put(real(values[i], cal_limits::mag, FMT_MAG));
+    }
+    end();
+}
+
+void cal_writer::ftp_line(const cal_line& row)
+{
     const FtpInfo& f = *si_.ftpInfo;
     const int mags = std::min(std::max(si_.numMags, 0), SB_MAX_MAGS);
-
-    key("FTPMaterials");
-    put(name(f.materialsFile));
-    end();
-    if (std::isfinite(f.sys[0]) && std::isfinite(f.sys[1]) && std::isfinite(f.sys[2]) && std::isfinite(f.sys[3])) {
-        key("FTPSys");
-        put(real(f.sys[0], 0, 1, FMT_G8));
-        arg(real(f.sys[1], 0, 1, FMT_G8));
-        arg(real(f.sys[2], -1, 1, FMT_G8));
-        arg(real(f.sys[3], 0, 10, FMT_G8));
-        end();
-    }
-    key("FTPDmiScale");
-    put(real(f.dmiScale, 1.5, 2.5, FMT_G8));
-    end();
-    key("FTPImageRot");
-    put(real(f.imageRot, 0, 1, FMT_G8));
-    end();
-    if (std::isfinite(f.zeroPtPos[0])) {
-        key("FTPZeroPtPos");
-        put(real(f.zeroPtPos[0], -10, 10, FMT_G));
-        if (std::isfinite(f.zeroPtPos[1]))
-            arg(real(f.zeroPtPos[1], -10, 10, FMT_G));
-        end();
-    }
-    if (mags > 0) {
-        ftp_values("FTPDisper", -TWO_PI, TWO_PI, true);
-        ftp_values("FTPAvg_K0", 0, 100, false);
-        for (int centre = 0; centre < 2; ++centre) {
-            for (int m = 0; m < SB_MAX_MAGS; ++m) {
-                const float* xy = centre == 0 ? f.mag[m].dmiCenter : f.mag[m].tiltCenter;
-                if (m >= mags && xy[0] == 0.0f && xy[1] == 0.0f)
-                    continue;
-                key(centre == 0 ? "FTPDmiCenter" : "FTPTiltCenter");
-                put(num(m, 0, 14));
-                arg(real(xy[0], -100, 100, FMT_G3));
-                arg(real(xy[1], -100, 100, FMT_G3));
-                end();
-            }
-        }
-    }
-    auto period = [&](const char* keyword, int32_t seconds) {
-        key(keyword);
-        if (seconds < 0 || seconds > 8640000) {
-            calfile_report_write("%s: %d out of range [0,8640000]", keyword, seconds);
+    auto period = [&](int32_t seconds) {
+        key(row.keyword);
+        if (seconds < 0 || seconds > cal_limits::ftp_period_max) {
+            calfile_report_write("%s: %d out of range [0,%d]", row.keyword, seconds,
+                                 static_cast<int>(cal_limits::ftp_period_max));
             result_ = ERR_SB_CALFILE_VALUE_RANGE;
         }
         put(period_text(seconds, true));
     };
-    period("FTPZeroGagePer", f.zeroGagePeriod);
-    end();
-    period("FTPTemperature", f.temperaturePeriod);
-    put("   ");
-    put(real(f.temperatureValue, 0, 5, FMT_F2));
-    end();
-    key("FTPLog");
-    put(name(f.logFile));
-    if (f.logSizeLimit != 1000000 || f.logKeepSize != 500000) {
-        arg(num(f.logSizeLimit, 0, 2147483647));
-        arg(num(f.logKeepSize, 0, 2147483647));
-    }
-    end();
-}
 
-void cal_writer::stage_lines()
-{
-    const SysInfo& si = si_;
-    if (si.scanCal[1] != 0.0 && si.scanCal[1] != 1.0) {
-        key("ScanCal");
-        put(real(si.scanCal[0], 0.85, 1.15, FMT_G));
-        arg(real(si.scanCal[1], 0.85, 1.15, FMT_G));
+    switch (row.key) {
+    case TOK_FTPMATERIALS:
+        key(row.keyword);
+        put(name(f.materialsFile));
         end();
-    } else if (si.scanCal[0] != 0.0 && si.scanCal[0] != 1.0) {
-        key("ScanCal");
-        put(real(si.scanCal[0], 0.85, 1.15, FMT_G));
-        end();
+        return;
+    case TOK_FTPSYS:
+        if (std::isfinite(f.sys[0]) && std::isfinite(f.sys[1]) && std::isfinite(f.sys[2]) && std::isfinite(f.sys[3])) {
+            key(row.keyword);
+            put(real(f.sys[0], cal_limits::ftp_sys[0], FMT_G8));
+            for (int i = 1; i < 4; ++i)
+                arg(real(f.sys[i], cal_limits::ftp_sys[i], FMT_G8));
+            end();
+        }
+        return;
+    case TOK_FTPDISPER:
+    case TOK_FTPAVGK0: {
+        const bool disper = row.key == TOK_FTPDISPER;
+        for (int m = 0; m < SB_MAX_MAGS && mags > 0; ++m) {
+            const double* values = disper ? f.mag[m].disper : f.mag[m].avgK0;
+            if (!(values[0] < FLT_MAX_D))
+                continue;
+            int count = 1;
+            while (count < 10 && values[count] < FLT_MAX_D)
+                ++count;
+            key(row.keyword);
+            put(num(m, cal_limits::mag_index));
+            for (int i = 0; i < count; ++i)
+                arg(real(values[i], disper ? cal_limits::disper : cal_limits::avg_k0, FMT_G));
+            end();
+            if (count < 2) {
+                calfile_report_write("%s: Not enough FTPDisper or FTPAvg_K0 values.", row.keyword);
+                result_ = ERR_SB_CAL_INFO_INCOMPLETE;
+            }
+        }
+        return;
     }
-    if (si.turret != 0 || si.turret2 != 5) {
-        key("Turret");
-        put(num(si.turret, 0, 255));
-        if (si.turret2 != 5)
-            arg(num(si.turret2, 0, 255));
+    case TOK_FTPDMICENTER:
+    case TOK_FTPTILTCENTER:
+        for (int m = 0; m < SB_MAX_MAGS && mags > 0; ++m) {
+            const float* xy = row.key == TOK_FTPDMICENTER ? f.mag[m].dmiCenter : f.mag[m].tiltCenter;
+            if (m >= mags && xy[0] == 0.0f && xy[1] == 0.0f)
+                continue;
+            key(row.keyword);
+            put(num(m, cal_limits::mag_index));
+            arg(real(xy[0], cal_limits::centre, FMT_G3));
+            arg(real(xy[1], cal_limits::centre, FMT_G3));
+            end();
+        }
+        return;
+    case TOK_FTPZEROGAGEPER:
+        period(f.zeroGagePeriod);
         end();
-    }
-    if (si.zoom != 0) {
-        key("Zoom");
-        put(num(si.zoom, 0, 255));
+        return;
+    case TOK_FTPTEMPERATURE:
+        period(f.temperaturePeriod);
+        put("   ");
+        put(real(f.temperatureValue, cal_limits::temperature, FMT_F2));
         end();
-    }
-    if (!si.dualBrushMotorPresent)
-        bare("IgnoreDualBrushMotor");
-    if (!si.lapsPresent)
-        bare("IgnoreLAPS");
-    if (!si.wandPresent)
-        bare("IgnoreWand");
-    if (!si.focusNdwPresent)
-        bare("IgnoreFocusNDW");
-    if (!si.zoomPresent)
-        bare("IgnoreZoom");
-    if (!si.pztPresent)
-        bare("IgnorePZT");
-    if (si.ringSpot)
-        bare("RingSpot");
-    if (si.diffDiskRate != -1.0f) {
-        key("DiffDiskRate");
-        put(real(si.diffDiskRate, 10, 80, FMT_G));
+        return;
+    case TOK_FTPLOG:
+        key(row.keyword);
+        put(name(f.logFile));
+        if (f.logSizeLimit != FtpInfo{}.logSizeLimit || f.logKeepSize != FtpInfo{}.logKeepSize) {
+            arg(num(f.logSizeLimit, cal_limits::log_size));
+            arg(num(f.logKeepSize, cal_limits::log_size));
+        }
         end();
-    }
-    if (si.diffDiskFraction != 0.85f) {
-        key("DiffDiskFraction");
-        put(real(si.diffDiskFraction, 0, 2, FMT_G, cal_ends::open_low));
-        end();
-    }
-    if (si.xAxisBacklash != 0.0) {
-        key("XAxisBacklash");
-        put(real(si.xAxisBacklash, 0, 1000, FMT_G));
-        end();
-    }
-    if (si.yAxisBacklash != 0.0) {
-        key("YAxisBacklash");
-        put(real(si.yAxisBacklash, 0, 1000, FMT_G));
-        end();
-    }
-    if (si.zAxisCal != 0.0f && si.zAxisCal != 1.0f) {
-        key("ZAxisCal");
-        put(real(si.zAxisCal, 0.85, 1.15, FMT_G));
-        end();
-    }
-    if (si.zAxisBacklash != 5.0) {
-        key("ZAxisBacklash");
-        put(real(si.zAxisBacklash, 0, 100, FMT_G));
-        end();
-    }
-    if (si.zEncoder != 0) {
-        key("ZEncoder");
-        put(num(si.zEncoder, 0, 1));
-        end();
-    }
-    if (si.zCanClosedLoop != 0) {
-        key("ZCanClosedLoop");
-        put(num(si.zCanClosedLoop, 0, 1));
-        end();
+        return;
+    default:
+        return;
     }
 }
 
-void cal_writer::optics_lines()
+// SdcCal: the values up to the last one set; one not set before it is written as the marker
+// that the reader stores as not set.
+void cal_writer::sdc_cal_lines(const cal_line& row)
 {
-    const SysInfo& si = si_;
-    // SdcCal: the values up to the last one set; one not set before it is written as the
-    // marker that the reader stores as not set.
     for (int i = 0; i < SB_MAX_MAGS; ++i) {
-        const SdcCalEntry& e = si.sdcCal[i];
+        const SdcCalEntry& e = si_.sdcCal[i];
         int last = -1;
         for (int k = 0; k < 8; ++k) {
             bool set = k < 6 ? e.f[k] != SB_FLOAT_UNSET : e.d[k - 6] != 0.0;
@@ -1024,221 +1077,66 @@ void cal_writer::optics_lines()
         }
         if (last < 0)
             continue;
-        key("SdcCal");
-        put(num(i, 0, 14));
+        key(row.keyword);
+        put(num(i, cal_limits::mag_index));
         for (int k = 0; k <= last; ++k) {
             if (k < 6)
-                arg(e.f[k] == SB_FLOAT_UNSET ? shortest_real(FLT_MAX_D) : real(e.f[k], -FLT_MAX_D, FLT_MAX_D, FMT_G));
+                arg(e.f[k] == SB_FLOAT_UNSET ? shortest_real(FLT_MAX_D) : real(e.f[k], cal_limits::sdc_float, FMT_G));
             else
-                arg(e.d[k - 6] == 0.0 ? std::string("0") : real(e.d[k - 6], 0, FLT_MAX_D, FMT_G));
+                arg(e.d[k - 6] == 0.0 ? std::string("0") : real(e.d[k - 6], cal_limits::sdc_double, FMT_G));
         }
-        end();
-    }
-    const bool model14 = si.sysType == SYS_MODEL14;
-    if (model14 || si.radCrvFocCal != 1.0f) {
-        key("RadCrvFocCal");
-        put(real(si.radCrvFocCal, -100, 100, FMT_G));
-        end();
-    }
-    if (model14 || si.radCrvPwrCal != 1.0f) {
-        key("RadCrvPwrCal");
-        put(real(si.radCrvPwrCal, -100, 100, FMT_G));
-        end();
-    }
-    // The instruments that need an InvertData line get one even when the value is 0.
-    if (si.invertData != 0 || is_one_of(si.sysType, {SYS_MODEL13, SYS_FTP, SYS_MODEL14})) {
-        key("InvertData");
-        put(std::to_string(si.invertData));
-        end();
-    }
-    if (si.noIntensAvg)
-        bare("NoIntensAvg");
-    if (si.touchScreen)
-        bare("TouchScreen");
-}
-
-void cal_writer::motion_lines()
-{
-    const SysInfo& si = si_;
-    if (si.motionCtrl[0].is_set() && si.motionCtrl[1].is_set()) {
-        key("MotionCtrl");
-        put(name(si.motionCtrl[0].view()));
-        arg(name(si.motionCtrl[1].view()));
-        end();
-    }
-    if (si.posInstrType > POS_NONE && si.posInstrType < SB_NUM_POS_INSTR_NAMES && si.posInstrName[0].is_set()) {
-        key("PosInstr");
-        put(sb_pos_instr_name(si.posInstrType));
-        arg(name(si.posInstrName[0].view()));
-        if (si.posInstrName[1].is_set())
-            arg(word_name(si.posInstrName[1].view()));
-        end();
-    }
-    if (si.tempSensorType == TEMP_EURO2216E && si.tempSensorName.is_set()) {
-        key("TempSensor");
-        put(sb_temp_sensor_name(si.tempSensorType));
-        arg(name(si.tempSensorName.view()));
-        end();
-    }
-    if (si.pendentMenu.is_set()) {
-        key("PendentMenu");
-        put(name(si.pendentMenu.view()));
-        end();
-    }
-    for (int axis = 0; axis < SB_NUM_AXES; ++axis) {
-        if (!si.axisComp[axis].is_set())
-            continue;
-        key(std::string("AxisComp_") + SB_AXIS_LETTERS[axis]);
-        put(name(si.axisComp[axis].view()));
         end();
     }
 }
 
-void cal_writer::pid_lines()
+void cal_writer::pid_lines(const cal_line& row)
 {
-    for (int axis = 0; axis < SB_NUM_AXES; ++axis) {
-        const PidSet* set = si_.pidVals[axis].get();
-        if (set == nullptr)
-            continue;
-        const std::string keyword = std::string("PidVals_") + SB_AXIS_LETTERS[axis];
-        // The ten values, the first without the blanks before it.
-        auto values = [&](const PidHalf& h) {
-            static const int32_t lows[4] = {-8388608, -8388608, 0, 0};
-            put(num(h.ints[0], lows[0], 8388607));
-            for (int i = 1; i < 4; ++i)
-                arg(num(h.ints[i], lows[i], 8388607));
-            arg(num(h.flag, 0, 1));
-            arg(num(h.value, 0, 8388607));
-            for (float r : h.reals)
-                arg(real(r, -2, 2, FMT_G));
-            end();
-        };
-        if (set->fast == set->slow) {
-            // One line for both halves, without the keyword column; also for a set that holds
-            // only the defaults, so that the set itself reads back.
-            key_ = keyword;
-            put(keyword);
-            put("  ");
-            values(set->fast);
-            continue;
-        }
-        if (!set->fast.is_default()) {
-            key(keyword + " Fast");
-            values(set->fast);
-        }
-        if (!set->slow.is_default()) {
-            key(keyword + " Slow");
-            values(set->slow);
-        }
-    }
-}
-
-void cal_writer::wave_monitor_lines()
-{
-    const SysInfo& si = si_;
-    const bool wave_monitor = is_one_of(si.sysType, {SYS_MODEL34, SYS_MODEL24});
-    if (si.wmComm.is_set()) {
-        key("wmComm");
-        put(name(si.wmComm.view()));
-        end();
-    } else if (wave_monitor) {
-        fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing wmComm info.");
-    }
-    if (si.wmSysGain > 0 || is_one_of(si.sysType, {SYS_MODEL28, SYS_MODEL21, SYS_MODEL26})) {
-        key("wmSysGain");
-        put(real(si.wmSysGain, 0, 2147483647.0, FMT_F6));
-        end();
-    }
-    if (si.wmMonOPD > 0 || wave_monitor) {
-        key("wmMonOPD");
-        put(real(si.wmMonOPD, 0, 2147483647.0, FMT_F6));
-        end();
-    }
-    auto tune = [&](const char* keyword, const double* values) {
-        if (!std::isfinite(values[0]))
-            return;
-        key(keyword);
-        put(real(values[0] / 1e9, 0, 2147483647.0, FMT_F3));
-        arg(real(values[1] / 1e9, 0, 2147483647.0, FMT_F3));
+    const PidSet* set = si_.pidVals[row.key - TOK_PIDVALS_A].get();
+    if (set == nullptr)
+        return;
+    const std::string keyword = row.keyword;
+    // The ten values, the first without the blanks before it.
+    auto values = [&](const PidHalf& h) {
+        put(num(h.ints[0], cal_limits::pid_ints[0]));
+        for (int i = 1; i < 4; ++i)
+            arg(num(h.ints[i], cal_limits::pid_ints[i]));
+        arg(num(h.flag, cal_limits::pid_ints[4]));
+        arg(num(h.value, cal_limits::pid_ints[5]));
+        for (float r : h.reals)
+            arg(real(r, cal_limits::pid_real, FMT_G));
         end();
     };
-    tune("wmTuneRange", si.wmTuneRange);
-    tune("wmTuneRate", si.wmTuneRate);
-    if (si.ftpsiInvertData != 0) {
-        key("FtpsiInvertData");
-        put(std::to_string(si.ftpsiInvertData));
-        end();
+    if (set->fast == set->slow) {
+        // One line for both halves, without the keyword column; also for a set that holds only
+        // the defaults, so that the set itself reads back.
+        key_ = keyword;
+        put(keyword);
+        put("  ");
+        values(set->fast);
+        return;
     }
-    if (si.absWaveMeterName.is_set()) {
-        key("AbsWaveMeter");
-        put(num(si.absWaveMeter, 0, 1));
-        arg(name(si.absWaveMeterName.view()));
-        end();
+    if (!set->fast.is_default()) {
+        key(keyword + " Fast");
+        values(set->fast);
     }
-    if (si.dynWaveGen) {
-        const DynWaveGenInfo& d = *si.dynWaveGen;
-        key("DynWaveGen");
-        put(std::to_string(d.number));
-        arg(num(d.value, 0, 30));
-        arg(std::to_string(d.value2));
-        if (d.value2 != 0 && (d.value2 < 96 || d.value2 > 126)) {
-            calfile_report_write("DynWaveGen: %d out of range [96,126] and 0", d.value2);
-            result_ = ERR_SB_CALFILE_VALUE_RANGE;
-        }
-        end();
+    if (!set->slow.is_default()) {
+        key(keyword + " Slow");
+        values(set->slow);
     }
 }
 
-void cal_writer::hxi_zoom_lines()
+void cal_writer::hxi_std_mags_line(const cal_line& row)
 {
-    if (!si_.hxiZoom)
-        return;
     const HxiZoomInfo& z = *si_.hxiZoom;
-    key("HxiEncZoomConfig");
-    put(num(z.config, 0, 255));
-    end();
-    if (z.backlash != 0) {
-        key("HxiEncZoomBacklash");
-        put(num(z.backlash, -1000, 1000));
-        end();
-    }
-    auto limits = [&](const char* keyword, const int32_t* lim) {
-        if (lim[0] <= 0 && lim[1] <= 0)
-            return;
-        key(keyword);
-        put(num(lim[0], 0, 60000));
-        arg(num(lim[1], 0, 60000));
-        end();
-    };
-    limits("HxiEncZoomProgLim", z.progLim);
-    limits("HxiEncZoomWandLim", z.wandLim);
     const int count = std::min(z.numStdMags, SB_MAX_MAGS);
-    if (count > 0) {
-        key("HxiEncZoomStdMags");
-        for (int i = 0; i < count; ++i) {
-            if (i > 0)
-                put("  ");
-            put(real(z.stdMags[i], 0, 100, FMT_G));
-        }
-        end();
-    }
-    if (z.calFile.is_set()) {
-        key("HxiEncZoomCalFile");
-        put(name(z.calFile.view()));
-        end();
-    }
-}
-
-void cal_writer::radius_scale_line(const char* keyword, const RadiusScale& g)
-{
-    if (!(g.given == 1 || g.flag == 1 || g.a > 0 || g.b > 0 || g.n != 0 || g.last > 0))
+    if (count <= 0)
         return;
-    key(keyword);
-    put(num(g.flag, 0, 1));
-    arg(real(g.a, 0, 1, FMT_G));
-    arg(real(g.b, 0, 1, FMT_G));
-    arg(num(g.n, 0, 20));
-    arg(real(g.last, 0, 1, FMT_G));
+    key(row.keyword);
+    for (int i = 0; i < count; ++i) {
+        if (i > 0)
+            put("  ");
+        put(real(z.stdMags[i], cal_limits::hxi_mag, FMT_G));
+    }
     end();
 }
 
@@ -1315,6 +1213,18 @@ void calfile_report_write(const char* format, ...)
     u_log_sink("%s%s%s\n", lead, where.c_str(), message.c_str());
 }
 
+int32_t calfile_write_text(const SysInfo& info, std::string& text, bool exact)
+{
+    try {
+        cal_writer writer(info, exact);
+        writer.run();
+        text = writer.text();
+        return writer.result();
+    } catch (const std::bad_alloc&) {
+        return ERR_NO_MEM;
+    }
+}
+
 int32_t sb_writeCal(int slot, const char* target)
 {
     try {
@@ -1346,7 +1256,7 @@ int32_t sb_writeCal(int slot, const char* target)
             return ERR_CANT_WRITE_FILE;
         }
 
-        cal_writer writer(*si);
+        cal_writer writer(*si, false);
         writer.run();
         int32_t result = writer.result();
         const std::string& text = writer.text();

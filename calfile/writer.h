@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/log.h"
 
@@ -27,6 +28,14 @@
 // Every check that fails reports its message and writing goes on, so one call names every
 // problem; the target is then left untouched.
 int32_t sb_writeCal(int slot, const char* target);
+
+struct SysInfo;
+
+// The text that sb_writeCal writes for `info`, with the same checks, messages and result, and
+// no file. With `exact`, every real number is written with the fewest digits that read back as
+// the value the record holds, whatever the line's format; so a read of that text gives the
+// record back field for field. For tests, tools and fuzzing.
+int32_t calfile_write_text(const SysInfo& info, std::string& text, bool exact = false);
 
 // Formats a writer message and sends it to the log sink as one line. It counts in the reader's
 // message count (which the writer does not reset); when that count is 0 the message is preceded

@@ -1,5 +1,7 @@
 // libFuzzer target: the calibration file reader, sb_readCal on any file content, then the first
-// lines of the input again as one-line updates ("+<line>") of the slot just read.
+// lines of the input again as one-line updates ("+<line>") of the slot just read; and the
+// round-trip property of reader and writer (tests/calfile_writer/roundtrip_property.h): a text
+// that reads and that the writer takes settles after one more write and loses nothing.
 //
 // Every message is formatted (so a format that disagrees with its arguments shows up under the
 // sanitizers); every result is one of the platform's error codes. The slots and the reader's
@@ -7,6 +9,7 @@
 // fuzz-run: corpus=calfile dict=calfile max_len=8192
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -14,6 +17,7 @@
 #include "calfile/sysinfo.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/errors.h"
+#include "tests/calfile_writer/roundtrip_property.h"
 
 namespace {
 
@@ -41,6 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 
     int32_t rc = sb_readCal_bytes(0, text, "fuzz.cal");
     VP_FUZZ_CHECK(known_code(rc));
+    if (rc == NO_ERROR) {
+        calprop::outcome property = calprop::check_round_trip(text);
+        if (!property.fault.empty()) {
+            std::fprintf(stderr, "%s\n", property.fault.c_str());
+            vpfuzz::fail("read, write, read settles and loses nothing");
+        }
+    }
 
     std::size_t pos = 0;
     for (int n = 0; n < 8 && pos < text.size(); ++n) {

@@ -144,6 +144,8 @@ TEST_F(GrammarTest, AdcClock)
     EXPECT_EQ(slot().adcClock, 511);
     EXPECT_EQ(fails("ADC Clock 512"), std::string("512 out of range [0,511]\n") + kLine3);
     EXPECT_EQ(fails("ADC Dark 5"), std::string("Unexpected token.\n") + kLine3);
+    EXPECT_EQ(fails("ADC"), std::string("Unexpected end-of-line.\n") + kLine3);
+    EXPECT_EQ(fails("ADC frob"), std::string("Unexpected token.\n") + kLine3);
 }
 
 TEST_F(GrammarTest, CameraSimpleLines)
@@ -866,6 +868,12 @@ TEST_F(GrammarTest, HxiEncodedZoom)
     EXPECT_EQ(z.numStdMags, 3);
     EXPECT_DOUBLE_EQ(z.stdMags[1], 2.5);
     EXPECT_STREQ(z.calFile.c_str(), "zoom.cal");
+    // A shorter list leaves nothing of a longer one behind it.
+    ok_line("HxiEncZoomStdMags 1 2 4 8\nHxiEncZoomStdMags 3");
+    EXPECT_EQ(slot().hxiZoom->numStdMags, 1);
+    EXPECT_EQ(slot().hxiZoom->stdMags[0], 3.0);
+    EXPECT_EQ(slot().hxiZoom->stdMags[1], 0.0);
+    EXPECT_EQ(slot().hxiZoom->stdMags[3], 0.0);
 
     std::string sixteen = "HxiEncZoomStdMags";
     for (int i = 0; i < 16; ++i)

@@ -58,6 +58,35 @@ TEST_F(ReaderTest, ReadingResetsTheSlotFirst)
     EXPECT_EQ(slot().unit, 2);
 }
 
+// What the instrument services keep in the slot at run time outlives every read, failed or not,
+// every one-line update and "+DEFAULTS".
+TEST_F(ReaderTest, RunTimeStateSurvivesReadsUpdatesAndDefaults)
+{
+    SysInfo& si = slot(1);
+    si.instrOn = 1;
+    si.instrBdSwVersion = 42;
+    struct step {
+        bool file;
+        std::string text;
+        int32_t rc;
+    };
+    const step steps[] = {
+        {true, kBase + "Unit 3\n", NO_ERROR},
+        {true, "Unit 9\n", ERR_SB_CALFILE_INVALID},
+        {false, "+Unit 2", NO_ERROR},
+        {false, "+Zoom 999", ERR_SB_CALFILE_VALUE_RANGE},
+        {false, "+DEFAULTS", NO_ERROR},
+    };
+    for (const step& s : steps) {
+        EXPECT_EQ(s.file ? read(s.text, 1) : update(s.text, 1), s.rc) << s.text;
+        EXPECT_EQ(si.instrOn, 1) << s.text;
+        EXPECT_EQ(si.instrBdSwVersion, 42) << s.text;
+        EXPECT_EQ(si.hostFileDigit, 1) << s.text;
+    }
+    EXPECT_TRUE(si.cal() == SysCalData{});
+    EXPECT_STREQ(si.calFilePath.c_str(), path().c_str());  // "+DEFAULTS" keeps the file's path
+}
+
 TEST_F(ReaderTest, EmptyFileIsIncomplete)
 {
     EXPECT_EQ(read(""), ERR_SB_CALFILE_INCOMPLETE);

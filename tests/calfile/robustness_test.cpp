@@ -110,6 +110,26 @@ TEST_F(ReaderTest, VeryLongLinesAndManyLines)
     EXPECT_NE(messages().find("Error in line 20005."), std::string::npos) << messages();
 }
 
+// A file up to the size limit reads; one byte more is refused before anything of it is read,
+// from a file as from memory.
+TEST_F(ReaderTest, FileBeyondTheSizeLimitIsRefused)
+{
+    std::string text = kBase + "Unit 3\n";
+    text.append(CALFILE_MAX_BYTES - text.size() - 1, '#');
+    text += '\n';
+    ASSERT_EQ(text.size(), CALFILE_MAX_BYTES);
+    EXPECT_EQ(read(text), NO_ERROR) << messages();
+    EXPECT_EQ(slot().unit, 3);
+
+    text += '\n';
+    EXPECT_EQ(read(text), ERR_CANT_READ_FILE);
+    EXPECT_EQ(messages(), header() + "File is larger than 4194304 bytes.\n");
+    EXPECT_EQ(slot().unit, 0);
+    log_.clear();
+    EXPECT_EQ(sb_readCal_bytes(1, text, "big.cal"), ERR_CANT_READ_FILE);
+    EXPECT_EQ(log_.str(), "Error(s) reading system calibration file \"big.cal\":\nFile is larger than 4194304 bytes.\n");
+}
+
 TEST_F(ReaderTest, EveryByteValueIsReadSafely)
 {
     vptest::LogCapture quiet;

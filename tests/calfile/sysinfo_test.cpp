@@ -33,77 +33,13 @@ TEST_F(SysInfoTest, SlotsOutsideTheTableAreRefused)
     EXPECT_EQ(sysinfo_set_defaults(3), NO_ERROR);
 }
 
-TEST_F(SysInfoTest, FreshSlotHoldsTheDefaults)
-{
-    const SysInfo& s = *sysinfo_slot(0);
-    EXPECT_EQ(s.lightType, LIGHT_HENE);
-    EXPECT_DOUBLE_EQ(s.wavelength[0][0], 632.8e-9);
-    EXPECT_EQ(s.wavelength[0][1], 0.0);
-    for (int i = 1; i < 4; ++i)
-        EXPECT_EQ(s.wavelength[i][0], 0.0);
-    EXPECT_EQ(s.light[0].target, 150);
-    EXPECT_EQ(s.light[1].target, 0);
-    EXPECT_EQ(s.light[0].freq, 35000);
-    EXPECT_EQ(s.light[1].freq, 35000);
-    EXPECT_EQ(s.light[0].config, 1);
-    EXPECT_EQ(s.light[1].config, 0);
-    EXPECT_FLOAT_EQ(s.light[0].alignModePct, 100.0f);
-    EXPECT_FLOAT_EQ(s.light[1].alignModePct, 100.0f);
-    EXPECT_EQ(s.curLightSlot, 0);
-    EXPECT_EQ(s.sleepTimeout, 14400);
-    EXPECT_EQ(s.pztPresent, 1);
-    EXPECT_EQ(s.lapsPresent, 1);
-    EXPECT_EQ(s.wandPresent, 1);
-    EXPECT_EQ(s.zoomPresent, 1);
-    EXPECT_EQ(s.dualBrushMotorPresent, 1);
-    EXPECT_EQ(s.focusNdwPresent, 1);
-    for (int i = 0; i < 40; ++i) {
-        EXPECT_EQ(s.badPixels[i][0], -1);
-        EXPECT_EQ(s.badPixels[i][1], -1);
-    }
-    EXPECT_STREQ(s.rampConfig.c_str(), "rampcfg.txt");
-    EXPECT_EQ(s.rampConfig.c_str(), SB_DEFAULT_RAMP_CONFIG);
-    EXPECT_EQ(s.cameraPll, 1);
-    EXPECT_EQ(s.pztPwr, -1);
-    EXPECT_EQ(s.turret, 0);
-    EXPECT_EQ(s.turret2, 5);
-    EXPECT_DOUBLE_EQ(s.scanCal[0], 1.0);
-    EXPECT_DOUBLE_EQ(s.scanCal[1], 1.0);
-    EXPECT_DOUBLE_EQ(s.zAxisBacklash, 5.0);
-    EXPECT_FLOAT_EQ(s.zAxisCal, 1.0f);
-    EXPECT_FLOAT_EQ(s.diffDiskRate, -1.0f);
-    EXPECT_FLOAT_EQ(s.diffDiskFraction, 0.85f);
-    EXPECT_FLOAT_EQ(s.radCrvFocCal, 1.0f);
-    EXPECT_FLOAT_EQ(s.radCrvPwrCal, 1.0f);
-    EXPECT_EQ(s.wmMaxBuckets, 1900);
-    EXPECT_EQ(s.wmMaxBytes, 2147483647);
-    EXPECT_TRUE(std::isinf(s.wmTuneRange[0]));
-    EXPECT_EQ(s.wmTuneRange[1], 0.0);
-    EXPECT_TRUE(std::isinf(s.wmTuneRate[0]));
-    for (const auto& e : s.sdcCal) {
-        for (float f : e.f)
-            EXPECT_EQ(f, 3.4028234663852886e38f);
-        EXPECT_EQ(e.d[0], 0.0);
-        EXPECT_EQ(e.d[1], 0.0);
-    }
-    EXPECT_FALSE(s.instrName.is_set());
-    EXPECT_EQ(s.instrName.c_str(), nullptr);
-    EXPECT_EQ(s.canInfo, nullptr);
-    EXPECT_EQ(s.ftpInfo, nullptr);
-    EXPECT_EQ(s.pifoc, nullptr);
-    EXPECT_EQ(s.dynWaveGen, nullptr);
-    EXPECT_EQ(s.hxiZoom, nullptr);
-    for (const auto& p : s.pidVals)
-        EXPECT_EQ(p, nullptr);
-}
-
 TEST_F(SysInfoTest, HostFileDigitStartsAsTheSlotNumber)
 {
     for (int i = 0; i < SB_NUM_SLOTS; ++i)
         EXPECT_EQ(sysinfo_slot(i)->hostFileDigit, i);
 }
 
-TEST_F(SysInfoTest, ResetRestoresCalibrationFieldsAndKeepsTheOthers)
+TEST_F(SysInfoTest, ResetRestoresTheCalibrationPartAndKeepsTheRest)
 {
     SysInfo& s = *sysinfo_slot(2);
     s.hostFileDigit = 7;
@@ -111,60 +47,41 @@ TEST_F(SysInfoTest, ResetRestoresCalibrationFieldsAndKeepsTheOthers)
     s.instrOn = 1;
     s.calFilePath.assign("/x/y.cal");
     s.instrName.assign("name");
-    s.instrComm.assign("COM1");
-    s.fgType = FG_MATROX;
-    s.fgBoardNum = 99999;
-    s.unit = 5;
-    s.dateCode = 1234;
-    s.serialNum = 777;
-    s.rFlag = 1;
-    s.instrBdType = BD_CAN;
-    s.sysType = SYS_MODEL17;
-    s.cameraType = CAM_CUSTOM;
-    s.cameraConfig[4] = 3;
-    s.cameraFile[2].assign("cam.txt");
     s.badPixels[0][0] = 3;
-    s.cameraTrans[4][1] = -20;
-    s.numMags = 3;
+    s.light[0].mode = 2;  // the light-level mode and levels are cleared too
+    s.light[1].level = 40;
     s.rampConfig.assign("other.txt");
-    s.sleepTimeout = 10;
     ASSERT_EQ(sysinfo_ensure_can_info(s), NO_ERROR);
-    ASSERT_EQ(sysinfo_ensure_ftp_info(s), NO_ERROR);
-    ASSERT_EQ(sysinfo_ensure_pifoc(s), NO_ERROR);
     ASSERT_EQ(sysinfo_ensure_pid_set(s, 7), NO_ERROR);
-    ASSERT_EQ(sysinfo_ensure_dyn_wave_gen(s), NO_ERROR);
-    ASSERT_EQ(sysinfo_ensure_hxi_zoom(s), NO_ERROR);
+    ASSERT_FALSE(s.cal() == SysCalData{});
 
     ASSERT_EQ(sysinfo_set_defaults(2), NO_ERROR);
+    EXPECT_TRUE(s.cal() == SysCalData{});
+    EXPECT_EQ(s.rampConfig.c_str(), SB_DEFAULT_RAMP_CONFIG);
     EXPECT_EQ(s.hostFileDigit, 7);
     EXPECT_EQ(s.instrBdSwVersion, 12);
     EXPECT_EQ(s.instrOn, 1);
     EXPECT_STREQ(s.calFilePath.c_str(), "/x/y.cal");
-    EXPECT_FALSE(s.instrName.is_set());
-    EXPECT_FALSE(s.instrComm.is_set());
-    EXPECT_EQ(s.fgType, FG_NONE);
-    EXPECT_EQ(s.fgBoardNum, 0);
-    EXPECT_EQ(s.unit, 0);
-    EXPECT_EQ(s.dateCode, 0);
-    EXPECT_EQ(s.serialNum, 0);
-    EXPECT_EQ(s.rFlag, 0);
-    EXPECT_EQ(s.instrBdType, BD_NONE);
-    EXPECT_EQ(s.sysType, SYS_UNKNOWN);
-    EXPECT_EQ(s.cameraType, CAM_UNKNOWN);
-    EXPECT_EQ(s.cameraConfig[4], 0);
-    EXPECT_FALSE(s.cameraFile[2].is_set());
-    EXPECT_EQ(s.badPixels[0][0], -1);
-    EXPECT_EQ(s.cameraTrans[4][1], 0);
-    EXPECT_EQ(s.numMags, 0);
-    EXPECT_EQ(s.rampConfig.c_str(), SB_DEFAULT_RAMP_CONFIG);
-    EXPECT_TRUE(s.rampConfig.is_default());
-    EXPECT_EQ(s.sleepTimeout, 14400);
-    EXPECT_EQ(s.canInfo, nullptr);
-    EXPECT_EQ(s.ftpInfo, nullptr);
-    EXPECT_EQ(s.pifoc, nullptr);
-    EXPECT_EQ(s.pidVals[7], nullptr);
-    EXPECT_EQ(s.dynWaveGen, nullptr);
-    EXPECT_EQ(s.hxiZoom, nullptr);
+}
+
+TEST_F(SysInfoTest, RecordsCompareByValueSubRecordsIncluded)
+{
+    SysInfo& a = *sysinfo_slot(0);
+    SysInfo& b = *sysinfo_slot(1);
+    EXPECT_TRUE(a.cal() == b.cal());
+    a.instrOn = 1;  // run-time state is no part of the comparison
+    EXPECT_TRUE(a.cal() == b.cal());
+    ASSERT_EQ(sysinfo_ensure_ftp_info(a), NO_ERROR);
+    EXPECT_FALSE(a.cal() == b.cal());
+    ASSERT_EQ(sysinfo_ensure_ftp_info(b), NO_ERROR);
+    EXPECT_TRUE(a.cal() == b.cal());  // two separate blocks with equal contents
+    b.ftpInfo->mag[14].avgK0[9] = 1.5;
+    EXPECT_FALSE(a.cal() == b.cal());
+    a.ftpInfo->mag[14].avgK0[9] = 1.5;
+    a.instrComm.assign("");
+    EXPECT_FALSE(a.cal() == b.cal());  // an empty name is set, unlike no name
+    b.instrComm.assign("");
+    EXPECT_TRUE(a.cal() == b.cal());
 }
 
 TEST_F(SysInfoTest, RampConfigNameIsTheConstantUntilReplaced)
@@ -207,44 +124,22 @@ TEST_F(SysInfoTest, SubRecordsAreCreatedOnceWithDefaultsAndReleasedThroughTheHoo
 
     ASSERT_EQ(sysinfo_ensure_can_info(s), NO_ERROR);
     CanInfo* can = s.canInfo.get();
+    can->macAddress[0] = 7;
     ASSERT_EQ(sysinfo_ensure_can_info(s), NO_ERROR);
-    EXPECT_EQ(s.canInfo.get(), can);  // created once
-    EXPECT_EQ(can->macAddress[0], 255);
-    EXPECT_EQ(can->ipAddress[0], 255);
-    EXPECT_EQ(can->zoomPos[6], -2);
-    EXPECT_EQ(can->ledProductId, 0xFFFFFFFFu);
-
+    EXPECT_EQ(s.canInfo.get(), can);  // created once, kept as it is
+    EXPECT_EQ(can->macAddress[0], 7);
     ASSERT_EQ(sysinfo_ensure_ftp_info(s), NO_ERROR);
-    EXPECT_EQ(s.ftpInfo->materialsFile, "FtpMaterials.txt");
-    EXPECT_EQ(s.ftpInfo->logFile, "FtpLog.txt");
-    EXPECT_EQ(s.ftpInfo->logSizeLimit, 1000000);
-    EXPECT_EQ(s.ftpInfo->logKeepSize, 500000);
-    EXPECT_EQ(s.ftpInfo->dmiScale, 2.0);
-    EXPECT_EQ(s.ftpInfo->imageRot, 0.0);
-    EXPECT_TRUE(std::isinf(s.ftpInfo->sys[3]));
-    EXPECT_TRUE(std::isinf(s.ftpInfo->zeroPtPos[1]));
-    EXPECT_TRUE(std::isinf(s.ftpInfo->mag[14].disper[9]));
-    EXPECT_TRUE(std::isinf(s.ftpInfo->mag[0].avgK0[0]));
-    EXPECT_EQ(s.ftpInfo->mag[3].dmiCenter[1], 0.0f);
-    EXPECT_EQ(s.ftpInfo->zeroGagePeriod, 1800);
-    EXPECT_EQ(s.ftpInfo->temperaturePeriod, 1800);
-    EXPECT_EQ(s.ftpInfo->temperatureValue, 1.0);
-
     ASSERT_EQ(sysinfo_ensure_pifoc(s), NO_ERROR);
-    EXPECT_EQ(s.pifoc->value, 0);
-    EXPECT_EQ(s.pifoc->beta, 0.0);
     ASSERT_EQ(sysinfo_ensure_pid_set(s, 0), NO_ERROR);
-    EXPECT_TRUE(s.pidVals[0]->fast.is_default());
-    EXPECT_TRUE(s.pidVals[0]->slow.is_default());
-    EXPECT_EQ(s.pidVals[0]->fast.ints[2], 15050);
     EXPECT_EQ(sysinfo_ensure_pid_set(s, 8), ERR_PARAM_OUT_OF_RANGE);
     ASSERT_EQ(sysinfo_ensure_dyn_wave_gen(s), NO_ERROR);
-    EXPECT_EQ(s.dynWaveGen->number, -1);
-    EXPECT_EQ(s.dynWaveGen->value, -1);
-    EXPECT_EQ(s.dynWaveGen->value2, -1);
     ASSERT_EQ(sysinfo_ensure_hxi_zoom(s), NO_ERROR);
-    EXPECT_EQ(s.hxiZoom->numStdMags, 0);
-    EXPECT_FALSE(s.hxiZoom->calFile.is_set());
+    // Each is built with its defaults in the block that the hooks gave.
+    EXPECT_TRUE(*s.ftpInfo == FtpInfo{});
+    EXPECT_TRUE(*s.pifoc == PifocInfo{});
+    EXPECT_TRUE(*s.pidVals[0] == PidSet{});
+    EXPECT_TRUE(*s.dynWaveGen == DynWaveGenInfo{});
+    EXPECT_TRUE(*s.hxiZoom == HxiZoomInfo{});
     EXPECT_EQ(g_live_blocks, 6);
 
     sysinfo_set_defaults(1);

@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "calfile/grammar.h"
 #include "calfile/sysinfo.h"
 #include "calfile/vocab.h"
 
@@ -157,6 +158,31 @@ TEST(Vocabulary, EnumerationKeywords)
     EXPECT_EQ(cal_pos_instr_of(cal_lookup("none")), -1);
     EXPECT_EQ(cal_temp_sensor_of(cal_lookup("euro2216e")), TEMP_EURO2216E);
     EXPECT_EQ(cal_temp_sensor_of(cal_lookup("none")), -1);
+}
+
+// Every keyword the writer takes from the line table is one that the reader looks up as that
+// row's keyword: a row whose written spelling the vocabulary does not know cannot be written.
+TEST(LineTable, WrittenKeywordsReadBackAsTheirRows)
+{
+    ASSERT_GT(calfile_num_lines, 0u);
+    for (std::size_t i = 0; i < calfile_num_lines; ++i) {
+        const cal_line& row = calfile_lines[i];
+        if (row.keyword == nullptr) {  // the system line, whose keyword is the type's name
+            EXPECT_EQ(row.key, TOK_UNKNOWN);
+            continue;
+        }
+        std::string text = row.keyword;
+        std::string first = text.substr(0, text.find(' '));
+        std::string second = text.find(' ') == std::string::npos ? "" : text.substr(text.find(' ') + 1);
+        auto lower = [](std::string w) {
+            for (char& c : w)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return w;
+        };
+        EXPECT_EQ(cal_lookup(lower(first)), row.key) << text;
+        EXPECT_EQ(second.empty() ? TOK_UNKNOWN : cal_lookup(lower(second)), row.sub) << text;
+        EXPECT_EQ(calfile_find_line(row.key, row.sub), &row) << text;  // one row per keyword
+    }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Shared fixture of the calibration writer tests: a temporary directory that also serves as the
 // system's temporary directory (so leftover temporary files show), a captured log sink, fresh
-// slots, and a field-by-field dump of a slot.
+// slots.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,15 +23,6 @@
 namespace calwtest {
 
 namespace fs = std::filesystem;
-
-// A field of a slot with its value as text (reals with all their digits).
-using slot_dump = std::vector<std::pair<std::string, std::string>>;
-
-// Every field of the record except the path of the file last read.
-slot_dump dump(const SysInfo& si);
-
-// The fields whose values differ, one per line ("name: a | b"); empty when the dumps agree.
-std::string differences(const slot_dump& a, const slot_dump& b);
 
 // The text as the writer's text-mode stream puts it into a file: CR LF line ends on Windows.
 inline std::string native(std::string text)

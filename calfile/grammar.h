@@ -1,0 +1,174 @@
+// The calibration line grammar that the reader and the writer share: one table of every line
+// the writer writes, in its order, where each plain line (numbers, names or a bare flag keyword
+// into fields of the record, with their limits, write format and write condition) is a row that
+// both sides use whole and each irregular line has a row that names it; the limits of the
+// irregular lines, which both sides spell out by hand; the instrument kinds that need certain
+// lines; the completion of the LLC ranges by instrument board; and the layout of the Camera
+// Config line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <variant>
+
+#include "calfile/scanner.h"
+#include "calfile/sysinfo.h"
+#include "calfile/vocab.h"
+
+// What the lines read so far have given; the reader's final checks look at it.
+struct cal_given {
+    bool version = false;
+    bool comm = false;  // InstrComm or MacAddress
+    bool invertData = false;
+    bool llcTarget = false;
+    int llcRange = 0;     // 0, 2 or 4 values
+    int wavelengths = 0;  // wavelength values read
+    bool pifoc = false;   // Pifoc or PztId
+    bool bpixFile = false;
+    bool wmComm = false;
+    bool wmMonOpd = false;
+    bool wmSysGain = false;
+    int badPixels = 0;  // bad pixel pairs stored so far
+};
+
+// ---------------------------------------------------------------------------------------------
+// The line table.
+
+enum class cal_kind : uint8_t {
+    integer,  // one integer in [lo, hi]
+    real,     // one real in [lo, hi] (ends as `ends` says)
+    single,   // a real held in a double at single precision
+    name,     // one word
+    flag,     // the keyword alone; stores flag_value
+    irregular,  // a line that the reader and the writer spell out by hand
+};
+
+// Access to the field of a row.
+template <class T>
+using cal_ref = T& (*)(SysCalData&);
+using cal_field = std::variant<cal_ref<uint8_t>, cal_ref<int16_t>, cal_ref<uint16_t>, cal_ref<int32_t>, cal_ref<float>,
+                               cal_ref<double>, cal_ref<sb_string>>;
+
+// The sub-record that holds a row's field; the reader creates it, the writer writes the row only
+// when it exists.
+enum class cal_sub : uint8_t { none, pifoc, ftp, hxi };
+
+struct cal_line {
+    cal_token key;
+    cal_token sub;        // second keyword word; TOK_UNKNOWN for a one-word keyword
+    const char* keyword;  // as the writer writes it
+    cal_kind kind;
+    cal_field field;
+    double lo = 0, hi = 0;
+    cal_ends ends = cal_ends::closed;
+    char conv = 'g';  // the writer's real format: %g or %f with `precision` digits
+    int precision = 6;
+    int32_t flag_value = 0;
+    bool cal_given::*given = nullptr;            // set when the line was read
+    bool (*due)(const SysCalData&) = nullptr;  // write condition; null: the field differs from its default
+    void (*after)(SysCalData&) = nullptr;      // what the reader does besides after an error-free read
+    cal_sub in = cal_sub::none;
+    // A second value, when the line has one: of the same kind and limits, or a name.
+    cal_field field2{};
+    bool optional2 = false;                     // the reader takes it when a number follows
+    bool (*due2)(const SysCalData&) = nullptr;  // the writer writes it; null: it differs from its default
+};
+
+// Every line that the writer writes, in its order. The system line's row has the key
+// TOK_UNKNOWN and no keyword (the system type's display name is its keyword).
+extern const cal_line calfile_lines[];
+extern const std::size_t calfile_num_lines;
+
+// The row of a keyword (sub is TOK_UNKNOWN for a one-word keyword), or null.
+const cal_line* calfile_find_line(cal_token key, cal_token sub = TOK_UNKNOWN);
+// The same for a plain row only: null for an irregular line.
+const cal_line* calfile_plain_line(cal_token key, cal_token sub = TOK_UNKNOWN);
+
+// The field's value as a double or a name (for reals, integers and flags; for names).
+double calfile_number(const cal_line& line, const SysCalData& si);
+const sb_string& calfile_name(const cal_line& line, const SysCalData& si);
+
+// Whether the sub-record of a row exists in `si` (always for a row outside sub-records), and
+// creating it: NO_ERROR or ERR_NO_MEM.
+bool calfile_sub_present(const cal_line& line, const SysCalData& si);
+int32_t calfile_sub_ensure(const cal_line& line, SysCalData& si);
+
+// A PIFOC sub-record that holds a value or coefficients (not only a PifocType line's type).
+bool calfile_pifoc_value_due(const SysCalData& si);
+
+// Whether a row has a second value.
+bool calfile_has_second(const cal_line& line);
+
+// Whether the writer writes the second value of a row that it writes.
+bool calfile_second_due(const cal_line& line, const SysCalData& si);
+
+// Whether the writer writes the row for `si`.
+bool calfile_line_due(const cal_line& line, const SysCalData& si);
+
+// The record as a reset leaves it: what the writer compares against to tell a default.
+const SysCalData& calfile_defaults();
+
+// The PIFOC coefficients that a Pifoc or PztId line sets unless it gives its own.
+inline constexpr double CAL_PIFOC_COEF = 0.928655;
+inline constexpr double CAL_PIFOC_BETA = 0.0144;
+
+// ---------------------------------------------------------------------------------------------
+// Instrument kinds.
+
+bool calfile_is_one_of(int32_t value, std::initializer_list<int32_t> set);
+bool calfile_board_needs_comm(int32_t board);  // an InstrComm (or MacAddress) line
+bool calfile_needs_invert_data(int32_t sys);   // an InvertData line
+bool calfile_needs_pifoc(int32_t sys);         // a Pifoc or PztId line
+bool calfile_has_wave_monitor(int32_t sys);    // wmComm and wmMonOPD lines
+bool calfile_needs_sys_gain(int32_t sys);      // a wmSysGain line (a warning only)
+
+// The Camera Config line of boards Board01 and FTP: the configuration bytes (1-based) in line
+// order, with their highest values. Boards HXI and Model31 carry bytes 1 and 2.
+inline constexpr int CAL_CONFIG_BYTES[8] = {3, 4, 5, 6, 7, 9, 8, 10};
+inline constexpr int CAL_CONFIG_HIGHS[8] = {1, 1, 3, 1, 1, 1, 1, 1};
+inline constexpr int CAL_CONFIG_HIGHS_HXI[2] = {1, 15};
+
+// ---------------------------------------------------------------------------------------------
+// Limits of the arguments of the hand-written lines, for the reader's range checks and the
+// writer's alike.
+
+struct cal_range {
+    double lo, hi;
+};
+
+namespace cal_limits {
+inline constexpr double TWO_PI = 6.283185307179586;
+inline constexpr double FLT_MAX_D = 3.4028234663852886e38;  // largest finite float
+inline constexpr double MAX_I32 = 2147483647.0;
+
+inline constexpr cal_range year{0, 99}, week{1, 52}, serial{100, 999999};  // system line
+inline constexpr cal_range fg_board{0, 99999};                             // Version
+inline constexpr cal_range config_flag{0, 1};  // Camera Type's interlaceFlag or fieldCtrl
+inline constexpr cal_range split{1, 2047}, split2{0, 10}, mag_index{0, 14}, trans{-2047, 2047};
+inline constexpr cal_range bad_x{0, 700}, bad_y{0, 484}, bpix_flag{0, 1};
+inline constexpr cal_range wavelength{0.1, 15}, bandwidth{0, 1};  // micrometres
+inline constexpr cal_range llc_range{0, 65535}, llc_range2{0, 4096}, llc_config{0, 255};
+inline constexpr cal_range avg_cur_limit{0, 1000}, fwd_voltage{0, 10000};
+inline constexpr cal_range pifoc{0, 999999}, pzt_id{0, 99999};
+inline constexpr cal_range pifoc_coef{0.5, 2}, pifoc_beta{0, 0.1};
+inline constexpr double pifoc_beta_min = 0.005;  // a beta other than 0 is at least this
+inline constexpr cal_range mag{0, 100};
+inline constexpr cal_range ftp_sys[4] = {{0, 1}, {0, 1}, {-1, 1}, {0, 10}};
+inline constexpr cal_range disper{-TWO_PI, TWO_PI}, avg_k0{0, 100}, centre{-100, 100};
+inline constexpr cal_range temperature{0, 5}, log_size{0, MAX_I32};
+inline constexpr double ftp_period_max = 8640000;  // seconds, 100 days
+inline constexpr double sleep_max = 20864;        // seconds
+inline constexpr cal_range sdc_float{-FLT_MAX_D, FLT_MAX_D}, sdc_double{0, FLT_MAX_D};
+inline constexpr cal_range pid_ints[6] = {{-8388608, 8388607}, {-8388608, 8388607}, {0, 8388607},
+                                          {0, 8388607},        {0, 1},              {0, 8388607}};
+inline constexpr cal_range pid_real{-2, 2};
+inline constexpr cal_range wm_tune{0, MAX_I32}, wm_buckets{0, MAX_I32};
+inline constexpr cal_range dyn_wave_gen{0, 30}, dyn_wave_gen2{96, 126};  // the second also 0
+inline constexpr cal_range hxi_mag{0, 100};
+inline constexpr cal_range radius_flag{0, 1}, radius_real{0, 1}, radius_n{0, 20};
+}  // namespace cal_limits
+
+// Completes the LLC ranges (range low and high of light slot 0, then of light slot 1) by
+// instrument board, after a read whose LLC Range line gave `given` values (0: no line).
+void calfile_complete_llc_range(int32_t board, int32_t sys, int32_t camera, int given, uint16_t range[4]);
