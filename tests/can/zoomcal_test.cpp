@@ -1,4 +1,5 @@
 // The HXI encoded zoom calibration file: reader messages, cached loader, zoom set-up.
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -6,6 +7,7 @@
 #include "can/can_ops.h"
 #include "can/zoomcal.h"
 #include "platform/errors.h"
+#include "platform/hooks.h"
 #include "sim/canbridge/vcan_nodes.h"
 #include "tests/can/can_fixture.h"
 
@@ -171,6 +173,50 @@ TEST_F(ZoomCalLoad, AnUnchangedFileIsReadOnceAndATouchedOneAgain)
     EXPECT_EQ(report, " Cannot access HXI encoded zoom magnification calibration file \"" + dir.str("none.txt") + "\" \n");
     si->hxiZoom.reset();
     EXPECT_EQ(hxi_zoom_cal_load(si, &report), ERR_HW_FAIL);
+}
+
+int alloc_calls = 0;
+int fail_at = 0;
+void* counting_alloc(std::size_t n)
+{
+    return ++alloc_calls == fail_at ? nullptr : std::malloc(n);
+}
+
+TEST_F(ZoomCalLoad, AFailedPathCopyLeavesNoTableAndFreesEachOnce)
+{
+    vptest::write_file(path, "t\n100 1.0\n200,2.5\n");
+    const u_hook_table saved = u_hooks;
+    // Count the allocations of a good load, then fail each of them in turn (the last one is
+    // the remembered name, made after the new table is in place).
+    hxi_zoom_cal_reset_all();
+    alloc_calls = 0;
+    fail_at = -1;
+    u_hooks.alloc = &counting_alloc;
+    u_hooks.release = &std::free;
+    ASSERT_EQ(hxi_zoom_cal_load(si, nullptr), NO_ERROR);
+    u_hooks = saved;
+    const int total = alloc_calls;
+    ASSERT_GE(total, 2);
+    for (int at = 1; at <= total; ++at) {
+        SCOPED_TRACE(at);
+        hxi_zoom_cal_reset_all();
+        alloc_calls = 0;
+        fail_at = at;
+        u_hooks.alloc = &counting_alloc;
+        u_hooks.release = &std::free;
+        const int32_t rc = hxi_zoom_cal_load(si, nullptr);
+        u_hooks = saved;
+        EXPECT_TRUE(rc == ERR_NO_MEM || rc == ERR_HXI_ENC_ZOOM_CANT_OPEN_CAL_FILE) << rc;
+        if (at == total) {
+            EXPECT_EQ(rc, ERR_NO_MEM);
+        }
+        const hxi_zoom_cal_cache* c = hxi_zoom_cal_cache_of(si);
+        EXPECT_EQ(c->table.entries, nullptr);
+        EXPECT_EQ(c->table.count, 0);
+        EXPECT_EQ(c->loadedPath, nullptr);
+    }
+    hxi_zoom_cal_reset_all();
+    EXPECT_EQ(hxi_zoom_cal_load(si, nullptr), NO_ERROR);
 }
 
 TEST_F(ZoomCalLoad, ZoomSetUpChecksFirmwareWritesBacklashAndToleratesAMissingFile)

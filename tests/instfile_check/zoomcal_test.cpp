@@ -32,11 +32,12 @@ TEST(InstfileCheckZoomcal, ReadsTheFileAndShowsOnePairPerLine)
             vptest::run_program(INSTFILE_CHECK_PATH, "zoomcal " + vptest::shell_quoted(path), dir.path());
         EXPECT_EQ(r.status, c.status) << c.content;
         EXPECT_EQ(r.out, c.out) << c.content;
-        if (c.status == 0)
+        if (c.status == 0) {
             EXPECT_EQ(r.err, "");
-        else
+        } else {
             EXPECT_EQ(r.err, " Error reading HXI encoded zoom magnification calibration file \"" + path + "\" \n" +
                                  c.err_tail);
+        }
     }
     const std::string missing = dir.str("absent.txt");
     vptest::program_result r =
