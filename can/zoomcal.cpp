@@ -27,14 +27,20 @@ constexpr std::size_t LINE_MAX_CHARS = 511;
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* fmt, ...)
 {
-    char buf[1024];
     va_list ap;
     va_start(ap, fmt);
-    int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
+    va_list again;
+    va_copy(again, ap);
+    const int n = std::vsnprintf(nullptr, 0, fmt, ap);
     va_end(ap);
-    if (n < 0)
-        return std::string();
-    return std::string(buf, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buf - 1));
+    std::string out;
+    if (n > 0) {
+        out.resize(static_cast<std::size_t>(n) + 1);
+        std::vsnprintf(out.data(), out.size(), fmt, again);
+        out.resize(static_cast<std::size_t>(n));
+    }
+    va_end(again);
+    return out;
 }
 
 // Reads one line: true when there was one. The text is cut at the first carriage return and
