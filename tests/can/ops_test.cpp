@@ -1,5 +1,6 @@
 // The node operation catalogue against the virtual bridge: every simple operation's object,
 // size, board check, guard and abort code, and the composites on the virtual clock.
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -94,6 +95,22 @@ TEST_F(CanOpsTest, EverySimpleOperationUsesItsObjectSizeGuardAndAbortCode)
     hdr.cameraRate = 30.0f;
     hdr.sampleClkFreq = 1.0f;  // frame 30
     const uint16_t samples[3] = {1, 2, 3};
+    rr_ramp_t ramp;
+    ramp.hdr.nPoints = 3;
+    ramp.samples.reset(static_cast<uint16_t*>(u_malloc(3 * sizeof(uint16_t))));
+    std::copy(samples, samples + 3, ramp.samples.get());
+    auto with_mux = [](SysInfo* s, const std::function<int32_t()>& op) {
+        can_state(s)->rampMux = 1;
+        int32_t rc = op();
+        can_state(s)->rampMux = 0;
+        return rc;
+    };
+    auto with_pi = [](SysInfo* s, const std::function<int32_t()>& op) {
+        can_state(s)->piScanner = can_state(s)->pi751 = true;
+        int32_t rc = op();
+        can_state(s)->piScanner = can_state(s)->pi751 = false;
+        return rc;
+    };
     constexpr int32_t DMD = ERR_CAN_SDO_DMD_ERROR, IP = ERR_INVALID_PARAM, WB = ERR_WRONG_INSTR_BOARD;
     constexpr int32_t RAMP = ERR_CAN_SDO_RAMP_ERROR, BRG = ERR_CAN_SDO_BRIDGE_ERROR, NA = ERR_CAN_NODE_NOT_AVAIL;
     (void)NA;
@@ -172,11 +189,24 @@ TEST_F(CanOpsTest, EverySimpleOperationUsesItsObjectSizeGuardAndAbortCode)
         {"brmtr config", [&](SysInfo* s) { return can_get_brmtr_config(s); }, 63, 0x2020, 1, 2, false, ERR_CAN_SDO_BRMOTOR_ERROR, WB, 0},
         // family 7
         {"motion mode", [&](SysInfo* s) { return hxi_enc_zoom_set_motion_mode(s); }, 64, 0x607D, 2, 4, true, ERR_CAN_SDO_ENC_ZOOM_ERROR, WB, 0},
+        // family 4 with rampMux 1: the large-aperture node
+        {"lap start", [&](SysInfo* s) { return with_mux(s, [&] { return can_pztramp_start(s); }); }, 52, 0x2000, 0, 1, true, ERR_CAN_SDO_LAP_ERROR, WB, 52},
+        {"lap errchk", [&](SysInfo* s) { return with_mux(s, [&] { return can_read_pztramp_errchk(s, &b); }); }, 52, 0x1002, 0, 4, false, ERR_CAN_SDO_LAP_ERROR, WB, 52},
+        // PI digital scanner through the bridge (firmware 2.0: the status in 0x2041/11)
+        {"pi start", [&](SysInfo* s) { return with_pi(s, [&] { return can_ramp_start(s); }); }, 127, 0x2041, 6, 1, true, RAMP, WB, 0},
+        {"pi select", [&](SysInfo* s) { return with_pi(s, [&] { return can_write_pi_ramp_select(s, 15); }); }, 127, 0x2041, 1, 1, true, RAMP, WB, 0},
+        {"pi status", [&](SysInfo* s) { return with_pi(s, [&] { return can_read_pi_ramp_status(s, &b); }); }, 127, 0x2041, 11, 2, false, RAMP, WB, 0},
+        {"pi amplitude", [&](SysInfo* s) { return with_pi(s, [&] { return can_read_pi_ramp_amplitude(s, &f); }); }, 127, 0x2041, 2, 4, false, RAMP, WB, 0},
+        {"pi velocity", [&](SysInfo* s) { return with_pi(s, [&] { return can_read_pi_ramp_velocity(s, &f); }); }, 127, 0x2041, 3, 4, false, RAMP, WB, 0},
+        {"pi ddl", [&](SysInfo* s) { return with_pi(s, [&] { return can_pi_load_ddl_tables(s, &i); }); }, 127, 0x2041, 20, 2, false, RAMP, WB, 0},
+        {"pifoc offset", [&](SysInfo* s) { return can_write_pifoc_offset(s, 0xFFFF, false); }, 127, 0x2009, 1, 2, true, RAMP, WB, 0},
         // data transfers
+        {"ramp data", [&](SysInfo* s) { return can_write_ramp_data(s, 0, ramp); }, 127, 0x2003, 5, 32768, true, RAMP, WB, 0},
         {"pzt data", [&](SysInfo* s) { return can_write_pztramp_data(s, 0, samples, 3); }, 62, 0x2003, 5, 6, true, ERR_CAN_SDO_PZT_ERROR, WB, 62},
     };
     (void)f;
     ASSERT_EQ(sysinfo_ensure_hxi_zoom(*si), NO_ERROR);
+    ASSERT_EQ(sysinfo_ensure_pifoc(*si), NO_ERROR);
     vcan::install_pzt_node(62, 3);  // the data row writes 3 samples
     for (const op_row& r : rows) {
         SCOPED_TRACE(r.name);
