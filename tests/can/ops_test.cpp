@@ -612,6 +612,28 @@ TEST_F(CanOpsTest, DiffuserDisksLightRangeAndPifocWait)
     EXPECT_EQ(u_now_ms() - t0, 2000u);
 }
 
+int sleep_resets = 0;
+void count_reset() { ++sleep_resets; }
+bool agc_on = false;
+bool agc_running() { return agc_on; }
+
+TEST_F(CanOpsTest, LightLevelWritesDoNotKeepTheInstrumentAwakeWhileGainControlRuns)
+{
+    can_set_sleep_reset(&count_reset);
+    can_set_agc_running_query(&agc_running);
+    sleep_resets = 0;
+    agc_on = true;
+    EXPECT_EQ(can_write_ndw_llcLevel(si, 100, false), NO_ERROR);
+    EXPECT_EQ(sleep_resets, 0);
+    uint8_t b = 0;
+    EXPECT_EQ(can_read_ndw_status(si, &b), NO_ERROR);
+    EXPECT_EQ(sleep_resets, 1);
+    agc_on = false;
+    EXPECT_EQ(can_write_ndw_llcLevel(si, 100, false), NO_ERROR);
+    EXPECT_EQ(sleep_resets, 2);
+    can_set_agc_running_query(nullptr);
+}
+
 TEST_F(CanOpsTest, RampStartSelectsChecksAndStamps)
 {
     si->sysType = SYS_MODEL10;
