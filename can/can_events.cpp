@@ -478,3 +478,20 @@ void can_events_reset()
     s.last_zoom = 255;
     s.last_turret = -1;
 }
+
+uint8_t can_seed_last_zoom(uint8_t pos)
+{
+    queues& s = q();
+    hold event_lock(s.event_lock);
+    if (s.last_zoom == 255)
+        s.last_zoom = pos;
+    return s.last_zoom;
+}
+
+void can_ndw_set_status(uint8_t home, bool moving)
+{
+    queues& s = q();
+    hold event_lock(s.event_lock);
+    s.ndw_home = home & 0x18;
+    s.ndw_moving = moving ? 0x02 : 0;
+}

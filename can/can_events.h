@@ -110,6 +110,14 @@ void can_post_pd_event(const can_pd_event_record& record);
 // CAN event lock.
 void can_ndw_status(uint8_t* home, bool* moving);
 
+// Sets the ND wheel state that the decoder keeps (a homing wait starts from "searching" and
+// "moving" and lets the wheel's PDOs tell it otherwise). Under the CAN event lock.
+void can_ndw_set_status(uint8_t home, bool moving);
+
+// Seeds the brush-motor decoder's last zoom position with pos when it has none (255); returns
+// the last zoom position afterwards. Under the CAN event lock.
+uint8_t can_seed_last_zoom(uint8_t pos);
+
 // Empties the four queues and resets the decoders' state (ND wheel, brush motor, last turret
 // byte). For tests and instrument off.
 void can_events_reset();

@@ -763,6 +763,26 @@ void can_seeds(const fs::path& root)
     put(root / "can.dict", dict);
 }
 
+// ---- HXI encoded zoom calibration files ------------------------------------------------------
+
+void zoomcal_seeds(const fs::path& root)
+{
+    std::error_code ec;
+    fs::remove_all(root / "zoomcal", ec);
+    fs::create_directories(root / "zoomcal", ec);
+    put(root / "zoomcal" / "good.txt", "HXI zoom\r\n100 1.0\r\n200,2.5\r\n300, 3.75\r\n");
+    put(root / "zoomcal" / "order.txt", "HXI zoom\n100 1.0\n200,2.5\n150, 3.0\n");
+    put(root / "zoomcal" / "range.txt", "t\n0 0.5\n3.4028234663852886e38 6\n1e39 6.5\n");
+    std::string many = "t\n";
+    for (int i = 1; i <= 101; ++i)
+        many += std::to_string(i) + " " + std::to_string(0.5 + i * 0.05) + "\n";
+    put(root / "zoomcal" / "many.txt", many);
+    std::string d;
+    for (const char* k : {"\n", "\r\n", ",", ", ", " ", "nan", "inf", "1e39", "0x1p3", "6", "0.5", "-0"})
+        d += dict_entry(k);
+    put(root / "zoomcal.dict", d);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -793,5 +813,6 @@ int main(int argc, char** argv)
     serial_links_seeds(root);
     can_seeds(root);
     lcdmi_bpix_seeds(root);
+    zoomcal_seeds(root);
     return failures == 0 ? 0 : 1;
 }
