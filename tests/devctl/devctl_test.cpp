@@ -198,6 +198,35 @@ TEST_F(DevCtl, PollTiming)
     EXPECT_EQ(dev_data_read(DEV_TYPE_ALL, &out, false), DEV_TYPE_MC);
 }
 
+// A device whose signal the poller takes just after the reader's window has closed is still
+// reported (its test has already consumed the signal).
+std::atomic<int> slow_calls{0};
+bool slow_once(void*)
+{
+    int n = ++slow_calls;
+    if (n == 1)
+        return false;
+    if (n == 2) {
+        u_sleep_ms(60);  // a slow query: the 50 ms pass plus this ends past the 100 ms window
+        return true;
+    }
+    return n >= 10;  // a lost signal would show as a later answer, not as a hang
+}
+
+TEST_F(DevCtl, ReadyJustAfterTheWindowIsNotLost)
+{
+    dev_mc_link mc;
+    mc.link_kind = DEV_MC_LINK_LIBRARY;
+    mc.has_event = slow_once;
+    slow_calls = 0;
+    ASSERT_EQ(dev_add_device(DEV_TYPE_MC, 9, &mc), NO_ERROR);
+    dev_entry out;
+    EXPECT_EQ(dev_data_read(DEV_TYPE_ALL, &out, true), DEV_TYPE_MC);
+    EXPECT_EQ(u_now_ms(), 110u);
+    EXPECT_EQ(slow_calls.load(), 2);
+    EXPECT_EQ(out.handle, 9);
+}
+
 TEST_F(DevCtl, MaskSelectsTypes)
 {
     dev_set_can_test(can_always);
