@@ -783,6 +783,32 @@ void zoomcal_seeds(const fs::path& root)
     put(root / "zoomcal.dict", d);
 }
 
+// Instrument board answers: three choice bytes (board type, kind, buffer size), then the frames.
+void board_seeds(const fs::path& root)
+{
+    std::error_code ec;
+    fs::remove_all(root / "board", ec);
+    fs::create_directories(root / "board", ec);
+    const std::string seeds[] = {
+        std::string("\x00\x00\x10\x02\xFF\xFF", 6),                      // board 1, ACK
+        std::string("\x00\x00\x10\x02\xFE\xFE", 6),                      // NAK
+        std::string("\x00\x01\x10\x04\x06\x12\x34\x4C", 8),            // LLC_READ reply
+        std::string("\x00\x00\x10\x03\x9B\x01\x9C\x02\xFF\xFF", 10), // zoom report, then ACK
+        std::string("\x02\x01\x10\x03\x81\x04\x85\x03\x04\x07\x0B", 11), // board 6 key, reply
+        std::string("\x01\x02\x10\x00\x03\x87\x02\x89", 8),            // empty, function key
+        std::string("\x03\x01\x02\x04\x04\x01\x02\x07", 8),            // too big for the buffer
+        std::string("\x00\x00\x10\x02\xFF\x00", 6),                      // bad checksum
+        std::string("\x00\x01\x10\x05\x06\x01", 6),                      // cut short
+    };
+    int i = 0;
+    for (const std::string& s : seeds)
+        put(root / "board" / ("answer_" + std::to_string(i++)), s);
+    std::string d;
+    for (const char* k : {"\x02\xFF\xFF", "\x02\xFE\xFE", "\x03\x9B", "\x03\x87", "\x03\x81", "\x80"})
+        d += dict_entry(k);
+    put(root / "board.dict", d);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -814,5 +840,6 @@ int main(int argc, char** argv)
     can_seeds(root);
     lcdmi_bpix_seeds(root);
     zoomcal_seeds(root);
+    board_seeds(root);
     return failures == 0 ? 0 : 1;
 }
