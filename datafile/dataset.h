@@ -217,6 +217,9 @@ void dat_field_set_text(dat_header* header, const dat_field& field, std::string_
 // as it is. `out` receives DAT_HEADER_PACKED_SIZE bytes.
 void dat_header_pack(const dat_header& header, std::span<uint8_t, DAT_HEADER_PACKED_SIZE> out);
 
+// The reverse of dat_header_pack: the header record from its packed form (cleared first).
+void dat_header_unpack(std::span<const uint8_t, DAT_HEADER_PACKED_SIZE> in, dat_header& header);
+
 // ---- operations -----------------------------------------------------------------------------
 
 // Magic number that the header's contents call for: format 3 when any byte at file offset 838
