@@ -862,9 +862,10 @@ bool is_invalid_value(double v, uint8_t type, bool iso)
     if (std::isnan(v))
         return true;
     if (type == SDF_FLOAT) {
-        // A text value is invalid when it reads as the single-precision mark.
+        // A text value is invalid when it rounds to the single-precision mark ("3.4028235e38"
+        // is a little above it); half a unit beyond it would round to infinity.
         constexpr double fmax = std::numeric_limits<float>::max();
-        if (!(std::fabs(v) <= fmax))
+        if (!(std::fabs(v) < fmax + 0x1p103))
             return false;
         return static_cast<float>(v) == static_cast<float>(invalid_value(type, iso));
     }
