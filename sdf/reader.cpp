@@ -989,11 +989,11 @@ int32_t import_rest(input& in, bool ascii, bool iso, dat_header& h, const sdf_he
         return ERR_CANT_READ_FILE;
     if (seen != SDF_TRAILER_REQUIRED) {
         // Not the platform's header: the unit is Zresolution, whatever partial keys said.
+        // ("Data Offset", when given, still applies as the platform reads it.)
         h.intf_scale_factor = 0.5f;
         h.obliquity_factor = 1.0f;
         h.phase_res = 0;
         h.wavelength_in = sdf::num::narrow(8192.0 * sh.Zresolution);
-        offset = 0;
     }
     if (h.cn_width != static_cast<int16_t>(sh.NumPoints) || h.cn_height != static_cast<int16_t>(sh.NumProfiles) ||
         static_cast<uint32_t>(h.cn_n_bytes) != sh.NumPoints * sh.NumProfiles * 4u)

@@ -180,7 +180,7 @@ struct read_result {
     phase_map phase;
 };
 
-read_result import(const std::string& path)
+read_result import_file(const std::string& path)
 {
     read_result r{};
     sdf_read_options options;
@@ -199,7 +199,7 @@ TEST(SdfImport, EveryDialectTypeAndTrailerReadsIntoHeightsOfTheFileWithItsInvali
                 SCOPED_TRACE(std::string(banner) + " " + row.name + ", trailer " + trailer_names[kind]);
                 std::vector<double> expect;
                 write_file(path, make_file(row, banner, static_cast<trailer_kind>(kind), expect));
-                read_result r = import(path);
+                read_result r = import_file(path);
                 ASSERT_EQ(r.rc, NO_ERROR) << u_err_name(r.rc);
                 // The unit follows Zresolution, the binary form's value when it is not positive.
                 double zres = std::strtod(row.zres, nullptr);
@@ -231,7 +231,7 @@ TEST(SdfImport, APlatformTrailerGivesItsUnitAndAPartialOneTheDefault)
         "intf_scale_factor=0.5\nobliquity_factor=1\nwavelength_in=6.328e-07\nnum_aperture=0.3\n"
         "lateral_res=1e-06\ncamera_width=0\ncamera_height=0\nphase_res=1\n<Operator>x</Operator>\n*\n";
     write_file(path, base + platform);
-    read_result r = import(path);
+    read_result r = import_file(path);
     ASSERT_EQ(r.rc, NO_ERROR);
     EXPECT_EQ(r.header.phase_res, 1);
     EXPECT_DOUBLE_EQ(unit_of(r.header), 0.5 * static_cast<double>(6.328e-07f) / 32768.0);
@@ -240,11 +240,22 @@ TEST(SdfImport, APlatformTrailerGivesItsUnitAndAPartialOneTheDefault)
 
     // Some of the platform's keys only: the unit is Zresolution's all the same.
     write_file(path, base + "wavelength_in=6.328e-07\nphase_res=1\nnum_aperture=0.3\n*\n");
-    r = import(path);
+    r = import_file(path);
     ASSERT_EQ(r.rc, NO_ERROR);
     EXPECT_FLOAT_EQ(static_cast<float>(unit_of(r.header)), 7.724609375e-11f);
     EXPECT_FLOAT_EQ(r.header.num_aperture, 0.3f);  // used as the platform uses it
     expect_heights(r.header, r.phase, expect, row.zscale);
+    u_free(r.phase.data);
+
+    // "Data Offset" is the platform's key too: added to every value, with or without the rest.
+    const type_row& ints = type_rows[5];  // INTEGER
+    base = make_file(ints, "aBCR-1.0", no_trailer, expect);
+    write_file(path, base + "Data Offset = 100\nComment = elsewhere\n*\n");
+    for (double& v : expect)
+        v += 100;
+    r = import_file(path);
+    ASSERT_EQ(r.rc, NO_ERROR);
+    expect_heights(r.header, r.phase, expect, ints.zscale);
     u_free(r.phase.data);
 }
 
@@ -282,7 +293,7 @@ TEST(SdfImport, FilesOutsideThePolicyAreRefusedWithNoData)
     for (const refusal& row : rows) {
         SCOPED_TRACE(row.what);
         write_file(path, row.bytes);
-        read_result r = import(path);
+        read_result r = import_file(path);
         EXPECT_EQ(r.rc, row.rc) << u_err_name(r.rc);
         EXPECT_EQ(r.phase.data, nullptr);
     }
@@ -324,7 +335,7 @@ TEST_F(ImportCommand, ConvertsEveryDialectIntoTheDataFileOfTheReader)
         EXPECT_EQ(p.width, 4);
         EXPECT_EQ(p.height, 2);
         expect_heights(h, p, expect, row.zscale);
-        read_result direct = import(in);
+        read_result direct = import_file(in);
         ASSERT_EQ(direct.rc, NO_ERROR);
         EXPECT_EQ(std::memcmp(direct.phase.data, p.data, p.count * sizeof(int32_t)), 0);
         u_free(direct.phase.data);
