@@ -863,11 +863,10 @@ bool is_invalid_value(double v, uint8_t type, bool iso)
         return true;
     if (type == SDF_FLOAT) {
         // A text value is invalid when it rounds to the single-precision mark ("3.4028235e38"
-        // is a little above it); half a unit beyond it would round to infinity.
-        constexpr double fmax = std::numeric_limits<float>::max();
-        if (!(std::fabs(v) < fmax + 0x1p103))
-            return false;
-        return static_cast<float>(v) == static_cast<float>(invalid_value(type, iso));
+        // is a little above it): within half a unit (2^103) of it, both sides, the mark's odd
+        // last digit sending an exact half away from it. No conversion to single precision,
+        // which is undefined beyond its range.
+        return std::fabs(v - invalid_value(type, iso)) < 0x1p103;
     }
     return v == invalid_value(type, iso);
 }
