@@ -252,10 +252,7 @@ void sdf_seeds(const fs::path& dir)
     put(dir / "binary_ulongint_big.sdf", binary_header(8, 4, 2, 0x1p-14) + std::string(8 * 4 * 4, '\x01'));
     // Files of other programs (sdf_import): other dialects, exponent numbers, BAD and NaN
     // points, foreign trailers of both forms.
-    std::string foreign = ascii_header("7") + "1.2345678901234567E-07 BAD -2.5e-08
-NaN 0 1E-9
-*
-";
+    std::string foreign = ascii_header("7") + "1.2345678901234567E-07 BAD -2.5e-08\nNaN 0 1E-9\n*\n";
     foreign.replace(0, 8, "aISO-1.0");
     put(dir / "import_iso.sdf", foreign + "Comment = elsewhere\n<Operator> someone </Operator>\n*\n");
     foreign.replace(0, 8, "aISO-2.0");
