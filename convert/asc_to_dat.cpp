@@ -35,10 +35,27 @@ enum exit_status : int {
     va_end(args);
 }
 
-int usage()
+// What sets the two commands apart: the program name, the lines their usage texts add, and
+// the reader's policy.
+struct command {
+    const char* name;
+    const char* input_note;  // after the input line; empty for none
+    sdf_read_options options;
+};
+
+const command sdf_to_dat_command{"sdf_to_dat", "", {SDF_POLICY_PLATFORM}};
+const command sdf_import_command{
+    "sdf_import",
+    "\t\t (aBCR-1.0, aISO-1.0, aISO-2.0, bBCR-1.0, bISO-1.0 or bISO-2.0;\n"
+    "\t\t  its rows are kept in the order in which the file stores them)\n",
+    {SDF_POLICY_IMPORT}};
+
+int usage(const command& cmd)
 {
-    say("\nUsage:  sdf_to_dat [options] input output\n");
+    say("\nUsage:  %s [options] input output\n", cmd.name);
     say("\tinput  = existing SDF data file\n");
+    if (cmd.input_note[0] != '\0')
+        say("%s", cmd.input_note);
     say("\toutput = Vell binary data file to create\n");
     say("\n\tOptions:\n");
     say("\t\t-f\twrites output even if file already exists\n");
@@ -58,12 +75,10 @@ struct dataset {
     ~dataset() { u_free(phase.data); }
 };
 
-}  // namespace
-
-int asc_to_dat_main(int argc, char** argv)
+int run_command(const command& cmd, int argc, char** argv)
 {
     if (argc < 3)
-        return usage();
+        return usage(cmd);
 
     const char* input = nullptr;
     const char* output = nullptr;
@@ -72,19 +87,19 @@ int asc_to_dat_main(int argc, char** argv)
         const char* arg = argv[i];
         if (arg[0] == '-') {
             if (arg[1] != 'f')
-                return usage();
+                return usage(cmd);
             overwrite = true;
         } else if (input == nullptr) {
             input = arg;
         } else if (output == nullptr) {
             output = arg;
         } else {
-            return usage();
+            return usage(cmd);
         }
     }
     // "-f input" passes the count check but names no output: rejected like a short command line.
     if (input == nullptr || output == nullptr)
-        return usage();
+        return usage(cmd);
 
     // The messages show the names as given; the library gets them in the platform's path form
     // (on Windows the wide form, so that names outside the ANSI code page reach the file).
@@ -105,7 +120,10 @@ int asc_to_dat_main(int argc, char** argv)
     say("Converting \"%s\" to \"%s\"\n", input, output);
 
     dataset data;
-    int32_t rc = sdf_read_file(input_path.c_str(), &data.header, &data.intensity, &data.phase);
+    int32_t rc = cmd.options.policy == SDF_POLICY_PLATFORM
+                     ? sdf_read_file(input_path.c_str(), &data.header, &data.intensity, &data.phase)
+                     : sdf_read_file_ex(input_path.c_str(), &data.header, &data.intensity, &data.phase, nullptr,
+                                        cmd.options);
     if (rc != NO_ERROR) {
         std::fflush(stdout);  // "Missing required fields." from the reader comes first
         unable(input, output);
@@ -125,3 +143,9 @@ int asc_to_dat_main(int argc, char** argv)
     say("Conversion from \"%s\" to \"%s\" successful\n", input, output);
     return EXIT_DONE;
 }
+
+}  // namespace
+
+int asc_to_dat_main(int argc, char** argv) { return run_command(sdf_to_dat_command, argc, argv); }
+
+int sdf_import_main(int argc, char** argv) { return run_command(sdf_import_command, argc, argv); }

@@ -1,4 +1,5 @@
-// The sdf_to_dat command: converts one SDF file into one Vell binary data file.
+// The sdf_to_dat and sdf_import commands: each converts one SDF file into one Vell binary data
+// file.
 #pragma once
 
 // Runs the command on its arguments (argv[0] is the program name) and returns its exit status:
@@ -7,3 +8,8 @@
 // Progress and failure messages go to standard error. The arguments are UTF-8 texts (on POSIX
 // the bytes the system gave), shown as they are in the messages.
 int asc_to_dat_main(int argc, char** argv);
+
+// The sdf_import command: the same command line, checks, messages and exit statuses, for SDF
+// files written by other instruments and programs (the reader's import policy, see
+// sdf_read_options); its usage text names it and the dialects it takes.
+int sdf_import_main(int argc, char** argv);

@@ -219,6 +219,9 @@ void dat_header_pack(const dat_header& header, std::span<uint8_t, DAT_HEADER_PAC
 // The reverse, for the data file reader: a header record from its packed (file) form.
 void dat_header_unpack(std::span<const uint8_t, DAT_HEADER_PACKED_SIZE> in, dat_header& header);
 
+// The reverse of dat_header_pack: the header record from its packed form (cleared first).
+void dat_header_unpack(std::span<const uint8_t, DAT_HEADER_PACKED_SIZE> in, dat_header& header);
+
 // ---- operations -----------------------------------------------------------------------------
 
 // Magic number that the header's contents call for: format 3 when any byte at file offset 838

@@ -250,6 +250,16 @@ void sdf_seeds(const fs::path& dir)
                                        "comment=\"with text\"\nwavelength_in_1=#QNAN\n" + short_trailer(100));
     put(dir / "ascii_notrailer_eof.sdf", ascii_header("LONGINT") + "1 2 3 4 5 6\n*");
     put(dir / "binary_ulongint_big.sdf", binary_header(8, 4, 2, 0x1p-14) + std::string(8 * 4 * 4, '\x01'));
+    // Files of other programs (sdf_import): other dialects, exponent numbers, BAD and NaN
+    // points, foreign trailers of both forms.
+    std::string foreign = ascii_header("7") + "1.2345678901234567E-07 BAD -2.5e-08\nNaN 0 1E-9\n*\n";
+    foreign.replace(0, 8, "aISO-1.0");
+    put(dir / "import_iso.sdf", foreign + "Comment = elsewhere\n<Operator> someone </Operator>\n*\n");
+    foreign.replace(0, 8, "aISO-2.0");
+    put(dir / "import_iso2_notrailer.sdf", foreign);
+    std::string bin = binary_header(3, 2, 5, -1) + binary_values(5) + "<Comment>x</Comment>\n";
+    bin.replace(0, 8, "bISO-1.0");
+    put(dir / "import_biso.sdf", bin);
 }
 
 void trailer_seeds(const fs::path& dir, const fs::path& sdf_dir)
@@ -583,7 +593,8 @@ void dictionaries(const fs::path& dir)
     for (const char* k : {"aBCR-1.0", "ManufacID", "CreateDate", "ModDate", "NumPoints", "NumProfiles", "Xscale",
                           "Yscale", "Zscale", "Zresolution", "Compression", "DataType", "CheckType", "RRL",
                           "UINTTRACE", "#QNAN", "#NAN", "nan", "inf", "-1", "4294967295", "1e309", "2147483647",
-                          "32767", "=", "\n*\n", "\r\n", ";"})
+                          "32767", "=", "\n*\n", "\r\n", ";", "aISO-1.0", "aISO-2.0", "bBCR-1.0",
+                          "bISO-1.0", "bISO-2.0", "BAD", "NaN", "E-07", "<Comment>", "</Comment>"})
         sdf += dict_entry(k);
     for (const char* t : type_names)
         sdf += dict_entry(t);

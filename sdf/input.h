@@ -70,6 +70,7 @@ struct dat_header;
 struct intensity_map;
 struct phase_map;
 struct sdf_header;
+struct sdf_read_options;
 
 namespace sdf {
 
@@ -77,8 +78,9 @@ namespace sdf {
 // or larger buffers for a large file read on several threads), so that tests can make lines,
 // numbers and binary items cross block boundaries everywhere; and with the text data read on
 // `threads` threads (0: one per core) once a buffer holds `parallel_least` bytes (0: 1 MiB), so
-// that tests can split small files.
+// that tests can split small files. `options` null is the platform policy.
 int32_t read_file_in_blocks(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
-                            sdf_header* sdf, std::size_t block, unsigned threads = 0, std::size_t parallel_least = 0);
+                            sdf_header* sdf, std::size_t block, unsigned threads = 0, std::size_t parallel_least = 0,
+                            const sdf_read_options* options = nullptr);
 
 }  // namespace sdf

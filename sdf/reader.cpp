@@ -21,6 +21,7 @@
 #include "platform/errors.h"
 #include "platform/event.h"
 #include "platform/hooks.h"
+#include "platform/log.h"
 #include "platform/os.h"
 #include "platform/thread.h"
 #include "sdf/input.h"
@@ -814,11 +815,224 @@ int32_t read_binary_values(input& in, const dat_header& h, const sdf_header& sh,
     }
 }
 
+// ---- files of other programs (import policy) ------------------------------------------------
+
+// The dialects the import policy knows, by banner.
+struct dialect {
+    bool known = false;
+    bool ascii = false;
+    bool iso = false;  // invalid points are the type's smallest value, not its largest
+};
+
+dialect dialect_of(const char (&banner)[8])
+{
+    static constexpr std::string_view names[] = {"aBCR-1.0", "aISO-1.0", "aISO-2.0",
+                                                 "bBCR-1.0", "bISO-1.0", "bISO-2.0"};
+    std::string_view b(banner, sizeof banner);
+    dialect d;
+    for (std::string_view n : names) {
+        if (b == n) {
+            d.known = true;
+            d.ascii = n[0] == 'a';
+            d.iso = n.substr(1, 3) == "ISO";
+        }
+    }
+    return d;
+}
+
+// The type's invalid value in the dialect, as a double (the floating types compare in their
+// own precision, see is_invalid_value).
+double invalid_value(uint8_t type, bool iso)
+{
+    switch (type) {
+    case SDF_UCHAR: return iso ? 0.0 : 255.0;
+    case SDF_UINTEGER: return iso ? 0.0 : 65535.0;
+    case SDF_ULONGINT: return iso ? 0.0 : 4294967295.0;
+    case SDF_FLOAT: return iso ? -static_cast<double>(std::numeric_limits<float>::max())
+                               : static_cast<double>(std::numeric_limits<float>::max());
+    case SDF_CHAR: return iso ? -128.0 : 127.0;
+    case SDF_INTEGER: return iso ? -32768.0 : 32767.0;
+    case SDF_LONGINT: return iso ? -2147483648.0 : 2147483647.0;
+    default: return iso ? -std::numeric_limits<double>::max() : std::numeric_limits<double>::max();
+    }
+}
+
+bool is_invalid_value(double v, uint8_t type, bool iso)
+{
+    if (std::isnan(v))
+        return true;
+    if (type == SDF_FLOAT) {
+        // A text value is invalid when it rounds to the single-precision mark ("3.4028235e38"
+        // is a little above it): within half a unit (2^103) of it, both sides, the mark's odd
+        // last digit sending an exact half away from it. No conversion to single precision,
+        // which is undefined beyond its range.
+        return std::fabs(v - invalid_value(type, iso)) < 0x1p103;
+    }
+    return v == invalid_value(type, iso);
+}
+
+bool equals_nocase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char c = a[i];
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+        if (c != b[i])
+            return false;
+    }
+    return true;
+}
+
+constexpr double import_invalid = std::numeric_limits<double>::quiet_NaN();
+
+// One text token of the data: a decimal or exponent number, or "BAD" / "NaN" in any case.
+bool import_token(std::string_view token, uint8_t type, bool iso, double& value)
+{
+    if (equals_nocase(token, "BAD") || equals_nocase(token, "NAN")) {
+        value = import_invalid;
+        return true;
+    }
+    // Only digits, signs, a point and an exponent make a number here (no "inf", no hex).
+    for (char c : token) {
+        if (!((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E'))
+            return false;
+    }
+    if (token.size() > 1 && token[0] == '+' && (token[1] == '-' || token[1] == '+'))
+        return false;
+    std::size_t used = 0;
+    double v = sdf::num::to_double(token, &used);
+    if (used == 0 || used != token.size())
+        return false;
+    value = is_invalid_value(v, type, iso) ? import_invalid : v;
+    return true;
+}
+
+// The text data section: numbers separated by white space, ";" starting a comment, ended by a
+// line that begins with "*" or by the end of the file after the last point. Exactly n values.
+int32_t import_text_values(input& in, uint8_t type, bool iso, std::size_t n, std::vector<double>& values)
+{
+    std::string_view line;
+    bool ended = false;
+    while (in.line(line, ended)) {
+        if (!line.empty() && line.front() == '*')
+            return values.size() == n ? NO_ERROR : ERR_CORRUPT_DATA_FILE;
+        line = line.substr(0, line.find(';'));
+        std::size_t i = 0;
+        while (i < line.size()) {
+            while (i < line.size() && sdf::num::is_space(line[i]))
+                ++i;
+            std::size_t start = i;
+            while (i < line.size() && !sdf::num::is_space(line[i]))
+                ++i;
+            if (start == i)
+                break;
+            double v;
+            if (!import_token(line.substr(start, i - start), type, iso, v))
+                return ERR_PREMATURE_EOF;
+            if (values.size() == n)
+                return ERR_CORRUPT_DATA_FILE;  // more values than points
+            values.push_back(v);
+        }
+    }
+    return values.size() == n ? NO_ERROR : ERR_PREMATURE_EOF;
+}
+
+// The binary data: exactly n little-endian items of the type.
+int32_t import_binary_values(input& in, uint8_t type, bool iso, std::size_t n, std::vector<double>& values)
+{
+    const std::size_t size = type_size[type];
+    unsigned char item[8];
+    for (std::size_t i = 0; i < n; ++i) {
+        if (in.read(item, size) < size)
+            return ERR_PREMATURE_EOF;
+        double v = 0;
+        switch (type) {
+        case SDF_UCHAR: v = item[0]; break;
+        case SDF_UINTEGER: v = load_le16(item); break;
+        case SDF_ULONGINT: v = load_le32(item); break;
+        case SDF_FLOAT: v = std::bit_cast<float>(load_le32(item)); break;
+        case SDF_CHAR: v = static_cast<int8_t>(item[0]); break;
+        case SDF_INTEGER: v = static_cast<int16_t>(load_le16(item)); break;
+        case SDF_LONGINT: v = static_cast<int32_t>(load_le32(item)); break;
+        default: v = std::bit_cast<double>(load_le64(item)); break;
+        }
+        values.push_back(is_invalid_value(v, type, iso) ? import_invalid : v);
+    }
+    return NO_ERROR;
+}
+
+// The rest of an imported file after its header defaults: the data, the optional trailer, and
+// the points as phase counts of the resulting unit.
+int32_t import_rest(input& in, bool ascii, bool iso, dat_header& h, const sdf_header& sh, phase_map& phase)
+{
+    const std::size_t n = static_cast<std::size_t>(sh.NumPoints) * sh.NumProfiles;
+    if (n == 0)
+        return ERR_PARAM_OUT_OF_RANGE;
+    std::vector<double> values;
+    values.reserve(std::min<std::size_t>(n, map_sink::min_room));
+    int32_t rc = ascii ? import_text_values(in, sh.DataType, iso, n, values)
+                       : import_binary_values(in, sh.DataType, iso, n, values);
+    if (in.failed())
+        return ERR_CANT_READ_FILE;
+    if (rc != NO_ERROR)
+        return rc;
+
+    // The trailer, when there is one: the platform's keys as usual, any other line ignored.
+    int32_t offset = 0;
+    int seen = 0;
+    if (in.fill())
+        sdf::read_trailer(in, &h, &offset, &seen);
+    if (in.failed())
+        return ERR_CANT_READ_FILE;
+    if (seen != SDF_TRAILER_REQUIRED) {
+        // Not the platform's header: the unit is Zresolution, whatever partial keys said.
+        // ("Data Offset", when given, still applies as the platform reads it.)
+        h.intf_scale_factor = 0.5f;
+        h.obliquity_factor = 1.0f;
+        h.phase_res = 0;
+        h.wavelength_in = sdf::num::narrow(8192.0 * sh.Zresolution);
+    }
+    if (h.cn_width != static_cast<int16_t>(sh.NumPoints) || h.cn_height != static_cast<int16_t>(sh.NumProfiles) ||
+        static_cast<uint32_t>(h.cn_n_bytes) != sh.NumPoints * sh.NumProfiles * 4u)
+        return ERR_CORRUPT_DATA_FILE;
+
+    // The unit as the dataset states it; a unit that is no positive finite number leaves no
+    // count that could hold the heights.
+    double u = static_cast<double>(h.intf_scale_factor) * static_cast<double>(h.wavelength_in) *
+               static_cast<double>(h.obliquity_factor) / phase_divisor(h);
+    if (!(u > 0) || !std::isfinite(u))
+        return ERR_FP_OVERFLOW;
+
+    phase.width = static_cast<int16_t>(sh.NumPoints);
+    phase.height = static_cast<int16_t>(sh.NumProfiles);
+    rc = phase_map_alloc(&phase);
+    if (rc != NO_ERROR)
+        return rc;
+    phase.org_x = h.cn_org_x;
+    phase.org_y = h.cn_org_y;
+    for (std::size_t i = 0; i < n; ++i) {
+        double v = values[i];
+        if (std::isnan(v)) {
+            phase.data[i] = DAT_INVALID_PHASE;
+            continue;
+        }
+        double p = (v + offset) * sh.Zscale / u;
+        double r = p + (p >= 0 ? 0.5 : -0.5);
+        if (!fits_phase(r))
+            return ERR_FP_OVERFLOW;
+        phase.data[i] = static_cast<int32_t>(r);
+    }
+    return NO_ERROR;
+}
+
 // ---- the reader -----------------------------------------------------------------------------
 
 int32_t read_file(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
-                  sdf_header& sh, std::size_t block, parallel_plan plan)
+                  sdf_header& sh, std::size_t block, parallel_plan plan, const sdf_read_options& options)
 {
+    const bool import = options.policy == SDF_POLICY_IMPORT;
     if (header == nullptr || phase == nullptr)
         return ERR_INVALID_PARAM;
     dat_header_create(header);
@@ -848,10 +1062,26 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
     in.fill(sizeof sh.banner);
     std::memcpy(sh.banner, in.begin(), std::min(sizeof sh.banner, in.available()));
     bool ascii = in.available() > 0 && (*in.begin() | 0x20) == 'a';
+    dialect dia;
+    if (import) {
+        dia = dialect_of(sh.banner);
+        if (!dia.known) {
+            std::string shown(sh.banner, std::min(sizeof sh.banner, in.available()));
+            for (char& c : shown)
+                c = c >= ' ' && c <= '~' ? c : '?';
+            u_log_sink("sdf_read_file failed: the banner \"%s\" is none of the SDF dialects this reader knows: %s\n",
+                       shown.c_str(), u_err_name(ERR_NOT_A_DATA_FILE));
+            return ERR_NOT_A_DATA_FILE;
+        }
+        ascii = dia.ascii;
+    }
 
     int32_t rc = ascii ? read_ascii_header(in, sh) : read_binary_header(in, sh);
     if (rc != NO_ERROR)
         return in.failed() ? ERR_CANT_READ_FILE : rc;
+    // Other programs write Zresolution -1 (or 0) for "not stated": the binary form's value then.
+    if (import && !(sh.Zresolution > 0))
+        sh.Zresolution = default_zresolution;
 
     header->intf_scale_factor = 0.5f;
     header->obliquity_factor = 1.0f;
@@ -888,6 +1118,8 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
     uint64_t left = sized && file_size >= in.position() ? file_size - in.position() : 0;
     if (!ascii && points > 0 && sized && left < points * type_size[sh.DataType])
         return ERR_PREMATURE_EOF;
+    if (import)
+        return import_rest(in, ascii, dia.iso, *header, sh, *phase);
     uint64_t room = points;
     if (!sized)
         room = std::min<uint64_t>(points, map_sink::min_room);
@@ -943,8 +1175,10 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
 }  // namespace
 
 int32_t sdf::read_file_in_blocks(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
-                                 sdf_header* sdf, std::size_t block, unsigned threads, std::size_t parallel_least)
+                                 sdf_header* sdf, std::size_t block, unsigned threads, std::size_t parallel_least,
+                                 const sdf_read_options* options)
 {
+    const sdf_read_options platform{};
     parallel_plan plan;
     plan.threads = threads != 0 ? threads : std::clamp(std::thread::hardware_concurrency(), 1u, max_threads);
     plan.least = parallel_least != 0 ? parallel_least : default_parallel_least;
@@ -953,7 +1187,7 @@ int32_t sdf::read_file_in_blocks(const char* path, dat_header* header, intensity
     sh = sdf_header{};
     int32_t rc;
     try {
-        rc = read_file(path, header, intensity, phase, sh, block, plan);
+        rc = read_file(path, header, intensity, phase, sh, block, plan, options != nullptr ? *options : platform);
     } catch (const std::bad_alloc&) {
         rc = ERR_NO_MEM;
     }
@@ -968,6 +1202,12 @@ int32_t sdf_read_file_ex(const char* path, dat_header* header, intensity_map* in
                          sdf_header* sdf)
 {
     return sdf::read_file_in_blocks(path, header, intensity, phase, sdf, 0);
+}
+
+int32_t sdf_read_file_ex(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase,
+                         sdf_header* sdf, const sdf_read_options& options)
+{
+    return sdf::read_file_in_blocks(path, header, intensity, phase, sdf, 0, 0, 0, &options);
 }
 
 int32_t sdf_read_file(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase)

@@ -54,10 +54,32 @@ constexpr uint32_t SDF_MAX_DIMENSION = 32767;
 // the same outcome as on one.
 int32_t sdf_read_file(const char* path, dat_header* header, intensity_map* intensity, phase_map* phase);
 
+// What a reader accepts. The platform policy is sdf_read_file's. The import policy takes SDF
+// files written by other instruments and programs: the banner must be one of "aBCR-1.0",
+// "aISO-1.0", "aISO-2.0" (text header) or "bBCR-1.0", "bISO-1.0", "bISO-2.0" (binary header),
+// anything else gives ERR_NOT_A_DATA_FILE; text data of every type may be decimal or exponent
+// numbers, "BAD" and "NaN" (any case) are invalid points, as is the type's invalid value of the
+// dialect (the largest value for BCR files, the smallest for ISO files; NaN for the floating
+// types); the trailer is optional and keys other than the platform's are ignored; without all
+// the platform's required keys the phase unit is Zresolution (7.724609375e-11 when it is not
+// positive). Every point becomes round(value x Zscale / unit); a count that does not fit the map
+// gives ERR_FP_OVERFLOW. The import policy prints nothing on standard output.
+enum sdf_read_policy : uint8_t {
+    SDF_POLICY_PLATFORM = 0,
+    SDF_POLICY_IMPORT = 1,
+};
+struct sdf_read_options {
+    sdf_read_policy policy = SDF_POLICY_PLATFORM;
+};
+
 // Same as sdf_read_file, and also hands back the SDF header read from the file (which may be
 // null). The SDF header is filled as far as reading got, also after a failure.
 int32_t sdf_read_file_ex(const char* path, dat_header* header, intensity_map* intensity,
                          phase_map* phase, sdf_header* sdf);
+
+// Same as sdf_read_file_ex, under the policy of `options`.
+int32_t sdf_read_file_ex(const char* path, dat_header* header, intensity_map* intensity,
+                         phase_map* phase, sdf_header* sdf, const sdf_read_options& options);
 
 // The attributes of a header: the part of the record from time_stamp to its end, as the bytes
 // of the dat_header members (so &other.time_stamp of another dat_header is a valid

@@ -198,7 +198,7 @@ struct trailer_parser {
 // The reading loop over any line source: next(text, ended) gives the next line without its
 // line end, false when nothing is left.
 template <class NextLine>
-int run_trailer(dat_header* header, int32_t* data_offset, NextLine next)
+int run_trailer(dat_header* header, int32_t* data_offset, NextLine next, int* required_seen = nullptr)
 {
     int32_t ignored = 0;
     if (data_offset == nullptr)
@@ -207,6 +207,15 @@ int run_trailer(dat_header* header, int32_t* data_offset, NextLine next)
     if (header == nullptr)
         return -1;
     trailer_parser parser{header, data_offset};
+    struct report_count {
+        const trailer_parser& parser;
+        int* out;
+        ~report_count()
+        {
+            if (out != nullptr)
+                *out = parser.count;
+        }
+    } report{parser, required_seen};
     for (;;) {
         std::string_view line;
         bool ended = false;
@@ -274,9 +283,13 @@ void trailer_lines(const dat_header& header, std::string& out, std::string_view 
     }
 }
 
-int read_trailer(input& in, dat_header* header, int32_t* data_offset)
+int read_trailer(input& in, dat_header* header, int32_t* data_offset, int* required_seen)
 {
-    return run_trailer(header, data_offset, [&](std::string_view& text, bool& ended) { return in.line(text, ended); });
+    if (required_seen != nullptr)
+        *required_seen = 0;
+    return run_trailer(
+        header, data_offset, [&](std::string_view& text, bool& ended) { return in.line(text, ended); },
+        required_seen);
 }
 
 }  // namespace sdf

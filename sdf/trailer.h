@@ -13,7 +13,8 @@
 namespace sdf {
 
 // Reads the trailer from the input's current position, exactly like sdf_read_trailer.
-int read_trailer(input& in, dat_header* header, int32_t* data_offset);
+// With `required_seen`, also hands back how many lines with a required key counted.
+int read_trailer(input& in, dat_header* header, int32_t* data_offset, int* required_seen = nullptr);
 
 // One key the trailer reader knows, in the order in which keys are tried.
 struct trailer_key {
