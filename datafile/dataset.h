@@ -216,9 +216,6 @@ void dat_field_set_text(dat_header* header, const dat_field& field, std::string_
 // fields; text and reserved bytes as they are; format 3 units big-endian, the rest of the area
 // as it is. `out` receives DAT_HEADER_PACKED_SIZE bytes.
 void dat_header_pack(const dat_header& header, std::span<uint8_t, DAT_HEADER_PACKED_SIZE> out);
-// The reverse, for the data file reader: a header record from its packed (file) form.
-void dat_header_unpack(std::span<const uint8_t, DAT_HEADER_PACKED_SIZE> in, dat_header& header);
-
 // The reverse of dat_header_pack: the header record from its packed form (cleared first).
 void dat_header_unpack(std::span<const uint8_t, DAT_HEADER_PACKED_SIZE> in, dat_header& header);
 
