@@ -24,25 +24,6 @@ constexpr double MAG_MAX = 6.0;
 // The line buffer holds 511 characters and the terminator.
 constexpr std::size_t LINE_MAX_CHARS = 511;
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    va_list again;
-    va_copy(again, ap);
-    const int n = std::vsnprintf(nullptr, 0, fmt, ap);
-    va_end(ap);
-    std::string out;
-    if (n > 0) {
-        out.resize(static_cast<std::size_t>(n) + 1);
-        std::vsnprintf(out.data(), out.size(), fmt, again);
-        out.resize(static_cast<std::size_t>(n));
-    }
-    va_end(again);
-    return out;
-}
-
 // Reads one line: true when there was one. The text is cut at the first carriage return and
 // holds at most LINE_MAX_CHARS characters; *too_long tells that the line had more (the rest is
 // consumed, so a long line stays one line).
@@ -135,7 +116,7 @@ int32_t hxi_zoom_cal_read(const char* path, hxi_zoom_cal_table* table, std::stri
         &std::fclose);
     if (!file) {
         if (report != nullptr)
-            *report = format(" Cannot open HXI encoded zoom magnification calibration file \"%s\" \n", path);
+            *report = u_format(" Cannot open HXI encoded zoom magnification calibration file \"%s\" \n", path);
         return ERR_HXI_ENC_ZOOM_CANT_OPEN_CAL_FILE;
     }
 
@@ -148,7 +129,7 @@ int32_t hxi_zoom_cal_read(const char* path, hxi_zoom_cal_table* table, std::stri
     bool title = read_line(file.get(), line, &too_long);
     line_no = 1;
     if (!title) {
-        detail = format(" Too few position and magnification value pairs (minimum is %d) \n", HXI_ZOOM_CAL_MIN_PAIRS);
+        detail = u_format(" Too few position and magnification value pairs (minimum is %d) \n", HXI_ZOOM_CAL_MIN_PAIRS);
     } else {
         while (read_line(file.get(), line, &too_long)) {
             ++line_no;
@@ -163,17 +144,17 @@ int32_t hxi_zoom_cal_read(const char* path, hxi_zoom_cal_table* table, std::stri
                 break;
             }
             if (pairs.size() == static_cast<std::size_t>(HXI_ZOOM_CAL_MAX_PAIRS)) {
-                detail = format(" Too many position and magnification value pairs (maximum is %d). \n",
+                detail = u_format(" Too many position and magnification value pairs (maximum is %d). \n",
                                 HXI_ZOOM_CAL_MAX_PAIRS);
                 line_error = false;
                 break;
             }
             if (pos < 0 || pos > POS_MAX) {
-                detail = format(" Position value is out of range [%g,%g] \n", 0.0, POS_MAX);
+                detail = u_format(" Position value is out of range [%g,%g] \n", 0.0, POS_MAX);
                 break;
             }
             if (mag < MAG_MIN || mag > MAG_MAX) {
-                detail = format(" Magnification value is out of range [%g,%g] \n", MAG_MIN, MAG_MAX);
+                detail = u_format(" Magnification value is out of range [%g,%g] \n", MAG_MIN, MAG_MAX);
                 break;
             }
             if (!pairs.empty() && pos <= pairs.back().position) {
@@ -190,19 +171,19 @@ int32_t hxi_zoom_cal_read(const char* path, hxi_zoom_cal_table* table, std::stri
             line_error = false;
         }
         if (detail.empty() && pairs.size() < static_cast<std::size_t>(HXI_ZOOM_CAL_MIN_PAIRS))
-            detail = format(" Too few position and magnification value pairs (minimum is %d) \n",
+            detail = u_format(" Too few position and magnification value pairs (minimum is %d) \n",
                             HXI_ZOOM_CAL_MIN_PAIRS);
     }
 
     if (!detail.empty()) {
         if (report != nullptr) {
-            *report = format(" Error reading HXI encoded zoom magnification calibration file \"%s\" \n", path);
+            *report = u_format(" Error reading HXI encoded zoom magnification calibration file \"%s\" \n", path);
             *report += detail;
             if (line_error) {
                 if (line.empty())
-                    *report += format(" Error in line %d \n", line_no);
+                    *report += u_format(" Error in line %d \n", line_no);
                 else
-                    *report += format(" Error in line %d: \n  %s \n", line_no, line.c_str());
+                    *report += u_format(" Error in line %d: \n  %s \n", line_no, line.c_str());
             }
         }
         return ERR_HXI_ENC_ZOOM_INVALID_CAL_FILE;
@@ -262,7 +243,7 @@ int32_t hxi_zoom_cal_load(SysInfo* si, std::string* report)
         const char* found = nullptr;
         if (u_find_config_file(name, &found) != NO_ERROR || found == nullptr) {
             if (report != nullptr)
-                *report = format(" Cannot access HXI encoded zoom magnification calibration file \"%s\" \n", name);
+                *report = u_format(" Cannot access HXI encoded zoom magnification calibration file \"%s\" \n", name);
             rc = ERR_HXI_ENC_ZOOM_CANT_OPEN_CAL_FILE;
         } else {
             path = found;

@@ -38,25 +38,6 @@ constexpr field_spec fields[7] = {
     {"Disper[3]", -TWO_PI, TWO_PI},
 };
 
-std::string format_text(const char* fmt, ...) VP_PRINTF(1, 2);
-std::string format_text(const char* fmt, ...)
-{
-    va_list args;
-    va_start(args, fmt);
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string s;
-    if (n > 0) {
-        s.resize(static_cast<std::size_t>(n) + 1);
-        std::vsnprintf(s.data(), s.size(), fmt, args);
-        s.resize(static_cast<std::size_t>(n));
-    }
-    va_end(args);
-    return s;
-}
-
 // The table being read: grown in steps of five zero-filled records, always with an all-zero
 // record after the last one; released unless handed over.
 class table_builder {
@@ -221,7 +202,7 @@ line_result hash_line(read_state& st, const std::string& line, std::size_t w, in
         if (!have)
             return fatal_line(st, "Heading is missing a file format specification", number, &line);
         if (format != FTP_MATLS_FORMAT)
-            return fatal_line(st, format_text("File format %d is not supported", format), number, &line);
+            return fatal_line(st, u_format("File format %d is not supported", format), number, &line);
         st.heading = true;
         return line_result::skipped;
     }
@@ -244,8 +225,8 @@ line_result material_line(read_state& st, const std::string& line, std::size_t w
     if (close == std::string::npos || close == w + 1 || close - w - 1 > static_cast<std::size_t>(FTP_MAX_NAME) ||
         line.find('\0', w + 1) < close) {
         std::string word = line.substr(w, word_end(line, w) - w);
-        return fail_line(st, format_text("Invalid %s value \"%s\" (field %d)", "Name", word.c_str(), 1), number,
-                         line, format_text("The %s must be quoted text up to %d characters long\n", "Name", FTP_MAX_NAME));
+        return fail_line(st, u_format("Invalid %s value \"%s\" (field %d)", "Name", word.c_str(), 1), number,
+                         line, u_format("The %s must be quoted text up to %d characters long\n", "Name", FTP_MAX_NAME));
     }
     copy_text(rec.name, sizeof rec.name, std::string_view(line).substr(w + 1, close - w - 1));
 
@@ -255,14 +236,14 @@ line_result material_line(read_state& st, const std::string& line, std::size_t w
     for (int f = 0; f < 7; ++f) {
         p = skip_blanks(line, p);
         if (p >= line.size() || line[p] == '#')
-            return fail_line(st, format_text("Missing %s value (field %d)", fields[f].name, f + 2), number, line,
+            return fail_line(st, u_format("Missing %s value (field %d)", fields[f].name, f + 2), number, line,
                              std::string());
         std::size_t e = word_end(line, p);
         std::string word = line.substr(p, e - p);
         if (!parse_value(word, fields[f].lo, fields[f].hi, *values[f]))
-            return fail_line(st, format_text("Invalid %s value \"%s\" (field %d)", fields[f].name, word.c_str(), f + 2),
+            return fail_line(st, u_format("Invalid %s value \"%s\" (field %d)", fields[f].name, word.c_str(), f + 2),
                              number, line,
-                             format_text("\tThe %s value must be a number\n\tgreater than or equal to %g and\n"
+                             u_format("\tThe %s value must be a number\n\tgreater than or equal to %g and\n"
                                          "\tless than or equal to %g\n",
                                          fields[f].name, fields[f].lo, fields[f].hi));
         p = e;
@@ -271,13 +252,13 @@ line_result material_line(read_state& st, const std::string& line, std::size_t w
     if (p < line.size()) {
         if (line[p] != '#') {
             std::string word = line.substr(p, word_end(line, p) - p);
-            return fail_line(st, format_text("Unexpected token \"%s\" (field %d)", word.c_str(), 9), number, line,
+            return fail_line(st, u_format("Unexpected token \"%s\" (field %d)", word.c_str(), 9), number, line,
                              std::string());
         }
         copy_text(rec.comment, sizeof rec.comment, std::string_view(line).substr(p, FTP_MAX_COMMENT));
     }
     if (st.accepted >= MAX_INDEX + 1)
-        return fatal_line(st, format_text("More than %d material specs", MAX_INDEX + 1), number, &line);
+        return fatal_line(st, u_format("More than %d material specs", MAX_INDEX + 1), number, &line);
     rec.index = static_cast<int16_t>(st.accepted);
     line_result r = add_record(st, rec);
     if (r == line_result::ok)
@@ -292,7 +273,7 @@ const char* const FTP_MATLS_SAMPLE_LINE =
 
 const std::string& ftp_materials_help()
 {
-    static const std::string help = format_text(
+    static const std::string help = u_format(
         "##\n## Name      = Material name in quotes (up to %d chars)\n## N         = N [%g,%g]\n"
         "## K         = K [%g,%g]\n## PCOR      = Phase Change On Reflection [%g,%g] rad \n"
         "## Disper[0] = Dispersion for 0.8X mag (75mm FOV) [%g,%g] rad \n"
@@ -344,7 +325,7 @@ int32_t ftp_read_materials(const char* path, ftp_material** table)
     while (lines.next(line, too_long)) {
         const int number = lines.line_number();
         if (too_long) {
-            fatal_line(st, format_text("Line longer than %d characters", FTP_MAX_LINE), number, nullptr);
+            fatal_line(st, u_format("Line longer than %d characters", FTP_MAX_LINE), number, nullptr);
             break;
         }
         std::size_t w = skip_blanks(line, 0);

@@ -43,31 +43,12 @@ xr_pifoc_state& slot_state(int slot)
     return states[slot];
 }
 
-std::string format_text(const char* fmt, ...) VP_PRINTF(1, 2);
-std::string format_text(const char* fmt, ...)
-{
-    va_list args;
-    va_start(args, fmt);
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string s;
-    if (n > 0) {
-        s.resize(static_cast<std::size_t>(n) + 1);
-        std::vsnprintf(s.data(), s.size(), fmt, args);
-        s.resize(static_cast<std::size_t>(n));
-    }
-    va_end(args);
-    return s;
-}
-
 std::string file_path(const char* base, int pifoc)
 {
     const char* cfg = u_config_dir();
     if (cfg == nullptr)
-        return format_text(".%c%s.%d", os::path_separator, base, pifoc);
-    return format_text("%s%cramps%c%s.%d", cfg, os::path_separator, os::path_separator, base, pifoc);
+        return u_format(".%c%s.%d", os::path_separator, base, pifoc);
+    return u_format("%s%cramps%c%s.%d", cfg, os::path_separator, os::path_separator, base, pifoc);
 }
 
 // The slot state of a record that the PIFOC services apply to, or null (and a message) when
@@ -218,7 +199,7 @@ int32_t xr_read_pifoc_info_file(const char* path, int64_t now, xr_pifoc_values* 
 
 std::string xr_format_pifoc_info(const xr_pifoc_values& values)
 {
-    return format_text("%lld %lld %d\n", static_cast<long long>(values.te), static_cast<long long>(values.t1),
+    return u_format("%lld %lld %d\n", static_cast<long long>(values.te), static_cast<long long>(values.t1),
                        values.leakage);
 }
 
@@ -370,13 +351,13 @@ int32_t xr_log_pifoc_diagnostic(const SysInfo* info, const char* text)
 
 std::string xr_format_pifoc_diag_line(const xr_pifoc_diag& diag, int64_t when)
 {
-    std::string start = format_text("%8d %7.4f   %1d ", diag.sinceStart, diag.leakageUa, diag.measured);
-    std::string scan = format_text("%4.0f %7.4f %7.4f %7.4f %6.4f", diag.scanLen, diag.firstUa, diag.midUa,
+    std::string start = u_format("%8d %7.4f   %1d ", diag.sinceStart, diag.leakageUa, diag.measured);
+    std::string scan = u_format("%4.0f %7.4f %7.4f %7.4f %6.4f", diag.scanLen, diag.firstUa, diag.midUa,
                                    diag.lastUa, diag.gain);
     std::tm tm{};
     std::string date = "--/--/-- --:--:--";
     if (u_local_time(when, tm))
-        date = format_text("%02d/%02d/%02d %02d:%02d:%02d", tm.tm_mon + 1, tm.tm_mday, (tm.tm_year % 100 + 100) % 100,
+        date = u_format("%02d/%02d/%02d %02d:%02d:%02d", tm.tm_mon + 1, tm.tm_mday, (tm.tm_year % 100 + 100) % 100,
                            tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return format_text("%s %s %s\n", start.c_str(), scan.c_str(), date.c_str());
+    return u_format("%s %s %s\n", start.c_str(), scan.c_str(), date.c_str());
 }

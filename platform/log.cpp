@@ -39,6 +39,15 @@ std::string u_vformat(const char* format, va_list args)
     return big;
 }
 
+std::string u_format(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string text = u_vformat(format, args);
+    va_end(args);
+    return text;
+}
+
 
 void u_log_stderr(const char* format, ...)
 {

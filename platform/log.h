@@ -27,6 +27,7 @@ void u_log_fprintf(std::FILE* stream, const char* format, ...) VP_PRINTF(2, 3);
 // printf-style formatting into a string of whatever length the message needs (empty for a
 // format error). The formatter of u_log_stamped, for callers that send the text elsewhere.
 std::string u_vformat(const char* format, va_list args);
+std::string u_format(const char* format, ...) VP_PRINTF(1, 2);
 
 // Standard error or output when the sink is u_log_stderr or u_log_stdout, else null.
 std::FILE* u_log_stream();

@@ -45,25 +45,6 @@ constexpr int32_t grow_by = 5;
 const char* const field_names[11] = {"RampType",        "FileName",  "ScanLen", "CameraRate", "CameraInterlace",
                                      "GrabSkip",        "FringesPerFrame", "RampSlope", "ObjMag", "ScanCal", "Hide"};
 
-std::string format(const char* fmt, ...) VP_PRINTF(1, 2);
-std::string format(const char* fmt, ...)
-{
-    va_list args;
-    va_start(args, fmt);
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string s;
-    if (n > 0) {
-        s.resize(static_cast<std::size_t>(n) + 1);
-        std::vsnprintf(s.data(), s.size(), fmt, args);
-        s.resize(static_cast<std::size_t>(n));
-    }
-    va_end(args);
-    return s;
-}
-
 // Tokens as the file format splits them: the first is delimited by blank, tab or line feed, the
 // others by blank and tab only (so the last token of a line carries the line feed).
 class tokenizer {
@@ -156,16 +137,16 @@ bool parse_spec(std::string_view line, rr_ramp_cfg_t& e, line_error& err)
     tok.next(" \t\n", t);  // present: the caller saw it
 
     auto missing = [&](int field) {
-        err.first = format("Missing %s value (field %d)", field_names[field - 1], field);
+        err.first = u_format("Missing %s value (field %d)", field_names[field - 1], field);
         return false;
     };
     auto bad_real = [&](int field, double v, std::string second) {
-        err.first = format("Invalid %s value %g (field %d)", field_names[field - 1], v, field);
+        err.first = u_format("Invalid %s value %g (field %d)", field_names[field - 1], v, field);
         err.second = std::move(second);
         return false;
     };
     auto bad_int = [&](int field, int32_t v, std::string second) {
-        err.first = format("Invalid %s value %d (field %d)", field_names[field - 1], v, field);
+        err.first = u_format("Invalid %s value %d (field %d)", field_names[field - 1], v, field);
         err.second = std::move(second);
         return false;
     };
@@ -180,15 +161,15 @@ bool parse_spec(std::string_view line, rr_ramp_cfg_t& e, line_error& err)
         e.RampType = RR_BTW;
         if (head.size() == 4) {
             if (head[3] < '1' || head[3] > '4') {
-                err.first = format("Invalid BTW wavelength index (field %d)", 1);
-                err.second = format("Wavelength index must be an integer in the range [%d,%d]\n", 1, 4);
+                err.first = u_format("Invalid BTW wavelength index (field %d)", 1);
+                err.second = u_format("Wavelength index must be an integer in the range [%d,%d]\n", 1, 4);
                 return false;
             }
             e.WavelenIndex = head[3] - '0';
         }
     } else {
-        err.first = format("Invalid %s value (field %d)", field_names[0], 1);
-        err.second = format("Allowed %s values are SWLI, PMI, BTW, and BTWX\nwhere X is a wavelength index in the "
+        err.first = u_format("Invalid %s value (field %d)", field_names[0], 1);
+        err.second = u_format("Allowed %s values are SWLI, PMI, BTW, and BTWX\nwhere X is a wavelength index in the "
                             "range [%d,%d]\n",
                             field_names[0], 1, 4);
         return false;
@@ -201,8 +182,8 @@ bool parse_spec(std::string_view line, rr_ramp_cfg_t& e, line_error& err)
     if (!tok.next(delims, t))
         return missing(2);
     if (t.size() > static_cast<std::size_t>(RR_CFG_MAX_FILENAME)) {
-        err.first = format("%s is too long (field %d)", field_names[1], 2);
-        err.second = format("The %s may be up to %d characters\n", field_names[1], RR_CFG_MAX_FILENAME);
+        err.first = u_format("%s is too long (field %d)", field_names[1], 2);
+        err.second = u_format("The %s may be up to %d characters\n", field_names[1], RR_CFG_MAX_FILENAME);
         return false;
     }
     std::memcpy(e.FileName, t.data(), t.size());
@@ -215,7 +196,7 @@ bool parse_spec(std::string_view line, rr_ramp_cfg_t& e, line_error& err)
         return missing(3);
     if (pmi ? !(v == 0.0) : !(v > 0.0 && v < 1000.0))
         return bad_real(3, v,
-                        format("For PMI ramps, the %s value must be 0\nFor SWLI or BTW ramps, it must be greater than "
+                        u_format("For PMI ramps, the %s value must be 0\nFor SWLI or BTW ramps, it must be greater than "
                                "%g and less than %g (um)\n",
                                field_names[2], 0.0, 1000.0));
     e.ScanLen = static_cast<float>(v);
@@ -223,33 +204,33 @@ bool parse_spec(std::string_view line, rr_ramp_cfg_t& e, line_error& err)
     if (!tok.next(delims, t) || !leading_real(t, v))
         return missing(4);
     if (!(v > 0.0 && v < 50000.0))
-        return bad_real(4, v, format("The %s value must be greater than 0 and less than %g (Hz)\n", field_names[3], 50000.0));
+        return bad_real(4, v, u_format("The %s value must be greater than 0 and less than %g (Hz)\n", field_names[3], 50000.0));
     e.CameraRate = static_cast<float>(v);
     // 5 CameraInterlace
     if (!tok.next(delims, t) || !leading_int(t, n))
         return missing(5);
     if (n != 0 && n != 1)
-        return bad_int(5, n, format("The %s value must be 0 or 1\n", field_names[4]));
+        return bad_int(5, n, u_format("The %s value must be 0 or 1\n", field_names[4]));
     e.CameraInterlace = n;
     // 6 GrabSkip
     if (!tok.next(delims, t) || !leading_int(t, n))
         return missing(6);
     if (n < 0 || n >= 100)
         return bad_int(6, n,
-                       format("The %s value must be greater than or equal to %d and less than %d\n", field_names[5], 0, 100));
+                       u_format("The %s value must be greater than or equal to %d and less than %d\n", field_names[5], 0, 100));
     e.GrabSkip = n;
     // 7 FringesPerFrame
     if (!tok.next(delims, t) || !leading_real(t, v))
         return missing(7);
     if (!(v > 0.0 && v < 10.0))
-        return bad_real(7, v, format("The %s value must be greater than %g and less than %g\n", field_names[6], 0.0, 10.0));
+        return bad_real(7, v, u_format("The %s value must be greater than %g and less than %g\n", field_names[6], 0.0, 10.0));
     e.FringesPerFrame = static_cast<float>(v);
     // 8 RampSlope
     if (!tok.next(delims, t) || !leading_real(t, v))
         return missing(8);
     if (!((pmi ? v >= 0.0 : v > 0.0) && v < 4000.0))
         return bad_real(8, v,
-                        format("For PMI ramps, the %s value may be 0\nFor SWLI or BTW ramps, it must be greater than %g "
+                        u_format("For PMI ramps, the %s value may be 0\nFor SWLI or BTW ramps, it must be greater than %g "
                                "and less than %g (nm/frm)\n",
                                field_names[7], 0.0, 4000.0));
     e.RampSlope = static_cast<float>(v);
@@ -258,7 +239,7 @@ bool parse_spec(std::string_view line, rr_ramp_cfg_t& e, line_error& err)
         return missing(9);
     if (!((btw ? v > 0.0 : v >= 0.0) && v < 1000.0))
         return bad_real(9, v,
-                        format("For PMI or SWLI ramps, the %s value may be 0\nFor BTW ramps, it must be greater than %g "
+                        u_format("For PMI or SWLI ramps, the %s value may be 0\nFor BTW ramps, it must be greater than %g "
                                "and less than %g\n",
                                field_names[8], 0.0, 1000.0));
     e.ObjMag = static_cast<float>(v);
@@ -267,7 +248,7 @@ bool parse_spec(std::string_view line, rr_ramp_cfg_t& e, line_error& err)
         return missing(10);
     if (pmi ? !(v == 0.0) : !(v > 0.5 && v < 1.5))
         return bad_real(10, v,
-                        format("For PMI ramps, the %s value must be 0\nFor SWLI or BTW ramps, it must be greater than "
+                        u_format("For PMI ramps, the %s value must be 0\nFor SWLI or BTW ramps, it must be greater than "
                                "%g and less than %g\n",
                                field_names[9], 0.5, 1.5));
     e.ScanCal = static_cast<float>(v);
@@ -276,7 +257,7 @@ bool parse_spec(std::string_view line, rr_ramp_cfg_t& e, line_error& err)
         if (!leading_int(t, n))
             return missing(11);
         if (n != 0 && n != 1)
-            return bad_int(11, n, format("The %s value must be blank, 0 or 1\n", field_names[10]));
+            return bad_int(11, n, u_format("The %s value must be blank, 0 or 1\n", field_names[10]));
         e.Hide = n;
     }
     return true;
@@ -429,7 +410,7 @@ std::string rr_format_ramp_config(const rr_ramp_cfg_t* entries, int32_t count)
             text += '\n';
             group = &e;
         }
-        text += format(" %-4s %-22.*s %6.2f %6.2f %2d %2d %5.3f %8.4f %6.2f %7.5f %1d\n",
+        text += u_format(" %-4s %-22.*s %6.2f %6.2f %2d %2d %5.3f %8.4f %6.2f %7.5f %1d\n",
                        type_text(e.RampType, e.WavelenIndex), name_len, e.FileName, static_cast<double>(e.ScanLen),
                        static_cast<double>(e.CameraRate), e.CameraInterlace, e.GrabSkip,
                        static_cast<double>(e.FringesPerFrame), static_cast<double>(e.RampSlope),
