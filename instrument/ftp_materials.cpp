@@ -15,6 +15,7 @@
 #include "instrument/line_reader.h"
 #include "platform/dirs.h"
 #include "platform/errors.h"
+#include "platform/fields.h"
 #include "platform/hooks.h"
 #include "platform/log.h"
 #include "platform/os.h"
@@ -306,12 +307,7 @@ int32_t ftp_read_materials(const char* path, ftp_material** table)
         u_log_sink("ftp_read_materials failed: %s\n", u_err_name(ERR_INVALID_PARAM));
         return ERR_INVALID_PARAM;
     }
-    os::fs::path native;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-        os::native_path(path, native) && os::kind_of(native) != os::file_kind::directory
-            ? os::open_file(native, "rb")
-            : nullptr,
-        &std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(u_open_config_file(path), &std::fclose);
     if (!file) {
         u_log_sink("Cannot open FTP materials file \"%s\"\n", path);
         return ERR_CANT_OPEN_FILE;

@@ -121,14 +121,14 @@ bool leading_int(std::string_view t, int32_t& value)
     return true;
 }
 
-// A rejected specification line: the first message (without line feed) and the second (with
+// A rejected ramp line: the first message (without line feed) and the second (with
 // its line feeds, or empty).
 struct line_error {
     std::string first;
     std::string second;
 };
 
-// Parses one specification line. True with `e` filled, or false with `err` filled.
+// Parses one ramp line. True with `e` filled, or false with `err` filled.
 bool parse_spec(std::string_view line, rr_ramp_cfg_t& e, line_error& err)
 {
     e = rr_ramp_cfg_t{};
