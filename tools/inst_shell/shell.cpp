@@ -34,7 +34,7 @@ struct options {
     bool sim = false;
     sim_options sim_opts;
     const char* calfile = nullptr;
-    words commands;
+    std::vector<words> commands;  // from the command line
 };
 
 int usage()
@@ -62,8 +62,12 @@ bool parse(int argc, char** argv, options* o)
     if (i >= argc || argv[i][0] == '\0')
         return false;
     o->calfile = argv[i++];
-    for (; i < argc; ++i)
-        o->commands.emplace_back(argv[i]);
+    const words rest(argv + i, argv + argc);
+    std::string bad;
+    if (!split_commands(rest, &o->commands, &bad)) {
+        std::fprintf(stderr, "inst_shell: \"%s\" is not a command\n", bad.c_str());
+        return false;
+    }
     return true;
 }
 
@@ -136,13 +140,7 @@ int run_commands(session& s, const options& o, std::FILE* in)
 {
     int status = 0;
     if (!o.commands.empty()) {
-        std::vector<words> commands;
-        std::string bad;
-        if (!split_commands(o.commands, &commands, &bad)) {
-            std::fprintf(stderr, "inst_shell: \"%s\" is not a command\n", bad.c_str());
-            return usage();
-        }
-        for (const words& c : commands)
+        for (const words& c : o.commands)
             if (run_command(s, c) != NO_ERROR)
                 status = 1;
         return status;
