@@ -225,16 +225,6 @@ void inst_reset_sequences()
         rows[i] = builtin_rows[i];
 }
 
-int32_t inst_check_config(SysInfo& info)
-{
-    // The slot of the record, for the board service (a record outside the table has none).
-    int slot = -1;
-    for (int s = 0; s < SB_NUM_SLOTS; ++s)
-        if (sysinfo_slot(s) == &info)
-            slot = s;
-    return check_config(slot, info);
-}
-
 int32_t inst_on(int slot) { return on_then_check(slot, &inst_sequence_ops::on); }
 
 int32_t inst_reset(int slot) { return on_then_check(slot, &inst_sequence_ops::reset); }

@@ -32,11 +32,6 @@ int32_t inst_status(int slot);
 // Resets and powers on again, then the checks; sets the instrument-on flag on success.
 int32_t inst_reset(int slot);
 
-// The checks that follow power-on (camera, frame grabber and software, light type, then the
-// no-intensity-averaging flag). ERR_SB_INST_CONFIG after one line on the log sink; a failure
-// to send the custom camera configuration is passed on.
-int32_t inst_check_config(SysInfo& info);
-
 // ---------------------------------------------------------------------------------------------
 // Identity.
 

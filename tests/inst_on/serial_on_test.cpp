@@ -7,6 +7,7 @@
 #include "platform/errors.h"
 #include "sim/board_device.h"
 #include "tests/inst_on/inst_on_fixture.h"
+#include "tools/inst_shell/commands.h"
 #include "tools/inst_shell/virtual_instrument.h"
 
 namespace {
@@ -167,6 +168,27 @@ TEST_F(SerialOn, CustomCameraConfigurationOnTheWire)
     // Not CUSTOM: refused before anything is sent.
     info->cameraType = CAM_XC77CE;
     EXPECT_EQ(inst_board_service_in_use().send_camera_config(0, *info), ERR_INVALID_PARAM);
+}
+
+TEST_F(SerialOn, EventsShowAndClearTheBoardsReports)
+{
+    make(BD_HXI, SYS_HXI);
+    ASSERT_EQ(inst_on(0), NO_ERROR);
+    device->send_report(135, 4);  // function key 4
+    device->send_report(157, 1);  // ring/spot
+    std::FILE* out = std::tmpfile();
+    inst_shell::session s{0, info, out};
+    EXPECT_EQ(inst_shell::run_command(s, {"events"}), NO_ERROR);
+    EXPECT_EQ(inst_shell::run_command(s, {"events"}), NO_ERROR);
+    std::rewind(out);
+    std::string text(512, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), out));
+    std::fclose(out);
+    EXPECT_EQ(text,
+              "  board report: code 135, value 4\n"
+              "  board report: code 157, value 1\n"
+              "events: 2 events shown\n"
+              "events: no events waiting\n");
 }
 
 }  // namespace
