@@ -219,3 +219,5 @@ bool sleep_mode_stop()
     close_objects(s);
     return true;
 }
+
+bool sleep_mode_running() { return svc().thread != nullptr; }

@@ -30,3 +30,6 @@ void sleep_mode_start(SysInfo* info);
 // thread (and, after saying so in the log, without limit when it has not ended by then),
 // releases the thread and the service's objects and returns true.
 bool sleep_mode_stop();
+
+// Whether a service thread is held (started and not stopped since).
+bool sleep_mode_running();

@@ -1,0 +1,52 @@
+// Shared set-up of the power-on suites: clean slots, built-in sequence rows and board service,
+// the device-control table, the virtual clock and the log captured.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "calfile/sysinfo.h"
+#include "instrument/inst_on.h"
+#include "instrument/llc.h"
+#include "platform/hooks.h"
+#include "serial/board.h"
+#include "serial/devctl.h"
+#include "tests/support/test_support.h"
+
+namespace insttest {
+
+class PowerOn : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        clock = std::make_unique<u_virtual_clock>(0);
+        log = std::make_unique<vptest::LogCapture>();
+        sysinfo_reset_all_slots();
+        ASSERT_EQ(dev_init_cntrl(true), 0);
+        info = sysinfo_slot(0);
+    }
+    void TearDown() override
+    {
+        for (int s = 0; s < UR_SLOTS; ++s) {
+            ur_board* b = ur_board_slot(s);
+            if (b->link.handle != SIO_INVALID_HANDLE)
+                ur_closeUZ(b);
+            *b = ur_board{};
+        }
+        inst_reset_sequences();
+        inst_set_board_service(nullptr);
+        ac_llc_reset_boards();
+        dev_release_cntrl();
+        sysinfo_reset_all_slots();
+        log.reset();
+        clock.reset();
+    }
+    std::string logged() const { return log->str(); }
+
+    std::unique_ptr<u_virtual_clock> clock;
+    std::unique_ptr<vptest::LogCapture> log;
+    SysInfo* info = nullptr;
+};
+
+}  // namespace insttest

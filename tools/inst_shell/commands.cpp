@@ -1,0 +1,327 @@
+// The console's command table: see commands.h.
+#include "tools/inst_shell/commands.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+#include "calfile/sysinfo.h"
+#include "can/can_events.h"
+#include "instrument/inst_on.h"
+#include "instrument/llc.h"
+#include "instrument/sleep_mode.h"
+#include "platform/errors.h"
+#include "platform/hooks.h"
+#include "platform/log.h"
+#include "serial/board.h"
+#include "serial/devctl.h"
+
+namespace inst_shell {
+
+namespace {
+
+bool parse_int(const std::string& word, int32_t* value)
+{
+    const char* end = word.data() + word.size();
+    auto [p, ec] = std::from_chars(word.data(), end, *value);
+    return ec == std::errc() && p == end;
+}
+
+bool parse_real(const std::string& word, double* value)
+{
+    if (word.empty())
+        return false;
+    char* end = nullptr;
+    *value = std::strtod(word.c_str(), &end);
+    return end == word.c_str() + word.size() && std::isfinite(*value);
+}
+
+bool is_number(const std::string& word)
+{
+    double v = 0;
+    return parse_real(word, &v);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Descriptions.
+
+std::string describe_on(const SysInfo& info)
+{
+    if (info.instrBdType == BD_CAN) {
+        if (info.canInfo) {
+            const uint8_t* ip = info.canInfo->ipAddress;
+            return u_format("instrument is on (CAN bridge at %u.%u.%u.%u, firmware %u.%u)", ip[0], ip[1], ip[2], ip[3],
+                            info.canInfo->fwMajor, info.canInfo->fwMinor);
+        }
+        return "instrument is on";
+    }
+    if (ur_vocabulary(info.instrBdType, nullptr) != nullptr)
+        return u_format("instrument is on (%s board on %s, software version %u; identity matches the calibration file)",
+                        sb_board_type_name(info.instrBdType), info.instrComm.c_str(), info.instrBdSwVersion);
+    return u_format("instrument is on (%s board)", sb_board_type_name(info.instrBdType));
+}
+
+std::string describe_level(SysInfo& info)
+{
+    const LightSlot& slot = info.currentLight();
+    uint16_t level = 0;
+    ac_llc_get_level(&info, &level);
+    float percent = 0;
+    std::string text = u_format("light level %u", unsigned(level));
+    if (ac_llc_get_percent(&info, &percent) == NO_ERROR)
+        text += u_format(" (%.1f %% of the range %u..%u, 0 %% is the top)", double(percent), unsigned(slot.rangeLow),
+                         unsigned(slot.rangeHigh));
+    text += slot.mode == 0 ? ", manual control" : u_format(", automatic control (mode %d)", int(slot.mode));
+    return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands.
+
+int32_t cmd_on(session& s, const words&, std::string* said)
+{
+    const int32_t rc = inst_on(s.slot);
+    if (rc == NO_ERROR)
+        *said = describe_on(*s.info);
+    return rc;
+}
+
+int32_t cmd_off(session& s, const words&, std::string* said)
+{
+    const int32_t rc = inst_off(s.slot);
+    if (rc == NO_ERROR)
+        *said = "instrument is off";
+    return rc;
+}
+
+int32_t cmd_reset(session& s, const words&, std::string* said)
+{
+    const int32_t rc = inst_reset(s.slot);
+    if (rc == NO_ERROR)
+        *said = "instrument was reset and is on again; " + describe_on(*s.info);
+    return rc;
+}
+
+int32_t cmd_status(session& s, const words&, std::string* said)
+{
+    const int32_t rc = inst_status(s.slot);
+    if (rc == NO_ERROR)
+        *said = s.info->instrOn ? "instrument answers and reports no fault; it is on"
+                                : "instrument answers and reports no fault; it has not been switched on";
+    return rc;
+}
+
+int32_t cmd_light(session& s, const words& args, std::string* said)
+{
+    SysInfo* info = s.info;
+    const std::string what = args.empty() ? "" : args[0];
+    const bool has_value = args.size() >= 2;
+    int32_t rc = NO_ERROR;
+    uint64_t started = u_now_ms();
+    if (what.empty()) {
+        // The level as last set or read; nothing is sent.
+    } else if (what == "percent" || is_number(what)) {
+        double p = 0;
+        const std::string& number = what == "percent" ? (has_value ? args[1] : std::string()) : what;
+        if (!parse_real(number, &p) || p < 0 || p > 100)
+            return ERR_INVALID_PARAM;
+        rc = ac_llc_set_percent(info, static_cast<float>(p), true);
+    } else if (what == "level" && has_value) {
+        int32_t level = 0;
+        if (!parse_int(args[1], &level) || level < 0 || level > 65535)
+            return ERR_INVALID_PARAM;
+        rc = ac_llc_set_level(info, level);
+    } else if (what == "level") {
+        uint16_t level = 0;
+        rc = ac_llc_read_level(info, &level);
+    } else if (what == "mode" && has_value) {
+        int32_t mode = 0;
+        if (!parse_int(args[1], &mode))
+            return ERR_INVALID_PARAM;
+        rc = ac_llc_mode(info, mode);
+    } else if (what == "wait" && !has_value) {
+        rc = ac_llc_wait(info);
+        if (rc == NO_ERROR) {
+            *said = u_format("light has settled after %llu ms; ", static_cast<unsigned long long>(u_now_ms() - started));
+            *said += describe_level(*info);
+            return rc;
+        }
+    } else {
+        return ERR_INVALID_PARAM;
+    }
+    if (rc == NO_ERROR)
+        *said = describe_level(*info);
+    return rc;
+}
+
+int32_t cmd_sleep(session& s, const words& args, std::string* said)
+{
+    if (args.size() != 1 || args[0] != "status")
+        return ERR_INVALID_PARAM;
+    if (!sleep_mode_applies(s.info)) {
+        *said = "this instrument has no sleep mode";
+        return NO_ERROR;
+    }
+    *said = u_format("the instrument goes to sleep after %u s without CAN activity; the sleep-mode service is %s",
+                     unsigned(s.info->sleepTimeout), sleep_mode_running() ? "running" : "not running");
+    return NO_ERROR;
+}
+
+// Prints and removes every queued CAN event and board report.
+int32_t cmd_events(session& s, const words&, std::string* said)
+{
+    int count = 0;
+    if (s.info->instrBdType == BD_CAN) {
+        can_process_events(s.info);
+        can_event_record e;
+        while (can_take_event(&e)) {
+            std::fprintf(s.out, "  emergency message: %d %d 0x%08X\n", e.emcy.first, e.emcy.second,
+                         unsigned(e.emcy.word));
+            ++count;
+        }
+        can_pd_event_record pd;
+        while (can_take_pd_event(&pd)) {
+            std::fprintf(s.out, "  event %d (COB-ID 0x%X, %u data bytes)\n", pd.code, unsigned(pd.cobId),
+                         unsigned(pd.length));
+            ++count;
+        }
+    }
+    ur_board* b = ur_board_slot(s.slot);
+    if (b != nullptr && b->link.handle != SIO_INVALID_HANDLE && dev_registered(b->link.handle)) {
+        dev_entry entry;
+        for (int i = 0; i < 100 && dev_data_read(2, &entry, false) == 2 && entry.handle == b->link.handle; ++i) {
+            uint8_t report[UR_MAX_FRAME] = {};
+            uint32_t n = 0;
+            const int32_t rc = ur_readUZ(&b->link, report, sizeof report, UR_RESP_REPORT, &n);
+            if (rc != NO_ERROR)
+                return rc;
+            if (n >= 2)
+                std::fprintf(s.out, "  board report: code %u, value %u\n", unsigned(report[0]), unsigned(report[1]));
+            ++count;
+        }
+    }
+    *said = count == 0 ? "no events waiting" : u_format("%d event%s shown", count, count == 1 ? "" : "s");
+    std::fflush(s.out);
+    return NO_ERROR;
+}
+
+int32_t cmd_help(session&, const words&, std::string* said)
+{
+    *said = "commands:\n" + commands_help();
+    if (!said->empty() && said->back() == '\n')
+        said->pop_back();
+    return NO_ERROR;
+}
+
+constexpr const char* light_words[] = {"percent", "level", "mode", "wait"};
+constexpr const char* sleep_words[] = {"status"};
+
+constexpr command_row rows[] = {
+    {"on", "on", "switch the instrument on and check it against the calibration file", 0, {}, cmd_on},
+    {"off", "off", "switch the instrument off", 0, {}, cmd_off},
+    {"reset", "reset", "reset the instrument and switch it on again", 0, {}, cmd_reset},
+    {"status", "status", "ask the instrument whether it is well", 0, {}, cmd_status},
+    {"light", "light [P | percent P | level [N] | mode M | wait]",
+     "show the light level; set it in percent (0 = brightest) or as a level; read it; manual (0) or "
+     "automatic (1, 2) control; wait until it has settled",
+     2, light_words, cmd_light},
+    {"sleep", "sleep status", "whether the instrument has a sleep mode and whether it is watched", 1, sleep_words,
+     cmd_sleep},
+    {"events", "events", "show and clear the events the instrument has sent", 0, {}, cmd_events},
+    {"help", "help", "this list", 0, {}, cmd_help},
+};
+
+struct error_text {
+    int32_t code;
+    const char* words;
+};
+
+constexpr error_text error_texts[] = {
+    {ERR_SB_INST_CONFIG, "the calibration file does not fit the instrument (see the messages above)"},
+    {ERR_UZ_COMM, "cannot open the instrument board's serial port"},
+    {ERR_UZ_RECV_TIMEOUT, "the instrument board does not answer"},
+    {ERR_UZ_RECV_FAILED, "the instrument board's answers are garbled or rejected"},
+    {ERR_UZ_SEND_FAILED, "cannot send to the instrument board"},
+    {ERR_SERIAL_NOT_OPEN, "the instrument is not switched on"},
+    {ERR_WRONG_INSTR_BOARD, "not possible with this instrument board"},
+    {ERR_WRONG_SYSTEM_TYPE, "not possible with this instrument model"},
+    {ERR_NOT_IMPLEMENTED, "this build cannot do that yet"},
+    {ERR_HW_FAIL, "the instrument hardware reports a failure"},
+    {ERR_INST_POWER, "the instrument reports a power fault"},
+    {ERR_CAN_NOT_AVAIL, "the CAN bus library is not available"},
+    {ERR_CAN_FINDING_BRIDGE, "cannot reach the CAN bridge on the network"},
+    {ERR_CAN_MACADDRESS_ERROR, "no CAN bridge with the calibration file's MAC address"},
+    {ERR_CAN_BRIDGE_ERROR, "the CAN bridge reports an error"},
+    {ERR_CAN_NODE_MISSING, "a CAN node the instrument needs is missing"},
+    {ERR_INVALID_PARAM, "not understood (see help)"},
+    {ERR_PARAM_OUT_OF_RANGE, "value out of range"},
+};
+
+}  // namespace
+
+std::span<const command_row> command_table() { return rows; }
+
+const command_row* find_command(std::string_view name)
+{
+    for (const command_row& r : rows)
+        if (name == r.name)
+            return &r;
+    return nullptr;
+}
+
+bool split_commands(const words& all, std::vector<words>* commands, std::string* bad)
+{
+    commands->clear();
+    for (std::size_t i = 0; i < all.size();) {
+        const command_row* row = find_command(all[i]);
+        if (row == nullptr) {
+            *bad = all[i];
+            return false;
+        }
+        words command{all[i++]};
+        while (i < all.size() && int(command.size()) <= row->max_args) {
+            bool keyword = false;
+            for (const char* k : row->keywords)
+                keyword = keyword || all[i] == k;
+            if (!keyword && !is_number(all[i]))
+                break;
+            command.push_back(all[i++]);
+        }
+        commands->push_back(std::move(command));
+    }
+    return true;
+}
+
+std::string error_words(int32_t code)
+{
+    for (const error_text& e : error_texts)
+        if (e.code == code)
+            return e.words;
+    return "failed";
+}
+
+int32_t run_command(session& s, const words& command)
+{
+    const command_row* row = command.empty() ? nullptr : find_command(command[0]);
+    int32_t rc = ERR_INVALID_PARAM;
+    std::string said;
+    if (row != nullptr && int(command.size()) - 1 <= row->max_args)
+        rc = row->run(s, words(command.begin() + 1, command.end()), &said);
+    const std::string name = command.empty() ? std::string("?") : command[0];
+    if (rc == NO_ERROR)
+        std::fprintf(s.out, "%s: %s\n", name.c_str(), said.c_str());
+    else
+        std::fprintf(s.out, "%s: FAILED - %s (%s)\n", name.c_str(), error_words(rc).c_str(), u_err_name(rc));
+    std::fflush(s.out);
+    return rc;
+}
+
+std::string commands_help()
+{
+    std::string text;
+    for (const command_row& r : rows)
+        text += u_format("  %-52s %s\n", r.usage, r.help);
+    return text;
+}
+
+}  // namespace inst_shell

@@ -1,0 +1,222 @@
+// The instrument console's session: see shell.h.
+#include "tools/inst_shell/shell.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "calfile/calfile.h"
+#include "calfile/sysinfo.h"
+#include "can/can_bus.h"
+#include "can/can_library.h"
+#include "instrument/sleep_mode.h"
+#include "platform/errors.h"
+#include "platform/hooks.h"
+#include "serial/board.h"
+#include "tools/inst_shell/commands.h"
+#include "tools/inst_shell/virtual_instrument.h"
+
+namespace inst_shell {
+
+const char kUsage[] =
+    "usage: inst_shell [--sim [--sim-identity-differs WHAT]] CALFILE [COMMAND [ARG...]]...\n"
+    "  Reads the system calibration file CALFILE and runs the commands on its instrument, those\n"
+    "  given after the file or, when there are none, one per line from standard input.\n"
+    "  Each command prints one result line; the library's messages go to standard error.\n"
+    "  --sim   run against the virtual instrument built from CALFILE (no hardware, no waiting)\n"
+    "  --sim-identity-differs WHAT   the virtual instrument's EEPROM reports another\n"
+    "          system, board, camera, light, serial or date than CALFILE\n"
+    "commands:\n";
+
+namespace {
+
+struct options {
+    bool sim = false;
+    sim_options sim_opts;
+    const char* calfile = nullptr;
+    std::vector<words> commands;  // from the command line
+};
+
+int usage()
+{
+    std::fputs(kUsage, stderr);
+    std::fputs(commands_help().c_str(), stderr);
+    return 2;
+}
+
+bool parse(int argc, char** argv, options* o)
+{
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
+        if (std::strcmp(argv[i], "--sim") == 0) {
+            o->sim = true;
+        } else if (std::strcmp(argv[i], "--sim-identity-differs") == 0 && i + 1 < argc) {
+            if (!identity_field_from(argv[++i], &o->sim_opts.differs))
+                return false;
+        } else {
+            return false;
+        }
+    }
+    if (o->sim_opts.differs != identity_field::none && !o->sim)
+        return false;
+    if (i >= argc || argv[i][0] == '\0')
+        return false;
+    o->calfile = argv[i++];
+    const words rest(argv + i, argv + argc);
+    std::string bad;
+    if (!split_commands(rest, &o->commands, &bad)) {
+        std::fprintf(stderr, "inst_shell: \"%s\" is not a command\n", bad.c_str());
+        return false;
+    }
+    return true;
+}
+
+words split_line(const std::string& line)
+{
+    words out;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r' || line[i] == '\n'))
+            ++i;
+        std::size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' && line[i] != '\n')
+            ++i;
+        if (i > start)
+            out.push_back(line.substr(start, i - start));
+    }
+    return out;
+}
+
+// One line from `in`, without holding the virtual clock while the user types.
+bool read_line(std::FILE* in, std::string* line)
+{
+    const bool enrolled = u_vclock_active() && u_vclock_enrolled();
+    if (enrolled)
+        u_vclock_leave();
+    line->clear();
+    char buf[512];
+    bool any = false;
+    while (std::fgets(buf, sizeof buf, in) != nullptr) {
+        any = true;
+        *line += buf;
+        if (!line->empty() && line->back() == '\n')
+            break;
+    }
+    if (enrolled)
+        u_vclock_enroll();
+    return any;
+}
+
+std::string describe_file(const SysInfo& info, const char* path)
+{
+    std::string text = std::string(path) + ": " + sb_sys_type_name(info.sysType) + " serial " +
+                       std::to_string(info.serialNum) + ", " + sb_board_type_name(info.instrBdType) + " board";
+    if (info.instrBdType == BD_CAN && info.canInfo) {
+        char mac[24];
+        const uint8_t* m = info.canInfo->macAddress;
+        std::snprintf(mac, sizeof mac, "%02X %02X %02X %02X %02X %02X", m[0], m[1], m[2], m[3], m[4], m[5]);
+        text += std::string(" (CAN bridge MAC address ") + mac + ")";
+    } else if (info.instrComm.is_set()) {
+        text += std::string(" on ") + info.instrComm.c_str();
+    }
+    return text + ", " + sb_camera_type_name(info.cameraType) + " camera on a " + sb_fg_type_name(info.fgType) +
+           " frame grabber";
+}
+
+void line(std::FILE* out, const char* what, const std::string& text)
+{
+    std::fprintf(out, "%s: %s\n", what, text.c_str());
+    std::fflush(out);
+}
+
+void failed(std::FILE* out, const char* what, const std::string& why, int32_t rc)
+{
+    std::fprintf(out, "%s: FAILED - %s (%s)\n", what, why.c_str(), u_err_name(rc));
+    std::fflush(out);
+}
+
+// Runs the commands of the session; the exit status.
+int run_commands(session& s, const options& o, std::FILE* in)
+{
+    int status = 0;
+    if (!o.commands.empty()) {
+        for (const words& c : o.commands)
+            if (run_command(s, c) != NO_ERROR)
+                status = 1;
+        return status;
+    }
+    std::string text;
+    while (read_line(in, &text)) {
+        const words w = split_line(text);
+        if (w.empty() || w[0][0] == '#')
+            continue;
+        if (run_command(s, w) != NO_ERROR)
+            status = 1;
+    }
+    return status;
+}
+
+// What the session leaves behind: the board link closed, the sleep-mode service stopped, the
+// CAN bus library unbound. The instrument itself is left as the commands left it.
+void close_session(int slot)
+{
+    ur_board* b = ur_board_slot(slot);
+    if (b != nullptr && b->link.handle != SIO_INVALID_HANDLE)
+        ur_closeUZ(b);
+    sleep_mode_stop();
+    can_bus_unload();
+}
+
+int run_session(const options& o, std::FILE* in, std::FILE* out)
+{
+    session s;
+    s.info = sysinfo_slot(s.slot);
+    s.out = out;
+    int32_t rc = sb_readCal(s.slot, o.calfile);
+    if (rc != NO_ERROR) {
+        failed(out, "calibration file", std::string("cannot use ") + o.calfile + " (see the messages above)", rc);
+        return 1;
+    }
+    line(out, "calibration file", describe_file(*s.info, o.calfile));
+    virtual_instrument virt;
+    if (o.sim) {
+        std::string why;
+        rc = virt.build(*s.info, o.sim_opts, &why);
+        if (rc != NO_ERROR) {
+            failed(out, "virtual instrument", why, rc);
+            return 1;
+        }
+        line(out, "virtual instrument",
+             o.sim_opts.differs == identity_field::none
+                 ? "ready, with the identity of the calibration file"
+                 : "ready, with an EEPROM identity that differs from the calibration file");
+    } else if (s.info->instrBdType == BD_CAN) {
+        rc = can_bus_load();
+        if (rc != NO_ERROR) {
+            failed(out, "CAN bus library", "cannot load " + std::string(CAN_LIBRARY), rc);
+            return 1;
+        }
+    }
+    const int status = run_commands(s, o, in);
+    close_session(s.slot);
+    return status;
+}
+
+}  // namespace
+
+int run(int argc, char** argv, std::FILE* in, std::FILE* out)
+{
+    options o;
+    if (!parse(argc, argv, &o))
+        return usage();
+    // Under --sim every wait runs on the virtual clock, unless the host already runs one.
+    const bool own_clock = o.sim && !u_vclock_active();
+    if (own_clock)
+        u_vclock_start(0);
+    const int status = run_session(o, in, out);
+    if (own_clock)
+        u_vclock_stop();
+    return status;
+}
+
+}  // namespace inst_shell

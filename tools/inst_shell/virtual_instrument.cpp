@@ -1,0 +1,101 @@
+#include "tools/inst_shell/virtual_instrument.h"
+
+#include <cstring>
+
+#include "calfile/sysinfo.h"
+#include "platform/errors.h"
+#include "serial/board.h"
+#include "sim/board_device.h"
+
+namespace inst_shell {
+
+namespace {
+
+// A software version above every camera rule of the serial boards.
+constexpr uint8_t kSimSoftwareVersion = 20;
+
+int32_t next_in(int32_t value, int count) { return value + 1 < count ? value + 1 : 1; }
+
+}  // namespace
+
+bool identity_field_from(const char* word, identity_field* out)
+{
+    static constexpr struct {
+        const char* word;
+        identity_field field;
+    } names[] = {{"system", identity_field::system}, {"board", identity_field::board},
+                 {"camera", identity_field::camera}, {"light", identity_field::light},
+                 {"serial", identity_field::serial}, {"date", identity_field::date}};
+    for (const auto& n : names) {
+        if (word != nullptr && std::strcmp(word, n.word) == 0) {
+            *out = n.field;
+            return true;
+        }
+    }
+    return false;
+}
+
+inst_eeprom_identity identity_for(const SysInfo& info, identity_field differs)
+{
+    inst_eeprom_identity id;
+    id.sysType = info.sysType;
+    id.cameraType = info.cameraType;
+    id.lightType = info.lightType;
+    id.instrBdType = info.instrBdType;
+    id.serialNum = info.serialNum;
+    id.dateCode = info.dateCode;
+    switch (differs) {
+    case identity_field::none: break;
+    case identity_field::system: id.sysType = next_in(id.sysType, SB_NUM_SYS_TYPE_NAMES); break;
+    case identity_field::board: id.instrBdType = next_in(id.instrBdType, SB_NUM_BOARD_TYPE_NAMES); break;
+    case identity_field::camera: id.cameraType = next_in(id.cameraType, SB_NUM_CAMERA_TYPE_NAMES); break;
+    case identity_field::light: id.lightType = next_in(id.lightType, SB_NUM_LIGHT_TYPE_NAMES); break;
+    case identity_field::serial: id.serialNum = id.serialNum + 1; break;
+    case identity_field::date: id.dateCode = static_cast<int16_t>(id.dateCode + 1); break;
+    }
+    return id;
+}
+
+virtual_instrument::virtual_instrument() = default;
+virtual_instrument::~virtual_instrument() = default;
+
+int32_t virtual_instrument::build(const SysInfo& info, const sim_options& options, std::string* why)
+{
+    if (info.instrBdType == BD_CAN)
+        return make_virtual_can_instrument(info, options, why);
+    if (ur_vocabulary(info.instrBdType, nullptr) == nullptr) {
+        *why = std::string("there is no virtual ") + sb_board_type_name(info.instrBdType) + " board";
+        return ERR_WRONG_INSTR_BOARD;
+    }
+    const char* port = info.instrComm.c_str();
+    if (port == nullptr || port[0] == '\0') {
+        *why = "the calibration file names no InstrComm port for the virtual board";
+        return ERR_INVALID_PARAM;
+    }
+    const int32_t rc = sim::board_device::create(port, info.instrBdType, &board_);
+    if (rc != NO_ERROR) {
+        *why = std::string("the virtual board cannot serve port ") + port;
+        return rc;
+    }
+    const inst_eeprom_identity id = identity_for(info, options.differs);
+    sim::board_device::identity eeprom;
+    eeprom.system = static_cast<uint8_t>(id.sysType);
+    eeprom.camera = static_cast<uint8_t>(id.cameraType);
+    eeprom.light = static_cast<uint8_t>(id.lightType);
+    eeprom.board = static_cast<uint8_t>(id.instrBdType);
+    eeprom.serial = static_cast<uint32_t>(id.serialNum);
+    eeprom.date = static_cast<uint16_t>(id.dateCode);
+    board_->set_identity(eeprom);
+    board_->set_sw_version(kSimSoftwareVersion);
+    return NO_ERROR;
+}
+
+// Where the CAN bring-up's virtual bridge builder plugs in: make the bridge with the record's
+// MAC address and its model's nodes (honouring the options) and hand its table to can_bus_use.
+int32_t make_virtual_can_instrument(const SysInfo&, const sim_options&, std::string* why)
+{
+    *why = "the virtual CAN bridge is not available in this build yet; try a serial-board calibration file";
+    return ERR_NOT_IMPLEMENTED;
+}
+
+}  // namespace inst_shell

@@ -1,0 +1,60 @@
+// The virtual instrument of the console's --sim: what answers on the far side of the platform's
+// hardware interfaces for the instrument that a calibration file describes.
+//
+// Serial-board instruments get the virtual controller board of the file's board type on the
+// file's InstrComm port, with an EEPROM identity that matches the file (or differs in one chosen
+// value) and a software version that every camera rule accepts. CAN instruments get the virtual
+// CAN bridge with the file's MAC address and the nodes of its model (make_virtual_can_instrument).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "instrument/inst_on.h"
+
+struct SysInfo;
+
+namespace sim {
+class board_device;
+}
+
+namespace inst_shell {
+
+// Which EEPROM value the virtual board reports differently from the calibration file.
+enum class identity_field { none, system, board, camera, light, serial, date };
+// Parses "system", "board", "camera", "light", "serial" or "date"; false for anything else.
+bool identity_field_from(const char* word, identity_field* out);
+
+struct sim_options {
+    identity_field differs = identity_field::none;
+};
+
+// The EEPROM identity of an instrument as the calibration record describes it, with one value
+// changed when asked (a number one higher; a type one higher, wrapping within its table).
+inst_eeprom_identity identity_for(const SysInfo& info, identity_field differs);
+
+class virtual_instrument {
+public:
+    virtual_instrument();
+    ~virtual_instrument();
+    virtual_instrument(const virtual_instrument&) = delete;
+    virtual_instrument& operator=(const virtual_instrument&) = delete;
+
+    // Builds the virtual instrument for the record. NO_ERROR, or the code after `why` says in
+    // words why it could not be built.
+    int32_t build(const SysInfo& info, const sim_options& options, std::string* why);
+
+    // The virtual board of a serial-board instrument (null otherwise).
+    sim::board_device* board() const { return board_.get(); }
+
+private:
+    std::unique_ptr<sim::board_device> board_;
+};
+
+// The virtual CAN bridge with the record's MAC address and the nodes of its model, bound in
+// place of the CAN bus library. It comes from the CAN bring-up's virtual bridge builder; until
+// that is part of this build it answers ERR_NOT_IMPLEMENTED and says so in `why`.
+int32_t make_virtual_can_instrument(const SysInfo& info, const sim_options& options, std::string* why);
+
+}  // namespace inst_shell
