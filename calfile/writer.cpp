@@ -38,19 +38,6 @@ namespace {
 constexpr int KEY_WIDTH = 22;
 using cal_limits::FLT_MAX_D;
 
-std::string vformat(const char* format, va_list args)
-{
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (n <= 0)
-        return std::string();
-    std::vector<char> buf(static_cast<std::size_t>(n) + 1);
-    std::vsnprintf(buf.data(), buf.size(), format, args);
-    return std::string(buf.data(), static_cast<std::size_t>(n));
-}
-
 // A printf conversion of a real number: 'g' or 'f' with a precision and a minimum width.
 // Formatting goes through <charconv>, so a host's locale never changes the decimal point.
 struct real_fmt {
@@ -146,10 +133,7 @@ llc_ranges reader_ranges(const SysInfo& si, int given, const llc_ranges& line)
 int llc_range_values(const SysInfo& si)
 {
     llc_ranges slot;
-    slot.v[0] = si.light[0].rangeLow;
-    slot.v[1] = si.light[0].rangeHigh;
-    slot.v[2] = si.light[1].rangeLow;
-    slot.v[3] = si.light[1].rangeHigh;
+    calfile_llc_ranges(si, slot.v);
     auto low_high_is = [&](uint16_t lo, uint16_t hi) { return slot.v[0] == lo && slot.v[1] == hi; };
 
     // The instrument kinds' own rule; the last one that applies decides.
@@ -187,7 +171,7 @@ int llc_range_values(const SysInfo& si)
 // Builds the text of a calibration file from a slot and notes every failed check.
 class cal_writer {
 public:
-    cal_writer(const SysInfo& si, bool exact) : si_(si), exact_(exact) {}
+    cal_writer(const SysInfo& si, bool exact) : si_(si), exact_(exact), given_(calfile_given_by(si)) {}
 
     void run();
     const std::string& text() const { return out_; }
@@ -196,6 +180,7 @@ public:
 private:
     const SysInfo& si_;
     const bool exact_;  // every real in the shortest text that reads back as the stored value
+    const cal_given given_;  // what the lines written give the reader
     std::string out_;
     int32_t result_ = NO_ERROR;
     std::string key_;  // keyword of the line being written, for messages
@@ -244,24 +229,29 @@ private:
     {
         return scaled(stored, v, to_record, r.lo, r.hi, f);
     }
-    std::string name(std::string_view text);
+    std::string name(std::string_view text, bool quoted = false);
     std::string word_name(std::string_view text);
     void name_failure(std::string_view text);
+    std::string value(const cal_arg& a);
+    void require(cal_need need);
 
     bool mag_written_ = false;   // a SysMag line was written
     bool custom_first_ = false;  // a Camera Type Custom line came before the camera's own
 
     void plain(const cal_line& row);
     void line(const cal_line& row);
+    void system_line();
     void camera_line(const cal_line& row);
     void light_line();
-    void llc_line(const cal_line& row);
+    void llc_range_line(const cal_line& row);
     void pifoc_line(const cal_line& row);
     void magnification_line(const cal_line& row);
     void ftp_line(const cal_line& row);
     void sdc_cal_lines(const cal_line& row);
     void pid_lines(const cal_line& row);
     void hxi_std_mags_line(const cal_line& row);
+    void dyn_wave_gen_line(const cal_line& row);
+    void sleep_timeout_line(const cal_line& row);
 };
 
 std::string cal_writer::num(long long v, long long lo, long long hi, int zero_width)
@@ -356,31 +346,29 @@ void cal_writer::name_failure(std::string_view text)
 }
 
 // A name where the reader takes any word: written as it is, or in double quotes when it is
-// empty, holds blanks, or begins with a character that would end or split the word. A name that
-// no word gives back (a double quote or a line end in it, longer than a word) is refused.
-std::string cal_writer::name(std::string_view text)
+// empty, holds blanks, or begins with a character that would end or split the word (or when
+// `quoted` asks for them). A name that no word gives back (a double quote or a line end in it,
+// longer than a word) is refused.
+std::string cal_writer::name(std::string_view text, bool quoted)
 {
-    bool quote = text.empty() || std::strchr("[],:#", text.front()) != nullptr;
+    bool quote = quoted || text.empty() || std::strchr("[],:#", text.front()) != nullptr;
+    bool ok = text.size() <= CALFILE_MAX_WORD;
     for (char c : text) {
-        if (c == '"' || c == '\n' || c == '\r') {
-            name_failure(text);
-            return std::string(text);
-        }
+        if (c == '"' || c == '\n' || c == '\r')
+            ok = false;
         if (c == ' ' || c == '\t' || c == '\0')
             quote = true;
     }
-    if (text.size() > CALFILE_MAX_WORD) {
+    if (!ok)
         name_failure(text);
+    if (!quote || (!ok && !quoted))
         return std::string(text);
-    }
-    if (!quote)
-        return std::string(text);
-    std::string quoted;
-    quoted.reserve(text.size() + 2);
-    quoted += '"';
-    quoted += text;
-    quoted += '"';
-    return quoted;
+    std::string text_quoted;
+    text_quoted.reserve(text.size() + 2);
+    text_quoted += '"';
+    text_quoted += text;
+    text_quoted += '"';
+    return text_quoted;
 }
 
 // A name where the reader takes only a plain word that begins with a letter.
@@ -396,7 +384,42 @@ std::string cal_writer::word_name(std::string_view text)
     return std::string(text);
 }
 
-// A plain line from its row, when it is due.
+// One value of a table line.
+std::string cal_writer::value(const cal_arg& a)
+{
+    return std::visit(
+        [&](auto ref) -> std::string {
+            const auto& field = ref(const_cast<SysInfo&>(si_));  // only read
+            using T = std::decay_t<decltype(field)>;
+            if constexpr (std::is_same_v<T, sb_string>) {
+                return a.plain_word ? word_name(field.view()) : name(field.view(), a.quoted);
+            } else if constexpr (std::is_same_v<T, std::string>) {
+                return name(field, a.quoted);
+            } else if constexpr (std::is_same_v<T, sb_ramp_name>) {
+                return name(field.c_str(), a.quoted);
+            } else if constexpr (std::is_floating_point_v<T>) {
+                const real_fmt f{a.conv, a.precision};
+                if (a.scale != 1)
+                    return scaled(field, field / a.scale, a.scale, a.lo, a.hi, f);
+                return real(field, a.lo, a.hi, f, a.ends);
+            } else if (a.kind == cal_kind::choice) {
+                return a.name_of(static_cast<int32_t>(field));
+            } else if (a.kind == cal_kind::hex) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "%2.2X", static_cast<unsigned>(field));
+                return hex;
+            } else {
+                // A value that the file gives in larger units is written rounded up.
+                const auto scale = static_cast<long long>(a.scale);
+                const long long v = field;
+                return num(scale > 1 ? (v + scale - 1) / scale : v, static_cast<long long>(a.lo),
+                           static_cast<long long>(a.hi));
+            }
+        },
+        a.field);
+}
+
+// A table line, when it is due.
 void cal_writer::plain(const cal_line& row)
 {
     if (!calfile_line_due(row, si_))
@@ -406,25 +429,23 @@ void cal_writer::plain(const cal_line& row)
         return;
     }
     key(row.keyword);
-    const real_fmt f{row.conv, row.precision};
-    auto value = [&](const cal_field& ref_of) {
-        return std::visit(
-            [&](auto ref) {
-                const auto& field = ref(const_cast<SysInfo&>(si_));  // only read
-                using T = std::decay_t<decltype(field)>;
-                if constexpr (std::is_same_v<T, sb_string>)
-                    return name(field.view());
-                else if constexpr (std::is_same_v<T, float> || std::is_same_v<T, double>)
-                    return real(field, row.lo, row.hi, f, row.ends);
-                else
-                    return num(field, static_cast<long long>(row.lo), static_cast<long long>(row.hi));
-            },
-            ref_of);
-    };
-    put(value(row.field));
-    if (calfile_second_due(row, si_))
-        arg(value(row.field2));
+    put(value(row.args[0]));
+    for (int i = 1; i < row.nargs; ++i) {
+        const cal_arg& a = row.args[i];
+        if (a.when != nullptr && !a.when(si_))
+            continue;
+        if (a.optional && !calfile_arg_due(a, si_))
+            break;
+        arg(value(a));
+    }
     end();
+}
+
+// Refuses a record whose file the reader's final check `need` would refuse.
+void cal_writer::require(cal_need need)
+{
+    if (calfile_lacks(need, si_, given_))
+        fail(ERR_SB_CAL_INFO_INCOMPLETE, calfile_check(need).write_message);
 }
 
 void cal_writer::run()
@@ -434,41 +455,16 @@ void cal_writer::run()
         line(calfile_lines[i]);
 }
 
-// One row of the line table: a plain line, or a hand-written one with the checks that belong
+// One row of the line table: a table line, or a hand-written one, with the checks that belong
 // to it.
 void cal_writer::line(const cal_line& row)
 {
     const SysInfo& si = si_;
-    const SysCalData& dflt = calfile_defaults();  // what a reset leaves
     const int32_t bd = si.instrBdType;
     switch (row.key) {
-    case TOK_INSTRNAME:
-        if (si.instrName.is_set()) {
-            key(row.keyword);
-            std::string_view text = si.instrName.view();
-            bool ok = text.size() <= CALFILE_MAX_WORD;
-            for (char c : text)
-                if (c == '"' || c == '\n' || c == '\r')
-                    ok = false;
-            if (!ok)
-                name_failure(text);
-            put("\"");
-            put(text);
-            put("\"\n");
-        }
+    case TOK_UNKNOWN:
+        system_line();
         return;
-    case TOK_UNKNOWN: {  // the system line
-        const int32_t sys = si.sysType;
-        if (!((sys >= SYS_HXI && sys <= SYS_MODEL08) || (sys >= SYS_MODEL09 && sys <= SYS_MODEL29)))
-            fail(ERR_SB_CAL_INFO_INCOMPLETE, "System type undefined.");
-        key(sb_sys_type_name(sys));
-        put(num(si.dateCode / 100, cal_limits::year, 2));
-        arg(num(si.dateCode % 100, cal_limits::week, 2));
-        arg(num(si.serialNum, cal_limits::serial));
-        arg(si.rFlag ? "R" : "");
-        end();
-        return;
-    }
     case TOK_VERSION:
         if (bd == BD_BOARD02 || bd == BD_BOARD04)
             fail(ERR_SB_CAL_INFO_INCOMPLETE, "Instrument board type undefined.");
@@ -481,173 +477,95 @@ void cal_writer::line(const cal_line& row)
     case TOK_MACADDRESS:
         if (bd == BD_CAN && !si.canInfo)
             fail(ERR_INVALID_PARAM, "canInfo = NULL");
-        if (si.canInfo) {
-            key(row.keyword);
-            for (int i = 0; i < 6; ++i) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "%2.2X", si.canInfo->macAddress[i]);
-                if (i > 0)
-                    put("  ");
-                put(hex);
-            }
-            end();
-        }
-        return;
-    case TOK_INSTRCOMM:
-        plain(row);
-        if (calfile_board_needs_comm(bd) && bd != BD_BOARD02 && bd != BD_BOARD04 && bd >= 0 &&
-            bd < SB_NUM_BOARD_TYPE_NAMES && !si.instrComm.is_set() && !si.canInfo)
-            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing InstrComm info.");
-        return;
+        break;
     case TOK_CAMERA:
         camera_line(row);
-        return;
-    case TOK_RAMP:
-        if (!si.rampConfig.is_default()) {
-            key(row.keyword);
-            put(name(si.rampConfig.c_str()));
-            end();
-        }
         return;
     case TOK_LIGHT:
         light_line();
         return;
-    case TOK_LLC:
-        llc_line(row);
-        return;
     case TOK_PIFOC:
         pifoc_line(row);
-        return;
-    case TOK_PIFOCTYPE:
-        plain(row);
-        if (!calfile_pifoc_value_due(si) && calfile_needs_pifoc(si.sysType))
-            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing PIFOC info.");
         return;
     case TOK_SYSMAG:
     case TOK_NOMMAG:
         magnification_line(row);
         return;
-    case TOK_FTPMATERIALS:
-    case TOK_FTPSYS:
-    case TOK_FTPDISPER:
-    case TOK_FTPAVGK0:
-    case TOK_FTPDMICENTER:
-    case TOK_FTPTILTCENTER:
-    case TOK_FTPZEROGAGEPER:
-    case TOK_FTPTEMPERATURE:
-    case TOK_FTPLOG:
-        if (si.ftpInfo)
-            ftp_line(row);
-        return;
-    case TOK_RINGSPOT:
-        if (si.ringSpot)
-            bare(row.keyword);
-        return;
-    case TOK_SDCCAL:
-        sdc_cal_lines(row);
-        return;
-    case TOK_POSINSTR:
-        if (si.posInstrType > POS_NONE && si.posInstrType < SB_NUM_POS_INSTR_NAMES && si.posInstrName[0].is_set()) {
-            key(row.keyword);
-            put(sb_pos_instr_name(si.posInstrType));
-            arg(name(si.posInstrName[0].view()));
-            if (si.posInstrName[1].is_set())
-                arg(word_name(si.posInstrName[1].view()));
-            end();
-        }
-        return;
-    case TOK_TEMPSENSOR:
-        if (si.tempSensorType == TEMP_EURO2216E && si.tempSensorName.is_set()) {
-            key(row.keyword);
-            put(sb_temp_sensor_name(si.tempSensorType));
-            arg(name(si.tempSensorName.view()));
-            end();
-        }
-        return;
-    case TOK_PIDVALS_A:
-    case TOK_PIDVALS_B:
-    case TOK_PIDVALS_P:
-    case TOK_PIDVALS_R:
-    case TOK_PIDVALS_T:
-    case TOK_PIDVALS_X:
-    case TOK_PIDVALS_Y:
-    case TOK_PIDVALS_Z:
-        pid_lines(row);
-        return;
     case TOK_WMCOMM:
-        if (!si.wmComm.is_set() && calfile_has_wave_monitor(si.sysType))
-            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing wmComm info.");
-        plain(row);
-        return;
-    case TOK_WMTUNERANGE:
-    case TOK_WMTUNERATE: {
-        const double* values = row.key == TOK_WMTUNERANGE ? si.wmTuneRange : si.wmTuneRate;
-        if (!std::isfinite(values[0]))
-            return;
-        key(row.keyword);
-        put(scaled(values[0], values[0] / 1e9, 1e9, cal_limits::wm_tune, FMT_F3));
-        arg(scaled(values[1], values[1] / 1e9, 1e9, cal_limits::wm_tune, FMT_F3));
-        end();
-        return;
+        require(cal_need::wm_comm);
+        break;
+    default:
+        break;
     }
-    case TOK_WMMAXBUCKETS:
-        if (si.wmMaxBuckets != dflt.wmMaxBuckets || si.wmMaxBytes != dflt.wmMaxBytes) {
-            // The file gives the byte limit in MiB; a limit between two is written as the next one.
-            key(row.keyword);
-            put(num(si.wmMaxBuckets, cal_limits::wm_buckets));
-            arg(num((si.wmMaxBytes + 1048575) / 1048576, cal_limits::wm_buckets));
-            end();
-        }
-        return;
-    case TOK_DYNWAVEGEN:
-        if (si.dynWaveGen) {
-            const DynWaveGenInfo& d = *si.dynWaveGen;
-            const cal_range second = cal_limits::dyn_wave_gen2;
-            key(row.keyword);
-            put(std::to_string(d.number));
-            arg(num(d.value, cal_limits::dyn_wave_gen));
-            arg(std::to_string(d.value2));
-            if (d.value2 != 0 && (d.value2 < second.lo || d.value2 > second.hi)) {
-                calfile_report_write("DynWaveGen: %d out of range [%d,%d] and 0", d.value2, static_cast<int>(second.lo),
-                                     static_cast<int>(second.hi));
-                result_ = ERR_SB_CALFILE_VALUE_RANGE;
-            }
-            end();
-        }
-        return;
-    case TOK_HXIENCZOOMSTDMAGS:
+    if (row.kind != cal_kind::irregular) {
+        plain(row);
+    } else if (row.key == TOK_LLC) {
+        llc_range_line(row);
+    } else if (row.key >= TOK_PIDVALS_A && row.key <= TOK_PIDVALS_Z) {
+        pid_lines(row);
+    } else if (row.key == TOK_SDCCAL) {
+        sdc_cal_lines(row);
+    } else if (row.key == TOK_DYNWAVEGEN) {
+        dyn_wave_gen_line(row);
+    } else if (row.key == TOK_HXIENCZOOMSTDMAGS) {
         if (si.hxiZoom)
             hxi_std_mags_line(row);
-        return;
-    case TOK_ENCODEDRADIUSSCALE:
-    case TOK_INTFRADIUSSCALE: {
-        const RadiusScale& g = row.key == TOK_ENCODEDRADIUSSCALE ? si.encodedRadiusScale : si.intfRadiusScale;
-        if (!(g.given == 1 || g.flag == 1 || g.a > 0 || g.b > 0 || g.n != 0 || g.last > 0))
-            return;
-        key(row.keyword);
-        put(num(g.flag, cal_limits::radius_flag));
-        arg(real(g.a, cal_limits::radius_real, FMT_G));
-        arg(real(g.b, cal_limits::radius_real, FMT_G));
-        arg(num(g.n, cal_limits::radius_n));
-        arg(real(g.last, cal_limits::radius_real, FMT_G));
-        end();
-        return;
+    } else if (row.key == TOK_SLEEPTIMEOUT) {
+        sleep_timeout_line(row);
+    } else if (si.ftpInfo) {
+        ftp_line(row);
     }
-    case TOK_SLEEPTIMEOUT:
-        if (si.sleepTimeout != dflt.sleepTimeout) {
-            key(row.keyword);
-            if (si.sleepTimeout > cal_limits::sleep_max) {
-                calfile_report_write("SleepTimeout: %d out of range [0,%d]", si.sleepTimeout,
-                                     static_cast<int>(cal_limits::sleep_max));
-                result_ = ERR_SB_CALFILE_VALUE_RANGE;
-            }
-            put(period_text(si.sleepTimeout, false));  // the last line has no line end
-        }
+    // A board that has a keyword and needs a communication line.
+    const bool named_board = bd != BD_BOARD02 && bd != BD_BOARD04 && bd >= 0 && bd < SB_NUM_BOARD_TYPE_NAMES;
+    if (row.key == TOK_INSTRCOMM && named_board)
+        require(cal_need::comm);
+    if (row.key == TOK_PIFOCTYPE)
+        require(cal_need::pifoc);
+}
+
+void cal_writer::system_line()
+{
+    const SysInfo& si = si_;
+    const int32_t sys = si.sysType;
+    if (!((sys >= SYS_HXI && sys <= SYS_MODEL08) || (sys >= SYS_MODEL09 && sys <= SYS_MODEL29)))
+        fail(ERR_SB_CAL_INFO_INCOMPLETE, "System type undefined.");
+    key(sb_sys_type_name(sys));
+    put(num(si.dateCode / 100, cal_limits::year, 2));
+    arg(num(si.dateCode % 100, cal_limits::week, 2));
+    arg(num(si.serialNum, cal_limits::serial));
+    arg(si.rFlag ? "R" : "");
+    end();
+}
+
+void cal_writer::dyn_wave_gen_line(const cal_line& row)
+{
+    if (!si_.dynWaveGen)
         return;
-    default:
-        plain(row);
-        return;
+    const DynWaveGenInfo& d = *si_.dynWaveGen;
+    const cal_range second = cal_limits::dyn_wave_gen2;
+    key(row.keyword);
+    put(std::to_string(d.number));
+    arg(num(d.value, cal_limits::dyn_wave_gen));
+    arg(std::to_string(d.value2));
+    if (d.value2 != 0 && (d.value2 < second.lo || d.value2 > second.hi)) {
+        calfile_report_write("DynWaveGen: %d out of range [%d,%d] and 0", d.value2, static_cast<int>(second.lo),
+                             static_cast<int>(second.hi));
+        result_ = ERR_SB_CALFILE_VALUE_RANGE;
     }
+    end();
+}
+
+void cal_writer::sleep_timeout_line(const cal_line& row)
+{
+    if (si_.sleepTimeout == calfile_defaults().sleepTimeout)
+        return;
+    key(row.keyword);
+    if (si_.sleepTimeout > cal_limits::sleep_max) {
+        calfile_report_write("SleepTimeout: %d out of range [0,%d]", si_.sleepTimeout,
+                             static_cast<int>(cal_limits::sleep_max));
+        result_ = ERR_SB_CALFILE_VALUE_RANGE;
+    }
+    put(period_text(si_.sleepTimeout, false));  // the last line has no line end
 }
 
 void cal_writer::camera_line(const cal_line& row)
@@ -755,13 +673,6 @@ void cal_writer::camera_line(const cal_line& row)
             end();
         }
         return;
-    case TOK_ALIGN:
-        if (si.cameraAlign != 0) {
-            key(row.keyword);
-            put(sb_camera_align_name(si.cameraAlign));
-            end();
-        }
-        return;
     case TOK_BPIX:
     case TOK_BAD: {
         int pixels = 0;
@@ -849,78 +760,21 @@ void cal_writer::light_line()
     end();
 }
 
-void cal_writer::llc_line(const cal_line& row)
+void cal_writer::llc_range_line(const cal_line& row)
 {
-    const SysInfo& si = si_;
-    const SysCalData& dflt = calfile_defaults();  // what a reset leaves
-    const LightSlot& a = si.light[0];
-    const LightSlot& b = si.light[1];
-    // AvgCurLimit and FwdVoltage: two values, and the second light slot's two when set.
-    auto pairs = [&](uint16_t(LightSlot::*field)[2], cal_range r) {
-        const uint16_t* first = a.*field;
-        const uint16_t* second = b.*field;
-        if (first[0] == 0 && first[1] == 0 && second[0] == 0 && second[1] == 0)
-            return;
-        key(row.keyword);
-        put(num(first[0], r));
-        arg(num(first[1], r));
-        if (second[0] != 0 || second[1] != 0) {
-            arg(num(second[0], r));
-            arg(num(second[1], r));
-        }
-        end();
-    };
-
-    switch (row.sub) {
-    case TOK_INSTR:
-        if (si.llcInstrType == LLC_INSTR_MODEL13) {
-            key(row.keyword);
-            put(sb_llc_instr_name(si.llcInstrType));
-            end();
-        } else if ((si.llcInstrType == LLC_INSTR_DD100MC || si.llcInstrType == LLC_INSTR_DD100MC_B) &&
-                   si.llcInstrName.is_set()) {
-            key(row.keyword);
-            put(sb_llc_instr_name(si.llcInstrType));
-            arg(name(si.llcInstrName.view()));
-            end();
-        }
+    const LightSlot& a = si_.light[0];
+    const LightSlot& b = si_.light[1];
+    int values = llc_range_values(si_);
+    if (values == 0)
         return;
-    case TOK_RANGE: {
-        int values = llc_range_values(si);
-        if (values > 0) {
-            key(row.keyword);
-            put(std::to_string(a.rangeLow));
-            arg(std::to_string(a.rangeHigh));
-            if (values == 4) {
-                arg(num(b.rangeLow, cal_limits::llc_range2));
-                arg(num(b.rangeHigh, cal_limits::llc_range2));
-            }
-            end();
-        }
-        return;
+    key(row.keyword);
+    put(std::to_string(a.rangeLow));
+    arg(std::to_string(a.rangeHigh));
+    if (values == 4) {
+        arg(num(b.rangeLow, cal_limits::llc_range2));
+        arg(num(b.rangeHigh, cal_limits::llc_range2));
     }
-    case TOK_CONFIG:
-        if (b.config != dflt.light[1].config) {
-            key(row.keyword);
-            put(std::to_string(a.config));
-            arg(std::to_string(b.config));
-            end();
-        } else if (a.config != dflt.light[0].config) {
-            key(row.keyword);
-            put(std::to_string(a.config));
-            end();
-        }
-        return;
-    case TOK_AVGCURLIMIT:
-        pairs(&LightSlot::avgCurLimit, cal_limits::avg_cur_limit);
-        return;
-    case TOK_FWDVOLTAGE:
-        pairs(&LightSlot::fwdVoltage, cal_limits::fwd_voltage);
-        return;
-    default:
-        plain(row);
-        return;
-    }
+    end();
 }
 
 void cal_writer::pifoc_line(const cal_line& row)
@@ -990,20 +844,6 @@ void cal_writer::ftp_line(const cal_line& row)
     };
 
     switch (row.key) {
-    case TOK_FTPMATERIALS:
-        key(row.keyword);
-        put(name(f.materialsFile));
-        end();
-        return;
-    case TOK_FTPSYS:
-        if (std::isfinite(f.sys[0]) && std::isfinite(f.sys[1]) && std::isfinite(f.sys[2]) && std::isfinite(f.sys[3])) {
-            key(row.keyword);
-            put(real(f.sys[0], cal_limits::ftp_sys[0], FMT_G8));
-            for (int i = 1; i < 4; ++i)
-                arg(real(f.sys[i], cal_limits::ftp_sys[i], FMT_G8));
-            end();
-        }
-        return;
     case TOK_FTPDISPER:
     case TOK_FTPAVGK0: {
         const bool disper = row.key == TOK_FTPDISPER;
@@ -1047,15 +887,6 @@ void cal_writer::ftp_line(const cal_line& row)
         period(f.temperaturePeriod);
         put("   ");
         put(real(f.temperatureValue, cal_limits::temperature, FMT_F2));
-        end();
-        return;
-    case TOK_FTPLOG:
-        key(row.keyword);
-        put(name(f.logFile));
-        if (f.logSizeLimit != FtpInfo{}.logSizeLimit || f.logKeepSize != FtpInfo{}.logKeepSize) {
-            arg(num(f.logSizeLimit, cal_limits::log_size));
-            arg(num(f.logKeepSize, cal_limits::log_size));
-        }
         end();
         return;
     default:
@@ -1194,24 +1025,6 @@ struct temp_remover {
 };
 
 }  // namespace
-
-void calfile_report_write(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::string message = vformat(format, args);
-    va_end(args);
-
-    calfile_report_state& state = calfile_reporting();
-    const char* lead = "";
-    std::string where;
-    if (state.msg_count == 0) {
-        lead = "Error writing system calibration file";
-        where = state.header_name.empty() ? std::string(":\n") : " \"" + state.header_name + "\":\n";
-    }
-    ++state.msg_count;
-    u_log_sink("%s%s%s\n", lead, where.c_str(), message.c_str());
-}
 
 int32_t calfile_write_text(const SysInfo& info, std::string& text, bool exact)
 {
