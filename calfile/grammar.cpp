@@ -10,6 +10,7 @@ namespace {
 
 #define CAL_FIELD(type, member) cal_field(static_cast<cal_ref<type>>([](SysCalData& s) -> type& { return s.member; }))
 
+using cal_limits::FLT_MAX_D;
 using cal_limits::MAX_I32;
 
 bool pzt_pwr_due(const SysCalData& s) { return s.pztPwr >= 0; }
@@ -204,6 +205,16 @@ cal_arg wm_tune(cal_field field)
     return a;
 }
 
+// The values of an irregular line, for their limits and formats.
+cal_line limits(cal_line l, std::initializer_list<cal_arg> args)
+{
+    for (const cal_arg& a : args)
+        l.args[l.nargs++] = a;
+    return l;
+}
+cal_arg mag_index() { return a_int({}, cal_limits::mag_index.lo, cal_limits::mag_index.hi); }
+cal_arg centre() { return with(a_real({}, -100, 100), [](cal_arg& a) { a.precision = 3; }); }
+
 template <RadiusScale SysCalData::*group>
 cal_line radius_line(cal_token key, const char* keyword, cal_field flag, cal_field a, cal_field b, cal_field n,
                      cal_arg last)
@@ -277,7 +288,7 @@ const cal_line calfile_lines[] = {
          }),
     due(integer(TOK_PZTPWR, NO_SUB, "PztPwr", CAL_FIELD(int32_t, pztPwr), -1, 1000), pzt_pwr_due),
     integer(TOK_ADC, TOK_CLOCK, "ADC Clock", CAL_FIELD(uint16_t, adcClock), 0, 511),
-    irregular(TOK_PIFOC, NO_SUB, "Pifoc"),
+    in(cal_sub::pifoc, irregular(TOK_PIFOC, NO_SUB, "Pifoc")),
     integer(TOK_PIFOCPOLARITY, NO_SUB, "PifocPolarity", CAL_FIELD(int32_t, pifocPolarity), -1, 1),
     in(cal_sub::pifoc, integer(TOK_PIFOCTYPE, NO_SUB, "PifocType", CAL_FIELD(int32_t, pifoc->type), 0, 2), pifoc_type_due),
     irregular(TOK_SYSMAG, NO_SUB, "SysMag"),
@@ -302,12 +313,12 @@ const cal_line calfile_lines[] = {
        second(real(TOK_FTPZEROPTPOS, "FTPZeroPtPos", CAL_FIELD(double, ftpInfo->zeroPtPos[0]), -10, 10),
               CAL_FIELD(double, ftpInfo->zeroPtPos[1]), true, zero_pt2_due),
        zero_pt_due),
-    irregular(TOK_FTPDISPER, NO_SUB, "FTPDisper"),
-    irregular(TOK_FTPAVGK0, NO_SUB, "FTPAvg_K0"),
-    irregular(TOK_FTPDMICENTER, NO_SUB, "FTPDmiCenter"),
-    irregular(TOK_FTPTILTCENTER, NO_SUB, "FTPTiltCenter"),
-    irregular(TOK_FTPZEROGAGEPER, NO_SUB, "FTPZeroGagePer"),
-    irregular(TOK_FTPTEMPERATURE, NO_SUB, "FTPTemperature"),
+    in(cal_sub::ftp, irregular(TOK_FTPDISPER, NO_SUB, "FTPDisper")),
+    in(cal_sub::ftp, irregular(TOK_FTPAVGK0, NO_SUB, "FTPAvg_K0")),
+    in(cal_sub::ftp, limits(irregular(TOK_FTPDMICENTER, NO_SUB, "FTPDmiCenter"), {mag_index(), centre(), centre()})),
+    in(cal_sub::ftp, limits(irregular(TOK_FTPTILTCENTER, NO_SUB, "FTPTiltCenter"), {mag_index(), centre(), centre()})),
+    in(cal_sub::ftp, irregular(TOK_FTPZEROGAGEPER, NO_SUB, "FTPZeroGagePer")),
+    in(cal_sub::ftp, irregular(TOK_FTPTEMPERATURE, NO_SUB, "FTPTemperature")),
     in(cal_sub::ftp,
        row(TOK_FTPLOG, NO_SUB, "FTPLog",
            {a_name(CAL_FIELD(std::string, ftpInfo->logFile)),
@@ -335,7 +346,8 @@ const cal_line calfile_lines[] = {
     real(TOK_ZAXISBACKLASH, "ZAxisBacklash", CAL_FIELD(double, zAxisBacklash), 0, 100, K::single),
     integer(TOK_ZENCODER, NO_SUB, "ZEncoder", CAL_FIELD(uint8_t, zEncoder), 0, 1),
     integer(TOK_ZCANCLOSEDLOOP, NO_SUB, "ZCanClosedLoop", CAL_FIELD(uint8_t, zCanClosedLoop), 0, 1),
-    irregular(TOK_SDCCAL, NO_SUB, "SdcCal"),
+    // The magnification, then six single-precision values and two double-precision ones.
+    limits(irregular(TOK_SDCCAL, NO_SUB, "SdcCal"), {mag_index(), a_real({}, -FLT_MAX_D, FLT_MAX_D), a_real({}, 0, FLT_MAX_D)}),
     due(real(TOK_RADCRVFOCCAL, "RadCrvFocCal", CAL_FIELD(float, radCrvFocCal), -100, 100), rad_crv_foc_due),
     due(real(TOK_RADCRVPWRCAL, "RadCrvPwrCal", CAL_FIELD(float, radCrvPwrCal), -100, 100), rad_crv_pwr_due),
     with(integer(TOK_INVERTDATA, NO_SUB, "InvertData", CAL_FIELD(uint8_t, invertData), 0, 255), [](cal_line& l) {
@@ -398,7 +410,7 @@ const cal_line calfile_lines[] = {
     integer(TOK_FTPSIINVERTDATA, NO_SUB, "FtpsiInvertData", CAL_FIELD(uint8_t, ftpsiInvertData), 0, 255),
     second(due(integer(TOK_ABSWAVEMETER, NO_SUB, "AbsWaveMeter", CAL_FIELD(int32_t, absWaveMeter), 0, 1), abs_wave_meter_due),
            CAL_FIELD(sb_string, absWaveMeterName), false),
-    irregular(TOK_DYNWAVEGEN, NO_SUB, "DynWaveGen"),
+    in(cal_sub::dyn_wave_gen, irregular(TOK_DYNWAVEGEN, NO_SUB, "DynWaveGen")),
     in(cal_sub::hxi, integer(TOK_HXIENCZOOMCONFIG, NO_SUB, "HxiEncZoomConfig", CAL_FIELD(int32_t, hxiZoom->config), 0, 255),
        always),
     in(cal_sub::hxi,
@@ -412,7 +424,7 @@ const cal_line calfile_lines[] = {
        second(integer(TOK_HXIENCZOOMWANDLIM, NO_SUB, "HxiEncZoomWandLim", CAL_FIELD(int32_t, hxiZoom->wandLim[0]), 0, 60000),
               CAL_FIELD(int32_t, hxiZoom->wandLim[1]), false),
        wand_lim_due),
-    irregular(TOK_HXIENCZOOMSTDMAGS, NO_SUB, "HxiEncZoomStdMags"),
+    in(cal_sub::hxi, limits(irregular(TOK_HXIENCZOOMSTDMAGS, NO_SUB, "HxiEncZoomStdMags"), {a_real({}, 0, 100)})),
     in(cal_sub::hxi, name(TOK_HXIENCZOOMCALFILE, "HxiEncZoomCalFile", CAL_FIELD(sb_string, hxiZoom->calFile))),
     radius_line<&SysCalData::encodedRadiusScale>(
         TOK_ENCODEDRADIUSSCALE, "EncodedRadiusScale", CAL_FIELD(int32_t, encodedRadiusScale.flag),
@@ -498,6 +510,8 @@ bool calfile_sub_present(const cal_line& line, const SysCalData& si)
         return si.hxiZoom != nullptr;
     case cal_sub::can:
         return si.canInfo != nullptr;
+    case cal_sub::dyn_wave_gen:
+        return si.dynWaveGen != nullptr;
     default:
         return true;
     }
@@ -514,6 +528,8 @@ int32_t calfile_sub_ensure(const cal_line& line, SysCalData& si)
         return sysinfo_ensure_hxi_zoom(si);
     case cal_sub::can:
         return sysinfo_ensure_can_info(si);
+    case cal_sub::dyn_wave_gen:
+        return sysinfo_ensure_dyn_wave_gen(si);
     default:
         return NO_ERROR;
     }

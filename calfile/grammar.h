@@ -54,9 +54,9 @@ using cal_field = std::variant<cal_ref<uint8_t>, cal_ref<int16_t>, cal_ref<uint1
                                cal_ref<int64_t>, cal_ref<float>, cal_ref<double>, cal_ref<sb_string>,
                                cal_ref<std::string>, cal_ref<sb_ramp_name>>;
 
-// The sub-record that holds a row's fields; the reader creates it, the writer writes the row only
-// when it exists.
-enum class cal_sub : uint8_t { none, pifoc, ftp, hxi, can };
+// The sub-record that holds a row's fields; the reader creates it as the line begins, the writer
+// writes the row only when it exists.
+enum class cal_sub : uint8_t { none, pifoc, ftp, hxi, can, dyn_wave_gen };
 
 // One value of a line.
 struct cal_arg {
@@ -175,16 +175,14 @@ inline constexpr cal_range pifoc{0, 999999}, pzt_id{0, 99999};
 inline constexpr cal_range pifoc_coef{0.5, 2}, pifoc_beta{0, 0.1};
 inline constexpr double pifoc_beta_min = 0.005;  // a beta other than 0 is at least this
 inline constexpr cal_range mag{0, 100};
-inline constexpr cal_range disper{-TWO_PI, TWO_PI}, avg_k0{0, 100}, centre{-100, 100};
+inline constexpr cal_range disper{-TWO_PI, TWO_PI}, avg_k0{0, 100};
 inline constexpr cal_range temperature{0, 5};
 inline constexpr double ftp_period_max = 8640000;  // seconds, 100 days
 inline constexpr double sleep_max = 20864;        // seconds
-inline constexpr cal_range sdc_float{-FLT_MAX_D, FLT_MAX_D}, sdc_double{0, FLT_MAX_D};
 inline constexpr cal_range pid_ints[6] = {{-8388608, 8388607}, {-8388608, 8388607}, {0, 8388607},
                                           {0, 8388607},        {0, 1},              {0, 8388607}};
 inline constexpr cal_range pid_real{-2, 2};
 inline constexpr cal_range dyn_wave_gen{0, 30}, dyn_wave_gen2{96, 126};  // the second also 0
-inline constexpr cal_range hxi_mag{0, 100};
 }  // namespace cal_limits
 
 // Completes the LLC ranges (range low and high of light slot 0, then of light slot 1) by

@@ -120,6 +120,13 @@ private:
         return calfile_int(in_, st, static_cast<int32_t>(r.lo), static_cast<int32_t>(r.hi), v);
     }
     int32_t read_real(int32_t st, cal_range r, double& v) { return calfile_real(in_, st, r.lo, r.hi, v); }
+    // The same with the limits of a value of the line table.
+    template <class T>
+    int32_t get_real(int32_t st, const cal_arg& a, T& field)
+    {
+        return get_real(st, a.lo, a.hi, field, a.ends);
+    }
+    int32_t read_int(int32_t st, const cal_arg& a, int32_t& v) { return read_int(st, cal_range{a.lo, a.hi}, v); }
     int32_t get_name(int32_t st, sb_string& field)
     {
         std::string w;
@@ -197,13 +204,13 @@ private:
     int32_t llc_range_line();
     int32_t pifoc_line();
     int32_t mags_line(double* list);
-    int32_t ftp_line(cal_token token);
+    int32_t ftp_line(const cal_line& row);
     int32_t ftp_values(int32_t st, double* values, cal_range r);
     int32_t period(int32_t st, int components, double limit, double& total);
-    int32_t sdc_cal_line();
+    int32_t sdc_cal_line(const cal_line& row);
     int32_t pid_line(int axis);
     int32_t dyn_wave_gen_line();
-    int32_t hxi_std_mags_line();
+    int32_t hxi_std_mags_line(const cal_arg& value);
 };
 
 int32_t line_parser::parse(cal_token token)
@@ -218,8 +225,14 @@ int32_t line_parser::parse(cal_token token)
         if (st != NO_ERROR)
             return st;
     }
-    if (const cal_line* row = calfile_plain_line(token, sub))
-        return plain(st, *row);
+    const cal_line* row = calfile_find_line(token, sub);
+    if (row != nullptr) {
+        int32_t rc = calfile_sub_ensure(*row, si_);
+        if (rc != NO_ERROR)
+            return end_read(rc);
+        if (row->kind != cal_kind::irregular)
+            return plain(st, *row);
+    }
 
     switch (token) {
     case TOK_VERSION:
@@ -252,13 +265,13 @@ int32_t line_parser::parse(cal_token token)
     case TOK_FTPTILTCENTER:
     case TOK_FTPZEROGAGEPER:
     case TOK_FTPTEMPERATURE:
-        return ftp_line(token);
+        return ftp_line(*row);
     case TOK_SDCCAL:
-        return sdc_cal_line();
+        return sdc_cal_line(*row);
     case TOK_DYNWAVEGEN:
         return dyn_wave_gen_line();
     case TOK_HXIENCZOOMSTDMAGS:
-        return hxi_std_mags_line();
+        return hxi_std_mags_line(row->args[0]);
     case TOK_SLEEPTIMEOUT: {
         double total = 0;
         st = period(st, 3, cal_limits::sleep_max, total);
@@ -285,9 +298,6 @@ int32_t line_parser::parse(cal_token token)
 // A line of the table: its values, or its flag, into the row's fields.
 int32_t line_parser::plain(int32_t st, const cal_line& row)
 {
-    int32_t rc = calfile_sub_ensure(row, si_);
-    if (rc != NO_ERROR)
-        return end_read(rc);
     if (row.begin != nullptr)
         row.begin(si_);
     if (row.kind == cal_kind::flag) {
@@ -677,9 +687,6 @@ int32_t line_parser::llc_range_line()
 
 int32_t line_parser::pifoc_line()
 {
-    int32_t rc = sysinfo_ensure_pifoc(si_);
-    if (rc != NO_ERROR)
-        return end_read(rc);
     PifocInfo& p = *si_.pifoc;
     g_.pifoc = true;
     p.coef = CAL_PIFOC_COEF;
@@ -775,11 +782,9 @@ int32_t line_parser::period(int32_t st, int components, double limit, double& to
     return st;
 }
 
-int32_t line_parser::ftp_line(cal_token token)
+int32_t line_parser::ftp_line(const cal_line& row)
 {
-    int32_t rc = sysinfo_ensure_ftp_info(si_);
-    if (rc != NO_ERROR)
-        return end_read(rc);
+    const cal_token token = row.key;
     FtpInfo& f = *si_.ftpInfo;
     int32_t st = NO_ERROR;
     switch (token) {
@@ -803,12 +808,12 @@ int32_t line_parser::ftp_line(cal_token token)
                            : "A NomMag or SysMag specification must appear\nbefore an FTPTiltCenter specification."))
             return ERR_SB_CALFILE_ORDER;
         int32_t index = 0;
-        st = read_int(st, cal_limits::mag_index, index);
+        st = read_int(st, row.args[0], index);
         if (st != NO_ERROR)
             return st;
         float* centre = dmi ? f.mag[index].dmiCenter : f.mag[index].tiltCenter;
-        st = get_real(st, cal_limits::centre, centre[0]);
-        return get_real(st, cal_limits::centre, centre[1]);
+        st = get_real(st, row.args[1], centre[0]);
+        return get_real(st, row.args[2], centre[1]);
     }
     case TOK_FTPZEROGAGEPER: {
         double total = 0;
@@ -830,11 +835,11 @@ int32_t line_parser::ftp_line(cal_token token)
     }
 }
 
-int32_t line_parser::sdc_cal_line()
+int32_t line_parser::sdc_cal_line(const cal_line& row)
 {
     int32_t st = NO_ERROR;
     int32_t index = 0;
-    st = read_int(st, cal_limits::mag_index, index);
+    st = read_int(st, row.args[0], index);
     if (st != NO_ERROR)
         return st;
     SdcCalEntry& e = si_.sdcCal[index];
@@ -845,9 +850,9 @@ int32_t line_parser::sdc_cal_line()
         if (next != cal_peek::number)
             return ERR_SB_CALFILE_SYNTAX;
         if (i < 6)
-            st = get_real(st, cal_limits::sdc_float, e.f[i]);
+            st = get_real(st, row.args[1], e.f[i]);
         else
-            st = get_real(st, cal_limits::sdc_double, e.d[i - 6]);
+            st = get_real(st, row.args[2], e.d[i - 6]);
         if (st != NO_ERROR)
             return st;
     }
@@ -915,9 +920,6 @@ bool decimal_word(const std::string& w, int32_t& value)
 
 int32_t line_parser::dyn_wave_gen_line()
 {
-    int32_t rc = sysinfo_ensure_dyn_wave_gen(si_);
-    if (rc != NO_ERROR)
-        return end_read(rc);
     DynWaveGenInfo& d = *si_.dynWaveGen;
     int32_t st = NO_ERROR;
     std::string w;
@@ -947,11 +949,8 @@ int32_t line_parser::dyn_wave_gen_line()
     return st;
 }
 
-int32_t line_parser::hxi_std_mags_line()
+int32_t line_parser::hxi_std_mags_line(const cal_arg& value)
 {
-    int32_t rc = sysinfo_ensure_hxi_zoom(si_);
-    if (rc != NO_ERROR)
-        return end_read(rc);
     HxiZoomInfo& z = *si_.hxiZoom;
     int32_t st = NO_ERROR;
     // The line states the whole list: no value of an earlier line stays behind it.
@@ -964,7 +963,7 @@ int32_t line_parser::hxi_std_mags_line()
     while (peek_is(st, cal_peek::number)) {
         if (count == SB_MAX_MAGS)
             return syntax("Too many HxiEncZoomStdMag values.");
-        st = get_real(st, cal_limits::hxi_mag, z.stdMags[count]);
+        st = get_real(st, value, z.stdMags[count]);
         if (st != NO_ERROR)
             return st;
         ++count;

@@ -46,7 +46,6 @@ struct real_fmt {
     int width = 0;
 };
 constexpr real_fmt FMT_G{'g', 6};       // %g, %.6g
-constexpr real_fmt FMT_G3{'g', 3};      // %.3g
 constexpr real_fmt FMT_G8{'g', 8};      // %.8g
 constexpr real_fmt FMT_F6{'f', 6};      // %f, %.6f
 constexpr real_fmt FMT_F3{'f', 3};      // %.3f
@@ -225,6 +224,16 @@ private:
     }
     std::string real(double v, cal_range r, real_fmt f) { return real(v, r.lo, r.hi, f); }
     std::string real(float v, cal_range r, real_fmt f) { return real(v, r.lo, r.hi, f); }
+    // A value in the limits and format of a value of the line table.
+    std::string num(long long v, const cal_arg& a)
+    {
+        return num(v, static_cast<long long>(a.lo), static_cast<long long>(a.hi));
+    }
+    template <class T>
+    std::string real(T v, const cal_arg& a)
+    {
+        return real(v, a.lo, a.hi, real_fmt{a.conv, a.precision}, a.ends);
+    }
     std::string scaled(double stored, double v, double to_record, cal_range r, real_fmt f)
     {
         return scaled(stored, v, to_record, r.lo, r.hi, f);
@@ -240,6 +249,7 @@ private:
 
     void plain(const cal_line& row);
     void line(const cal_line& row);
+    void irregular_line(const cal_line& row);
     void system_line();
     void camera_line(const cal_line& row);
     void light_line();
@@ -459,30 +469,47 @@ void cal_writer::run()
 // to it.
 void cal_writer::line(const cal_line& row)
 {
+    const int32_t bd = si_.instrBdType;
+    if (row.key == TOK_MACADDRESS && bd == BD_CAN && !si_.canInfo)
+        fail(ERR_INVALID_PARAM, "canInfo = NULL");
+    if (row.key == TOK_WMCOMM)
+        require(cal_need::wm_comm);
+    if (row.kind != cal_kind::irregular)
+        plain(row);
+    else if (calfile_sub_present(row, si_))
+        irregular_line(row);
+    // A board that has a keyword and needs a communication line.
+    const bool named_board = bd != BD_BOARD02 && bd != BD_BOARD04 && bd >= 0 && bd < SB_NUM_BOARD_TYPE_NAMES;
+    if (row.key == TOK_INSTRCOMM && named_board)
+        require(cal_need::comm);
+    if (row.key == TOK_PIFOCTYPE)
+        require(cal_need::pifoc);
+}
+
+void cal_writer::irregular_line(const cal_line& row)
+{
     const SysInfo& si = si_;
-    const int32_t bd = si.instrBdType;
     switch (row.key) {
     case TOK_UNKNOWN:
         system_line();
         return;
     case TOK_VERSION:
-        if (bd == BD_BOARD02 || bd == BD_BOARD04)
+        if (si.instrBdType == BD_BOARD02 || si.instrBdType == BD_BOARD04)
             fail(ERR_SB_CAL_INFO_INCOMPLETE, "Instrument board type undefined.");
         key(row.keyword);
         put(sb_fg_type_name(si.fgType));
         arg(num(si.fgBoardNum, cal_limits::fg_board));
-        arg(sb_board_type_name(bd));
+        arg(sb_board_type_name(si.instrBdType));
         end();
         return;
-    case TOK_MACADDRESS:
-        if (bd == BD_CAN && !si.canInfo)
-            fail(ERR_INVALID_PARAM, "canInfo = NULL");
-        break;
     case TOK_CAMERA:
         camera_line(row);
         return;
     case TOK_LIGHT:
         light_line();
+        return;
+    case TOK_LLC:
+        llc_range_line(row);
         return;
     case TOK_PIFOC:
         pifoc_line(row);
@@ -491,36 +518,25 @@ void cal_writer::line(const cal_line& row)
     case TOK_NOMMAG:
         magnification_line(row);
         return;
-    case TOK_WMCOMM:
-        require(cal_need::wm_comm);
-        break;
-    default:
-        break;
-    }
-    if (row.kind != cal_kind::irregular) {
-        plain(row);
-    } else if (row.key == TOK_LLC) {
-        llc_range_line(row);
-    } else if (row.key >= TOK_PIDVALS_A && row.key <= TOK_PIDVALS_Z) {
-        pid_lines(row);
-    } else if (row.key == TOK_SDCCAL) {
+    case TOK_SDCCAL:
         sdc_cal_lines(row);
-    } else if (row.key == TOK_DYNWAVEGEN) {
+        return;
+    case TOK_DYNWAVEGEN:
         dyn_wave_gen_line(row);
-    } else if (row.key == TOK_HXIENCZOOMSTDMAGS) {
-        if (si.hxiZoom)
-            hxi_std_mags_line(row);
-    } else if (row.key == TOK_SLEEPTIMEOUT) {
+        return;
+    case TOK_HXIENCZOOMSTDMAGS:
+        hxi_std_mags_line(row);
+        return;
+    case TOK_SLEEPTIMEOUT:
         sleep_timeout_line(row);
-    } else if (si.ftpInfo) {
-        ftp_line(row);
+        return;
+    default:
+        if (row.key >= TOK_PIDVALS_A && row.key <= TOK_PIDVALS_Z)
+            pid_lines(row);
+        else
+            ftp_line(row);
+        return;
     }
-    // A board that has a keyword and needs a communication line.
-    const bool named_board = bd != BD_BOARD02 && bd != BD_BOARD04 && bd >= 0 && bd < SB_NUM_BOARD_TYPE_NAMES;
-    if (row.key == TOK_INSTRCOMM && named_board)
-        require(cal_need::comm);
-    if (row.key == TOK_PIFOCTYPE)
-        require(cal_need::pifoc);
 }
 
 void cal_writer::system_line()
@@ -539,8 +555,6 @@ void cal_writer::system_line()
 
 void cal_writer::dyn_wave_gen_line(const cal_line& row)
 {
-    if (!si_.dynWaveGen)
-        return;
     const DynWaveGenInfo& d = *si_.dynWaveGen;
     const cal_range second = cal_limits::dyn_wave_gen2;
     key(row.keyword);
@@ -724,7 +738,6 @@ void cal_writer::camera_line(const cal_line& row)
         }
         return;
     default:
-        plain(row);
         return;
     }
 }
@@ -873,9 +886,9 @@ void cal_writer::ftp_line(const cal_line& row)
             if (m >= mags && xy[0] == 0.0f && xy[1] == 0.0f)
                 continue;
             key(row.keyword);
-            put(num(m, cal_limits::mag_index));
-            arg(real(xy[0], cal_limits::centre, FMT_G3));
-            arg(real(xy[1], cal_limits::centre, FMT_G3));
+            put(num(m, row.args[0]));
+            arg(real(xy[0], row.args[1]));
+            arg(real(xy[1], row.args[2]));
             end();
         }
         return;
@@ -909,12 +922,12 @@ void cal_writer::sdc_cal_lines(const cal_line& row)
         if (last < 0)
             continue;
         key(row.keyword);
-        put(num(i, cal_limits::mag_index));
+        put(num(i, row.args[0]));
         for (int k = 0; k <= last; ++k) {
             if (k < 6)
-                arg(e.f[k] == SB_FLOAT_UNSET ? shortest_real(FLT_MAX_D) : real(e.f[k], cal_limits::sdc_float, FMT_G));
+                arg(e.f[k] == SB_FLOAT_UNSET ? shortest_real(FLT_MAX_D) : real(e.f[k], row.args[1]));
             else
-                arg(e.d[k - 6] == 0.0 ? std::string("0") : real(e.d[k - 6], cal_limits::sdc_double, FMT_G));
+                arg(e.d[k - 6] == 0.0 ? std::string("0") : real(e.d[k - 6], row.args[2]));
         }
         end();
     }
@@ -966,7 +979,7 @@ void cal_writer::hxi_std_mags_line(const cal_line& row)
     for (int i = 0; i < count; ++i) {
         if (i > 0)
             put("  ");
-        put(real(z.stdMags[i], cal_limits::hxi_mag, FMT_G));
+        put(real(z.stdMags[i], row.args[0]));
     }
     end();
 }
