@@ -456,12 +456,6 @@ bool calfile_takes_sub(cal_token key)
     return false;
 }
 
-const cal_line* calfile_plain_line(cal_token key, cal_token sub)
-{
-    const cal_line* l = calfile_find_line(key, sub);
-    return l != nullptr && l->kind != cal_kind::irregular ? l : nullptr;
-}
-
 namespace {
 
 // The writer only reads the field; the accessors are shared with the reader.

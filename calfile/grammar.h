@@ -1,10 +1,12 @@
 // The calibration line grammar that the reader and the writer share: one table of every line
-// the writer writes, in its order, where each plain line (numbers, names or a bare flag keyword
-// into fields of the record, with their limits, write format and write condition) is a row that
-// both sides use whole and each irregular line has a row that names it; the limits of the
-// irregular lines, which both sides spell out by hand; the instrument kinds that need certain
-// lines; the completion of the LLC ranges by instrument board; and the layout of the Camera
-// Config line.
+// the writer writes, in its order. A table line (a bare flag keyword, or values: numbers, names,
+// vocabulary words, hexadecimal bytes, into fields of the record, with their limits, write
+// formats, optional tails and write conditions) is a row that both sides use whole; an irregular
+// line has a row that names it, creates its sub-record and, for some, gives the limits and
+// formats of its values. Besides: the limits of the other irregular lines, which both sides spell
+// out by hand; the instrument kinds that need certain lines; the final checks of a read, which
+// the writer asks too; the completion of the LLC ranges by instrument board; and the layout of
+// the Camera Config line.
 #pragma once
 
 #include <cstddef>
@@ -108,8 +110,6 @@ extern const std::size_t calfile_num_lines;
 const cal_line* calfile_find_line(cal_token key, cal_token sub = TOK_UNKNOWN);
 // Whether a keyword takes a second word (Camera, LLC, ADC, Ramp).
 bool calfile_takes_sub(cal_token key);
-// The same for a plain row only: null for an irregular line.
-const cal_line* calfile_plain_line(cal_token key, cal_token sub = TOK_UNKNOWN);
 
 // A field's value as a double; for a name, 1 when it is set.
 double calfile_value(const cal_field& field, const SysCalData& si);

@@ -46,9 +46,7 @@ struct real_fmt {
     int width = 0;
 };
 constexpr real_fmt FMT_G{'g', 6};       // %g, %.6g
-constexpr real_fmt FMT_G8{'g', 8};      // %.8g
 constexpr real_fmt FMT_F6{'f', 6};      // %f, %.6f
-constexpr real_fmt FMT_F3{'f', 3};      // %.3f
 constexpr real_fmt FMT_F2{'f', 2};      // %0.2f
 constexpr real_fmt FMT_MAG{'f', 4, 6};  // %6.4f
 
