@@ -212,6 +212,14 @@ cal_line limits(cal_line l, std::initializer_list<cal_arg> args)
         l.args[l.nargs++] = a;
     return l;
 }
+// An FTP period: days:hours:minutes:seconds, at most 100 days.
+cal_arg ftp_period(cal_field field)
+{
+    cal_arg a = a_int(field, 0, 8640000);
+    a.kind = K::period;
+    a.precision = 4;
+    return a;
+}
 cal_arg mag_index() { return a_int({}, cal_limits::mag_index.lo, cal_limits::mag_index.hi); }
 cal_arg centre() { return with(a_real({}, -100, 100), [](cal_arg& a) { a.precision = 3; }); }
 
@@ -317,8 +325,18 @@ const cal_line calfile_lines[] = {
     in(cal_sub::ftp, irregular(TOK_FTPAVGK0, NO_SUB, "FTPAvg_K0")),
     in(cal_sub::ftp, limits(irregular(TOK_FTPDMICENTER, NO_SUB, "FTPDmiCenter"), {mag_index(), centre(), centre()})),
     in(cal_sub::ftp, limits(irregular(TOK_FTPTILTCENTER, NO_SUB, "FTPTiltCenter"), {mag_index(), centre(), centre()})),
-    in(cal_sub::ftp, irregular(TOK_FTPZEROGAGEPER, NO_SUB, "FTPZeroGagePer")),
-    in(cal_sub::ftp, irregular(TOK_FTPTEMPERATURE, NO_SUB, "FTPTemperature")),
+    in(cal_sub::ftp, row(TOK_FTPZEROGAGEPER, NO_SUB, "FTPZeroGagePer", {ftp_period(CAL_FIELD(int32_t, ftpInfo->zeroGagePeriod))}),
+       always),
+    in(cal_sub::ftp,
+       row(TOK_FTPTEMPERATURE, NO_SUB, "FTPTemperature",
+           {ftp_period(CAL_FIELD(int32_t, ftpInfo->temperaturePeriod)),
+            with(a_real(CAL_FIELD(double, ftpInfo->temperatureValue), 0, 5), [](cal_arg& a) {
+                a.conv = 'f';
+                a.precision = 2;
+                a.number_first = true;
+                a.gap = 3;
+            })}),
+       always),
     in(cal_sub::ftp,
        row(TOK_FTPLOG, NO_SUB, "FTPLog",
            {a_name(CAL_FIELD(std::string, ftpInfo->logFile)),
@@ -436,7 +454,11 @@ const cal_line calfile_lines[] = {
         TOK_INTFRADIUSSCALE, "IntfRadiusScale", CAL_FIELD(int32_t, intfRadiusScale.flag),
         CAL_FIELD(double, intfRadiusScale.a), CAL_FIELD(double, intfRadiusScale.b), CAL_FIELD(int32_t, intfRadiusScale.n),
         a_real(CAL_FIELD(double, intfRadiusScale.last), 0, 1)),
-    irregular(TOK_SLEEPTIMEOUT, NO_SUB, "SleepTimeout"),  // last: written without a line end
+    row(TOK_SLEEPTIMEOUT, NO_SUB, "SleepTimeout",
+        {with(a_int(CAL_FIELD(uint16_t, sleepTimeout), 0, 20864), [](cal_arg& a) {
+            a.kind = K::period;
+            a.precision = 3;  // hours:minutes:seconds
+        })}),  // last: written without a line end
 };
 const std::size_t calfile_num_lines = sizeof calfile_lines / sizeof calfile_lines[0];
 

@@ -45,6 +45,7 @@ enum class cal_kind : uint8_t {
     name,       // one word
     choice,     // a vocabulary word of a set of values (map, name_of)
     hex,        // a hexadecimal byte in [lo, hi]
+    period,     // {days:}hours{:minutes{:seconds}} in seconds, at most hi; `precision` components
     flag,       // the keyword alone; stores flag_value
     irregular,  // a line that the reader and the writer spell out by hand
 };
@@ -77,6 +78,7 @@ struct cal_arg {
     bool quoted = false;        // name: always written in double quotes
     bool plain_word = false;    // name: the reader takes it only as a word that begins with a letter
     bool quiet = false;         // choice: an unknown word is refused without a message of its own
+    uint8_t gap = 2;            // blanks that the writer puts before it (after the first value)
     int (*map)(cal_token) = nullptr;            // choice: the value of a word, or < 0
     const char* (*name_of)(int32_t) = nullptr;  // choice: the word of a value
     bool (*when)(const SysCalData&) = nullptr;  // on the line only when; otherwise reset
@@ -176,9 +178,6 @@ inline constexpr cal_range pifoc_coef{0.5, 2}, pifoc_beta{0, 0.1};
 inline constexpr double pifoc_beta_min = 0.005;  // a beta other than 0 is at least this
 inline constexpr cal_range mag{0, 100};
 inline constexpr cal_range disper{-TWO_PI, TWO_PI}, avg_k0{0, 100};
-inline constexpr cal_range temperature{0, 5};
-inline constexpr double ftp_period_max = 8640000;  // seconds, 100 days
-inline constexpr double sleep_max = 20864;        // seconds
 inline constexpr cal_range pid_ints[6] = {{-8388608, 8388607}, {-8388608, 8388607}, {0, 8388607},
                                           {0, 8388607},        {0, 1},              {0, 8388607}};
 inline constexpr cal_range pid_real{-2, 2};

@@ -263,8 +263,6 @@ int32_t line_parser::parse(cal_token token)
     case TOK_FTPAVGK0:
     case TOK_FTPDMICENTER:
     case TOK_FTPTILTCENTER:
-    case TOK_FTPZEROGAGEPER:
-    case TOK_FTPTEMPERATURE:
         return ftp_line(*row);
     case TOK_SDCCAL:
         return sdc_cal_line(*row);
@@ -272,13 +270,6 @@ int32_t line_parser::parse(cal_token token)
         return dyn_wave_gen_line();
     case TOK_HXIENCZOOMSTDMAGS:
         return hxi_std_mags_line(row->args[0]);
-    case TOK_SLEEPTIMEOUT: {
-        double total = 0;
-        st = period(st, 3, cal_limits::sleep_max, total);
-        if (st == NO_ERROR)
-            si_.sleepTimeout = static_cast<uint16_t>(total);
-        return st;
-    }
     case TOK_REMOTE: {
         std::string w;
         st = calfile_word(in_, st, w);
@@ -359,6 +350,13 @@ int32_t line_parser::value(int32_t st, const cal_arg& a)
     }
     case cal_kind::hex:
         return hex_byte(st, a);
+    case cal_kind::period: {
+        double total = 0;
+        st = period(st, a.precision, a.hi, total);
+        if (st == NO_ERROR)
+            store(a.field, si_, total);
+        return st;
+    }
     case cal_kind::integer: {
         int32_t v = 0;
         st = calfile_int(in_, st, static_cast<int32_t>(a.lo), static_cast<int32_t>(a.hi), v);
@@ -814,21 +812,6 @@ int32_t line_parser::ftp_line(const cal_line& row)
         float* centre = dmi ? f.mag[index].dmiCenter : f.mag[index].tiltCenter;
         st = get_real(st, row.args[1], centre[0]);
         return get_real(st, row.args[2], centre[1]);
-    }
-    case TOK_FTPZEROGAGEPER: {
-        double total = 0;
-        st = period(st, 4, cal_limits::ftp_period_max, total);
-        if (st == NO_ERROR)
-            f.zeroGagePeriod = static_cast<int32_t>(total);
-        return st;
-    }
-    case TOK_FTPTEMPERATURE: {
-        double total = 0;
-        st = period(st, 4, cal_limits::ftp_period_max, total);
-        if (st == NO_ERROR)
-            f.temperaturePeriod = static_cast<int32_t>(total);
-        st = need_number(st);
-        return get_real(st, cal_limits::temperature, f.temperatureValue);
     }
     default:
         return syntax("Unexpected token.");

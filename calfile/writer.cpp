@@ -259,7 +259,6 @@ private:
     void pid_lines(const cal_line& row);
     void hxi_std_mags_line(const cal_line& row);
     void dyn_wave_gen_line(const cal_line& row);
-    void sleep_timeout_line(const cal_line& row);
 };
 
 std::string cal_writer::num(long long v, long long lo, long long hi, int zero_width)
@@ -412,6 +411,13 @@ std::string cal_writer::value(const cal_arg& a)
                 return real(field, a.lo, a.hi, f, a.ends);
             } else if (a.kind == cal_kind::choice) {
                 return a.name_of(static_cast<int32_t>(field));
+            } else if (a.kind == cal_kind::period) {
+                if (field < a.lo || field > a.hi) {
+                    calfile_report_write("%s: %d out of range [0,%d]", key_.c_str(), static_cast<int>(field),
+                                         static_cast<int>(a.hi));
+                    result_ = ERR_SB_CALFILE_VALUE_RANGE;
+                }
+                return period_text(field, a.precision == 4);
             } else if (a.kind == cal_kind::hex) {
                 char hex[8];
                 std::snprintf(hex, sizeof hex, "%2.2X", static_cast<unsigned>(field));
@@ -444,9 +450,11 @@ void cal_writer::plain(const cal_line& row)
             continue;
         if (a.optional && !calfile_arg_due(a, si_))
             break;
-        arg(value(a));
+        out_.append(a.gap, ' ');
+        put(value(a));
     }
-    end();
+    if (&row != &calfile_lines[calfile_num_lines - 1])
+        end();  // the last line has no line end
 }
 
 // Refuses a record whose file the reader's final check `need` would refuse.
@@ -525,9 +533,6 @@ void cal_writer::irregular_line(const cal_line& row)
     case TOK_HXIENCZOOMSTDMAGS:
         hxi_std_mags_line(row);
         return;
-    case TOK_SLEEPTIMEOUT:
-        sleep_timeout_line(row);
-        return;
     default:
         if (row.key >= TOK_PIDVALS_A && row.key <= TOK_PIDVALS_Z)
             pid_lines(row);
@@ -565,19 +570,6 @@ void cal_writer::dyn_wave_gen_line(const cal_line& row)
         result_ = ERR_SB_CALFILE_VALUE_RANGE;
     }
     end();
-}
-
-void cal_writer::sleep_timeout_line(const cal_line& row)
-{
-    if (si_.sleepTimeout == calfile_defaults().sleepTimeout)
-        return;
-    key(row.keyword);
-    if (si_.sleepTimeout > cal_limits::sleep_max) {
-        calfile_report_write("SleepTimeout: %d out of range [0,%d]", si_.sleepTimeout,
-                             static_cast<int>(cal_limits::sleep_max));
-        result_ = ERR_SB_CALFILE_VALUE_RANGE;
-    }
-    put(period_text(si_.sleepTimeout, false));  // the last line has no line end
 }
 
 void cal_writer::camera_line(const cal_line& row)
@@ -844,15 +836,6 @@ void cal_writer::ftp_line(const cal_line& row)
 {
     const FtpInfo& f = *si_.ftpInfo;
     const int mags = std::min(std::max(si_.numMags, 0), SB_MAX_MAGS);
-    auto period = [&](int32_t seconds) {
-        key(row.keyword);
-        if (seconds < 0 || seconds > cal_limits::ftp_period_max) {
-            calfile_report_write("%s: %d out of range [0,%d]", row.keyword, seconds,
-                                 static_cast<int>(cal_limits::ftp_period_max));
-            result_ = ERR_SB_CALFILE_VALUE_RANGE;
-        }
-        put(period_text(seconds, true));
-    };
 
     switch (row.key) {
     case TOK_FTPDISPER:
@@ -889,16 +872,6 @@ void cal_writer::ftp_line(const cal_line& row)
             arg(real(xy[1], row.args[2]));
             end();
         }
-        return;
-    case TOK_FTPZEROGAGEPER:
-        period(f.zeroGagePeriod);
-        end();
-        return;
-    case TOK_FTPTEMPERATURE:
-        period(f.temperaturePeriod);
-        put("   ");
-        put(real(f.temperatureValue, cal_limits::temperature, FMT_F2));
-        end();
         return;
     default:
         return;
