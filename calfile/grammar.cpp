@@ -12,6 +12,7 @@ namespace {
 
 using cal_limits::FLT_MAX_D;
 using cal_limits::MAX_I32;
+using cal_limits::TWO_PI;
 
 bool pzt_pwr_due(const SysCalData& s) { return s.pztPwr >= 0; }
 bool z_axis_cal_due(const SysCalData& s) { return s.zAxisCal != 0.0f && s.zAxisCal != 1.0f; }
@@ -220,7 +221,35 @@ cal_arg ftp_period(cal_field field)
     a.precision = 4;
     return a;
 }
-cal_arg mag_index() { return a_int({}, cal_limits::mag_index.lo, cal_limits::mag_index.hi); }
+cal_arg mag_index() { return a_int({}, 0, cal_limits::max_mag_index); }
+cal_arg magnification()
+{
+    cal_arg a = a_real({}, 0, 100);
+    a.conv = 'f';
+    a.precision = 4;
+    a.width = 6;
+    return a;
+}
+cal_arg micrometres(double lo, double hi)
+{
+    cal_arg a = a_real({}, lo, hi);
+    a.conv = 'f';
+    a.scale = 1e-6;
+    return a;
+}
+cal_arg pifoc_coef(double lo, double hi)
+{
+    cal_arg a = a_real({}, lo, hi);
+    a.conv = 'f';
+    return a;
+}
+// The PID values of an axis: six integers, then four reals of the one limit.
+cal_line pid_line(cal_token key, const char* keyword)
+{
+    return limits(irregular(key, NO_SUB, keyword), {a_int({}, -8388608, 8388607), a_int({}, -8388608, 8388607),
+                                                    a_int({}, 0, 8388607), a_int({}, 0, 8388607), a_int({}, 0, 1),
+                                                    a_int({}, 0, 8388607), a_real({}, -2, 2)});
+}
 cal_arg centre() { return with(a_real({}, -100, 100), [](cal_arg& a) { a.precision = 3; }); }
 
 template <RadiusScale SysCalData::*group>
@@ -239,8 +268,9 @@ cal_line radius_line(cal_token key, const char* keyword, cal_field flag, cal_fie
 const cal_line calfile_lines[] = {
     row(TOK_INSTRNAME, NO_SUB, "InstrName", {with(a_name(CAL_FIELD(sb_string, instrName)), [](cal_arg& a) { a.quoted = true; })}),
     integer(TOK_UNIT, NO_SUB, "Unit", CAL_FIELD(uint8_t, unit), 0, 7),
-    irregular(TOK_UNKNOWN, NO_SUB, nullptr),  // the system line: the system type's display name
-    irregular(TOK_VERSION, NO_SUB, "Version"),
+    // The system line: the system type's display name, the year and week, the serial number.
+    limits(irregular(TOK_UNKNOWN, NO_SUB, nullptr), {a_int({}, 0, 99), a_int({}, 1, 52), a_int({}, 100, 999999)}),
+    limits(irregular(TOK_VERSION, NO_SUB, "Version"), {a_int({}, 0, 99999)}),  // the frame grabber's number
     with(in(cal_sub::can,
             row(TOK_MACADDRESS, NO_SUB, "MacAddress",
                 {with(a_int(cal_field(&mac_byte<0>), 0, 255), [](cal_arg& a) { a.kind = K::hex; }),
@@ -252,23 +282,25 @@ const cal_line calfile_lines[] = {
             always),
          [](cal_line& l) { l.given = &cal_given::comm; }),
     with(name(TOK_INSTRCOMM, "InstrComm", CAL_FIELD(sb_string, instrComm)), [](cal_line& l) { l.given = &cal_given::comm; }),
-    irregular(TOK_CAMERA, TOK_TYPE, "Camera Type"),
+    limits(irregular(TOK_CAMERA, TOK_TYPE, "Camera Type"), {a_int({}, 0, 1)}),  // a Custom camera's flag
     irregular(TOK_CAMERA, TOK_FILE, "Camera File"),
     irregular(TOK_CAMERA, TOK_CONFIG, "Camera Config"),
     integer(TOK_CAMERA, TOK_DARK, "Camera Dark", CAL_FIELD(uint16_t, cameraDark), 0, 32767),
     row(TOK_CAMERA, TOK_ALIGN, "Camera Align",
         {a_choice(CAL_FIELD(uint8_t, cameraAlign), cal_camera_align_of, sb_camera_align_name)}),
-    irregular(TOK_CAMERA, TOK_BPIX, "Camera Bpix"),
-    irregular(TOK_CAMERA, TOK_BAD, "Camera BPixels"),
+    limits(irregular(TOK_CAMERA, TOK_BPIX, "Camera Bpix"), {a_int({}, 0, 1)}),
+    limits(irregular(TOK_CAMERA, TOK_BAD, "Camera BPixels"), {a_int({}, 0, 700), a_int({}, 0, 484)}),
     integer(TOK_CAMERA, TOK_OPTIONS, "Camera Options", CAL_FIELD(int32_t, cameraOptions), 0, 268435455),
     integer(TOK_CAMERA, TOK_PLL, "Camera Pll", CAL_FIELD(int32_t, cameraPll), 0, 1),
     row(TOK_RAMP, TOK_CONFIG, "Ramp Config", {a_name(CAL_FIELD(sb_ramp_name, rampConfig))}),
-    irregular(TOK_LIGHT, NO_SUB, "Light"),
+    // Wavelengths and bandwidths in micrometres.
+    limits(irregular(TOK_LIGHT, NO_SUB, "Light"), {micrometres(0.1, 15), micrometres(0, 1)}),
     due(row(TOK_LLC, TOK_INSTR, "LLC Instr",
             {a_choice(CAL_FIELD(int32_t, llcInstrType), cal_llc_instr_of, sb_llc_instr_name, true),
              with(a_name(CAL_FIELD(sb_string, llcInstrName)), [](cal_arg& a) { a.when = llc_instr_name_on_line; })}),
         llc_instr_due),
-    irregular(TOK_LLC, TOK_RANGE, "LLC Range"),
+    limits(irregular(TOK_LLC, TOK_RANGE, "LLC Range"),
+           {a_int({}, 0, 65535), a_int({}, 0, 65535), a_int({}, 0, 4096), a_int({}, 0, 4096)}),
     row(TOK_LLC, TOK_CONFIG, "LLC Config",
         {with(a_int(CAL_FIELD(uint8_t, light[0].config), 0, 255), [](cal_arg& a) { a.set_bits = 1; }),
          optional(with(a_int(CAL_FIELD(uint8_t, light[1].config), 0, 255), [](cal_arg& a) { a.set_bits = 1; }))}),
@@ -296,13 +328,13 @@ const cal_line calfile_lines[] = {
          }),
     due(integer(TOK_PZTPWR, NO_SUB, "PztPwr", CAL_FIELD(int32_t, pztPwr), -1, 1000), pzt_pwr_due),
     integer(TOK_ADC, TOK_CLOCK, "ADC Clock", CAL_FIELD(uint16_t, adcClock), 0, 511),
-    in(cal_sub::pifoc, irregular(TOK_PIFOC, NO_SUB, "Pifoc")),
+    in(cal_sub::pifoc, limits(irregular(TOK_PIFOC, NO_SUB, "Pifoc"), {a_int({}, 0, 999999), pifoc_coef(0.5, 2), pifoc_coef(0, 0.1)})),
     integer(TOK_PIFOCPOLARITY, NO_SUB, "PifocPolarity", CAL_FIELD(int32_t, pifocPolarity), -1, 1),
     in(cal_sub::pifoc, integer(TOK_PIFOCTYPE, NO_SUB, "PifocType", CAL_FIELD(int32_t, pifoc->type), 0, 2), pifoc_type_due),
-    irregular(TOK_SYSMAG, NO_SUB, "SysMag"),
-    irregular(TOK_NOMMAG, NO_SUB, "NomMag"),
-    irregular(TOK_CAMERA, TOK_SPLITX, "Camera SplitX"),  // or SplitY
-    irregular(TOK_CAMERA, TOK_TRANS, "Camera Trans"),
+    limits(irregular(TOK_SYSMAG, NO_SUB, "SysMag"), {magnification()}),
+    limits(irregular(TOK_NOMMAG, NO_SUB, "NomMag"), {magnification()}),
+    limits(irregular(TOK_CAMERA, TOK_SPLITX, "Camera SplitX"), {a_int({}, 1, 2047), a_int({}, 0, 10)}),  // or SplitY
+    limits(irregular(TOK_CAMERA, TOK_TRANS, "Camera Trans"), {mag_index(), a_int({}, -2047, 2047), a_int({}, -2047, 2047)}),
     in(cal_sub::ftp, name(TOK_FTPMATERIALS, "FTPMaterials", CAL_FIELD(std::string, ftpInfo->materialsFile)), always),
     in(cal_sub::ftp,
        row(TOK_FTPSYS, NO_SUB, "FTPSys",
@@ -321,8 +353,8 @@ const cal_line calfile_lines[] = {
        second(real(TOK_FTPZEROPTPOS, "FTPZeroPtPos", CAL_FIELD(double, ftpInfo->zeroPtPos[0]), -10, 10),
               CAL_FIELD(double, ftpInfo->zeroPtPos[1]), true, zero_pt2_due),
        zero_pt_due),
-    in(cal_sub::ftp, irregular(TOK_FTPDISPER, NO_SUB, "FTPDisper")),
-    in(cal_sub::ftp, irregular(TOK_FTPAVGK0, NO_SUB, "FTPAvg_K0")),
+    in(cal_sub::ftp, limits(irregular(TOK_FTPDISPER, NO_SUB, "FTPDisper"), {mag_index(), a_real({}, -TWO_PI, TWO_PI)})),
+    in(cal_sub::ftp, limits(irregular(TOK_FTPAVGK0, NO_SUB, "FTPAvg_K0"), {mag_index(), a_real({}, 0, 100)})),
     in(cal_sub::ftp, limits(irregular(TOK_FTPDMICENTER, NO_SUB, "FTPDmiCenter"), {mag_index(), centre(), centre()})),
     in(cal_sub::ftp, limits(irregular(TOK_FTPTILTCENTER, NO_SUB, "FTPTiltCenter"), {mag_index(), centre(), centre()})),
     in(cal_sub::ftp, row(TOK_FTPZEROGAGEPER, NO_SUB, "FTPZeroGagePer", {ftp_period(CAL_FIELD(int32_t, ftpInfo->zeroGagePeriod))}),
@@ -397,14 +429,14 @@ const cal_line calfile_lines[] = {
     name(TOK_AXISCOMP_X, "AxisComp_X", CAL_FIELD(sb_string, axisComp[5])),
     name(TOK_AXISCOMP_Y, "AxisComp_Y", CAL_FIELD(sb_string, axisComp[6])),
     name(TOK_AXISCOMP_Z, "AxisComp_Z", CAL_FIELD(sb_string, axisComp[7])),
-    irregular(TOK_PIDVALS_A, NO_SUB, "PidVals_A"),
-    irregular(TOK_PIDVALS_B, NO_SUB, "PidVals_B"),
-    irregular(TOK_PIDVALS_P, NO_SUB, "PidVals_P"),
-    irregular(TOK_PIDVALS_R, NO_SUB, "PidVals_R"),
-    irregular(TOK_PIDVALS_T, NO_SUB, "PidVals_T"),
-    irregular(TOK_PIDVALS_X, NO_SUB, "PidVals_X"),
-    irregular(TOK_PIDVALS_Y, NO_SUB, "PidVals_Y"),
-    irregular(TOK_PIDVALS_Z, NO_SUB, "PidVals_Z"),
+    pid_line(TOK_PIDVALS_A, "PidVals_A"),
+    pid_line(TOK_PIDVALS_B, "PidVals_B"),
+    pid_line(TOK_PIDVALS_P, "PidVals_P"),
+    pid_line(TOK_PIDVALS_R, "PidVals_R"),
+    pid_line(TOK_PIDVALS_T, "PidVals_T"),
+    pid_line(TOK_PIDVALS_X, "PidVals_X"),
+    pid_line(TOK_PIDVALS_Y, "PidVals_Y"),
+    pid_line(TOK_PIDVALS_Z, "PidVals_Z"),
     with(name(TOK_WMCOMM, "wmComm", CAL_FIELD(sb_string, wmComm)), [](cal_line& l) { l.given = &cal_given::wmComm; }),
     with(real(TOK_WMSYSGAIN, "wmSysGain", CAL_FIELD(float, wmSysGain), 0, MAX_I32), [](cal_line& l) {
         l.args[0].conv = 'f';
@@ -428,7 +460,8 @@ const cal_line calfile_lines[] = {
     integer(TOK_FTPSIINVERTDATA, NO_SUB, "FtpsiInvertData", CAL_FIELD(uint8_t, ftpsiInvertData), 0, 255),
     second(due(integer(TOK_ABSWAVEMETER, NO_SUB, "AbsWaveMeter", CAL_FIELD(int32_t, absWaveMeter), 0, 1), abs_wave_meter_due),
            CAL_FIELD(sb_string, absWaveMeterName), false),
-    in(cal_sub::dyn_wave_gen, irregular(TOK_DYNWAVEGEN, NO_SUB, "DynWaveGen")),
+    // The number, a value, and a second value that is 0 or in its limits.
+    in(cal_sub::dyn_wave_gen, limits(irregular(TOK_DYNWAVEGEN, NO_SUB, "DynWaveGen"), {a_int({}, 0, 30), a_int({}, 96, 126)})),
     in(cal_sub::hxi, integer(TOK_HXIENCZOOMCONFIG, NO_SUB, "HxiEncZoomConfig", CAL_FIELD(int32_t, hxiZoom->config), 0, 255),
        always),
     in(cal_sub::hxi,

@@ -67,8 +67,9 @@ struct cal_arg {
     cal_field field{};
     double lo = 0, hi = 0;
     cal_ends ends = cal_ends::closed;
-    char conv = 'g';  // the writer's real format: %g or %f with `precision` digits
-    int precision = 6;
+    char conv = 'g';  // the writer's real format: %g or %f with `precision` digits, at least
+    int precision = 6;  // `width` characters
+    int width = 0;
     double scale = 1;        // the record holds the file's value times this
     int32_t set_bits = 0;    // integer: bits that the reader sets in what it stores
     bool optional = false;   // the reader takes it (and the values after it) when a number (a
@@ -86,7 +87,7 @@ struct cal_arg {
                                                 // null: when it differs from its default
 };
 
-inline constexpr int CAL_MAX_ARGS = 6;
+inline constexpr int CAL_MAX_ARGS = 7;
 
 struct cal_line {
     cal_token key;
@@ -154,34 +155,15 @@ inline constexpr int CAL_CONFIG_HIGHS[8] = {1, 1, 3, 1, 1, 1, 1, 1};
 inline constexpr int CAL_CONFIG_HIGHS_HXI[2] = {1, 15};
 
 // ---------------------------------------------------------------------------------------------
-// Limits of the arguments of the hand-written lines, for the reader's range checks and the
-// writer's alike.
-
-struct cal_range {
-    double lo, hi;
-};
+// Limits besides those of the line table.
 
 namespace cal_limits {
 inline constexpr double TWO_PI = 6.283185307179586;
 inline constexpr double FLT_MAX_D = 3.4028234663852886e38;  // largest finite float
 inline constexpr double MAX_I32 = 2147483647.0;
-
-inline constexpr cal_range year{0, 99}, week{1, 52}, serial{100, 999999};  // system line
-inline constexpr cal_range fg_board{0, 99999};                             // Version
-inline constexpr cal_range config_flag{0, 1};  // Camera Type's interlaceFlag or fieldCtrl
-inline constexpr cal_range split{1, 2047}, split2{0, 10}, mag_index{0, 14}, trans{-2047, 2047};
-inline constexpr cal_range bad_x{0, 700}, bad_y{0, 484}, bpix_flag{0, 1};
-inline constexpr cal_range wavelength{0.1, 15}, bandwidth{0, 1};  // micrometres
-inline constexpr cal_range llc_range{0, 65535}, llc_range2{0, 4096};
-inline constexpr cal_range pifoc{0, 999999}, pzt_id{0, 99999};
-inline constexpr cal_range pifoc_coef{0.5, 2}, pifoc_beta{0, 0.1};
-inline constexpr double pifoc_beta_min = 0.005;  // a beta other than 0 is at least this
-inline constexpr cal_range mag{0, 100};
-inline constexpr cal_range disper{-TWO_PI, TWO_PI}, avg_k0{0, 100};
-inline constexpr cal_range pid_ints[6] = {{-8388608, 8388607}, {-8388608, 8388607}, {0, 8388607},
-                                          {0, 8388607},        {0, 1},              {0, 8388607}};
-inline constexpr cal_range pid_real{-2, 2};
-inline constexpr cal_range dyn_wave_gen{0, 30}, dyn_wave_gen2{96, 126};  // the second also 0
+inline constexpr int32_t max_mag_index = 14;    // a magnification's index on a line
+inline constexpr int32_t max_pzt_id = 99999;    // PztId, which the writer writes as Pifoc
+inline constexpr double pifoc_beta_min = 0.005;  // a Pifoc beta other than 0 is at least this
 }  // namespace cal_limits
 
 // Completes the LLC ranges (range low and high of light slot 0, then of light slot 1) by

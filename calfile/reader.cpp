@@ -79,6 +79,10 @@ private:
     calfile_stream& in_;
     given_flags& g_;
     bool fatal_ = false;
+    const cal_line* row_ = nullptr;  // the line's row in the line table
+
+    // The limits of value `i` of the line's row.
+    const cal_arg& lim(int i) const { return row_->args[i]; }
 
     int32_t end_read(int32_t code)
     {
@@ -105,28 +109,22 @@ private:
             field = static_cast<T>(v);
         return st;
     }
+    // The same, and a range-checked value, with the limits of a value of the line table.
     template <class T>
-    int32_t get_int(int32_t st, cal_range r, T& field)
+    int32_t get_int(int32_t st, const cal_arg& a, T& field)
     {
-        return get_int(st, static_cast<int32_t>(r.lo), static_cast<int32_t>(r.hi), field);
+        return get_int(st, static_cast<int32_t>(a.lo), static_cast<int32_t>(a.hi), field);
     }
-    template <class T>
-    int32_t get_real(int32_t st, cal_range r, T& field)
-    {
-        return get_real(st, r.lo, r.hi, field);
-    }
-    int32_t read_int(int32_t st, cal_range r, int32_t& v)
-    {
-        return calfile_int(in_, st, static_cast<int32_t>(r.lo), static_cast<int32_t>(r.hi), v);
-    }
-    int32_t read_real(int32_t st, cal_range r, double& v) { return calfile_real(in_, st, r.lo, r.hi, v); }
-    // The same with the limits of a value of the line table.
     template <class T>
     int32_t get_real(int32_t st, const cal_arg& a, T& field)
     {
         return get_real(st, a.lo, a.hi, field, a.ends);
     }
-    int32_t read_int(int32_t st, const cal_arg& a, int32_t& v) { return read_int(st, cal_range{a.lo, a.hi}, v); }
+    int32_t read_int(int32_t st, const cal_arg& a, int32_t& v)
+    {
+        return calfile_int(in_, st, static_cast<int32_t>(a.lo), static_cast<int32_t>(a.hi), v);
+    }
+    int32_t read_real(int32_t st, const cal_arg& a, double& v) { return calfile_real(in_, st, a.lo, a.hi, v, a.ends); }
     int32_t get_name(int32_t st, sb_string& field)
     {
         std::string w;
@@ -205,7 +203,7 @@ private:
     int32_t pifoc_line();
     int32_t mags_line(double* list);
     int32_t ftp_line(const cal_line& row);
-    int32_t ftp_values(int32_t st, double* values, cal_range r);
+    int32_t ftp_values(int32_t st, double* values, const cal_arg& r);
     int32_t period(int32_t st, int components, double limit, double& total);
     int32_t sdc_cal_line(const cal_line& row);
     int32_t pid_line(int axis);
@@ -217,15 +215,18 @@ int32_t line_parser::parse(cal_token token)
 {
     int32_t st = NO_ERROR;
     int sys = cal_sys_type_of(token);
-    if (sys >= 0)
+    if (sys >= 0) {
+        row_ = calfile_find_line(TOK_UNKNOWN);
         return system_type_line(sys);
+    }
     cal_token sub = TOK_UNKNOWN;
     if (calfile_takes_sub(token)) {
         st = get_word_token(st, sub);
         if (st != NO_ERROR)
             return st;
     }
-    const cal_line* row = calfile_find_line(token, sub);
+    const cal_line* row = calfile_find_line(token, sub == TOK_SPLITY ? TOK_SPLITX : sub);
+    row_ = row;
     if (row != nullptr) {
         int32_t rc = calfile_sub_ensure(*row, si_);
         if (rc != NO_ERROR)
@@ -252,7 +253,7 @@ int32_t line_parser::parse(cal_token token)
             g_.pifoc = true;
             si_.pifoc->coef = CAL_PIFOC_COEF;
             si_.pifoc->beta = CAL_PIFOC_BETA;
-            return get_int(st, cal_limits::pzt_id, si_.pifoc->value);
+            return get_int(st, 0, cal_limits::max_pzt_id, si_.pifoc->value);
         }
         return pifoc_line();
     case TOK_NOMMAG:
@@ -406,11 +407,11 @@ int32_t line_parser::system_type_line(int type)
     int32_t st = NO_ERROR;
     int32_t year = 0, week = 0;
     si_.sysType = type;
-    st = read_int(st, cal_limits::year, year);
-    st = read_int(st, cal_limits::week, week);
+    st = read_int(st, lim(0), year);
+    st = read_int(st, lim(1), week);
     if (st == NO_ERROR)
         si_.dateCode = static_cast<int16_t>(year * 100 + week);
-    st = get_int(st, cal_limits::serial, si_.serialNum);
+    st = get_int(st, lim(2), si_.serialNum);
     if (st != NO_ERROR)
         return st;
     cal_peek next = calfile_peek(in_, st);
@@ -435,7 +436,7 @@ int32_t line_parser::version_line()
     st = get_value_word(st, cal_fg_type_of, fg);
     if (st == NO_ERROR)
         si_.fgType = fg;
-    st = get_int(st, cal_limits::fg_board, si_.fgBoardNum);
+    st = get_int(st, lim(0), si_.fgBoardNum);
     st = get_value_word(st, cal_board_type_of, board);
     if (st == NO_ERROR) {
         si_.instrBdType = board;
@@ -463,15 +464,15 @@ int32_t line_parser::camera_line(cal_token sub)
     case TOK_SPLITX:
     case TOK_SPLITY:
         si_.splitAxis = sub == TOK_SPLITX ? 1 : 2;
-        st = get_int(st, cal_limits::split, si_.splitValue[0]);
-        return get_int(st, cal_limits::split2, si_.splitValue[1]);
+        st = get_int(st, lim(0), si_.splitValue[0]);
+        return get_int(st, lim(1), si_.splitValue[1]);
     case TOK_TRANS: {
         if (needs_mags("A NomMag or SysMag specification must appear\nbefore a Camera Trans specification."))
             return ERR_SB_CALFILE_ORDER;
         int32_t index = 0;
-        st = read_int(st, cal_limits::mag_index, index);
-        st = get_int(st, cal_limits::trans, si_.cameraTrans[index][0]);
-        return get_int(st, cal_limits::trans, si_.cameraTrans[index][1]);
+        st = read_int(st, lim(0), index);
+        st = get_int(st, lim(1), si_.cameraTrans[index][0]);
+        return get_int(st, lim(2), si_.cameraTrans[index][1]);
     }
     default:
         return syntax("Unexpected token.");
@@ -518,7 +519,7 @@ int32_t line_parser::camera_type(int32_t st)
     }
     cal_peek next = calfile_peek(in_, st);
     if (next == cal_peek::number) {
-        st = get_int(st, cal_limits::config_flag, target == interlace ? si_.interlaceFlag() : si_.fieldCtrl());
+        st = get_int(st, lim(0), target == interlace ? si_.interlaceFlag() : si_.fieldCtrl());
     } else if (next != cal_peek::eol) {
         return ERR_SB_CALFILE_SYNTAX;
     }
@@ -586,9 +587,9 @@ int32_t line_parser::camera_bad_pixels(int32_t st)
             return report(ERR_SB_CALFILE_VALUE_RANGE, "Too many camera bad pixels.");
         int32_t x = 0, y = 0;
         st = expect_punct(st, '[');
-        st = read_int(st, cal_limits::bad_x, x);
+        st = read_int(st, lim(0), x);
         st = expect_punct(st, ',');
-        st = read_int(st, cal_limits::bad_y, y);
+        st = read_int(st, lim(1), y);
         st = expect_punct(st, ']');
         if (st != NO_ERROR)
             return st;
@@ -600,7 +601,7 @@ int32_t line_parser::camera_bad_pixels(int32_t st)
 
 int32_t line_parser::camera_bpix(int32_t st)
 {
-    st = get_int(st, cal_limits::bpix_flag, si_.bpixFileFlag);
+    st = get_int(st, lim(0), si_.bpixFileFlag);
     cal_peek next = calfile_peek(in_, st);
     if (next == cal_peek::eol)
         return st;
@@ -643,20 +644,20 @@ int32_t line_parser::light_line()
             break;
         double wl = 0, bw = 0;
         if (next == cal_peek::number) {
-            st = read_real(st, cal_limits::wavelength, wl);
+            st = read_real(st, lim(0), wl);
         } else if (next == cal_peek::lbracket) {
             st = expect_punct(st, '[');
-            st = read_real(st, cal_limits::wavelength, wl);
+            st = read_real(st, lim(0), wl);
             st = expect_punct(st, ',');
-            st = read_real(st, cal_limits::bandwidth, bw);
+            st = read_real(st, lim(1), bw);
             st = expect_punct(st, ']');
         } else {
             return syntax("Syntax error.");
         }
         if (st != NO_ERROR)
             return st;
-        si_.wavelength[count][0] = wl * 1e-6;
-        si_.wavelength[count][1] = bw * 1e-6;
+        si_.wavelength[count][0] = wl * lim(0).scale;
+        si_.wavelength[count][1] = bw * lim(1).scale;
         ++count;
         ++g_.wavelengths;
     }
@@ -669,14 +670,14 @@ int32_t line_parser::llc_range_line()
 {
     LightSlot& a = si_.light[0];
     LightSlot& b = si_.light[1];
-    int32_t st = get_int(NO_ERROR, cal_limits::llc_range, a.rangeLow);
-    st = get_int(st, cal_limits::llc_range, a.rangeHigh);
+    int32_t st = get_int(NO_ERROR, lim(0), a.rangeLow);
+    st = get_int(st, lim(1), a.rangeHigh);
     if (st != NO_ERROR)
         return st;
     g_.llcRange = 2;
     if (peek_is(st, cal_peek::number)) {
-        st = get_int(st, cal_limits::llc_range2, b.rangeLow);
-        st = get_int(st, cal_limits::llc_range2, b.rangeHigh);
+        st = get_int(st, lim(2), b.rangeLow);
+        st = get_int(st, lim(3), b.rangeHigh);
         if (st == NO_ERROR)
             g_.llcRange = 4;
     }
@@ -689,19 +690,19 @@ int32_t line_parser::pifoc_line()
     g_.pifoc = true;
     p.coef = CAL_PIFOC_COEF;
     p.beta = CAL_PIFOC_BETA;
-    int32_t st = get_int(NO_ERROR, 0, 999999, p.value);
+    int32_t st = get_int(NO_ERROR, lim(0), p.value);
     if (!peek_is(st, cal_peek::number))
         return st;
     double coef = 0, beta = 0;
-    st = read_real(st, cal_limits::pifoc_coef, coef);
+    st = read_real(st, lim(1), coef);
     if (st == NO_ERROR)
         p.coef = coef;
-    st = read_real(st, cal_limits::pifoc_beta, beta);
+    st = read_real(st, lim(2), beta);
     if (st != NO_ERROR)
         return st;
     if (beta != 0.0 && beta < cal_limits::pifoc_beta_min) {
         calfile_report_read("Beta = %g is non-zero and is not in range [%g,%g]", beta, cal_limits::pifoc_beta_min,
-                            cal_limits::pifoc_beta.hi);
+                            lim(2).hi);
         return ERR_SB_CALFILE_VALUE_RANGE;
     }
     p.beta = beta;
@@ -719,7 +720,7 @@ int32_t line_parser::mags_line(double* list)
     while (peek_is(st, cal_peek::number)) {
         if (count == SB_MAX_MAGS)
             return syntax("Too many NomMag or SysMag values.");
-        st = get_real(st, cal_limits::mag, list[count]);
+        st = get_real(st, lim(0), list[count]);
         if (st != NO_ERROR)
             return st;
         ++count;
@@ -735,7 +736,7 @@ int32_t line_parser::mags_line(double* list)
 
 // Two to ten values of FTPDisper or FTPAvg_K0 into `values`; the slots after the last value
 // given become unset, so a line always states the whole list of its magnification.
-int32_t line_parser::ftp_values(int32_t st, double* values, cal_range r)
+int32_t line_parser::ftp_values(int32_t st, double* values, const cal_arg& r)
 {
     if (!peek_is(st, cal_peek::number))
         return st != NO_ERROR ? st : syntax("Expected number.");
@@ -792,12 +793,10 @@ int32_t line_parser::ftp_line(const cal_line& row)
                        "before an FTPDisper or FTPAvg_K0 specification."))
             return ERR_SB_CALFILE_ORDER;
         int32_t index = 0;
-        st = read_int(st, cal_limits::mag_index, index);
+        st = read_int(st, lim(0), index);
         if (st != NO_ERROR)
             return st;
-        if (token == TOK_FTPDISPER)
-            return ftp_values(st, f.mag[index].disper, cal_limits::disper);
-        return ftp_values(st, f.mag[index].avgK0, cal_limits::avg_k0);
+        return ftp_values(st, token == TOK_FTPDISPER ? f.mag[index].disper : f.mag[index].avgK0, lim(1));
     }
     case TOK_FTPDMICENTER:
     case TOK_FTPTILTCENTER: {
@@ -867,7 +866,7 @@ int32_t line_parser::pid_line(int axis)
     }
     for (int i = 0; i < 6; ++i) {
         int32_t v = 0;
-        st = read_int(st, cal_limits::pid_ints[i], v);
+        st = read_int(st, lim(i), v);
         if (st != NO_ERROR)
             return st;
         for (int h = 0; h < n; ++h) {
@@ -881,7 +880,7 @@ int32_t line_parser::pid_line(int axis)
     }
     for (int i = 0; i < 4; ++i) {
         double v = 0;
-        st = read_real(st, cal_limits::pid_real, v);
+        st = read_real(st, lim(6), v);
         if (st != NO_ERROR)
             return st;
         for (int h = 0; h < n; ++h)
@@ -914,14 +913,14 @@ int32_t line_parser::dyn_wave_gen_line()
         else
             st = syntax("Expected number.");
     }
-    st = get_int(st, cal_limits::dyn_wave_gen, d.value);
+    st = get_int(st, lim(0), d.value);
     st = calfile_word(in_, st, w);
     if (st == NO_ERROR) {
         if (!decimal_word(w, v)) {
             st = syntax("Expected number.");
-        } else if (v != 0 && (v < cal_limits::dyn_wave_gen2.lo || v > cal_limits::dyn_wave_gen2.hi)) {
-            calfile_report_read("%d out of range [%d,%d] and 0", v, static_cast<int>(cal_limits::dyn_wave_gen2.lo),
-                                static_cast<int>(cal_limits::dyn_wave_gen2.hi));
+        } else if (v != 0 && (v < lim(1).lo || v > lim(1).hi)) {
+            calfile_report_read("%d out of range [%d,%d] and 0", v, static_cast<int>(lim(1).lo),
+                                static_cast<int>(lim(1).hi));
             st = ERR_SB_CALFILE_VALUE_RANGE;
         } else {
             d.value2 = v;

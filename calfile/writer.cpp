@@ -46,9 +46,6 @@ struct real_fmt {
     int width = 0;
 };
 constexpr real_fmt FMT_G{'g', 6};       // %g, %.6g
-constexpr real_fmt FMT_F6{'f', 6};      // %f, %.6f
-constexpr real_fmt FMT_F2{'f', 2};      // %0.2f
-constexpr real_fmt FMT_MAG{'f', 4, 6};  // %6.4f
 
 std::string format_real(double v, real_fmt f)
 {
@@ -216,25 +213,19 @@ private:
     std::string real(double v, double lo, double hi, real_fmt f, cal_ends ends = cal_ends::closed);
     std::string real(float v, double lo, double hi, real_fmt f, cal_ends ends = cal_ends::closed);
     std::string scaled(double stored, double v, double to_record, double lo, double hi, real_fmt f);
-    std::string num(long long v, cal_range r, int zero_width = 0)
-    {
-        return num(v, static_cast<long long>(r.lo), static_cast<long long>(r.hi), zero_width);
-    }
-    std::string real(double v, cal_range r, real_fmt f) { return real(v, r.lo, r.hi, f); }
-    std::string real(float v, cal_range r, real_fmt f) { return real(v, r.lo, r.hi, f); }
     // A value in the limits and format of a value of the line table.
-    std::string num(long long v, const cal_arg& a)
+    std::string num(long long v, const cal_arg& a, int zero_width = 0)
     {
-        return num(v, static_cast<long long>(a.lo), static_cast<long long>(a.hi));
+        return num(v, static_cast<long long>(a.lo), static_cast<long long>(a.hi), zero_width);
     }
     template <class T>
     std::string real(T v, const cal_arg& a)
     {
-        return real(v, a.lo, a.hi, real_fmt{a.conv, a.precision}, a.ends);
+        return real(v, a.lo, a.hi, real_fmt{a.conv, a.precision, a.width}, a.ends);
     }
-    std::string scaled(double stored, double v, double to_record, cal_range r, real_fmt f)
+    std::string scaled(double stored, double v, const cal_arg& a)
     {
-        return scaled(stored, v, to_record, r.lo, r.hi, f);
+        return scaled(stored, v, a.scale, a.lo, a.hi, real_fmt{a.conv, a.precision, a.width});
     }
     std::string name(std::string_view text, bool quoted = false);
     std::string word_name(std::string_view text);
@@ -248,9 +239,9 @@ private:
     void plain(const cal_line& row);
     void line(const cal_line& row);
     void irregular_line(const cal_line& row);
-    void system_line();
+    void system_line(const cal_line& row);
     void camera_line(const cal_line& row);
-    void light_line();
+    void light_line(const cal_line& row);
     void llc_range_line(const cal_line& row);
     void pifoc_line(const cal_line& row);
     void magnification_line(const cal_line& row);
@@ -405,10 +396,9 @@ std::string cal_writer::value(const cal_arg& a)
             } else if constexpr (std::is_same_v<T, sb_ramp_name>) {
                 return name(field.c_str(), a.quoted);
             } else if constexpr (std::is_floating_point_v<T>) {
-                const real_fmt f{a.conv, a.precision};
                 if (a.scale != 1)
-                    return scaled(field, field / a.scale, a.scale, a.lo, a.hi, f);
-                return real(field, a.lo, a.hi, f, a.ends);
+                    return scaled(field, field / a.scale, a);
+                return real(field, a);
             } else if (a.kind == cal_kind::choice) {
                 return a.name_of(static_cast<int32_t>(field));
             } else if (a.kind == cal_kind::period) {
@@ -497,14 +487,14 @@ void cal_writer::irregular_line(const cal_line& row)
     const SysInfo& si = si_;
     switch (row.key) {
     case TOK_UNKNOWN:
-        system_line();
+        system_line(row);
         return;
     case TOK_VERSION:
         if (si.instrBdType == BD_BOARD02 || si.instrBdType == BD_BOARD04)
             fail(ERR_SB_CAL_INFO_INCOMPLETE, "Instrument board type undefined.");
         key(row.keyword);
         put(sb_fg_type_name(si.fgType));
-        arg(num(si.fgBoardNum, cal_limits::fg_board));
+        arg(num(si.fgBoardNum, row.args[0]));
         arg(sb_board_type_name(si.instrBdType));
         end();
         return;
@@ -512,7 +502,7 @@ void cal_writer::irregular_line(const cal_line& row)
         camera_line(row);
         return;
     case TOK_LIGHT:
-        light_line();
+        light_line(row);
         return;
     case TOK_LLC:
         llc_range_line(row);
@@ -542,16 +532,16 @@ void cal_writer::irregular_line(const cal_line& row)
     }
 }
 
-void cal_writer::system_line()
+void cal_writer::system_line(const cal_line& row)
 {
     const SysInfo& si = si_;
     const int32_t sys = si.sysType;
     if (!((sys >= SYS_HXI && sys <= SYS_MODEL08) || (sys >= SYS_MODEL09 && sys <= SYS_MODEL29)))
         fail(ERR_SB_CAL_INFO_INCOMPLETE, "System type undefined.");
     key(sb_sys_type_name(sys));
-    put(num(si.dateCode / 100, cal_limits::year, 2));
-    arg(num(si.dateCode % 100, cal_limits::week, 2));
-    arg(num(si.serialNum, cal_limits::serial));
+    put(num(si.dateCode / 100, row.args[0], 2));
+    arg(num(si.dateCode % 100, row.args[1], 2));
+    arg(num(si.serialNum, row.args[2]));
     arg(si.rFlag ? "R" : "");
     end();
 }
@@ -559,10 +549,10 @@ void cal_writer::system_line()
 void cal_writer::dyn_wave_gen_line(const cal_line& row)
 {
     const DynWaveGenInfo& d = *si_.dynWaveGen;
-    const cal_range second = cal_limits::dyn_wave_gen2;
+    const cal_arg& second = row.args[1];
     key(row.keyword);
     put(std::to_string(d.number));
-    arg(num(d.value, cal_limits::dyn_wave_gen));
+    arg(num(d.value, row.args[0]));
     arg(std::to_string(d.value2));
     if (d.value2 != 0 && (d.value2 < second.lo || d.value2 > second.hi)) {
         calfile_report_write("DynWaveGen: %d out of range [%d,%d] and 0", d.value2, static_cast<int>(second.lo),
@@ -602,19 +592,19 @@ void cal_writer::camera_line(const cal_line& row)
         if (custom_first_) {
             key(row.keyword);
             put(sb_camera_type_name(CAM_CUSTOM));
-            arg(num(custom_only, cal_limits::config_flag));
+            arg(num(custom_only, row.args[0]));
             end();
         }
         key(row.keyword);
         put(sb_camera_type_name(cam));
         if (cfg_board_a && si.interlaceFlag() != 0) {
-            arg(custom ? num(si.interlaceFlag(), cal_limits::config_flag) : std::to_string(si.interlaceFlag()));
+            arg(custom ? num(si.interlaceFlag(), row.args[0]) : std::to_string(si.interlaceFlag()));
             end();
         } else if (cfg_board_b && si.fieldCtrl() != 0) {
-            arg(custom ? num(si.fieldCtrl(), cal_limits::config_flag) : std::to_string(si.fieldCtrl()));
+            arg(custom ? num(si.fieldCtrl(), row.args[0]) : std::to_string(si.fieldCtrl()));
             end();
         } else if (custom && (bd == BD_CAN || bd == BD_NOTNEEDED) && si.interlaceFlag() != 0) {
-            arg(num(si.interlaceFlag(), cal_limits::config_flag));
+            arg(num(si.interlaceFlag(), row.args[0]));
             end();
         }
         end();
@@ -685,7 +675,7 @@ void cal_writer::camera_line(const cal_line& row)
         if (row.sub == TOK_BPIX) {  // a file of bad pixels, when the list is empty
             if (pixels == 0 && (si.bpixFileFlag != 0 || si.bpixFileName.is_set())) {
                 key(row.keyword);
-                put(num(si.bpixFileFlag, cal_limits::bpix_flag));
+                put(num(si.bpixFileFlag, row.args[0]));
                 if (si.bpixFileName.is_set())
                     arg(word_name(si.bpixFileName.view()));
                 end();
@@ -698,9 +688,9 @@ void cal_writer::camera_line(const cal_line& row)
                 if (i > first)
                     put(" ");
                 put("[");
-                put(num(si.badPixels[i][0], cal_limits::bad_x));
+                put(num(si.badPixels[i][0], row.args[0]));
                 put(",");
-                put(num(si.badPixels[i][1], cal_limits::bad_y));
+                put(num(si.badPixels[i][1], row.args[1]));
                 put("]");
             }
             end();
@@ -710,8 +700,8 @@ void cal_writer::camera_line(const cal_line& row)
     case TOK_SPLITX:  // Camera SplitX or SplitY
         if (si.splitAxis == 1 || si.splitAxis == 2) {
             key(si.splitAxis == 1 ? "Camera SplitX" : "Camera SplitY");
-            put(num(si.splitValue[0], cal_limits::split));
-            arg(num(si.splitValue[1], cal_limits::split2));
+            put(num(si.splitValue[0], row.args[0]));
+            arg(num(si.splitValue[1], row.args[1]));
             end();
         }
         return;
@@ -721,9 +711,9 @@ void cal_writer::camera_line(const cal_line& row)
             if (!due)
                 continue;
             key(row.keyword);
-            put(num(i, cal_limits::mag_index));
-            arg(num(si.cameraTrans[i][0], cal_limits::trans));
-            arg(num(si.cameraTrans[i][1], cal_limits::trans));
+            put(num(i, row.args[0]));
+            arg(num(si.cameraTrans[i][0], row.args[1]));
+            arg(num(si.cameraTrans[i][1], row.args[2]));
             end();
         }
         return;
@@ -732,7 +722,7 @@ void cal_writer::camera_line(const cal_line& row)
     }
 }
 
-void cal_writer::light_line()
+void cal_writer::light_line(const cal_line& row)
 {
     const SysInfo& si = si_;
     const int32_t type = si.lightType;
@@ -748,13 +738,13 @@ void cal_writer::light_line()
         if (i > 0)
             put(" ");
         const double* wl = si.wavelength[i];
-        std::string text = i == 0 && unset ? format_real(0.0, FMT_F6)
-                                           : scaled(wl[0], wl[0] * 1e6, 1e-6, cal_limits::wavelength, FMT_F6);
+        std::string text = i == 0 && unset ? format_real(0.0, real_fmt{row.args[0].conv, row.args[0].precision})
+                                           : scaled(wl[0], wl[0] * 1e6, row.args[0]);
         if (wl[1] != 0.0) {
             put("[");
             put(text);
             put(",");
-            put(scaled(wl[1], wl[1] * 1e6, 1e-6, cal_limits::bandwidth, FMT_F6));
+            put(scaled(wl[1], wl[1] * 1e6, row.args[1]));
             put("]");
         } else {
             put(text);
@@ -774,8 +764,8 @@ void cal_writer::llc_range_line(const cal_line& row)
     put(std::to_string(a.rangeLow));
     arg(std::to_string(a.rangeHigh));
     if (values == 4) {
-        arg(num(b.rangeLow, cal_limits::llc_range2));
-        arg(num(b.rangeHigh, cal_limits::llc_range2));
+        arg(num(b.rangeLow, row.args[2]));
+        arg(num(b.rangeHigh, row.args[3]));
     }
     end();
 }
@@ -789,16 +779,16 @@ void cal_writer::pifoc_line(const cal_line& row)
         return;
     const bool listed = calfile_is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL16, SYS_MODEL12, SYS_FTP});
     key(row.keyword);
-    put(num(p->value, cal_limits::pifoc));
+    put(num(p->value, row.args[0]));
     bool defaults = p->coef == CAL_PIFOC_COEF && p->beta == CAL_PIFOC_BETA;
     bool never_given = p->coef == 0.0 && p->beta == 0.0;  // the short form gives the defaults
     if ((listed || !defaults) && !never_given) {
-        arg(real(p->coef, cal_limits::pifoc_coef, FMT_F6));
-        std::string beta = real(p->beta, cal_limits::pifoc_beta, FMT_F6);
+        arg(real(p->coef, row.args[1]));
+        std::string beta = real(p->beta, row.args[2]);
         double read = parse_real(beta);
         if (read != 0.0 && read < cal_limits::pifoc_beta_min) {
             calfile_report_write("Pifoc: %s out of range [%g,%g] and 0", beta.c_str(), cal_limits::pifoc_beta_min,
-                                 cal_limits::pifoc_beta.hi);
+                                 row.args[2].hi);
             result_ = ERR_SB_CALFILE_VALUE_RANGE;
         }
         arg(beta);
@@ -827,7 +817,7 @@ void cal_writer::magnification_line(const cal_line& row)
     for (int i = 0; i < mags; ++i) {
         if (i > 0)
             put("  ");
-        put(real(values[i], cal_limits::mag, FMT_MAG));
+        put(real(values[i], row.args[0]));
     }
     end();
 }
@@ -849,9 +839,9 @@ void cal_writer::ftp_line(const cal_line& row)
             while (count < 10 && values[count] < FLT_MAX_D)
                 ++count;
             key(row.keyword);
-            put(num(m, cal_limits::mag_index));
+            put(num(m, row.args[0]));
             for (int i = 0; i < count; ++i)
-                arg(real(values[i], disper ? cal_limits::disper : cal_limits::avg_k0, FMT_G));
+                arg(real(values[i], row.args[1]));
             end();
             if (count < 2) {
                 calfile_report_write("%s: Not enough FTPDisper or FTPAvg_K0 values.", row.keyword);
@@ -912,13 +902,13 @@ void cal_writer::pid_lines(const cal_line& row)
     const std::string keyword = row.keyword;
     // The ten values, the first without the blanks before it.
     auto values = [&](const PidHalf& h) {
-        put(num(h.ints[0], cal_limits::pid_ints[0]));
+        put(num(h.ints[0], row.args[0]));
         for (int i = 1; i < 4; ++i)
-            arg(num(h.ints[i], cal_limits::pid_ints[i]));
-        arg(num(h.flag, cal_limits::pid_ints[4]));
-        arg(num(h.value, cal_limits::pid_ints[5]));
+            arg(num(h.ints[i], row.args[i]));
+        arg(num(h.flag, row.args[4]));
+        arg(num(h.value, row.args[5]));
         for (float r : h.reals)
-            arg(real(r, cal_limits::pid_real, FMT_G));
+            arg(real(r, row.args[6]));
         end();
     };
     if (set->fast == set->slow) {
