@@ -201,6 +201,7 @@ private:
     int32_t light_line();
     int32_t llc_range_line();
     int32_t pifoc_line();
+    int32_t real_list(int32_t st, const cal_arg& a, double* list, int cap, const char* too_many, int& count);
     int32_t mags_line(double* list);
     int32_t ftp_line(const cal_line& row);
     int32_t ftp_values(int32_t st, double* values, const cal_arg& r);
@@ -709,22 +710,31 @@ int32_t line_parser::pifoc_line()
     return st;
 }
 
-int32_t line_parser::mags_line(double* list)
+// One or more values of the limits of `a`, at most `cap`, into `list`; `count` tells how many.
+int32_t line_parser::real_list(int32_t st, const cal_arg& a, double* list, int cap, const char* too_many, int& count)
 {
-    int32_t st = NO_ERROR;
-    for (int i = 0; i < SB_MAX_MAGS; ++i)
-        list[i] = 0.0;
+    count = 0;
     if (!peek_is(st, cal_peek::number))
-        return syntax("Expected number.");
-    int count = 0;
+        return st != NO_ERROR ? st : syntax("Expected number.");
     while (peek_is(st, cal_peek::number)) {
-        if (count == SB_MAX_MAGS)
-            return syntax("Too many NomMag or SysMag values.");
-        st = get_real(st, lim(0), list[count]);
+        if (count == cap)
+            return syntax(too_many);
+        st = get_real(st, a, list[count]);
         if (st != NO_ERROR)
             return st;
         ++count;
     }
+    return st;
+}
+
+int32_t line_parser::mags_line(double* list)
+{
+    for (int i = 0; i < SB_MAX_MAGS; ++i)
+        list[i] = 0.0;
+    int count = 0;
+    int32_t st = real_list(NO_ERROR, lim(0), list, SB_MAX_MAGS, "Too many NomMag or SysMag values.", count);
+    if (st != NO_ERROR)
+        return st;
     if (si_.numMags == 0) {
         si_.numMags = count;
     } else if (si_.numMags != count) {
@@ -738,17 +748,10 @@ int32_t line_parser::mags_line(double* list)
 // given become unset, so a line always states the whole list of its magnification.
 int32_t line_parser::ftp_values(int32_t st, double* values, const cal_arg& r)
 {
-    if (!peek_is(st, cal_peek::number))
-        return st != NO_ERROR ? st : syntax("Expected number.");
     int count = 0;
-    while (peek_is(st, cal_peek::number)) {
-        if (count == 10)
-            return syntax("Too many FTPDisper or FTPAvg_K0 values.");
-        st = get_real(st, r, values[count]);
-        if (st != NO_ERROR)
-            return st;
-        ++count;
-    }
+    st = real_list(st, r, values, 10, "Too many FTPDisper or FTPAvg_K0 values.", count);
+    if (st != NO_ERROR)
+        return st;
     if (count < 2)
         return syntax("Not enough FTPDisper or FTPAvg_K0 values.");
     for (int i = count; i < 10; ++i)
@@ -939,18 +942,10 @@ int32_t line_parser::hxi_std_mags_line(const cal_arg& value)
     z.numStdMags = 0;
     for (double& m : z.stdMags)
         m = 0.0;
-    if (!peek_is(st, cal_peek::number))
-        return syntax("Expected number.");
     int count = 0;
-    while (peek_is(st, cal_peek::number)) {
-        if (count == SB_MAX_MAGS)
-            return syntax("Too many HxiEncZoomStdMag values.");
-        st = get_real(st, value, z.stdMags[count]);
-        if (st != NO_ERROR)
-            return st;
-        ++count;
-    }
-    z.numStdMags = count;
+    st = real_list(st, value, z.stdMags, SB_MAX_MAGS, "Too many HxiEncZoomStdMag values.", count);
+    if (st == NO_ERROR)
+        z.numStdMags = count;
     return st;
 }
 
