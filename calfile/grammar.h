@@ -67,8 +67,8 @@ struct cal_arg {
     cal_field field{};
     double lo = 0, hi = 0;
     cal_ends ends = cal_ends::closed;
-    char conv = 'g';  // the writer's real format: %g or %f with `precision` digits, at least
-    int precision = 6;  // `width` characters
+    char conv = 'g';     // the writer's real format: %g or %f with `precision` digits, padded
+    int precision = 6;   // to `width` characters
     int width = 0;
     double scale = 1;        // the record holds the file's value times this
     int32_t set_bits = 0;    // integer: bits that the reader sets in what it stores
@@ -82,7 +82,9 @@ struct cal_arg {
     uint8_t gap = 2;            // blanks that the writer puts before it (after the first value)
     int (*map)(cal_token) = nullptr;            // choice: the value of a word, or < 0
     const char* (*name_of)(int32_t) = nullptr;  // choice: the word of a value
-    bool (*when)(const SysCalData&) = nullptr;  // on the line only when; otherwise reset
+    bool (*when)(const SysCalData&) = nullptr;  // on the line only when: otherwise the reader
+                                                // resets it and the writer leaves it out (a
+                                                // flag: the reader leaves it as it is)
     bool (*due)(const SysCalData&) = nullptr;   // an optional value: the writer writes it when;
                                                 // null: when it differs from its default
 };
@@ -94,7 +96,8 @@ struct cal_line {
     cal_token sub;        // second keyword word; TOK_UNKNOWN for a one-word keyword
     const char* keyword;  // as the writer writes it
     cal_kind kind;        // irregular, flag, or the kind of the first value
-    cal_arg args[CAL_MAX_ARGS]{};  // the values; for a flag, args[0] holds the field
+    cal_arg args[CAL_MAX_ARGS]{};  // the values; for a flag, args[0] holds the field; for an
+                                   // irregular line, the limits and formats of its values
     int nargs = 0;
     int32_t flag_value = 0;
     bool cal_given::*given = nullptr;            // set when the line was read
