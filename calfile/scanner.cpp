@@ -7,7 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <limits>
-#include <vector>
+#include <string>
 
 #include "platform/errors.h"
 

@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -22,7 +21,6 @@
 #include <string_view>
 #include <type_traits>
 #include <variant>
-#include <vector>
 
 #include "calfile/grammar.h"
 #include "calfile/scanner.h"
