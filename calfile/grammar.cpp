@@ -266,7 +266,8 @@ cal_line radius_line(cal_token key, const char* keyword, cal_field flag, cal_fie
 }  // namespace
 
 const cal_line calfile_lines[] = {
-    row(TOK_INSTRNAME, NO_SUB, "InstrName", {with(a_name(CAL_FIELD(sb_string, instrName)), [](cal_arg& a) { a.quoted = true; })}),
+    row(TOK_INSTRNAME, NO_SUB, "InstrName",
+        {with(a_name(CAL_FIELD(sb_string, instrName)), [](cal_arg& a) { a.quoted = true; })}),
     integer(TOK_UNIT, NO_SUB, "Unit", CAL_FIELD(uint8_t, unit), 0, 7),
     // The system line: the system type's display name, the year and week, the serial number.
     limits(irregular(TOK_UNKNOWN, NO_SUB, nullptr), {a_int({}, 0, 99), a_int({}, 1, 52), a_int({}, 100, 999999)}),
@@ -314,11 +315,13 @@ const cal_line calfile_lines[] = {
     }),
     integer(TOK_LLC, TOK_OPTIONS, "LLC Options", CAL_FIELD(int32_t, llcOptions), 0, 268435455),
     row(TOK_LLC, TOK_AVGCURLIMIT, "LLC AvgCurLimit",
-        {a_int(CAL_FIELD(uint16_t, light[0].avgCurLimit[0]), 0, 1000), a_int(CAL_FIELD(uint16_t, light[0].avgCurLimit[1]), 0, 1000),
+        {a_int(CAL_FIELD(uint16_t, light[0].avgCurLimit[0]), 0, 1000),
+         a_int(CAL_FIELD(uint16_t, light[0].avgCurLimit[1]), 0, 1000),
          optional(a_int(CAL_FIELD(uint16_t, light[1].avgCurLimit[0]), 0, 1000), avg_cur_pair2_due),
          a_int(CAL_FIELD(uint16_t, light[1].avgCurLimit[1]), 0, 1000)}),
     row(TOK_LLC, TOK_FWDVOLTAGE, "LLC FwdVoltage",
-        {a_int(CAL_FIELD(uint16_t, light[0].fwdVoltage[0]), 0, 10000), a_int(CAL_FIELD(uint16_t, light[0].fwdVoltage[1]), 0, 10000),
+        {a_int(CAL_FIELD(uint16_t, light[0].fwdVoltage[0]), 0, 10000),
+         a_int(CAL_FIELD(uint16_t, light[0].fwdVoltage[1]), 0, 10000),
          optional(a_int(CAL_FIELD(uint16_t, light[1].fwdVoltage[0]), 0, 10000), fwd_voltage_pair2_due),
          a_int(CAL_FIELD(uint16_t, light[1].fwdVoltage[1]), 0, 10000)}),
     with(real(TOK_LLC, "LLC AlignModePct", CAL_FIELD(float, light[0].alignModePct), 0, 100),
@@ -328,7 +331,8 @@ const cal_line calfile_lines[] = {
          }),
     due(integer(TOK_PZTPWR, NO_SUB, "PztPwr", CAL_FIELD(int32_t, pztPwr), -1, 1000), pzt_pwr_due),
     integer(TOK_ADC, TOK_CLOCK, "ADC Clock", CAL_FIELD(uint16_t, adcClock), 0, 511),
-    in(cal_sub::pifoc, limits(irregular(TOK_PIFOC, NO_SUB, "Pifoc"), {a_int({}, 0, 999999), pifoc_coef(0.5, 2), pifoc_coef(0, 0.1)})),
+    in(cal_sub::pifoc,
+       limits(irregular(TOK_PIFOC, NO_SUB, "Pifoc"), {a_int({}, 0, 999999), pifoc_coef(0.5, 2), pifoc_coef(0, 0.1)})),
     integer(TOK_PIFOCPOLARITY, NO_SUB, "PifocPolarity", CAL_FIELD(int32_t, pifocPolarity), -1, 1),
     in(cal_sub::pifoc, integer(TOK_PIFOCTYPE, NO_SUB, "PifocType", CAL_FIELD(int32_t, pifoc->type), 0, 2), pifoc_type_due),
     limits(irregular(TOK_SYSMAG, NO_SUB, "SysMag"), {magnification()}),
@@ -357,7 +361,8 @@ const cal_line calfile_lines[] = {
     in(cal_sub::ftp, limits(irregular(TOK_FTPAVGK0, NO_SUB, "FTPAvg_K0"), {mag_index(), a_real({}, 0, 100)})),
     in(cal_sub::ftp, limits(irregular(TOK_FTPDMICENTER, NO_SUB, "FTPDmiCenter"), {mag_index(), centre(), centre()})),
     in(cal_sub::ftp, limits(irregular(TOK_FTPTILTCENTER, NO_SUB, "FTPTiltCenter"), {mag_index(), centre(), centre()})),
-    in(cal_sub::ftp, row(TOK_FTPZEROGAGEPER, NO_SUB, "FTPZeroGagePer", {ftp_period(CAL_FIELD(int32_t, ftpInfo->zeroGagePeriod))}),
+    in(cal_sub::ftp,
+       row(TOK_FTPZEROGAGEPER, NO_SUB, "FTPZeroGagePer", {ftp_period(CAL_FIELD(int32_t, ftpInfo->zeroGagePeriod))}),
        always),
     in(cal_sub::ftp,
        row(TOK_FTPTEMPERATURE, NO_SUB, "FTPTemperature",
@@ -397,7 +402,8 @@ const cal_line calfile_lines[] = {
     integer(TOK_ZENCODER, NO_SUB, "ZEncoder", CAL_FIELD(uint8_t, zEncoder), 0, 1),
     integer(TOK_ZCANCLOSEDLOOP, NO_SUB, "ZCanClosedLoop", CAL_FIELD(uint8_t, zCanClosedLoop), 0, 1),
     // The magnification, then six single-precision values and two double-precision ones.
-    limits(irregular(TOK_SDCCAL, NO_SUB, "SdcCal"), {mag_index(), a_real({}, -FLT_MAX_D, FLT_MAX_D), a_real({}, 0, FLT_MAX_D)}),
+    limits(irregular(TOK_SDCCAL, NO_SUB, "SdcCal"),
+           {mag_index(), a_real({}, -FLT_MAX_D, FLT_MAX_D), a_real({}, 0, FLT_MAX_D)}),
     due(real(TOK_RADCRVFOCCAL, "RadCrvFocCal", CAL_FIELD(float, radCrvFocCal), -100, 100), rad_crv_foc_due),
     due(real(TOK_RADCRVPWRCAL, "RadCrvPwrCal", CAL_FIELD(float, radCrvPwrCal), -100, 100), rad_crv_pwr_due),
     with(integer(TOK_INVERTDATA, NO_SUB, "InvertData", CAL_FIELD(uint8_t, invertData), 0, 255), [](cal_line& l) {
@@ -448,12 +454,15 @@ const cal_line calfile_lines[] = {
         l.given = &cal_given::wmMonOpd;
         l.due = mon_opd_due;
     }),
-    due(row(TOK_WMTUNERANGE, NO_SUB, "wmTuneRange", {wm_tune(CAL_FIELD(double, wmTuneRange[0])), wm_tune(CAL_FIELD(double, wmTuneRange[1]))}),
+    due(row(TOK_WMTUNERANGE, NO_SUB, "wmTuneRange",
+            {wm_tune(CAL_FIELD(double, wmTuneRange[0])), wm_tune(CAL_FIELD(double, wmTuneRange[1]))}),
         wm_tune_range_due),
-    due(row(TOK_WMTUNERATE, NO_SUB, "wmTuneRate", {wm_tune(CAL_FIELD(double, wmTuneRate[0])), wm_tune(CAL_FIELD(double, wmTuneRate[1]))}),
+    due(row(TOK_WMTUNERATE, NO_SUB, "wmTuneRate",
+            {wm_tune(CAL_FIELD(double, wmTuneRate[0])), wm_tune(CAL_FIELD(double, wmTuneRate[1]))}),
         wm_tune_rate_due),
     row(TOK_WMMAXBUCKETS, NO_SUB, "wmMaxBuckets",
-        {a_int(CAL_FIELD(int32_t, wmMaxBuckets), 0, MAX_I32), with(a_int(CAL_FIELD(int64_t, wmMaxBytes), 0, MAX_I32), [](cal_arg& a) {
+        {a_int(CAL_FIELD(int32_t, wmMaxBuckets), 0, MAX_I32),
+         with(a_int(CAL_FIELD(int64_t, wmMaxBytes), 0, MAX_I32), [](cal_arg& a) {
              a.scale = 1048576;  // MiB in the file
              a.number_first = true;
          })}),
