@@ -47,10 +47,18 @@ int32_t report(int32_t code, const char* message)
 
 int32_t syntax(const char* message) { return report(ERR_SB_CALFILE_SYNTAX, message); }
 
-template <class T>
-void store(T& field, int32_t value)
+// A number into a field of any width (nothing into a name).
+template <class V>
+void store(const cal_field& field, SysInfo& si, V value)
 {
-    field = static_cast<T>(value);
+    std::visit(
+        [&](auto ref) {
+            auto& f = ref(si);
+            using T = std::decay_t<decltype(f)>;
+            if constexpr (std::is_arithmetic_v<T>)
+                f = static_cast<T>(value);
+        },
+        field);
 }
 
 // One calibration line being parsed into a record.
@@ -71,6 +79,10 @@ private:
     calfile_stream& in_;
     given_flags& g_;
     bool fatal_ = false;
+    const cal_line* row_ = nullptr;  // the line's row in the line table
+
+    // The limits of value `i` of the line's row.
+    const cal_arg& lim(int i) const { return row_->args[i]; }
 
     int32_t end_read(int32_t code)
     {
@@ -85,7 +97,7 @@ private:
         int32_t v = 0;
         st = calfile_int(in_, st, lo, hi, v);
         if (st == NO_ERROR)
-            store(field, v);
+            field = static_cast<T>(v);
         return st;
     }
     template <class T>
@@ -97,21 +109,22 @@ private:
             field = static_cast<T>(v);
         return st;
     }
+    // The same, and a range-checked value, with the limits of a value of the line table.
     template <class T>
-    int32_t get_int(int32_t st, cal_range r, T& field)
+    int32_t get_int(int32_t st, const cal_arg& a, T& field)
     {
-        return get_int(st, static_cast<int32_t>(r.lo), static_cast<int32_t>(r.hi), field);
+        return get_int(st, static_cast<int32_t>(a.lo), static_cast<int32_t>(a.hi), field);
     }
     template <class T>
-    int32_t get_real(int32_t st, cal_range r, T& field)
+    int32_t get_real(int32_t st, const cal_arg& a, T& field)
     {
-        return get_real(st, r.lo, r.hi, field);
+        return get_real(st, a.lo, a.hi, field, a.ends);
     }
-    int32_t read_int(int32_t st, cal_range r, int32_t& v)
+    int32_t read_int(int32_t st, const cal_arg& a, int32_t& v)
     {
-        return calfile_int(in_, st, static_cast<int32_t>(r.lo), static_cast<int32_t>(r.hi), v);
+        return calfile_int(in_, st, static_cast<int32_t>(a.lo), static_cast<int32_t>(a.hi), v);
     }
-    int32_t read_real(int32_t st, cal_range r, double& v) { return calfile_real(in_, st, r.lo, r.hi, v); }
+    int32_t read_real(int32_t st, const cal_arg& a, double& v) { return calfile_real(in_, st, a.lo, a.hi, v, a.ends); }
     int32_t get_name(int32_t st, sb_string& field)
     {
         std::string w;
@@ -175,72 +188,63 @@ private:
     }
 
     int32_t plain(int32_t st, const cal_line& row);
+    int32_t value(int32_t st, const cal_arg& arg);
+    int32_t hex_byte(int32_t st, const cal_arg& arg);
     int32_t system_type_line(int type);
     int32_t version_line();
-    int32_t mac_address_line();
-    int32_t camera_line();
+    int32_t camera_line(cal_token sub);
     int32_t camera_type(int32_t st);
     int32_t camera_config(int32_t st);
     int32_t camera_file(int32_t st);
     int32_t camera_bad_pixels(int32_t st);
     int32_t camera_bpix(int32_t st);
     int32_t light_line();
-    int32_t llc_line();
-    int32_t llc_pairs(int32_t st, cal_range r, uint16_t (LightSlot::*values)[2]);
+    int32_t llc_range_line();
     int32_t pifoc_line();
+    int32_t real_list(int32_t st, const cal_arg& a, double* list, int cap, const char* too_many, int& count);
     int32_t mags_line(double* list);
-    int32_t ftp_line(cal_token token);
-    int32_t ftp_values(int32_t st, double* values, cal_range r);
+    int32_t ftp_line(const cal_line& row);
+    int32_t ftp_values(int32_t st, double* values, const cal_arg& r);
     int32_t period(int32_t st, int components, double limit, double& total);
-    int32_t sdc_cal_line();
-    int32_t pos_instr_line();
+    int32_t sdc_cal_line(const cal_line& row);
     int32_t pid_line(int axis);
     int32_t dyn_wave_gen_line();
-    int32_t hxi_std_mags_line();
-    int32_t radius_scale_line(RadiusScale& group, bool last_required);
+    int32_t hxi_std_mags_line(const cal_arg& value);
 };
 
 int32_t line_parser::parse(cal_token token)
 {
     int32_t st = NO_ERROR;
     int sys = cal_sys_type_of(token);
-    if (sys >= 0)
+    if (sys >= 0) {
+        row_ = calfile_find_line(TOK_UNKNOWN);
         return system_type_line(sys);
-    if (const cal_line* row = calfile_plain_line(token))
-        return plain(st, *row);
-
-    switch (token) {
-    case TOK_INSTRNAME:
-        return get_name(st, si_.instrName);
-    case TOK_VERSION:
-        return version_line();
-    case TOK_MACADDRESS:
-        return mac_address_line();
-    case TOK_CAMERA:
-        return camera_line();
-    case TOK_ADC: {
-        cal_token sub;
+    }
+    cal_token sub = TOK_UNKNOWN;
+    if (calfile_takes_sub(token)) {
         st = get_word_token(st, sub);
         if (st != NO_ERROR)
             return st;
-        const cal_line* row = calfile_plain_line(TOK_ADC, sub);
-        return row != nullptr ? plain(st, *row) : syntax("Unexpected token.");
     }
-    case TOK_RAMP: {
-        cal_token sub;
-        st = get_word_token(st, sub);
-        if (st == NO_ERROR && sub != TOK_CONFIG)
-            return syntax("Unexpected token.");
-        std::string w;
-        st = calfile_word(in_, st, w);
-        if (st == NO_ERROR)
-            si_.rampConfig.assign(w);
-        return st;
+    const cal_line* row = calfile_find_line(token, sub == TOK_SPLITY ? TOK_SPLITX : sub);
+    row_ = row;
+    if (row != nullptr) {
+        int32_t rc = calfile_sub_ensure(*row, si_);
+        if (rc != NO_ERROR)
+            return end_read(rc);
+        if (row->kind != cal_kind::irregular)
+            return plain(st, *row);
     }
+
+    switch (token) {
+    case TOK_VERSION:
+        return version_line();
+    case TOK_CAMERA:
+        return camera_line(sub);
     case TOK_LIGHT:
         return light_line();
     case TOK_LLC:
-        return llc_line();
+        return sub == TOK_RANGE ? llc_range_line() : syntax("Unexpected token.");
     case TOK_PIFOC:
     case TOK_PZTID:
         if (token == TOK_PZTID) {
@@ -250,89 +254,24 @@ int32_t line_parser::parse(cal_token token)
             g_.pifoc = true;
             si_.pifoc->coef = CAL_PIFOC_COEF;
             si_.pifoc->beta = CAL_PIFOC_BETA;
-            return get_int(st, cal_limits::pzt_id, si_.pifoc->value);
+            return get_int(st, 0, cal_limits::max_pzt_id, si_.pifoc->value);
         }
         return pifoc_line();
     case TOK_NOMMAG:
         return mags_line(si_.nomMag);
     case TOK_SYSMAG:
         return mags_line(si_.sysMag);
-    case TOK_FTPMATERIALS:
-    case TOK_FTPSYS:
     case TOK_FTPDISPER:
     case TOK_FTPAVGK0:
     case TOK_FTPDMICENTER:
     case TOK_FTPTILTCENTER:
-    case TOK_FTPZEROGAGEPER:
-    case TOK_FTPTEMPERATURE:
-    case TOK_FTPLOG:
-        return ftp_line(token);
-    case TOK_RINGSPOT:
-        if (si_.instrBdType == BD_HXI ||
-            (si_.instrBdType == BD_CAN && (si_.sysType == SYS_MODEL17 || si_.sysType == SYS_MODEL24 ||
-                                           si_.sysType == SYS_MODEL28)))
-            si_.ringSpot = 1;
-        return st;
+        return ftp_line(*row);
     case TOK_SDCCAL:
-        return sdc_cal_line();
-    case TOK_POSINSTR:
-        return pos_instr_line();
-    case TOK_TEMPSENSOR: {
-        cal_token t;
-        st = get_word_token(st, t);
-        if (st != NO_ERROR)
-            return st;
-        int v = cal_temp_sensor_of(t);
-        if (v < 0)
-            return ERR_SB_CALFILE_SYNTAX;
-        si_.tempSensorType = v;
-        return get_name(st, si_.tempSensorName);
-    }
-    case TOK_PIDVALS_A:
-    case TOK_PIDVALS_B:
-    case TOK_PIDVALS_P:
-    case TOK_PIDVALS_R:
-    case TOK_PIDVALS_T:
-    case TOK_PIDVALS_X:
-    case TOK_PIDVALS_Y:
-    case TOK_PIDVALS_Z:
-        return pid_line(token - TOK_PIDVALS_A);
-    case TOK_WMTUNERANGE:
-    case TOK_WMTUNERATE: {
-        double* values = token == TOK_WMTUNERANGE ? si_.wmTuneRange : si_.wmTuneRate;
-        for (int i = 0; i < 2 && st == NO_ERROR; ++i) {
-            double v = 0;
-            st = need_number(st);
-            st = read_real(st, cal_limits::wm_tune, v);
-            if (st == NO_ERROR)
-                values[i] = v * 1e9;
-        }
-        return st;
-    }
-    case TOK_WMMAXBUCKETS: {
-        int32_t bytes = 0;
-        st = get_int(st, cal_limits::wm_buckets, si_.wmMaxBuckets);
-        st = need_number(st);
-        st = read_int(st, cal_limits::wm_buckets, bytes);
-        if (st == NO_ERROR)
-            si_.wmMaxBytes = int64_t(bytes) * 1048576;
-        return st;
-    }
+        return sdc_cal_line(*row);
     case TOK_DYNWAVEGEN:
         return dyn_wave_gen_line();
     case TOK_HXIENCZOOMSTDMAGS:
-        return hxi_std_mags_line();
-    case TOK_ENCODEDRADIUSSCALE:
-        return radius_scale_line(si_.encodedRadiusScale, false);
-    case TOK_INTFRADIUSSCALE:
-        return radius_scale_line(si_.intfRadiusScale, true);
-    case TOK_SLEEPTIMEOUT: {
-        double total = 0;
-        st = period(st, 3, cal_limits::sleep_max, total);
-        if (st == NO_ERROR)
-            si_.sleepTimeout = static_cast<uint16_t>(total);
-        return st;
-    }
+        return hxi_std_mags_line(row->args[0]);
     case TOK_REMOTE: {
         std::string w;
         st = calfile_word(in_, st, w);
@@ -343,53 +282,124 @@ int32_t line_parser::parse(cal_token token)
         return st;
     }
     default:
+        if (token >= TOK_PIDVALS_A && token <= TOK_PIDVALS_Z)
+            return pid_line(token - TOK_PIDVALS_A);
         return syntax("Unexpected token.");
     }
 }
 
-// A plain line: its one value, name or flag into the row's field.
+// A line of the table: its values, or its flag, into the row's fields.
 int32_t line_parser::plain(int32_t st, const cal_line& row)
 {
-    int32_t rc = calfile_sub_ensure(row, si_);
-    if (rc != NO_ERROR)
-        return end_read(rc);
-    auto value = [&](const cal_field& ref_of) {
-        std::visit(
-            [&](auto ref) {
-                auto& field = ref(si_);
-                using T = std::decay_t<decltype(field)>;
-                if constexpr (std::is_same_v<T, sb_string>) {
-                    st = get_name(st, field);
-                } else {
-                    switch (row.kind) {
-                    case cal_kind::flag:
-                        field = static_cast<T>(row.flag_value);
-                        break;
-                    case cal_kind::integer:
-                        st = get_int(st, static_cast<int32_t>(row.lo), static_cast<int32_t>(row.hi), field);
-                        break;
-                    case cal_kind::single: {
-                        float v = 0;
-                        st = get_real(st, row.lo, row.hi, v, row.ends);
-                        if (st == NO_ERROR)
-                            field = static_cast<T>(v);
-                        break;
-                    }
-                    default:
-                        st = get_real(st, row.lo, row.hi, field, row.ends);
-                        break;
-                    }
-                }
-            },
-            ref_of);
-    };
-    value(row.field);
-    if (calfile_has_second(row) && (!row.optional2 || peek_is(st, cal_peek::number)))
-        value(row.field2);
+    if (row.begin != nullptr)
+        row.begin(si_);
+    if (row.kind == cal_kind::flag) {
+        const cal_arg& a = row.args[0];
+        if (a.when == nullptr || a.when(si_))
+            store(a.field, si_, row.flag_value);
+    }
+    for (int i = 0; row.kind != cal_kind::flag && i < row.nargs && st == NO_ERROR; ++i) {
+        const cal_arg& a = row.args[i];
+        if (a.when != nullptr && !a.when(si_)) {
+            calfile_reset_field(a.field, si_);
+            continue;
+        }
+        if (a.optional && !peek_is(st, a.kind == cal_kind::name ? cal_peek::word : cal_peek::number)) {
+            if (a.reset_absent)
+                calfile_reset_field(a.field, si_);
+            break;
+        }
+        if (a.number_first)
+            st = need_number(st);
+        st = value(st, a);
+    }
     if (st == NO_ERROR && row.given != nullptr)
         g_.*row.given = true;
     if (st == NO_ERROR && row.after != nullptr)
         row.after(si_);
+    return st;
+}
+
+// One value of a table line.
+int32_t line_parser::value(int32_t st, const cal_arg& a)
+{
+    if (st != NO_ERROR)
+        return st;
+    switch (a.kind) {
+    case cal_kind::name: {
+        std::string w;
+        st = calfile_word(in_, st, w);
+        if (st == NO_ERROR)
+            std::visit(
+                [&](auto ref) {
+                    auto& f = ref(si_);
+                    if constexpr (!std::is_arithmetic_v<std::decay_t<decltype(f)>>)
+                        f.assign(w);
+                },
+                a.field);
+        return st;
+    }
+    case cal_kind::choice: {
+        cal_token t;
+        st = get_word_token(st, t);
+        if (st != NO_ERROR)
+            return st;
+        int v = a.map(t);
+        if (v < 0)
+            return a.quiet ? ERR_SB_CALFILE_SYNTAX : syntax("Unexpected token.");
+        store(a.field, si_, v);
+        return st;
+    }
+    case cal_kind::hex:
+        return hex_byte(st, a);
+    case cal_kind::period: {
+        double total = 0;
+        st = period(st, a.precision, a.hi, total);
+        if (st == NO_ERROR)
+            store(a.field, si_, total);
+        return st;
+    }
+    case cal_kind::integer: {
+        int32_t v = 0;
+        st = calfile_int(in_, st, static_cast<int32_t>(a.lo), static_cast<int32_t>(a.hi), v);
+        if (st == NO_ERROR)
+            store(a.field, si_, (int64_t{v} * static_cast<int64_t>(a.scale)) | a.set_bits);
+        return st;
+    }
+    case cal_kind::single: {
+        float v = 0;
+        st = get_real(st, a.lo, a.hi, v, a.ends);
+        if (st == NO_ERROR)
+            store(a.field, si_, v);
+        return st;
+    }
+    default: {
+        double v = 0;
+        st = calfile_real(in_, st, a.lo, a.hi, v, a.ends);
+        if (st == NO_ERROR)
+            store(a.field, si_, v * a.scale);
+        return st;
+    }
+    }
+}
+
+// A hexadecimal byte (of the MAC address).
+int32_t line_parser::hex_byte(int32_t st, const cal_arg& a)
+{
+    std::string w;
+    st = calfile_word(in_, st, w);
+    if (st != NO_ERROR)
+        return st;
+    unsigned long long value = 0;
+    auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), value, 16);
+    if (w.empty() || ec != std::errc() || end != w.data() + w.size())
+        return syntax("Syntax error.");
+    if (value > a.hi) {
+        calfile_report_read("%d out of range [%d,%d]", static_cast<int>(std::min(value, 2147483647ull)),
+                            static_cast<int>(a.lo), static_cast<int>(a.hi));
+        return ERR_SB_CALFILE_VALUE_RANGE;
+    }
+    store(a.field, si_, value);
     return st;
 }
 
@@ -398,11 +408,11 @@ int32_t line_parser::system_type_line(int type)
     int32_t st = NO_ERROR;
     int32_t year = 0, week = 0;
     si_.sysType = type;
-    st = read_int(st, cal_limits::year, year);
-    st = read_int(st, cal_limits::week, week);
+    st = read_int(st, lim(0), year);
+    st = read_int(st, lim(1), week);
     if (st == NO_ERROR)
         si_.dateCode = static_cast<int16_t>(year * 100 + week);
-    st = get_int(st, cal_limits::serial, si_.serialNum);
+    st = get_int(st, lim(2), si_.serialNum);
     if (st != NO_ERROR)
         return st;
     cal_peek next = calfile_peek(in_, st);
@@ -427,7 +437,7 @@ int32_t line_parser::version_line()
     st = get_value_word(st, cal_fg_type_of, fg);
     if (st == NO_ERROR)
         si_.fgType = fg;
-    st = get_int(st, cal_limits::fg_board, si_.fgBoardNum);
+    st = get_int(st, lim(0), si_.fgBoardNum);
     st = get_value_word(st, cal_board_type_of, board);
     if (st == NO_ERROR) {
         si_.instrBdType = board;
@@ -436,41 +446,9 @@ int32_t line_parser::version_line()
     return st;
 }
 
-int32_t line_parser::mac_address_line()
-{
-    int32_t rc = sysinfo_ensure_can_info(si_);
-    if (rc != NO_ERROR)
-        return end_read(rc);
-    int32_t st = NO_ERROR;
-    for (int i = 0; i < 6 && st == NO_ERROR; ++i) {
-        std::string w;
-        st = calfile_word(in_, st, w);
-        if (st != NO_ERROR)
-            break;
-        unsigned long long value = 0;
-        auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), value, 16);
-        if (w.empty() || ec != std::errc() || end != w.data() + w.size())
-            return syntax("Syntax error.");
-        if (value > 255) {
-            calfile_report_read("%d out of range [%d,%d]", static_cast<int>(std::min(value, 2147483647ull)), 0, 255);
-            return ERR_SB_CALFILE_VALUE_RANGE;
-        }
-        si_.canInfo->macAddress[i] = static_cast<uint8_t>(value);
-    }
-    if (st == NO_ERROR)
-        g_.comm = true;
-    return st;
-}
-
-int32_t line_parser::camera_line()
+int32_t line_parser::camera_line(cal_token sub)
 {
     int32_t st = NO_ERROR;
-    cal_token sub;
-    st = get_word_token(st, sub);
-    if (st != NO_ERROR)
-        return st;
-    if (const cal_line* row = calfile_plain_line(TOK_CAMERA, sub))
-        return plain(st, *row);
     switch (sub) {
     case TOK_TYPE:
         return camera_type(st);
@@ -478,13 +456,6 @@ int32_t line_parser::camera_line()
         return camera_config(st);
     case TOK_FILE:
         return camera_file(st);
-    case TOK_ALIGN: {
-        int v = 0;
-        st = get_value_word(st, cal_camera_align_of, v);
-        if (st == NO_ERROR)
-            si_.cameraAlign = static_cast<uint8_t>(v);
-        return st;
-    }
     case TOK_BAD:
         return camera_bad_pixels(st);
     case TOK_BPIX:
@@ -494,15 +465,15 @@ int32_t line_parser::camera_line()
     case TOK_SPLITX:
     case TOK_SPLITY:
         si_.splitAxis = sub == TOK_SPLITX ? 1 : 2;
-        st = get_int(st, cal_limits::split, si_.splitValue[0]);
-        return get_int(st, cal_limits::split2, si_.splitValue[1]);
+        st = get_int(st, lim(0), si_.splitValue[0]);
+        return get_int(st, lim(1), si_.splitValue[1]);
     case TOK_TRANS: {
         if (needs_mags("A NomMag or SysMag specification must appear\nbefore a Camera Trans specification."))
             return ERR_SB_CALFILE_ORDER;
         int32_t index = 0;
-        st = read_int(st, cal_limits::mag_index, index);
-        st = get_int(st, cal_limits::trans, si_.cameraTrans[index][0]);
-        return get_int(st, cal_limits::trans, si_.cameraTrans[index][1]);
+        st = read_int(st, lim(0), index);
+        st = get_int(st, lim(1), si_.cameraTrans[index][0]);
+        return get_int(st, lim(2), si_.cameraTrans[index][1]);
     }
     default:
         return syntax("Unexpected token.");
@@ -549,7 +520,7 @@ int32_t line_parser::camera_type(int32_t st)
     }
     cal_peek next = calfile_peek(in_, st);
     if (next == cal_peek::number) {
-        st = get_int(st, cal_limits::config_flag, target == interlace ? si_.interlaceFlag() : si_.fieldCtrl());
+        st = get_int(st, lim(0), target == interlace ? si_.interlaceFlag() : si_.fieldCtrl());
     } else if (next != cal_peek::eol) {
         return ERR_SB_CALFILE_SYNTAX;
     }
@@ -617,9 +588,9 @@ int32_t line_parser::camera_bad_pixels(int32_t st)
             return report(ERR_SB_CALFILE_VALUE_RANGE, "Too many camera bad pixels.");
         int32_t x = 0, y = 0;
         st = expect_punct(st, '[');
-        st = read_int(st, cal_limits::bad_x, x);
+        st = read_int(st, lim(0), x);
         st = expect_punct(st, ',');
-        st = read_int(st, cal_limits::bad_y, y);
+        st = read_int(st, lim(1), y);
         st = expect_punct(st, ']');
         if (st != NO_ERROR)
             return st;
@@ -631,7 +602,7 @@ int32_t line_parser::camera_bad_pixels(int32_t st)
 
 int32_t line_parser::camera_bpix(int32_t st)
 {
-    st = get_int(st, cal_limits::bpix_flag, si_.bpixFileFlag);
+    st = get_int(st, lim(0), si_.bpixFileFlag);
     cal_peek next = calfile_peek(in_, st);
     if (next == cal_peek::eol)
         return st;
@@ -674,20 +645,20 @@ int32_t line_parser::light_line()
             break;
         double wl = 0, bw = 0;
         if (next == cal_peek::number) {
-            st = read_real(st, cal_limits::wavelength, wl);
+            st = read_real(st, lim(0), wl);
         } else if (next == cal_peek::lbracket) {
             st = expect_punct(st, '[');
-            st = read_real(st, cal_limits::wavelength, wl);
+            st = read_real(st, lim(0), wl);
             st = expect_punct(st, ',');
-            st = read_real(st, cal_limits::bandwidth, bw);
+            st = read_real(st, lim(1), bw);
             st = expect_punct(st, ']');
         } else {
             return syntax("Syntax error.");
         }
         if (st != NO_ERROR)
             return st;
-        si_.wavelength[count][0] = wl * 1e-6;
-        si_.wavelength[count][1] = bw * 1e-6;
+        si_.wavelength[count][0] = wl * lim(0).scale;
+        si_.wavelength[count][1] = bw * lim(1).scale;
         ++count;
         ++g_.wavelengths;
     }
@@ -696,123 +667,74 @@ int32_t line_parser::light_line()
     return st;
 }
 
-// Two values, then optionally two more, of AvgCurLimit or FwdVoltage into the light slots.
-int32_t line_parser::llc_pairs(int32_t st, cal_range r, uint16_t (LightSlot::*values)[2])
+int32_t line_parser::llc_range_line()
 {
-    st = get_int(st, r, (si_.light[0].*values)[0]);
-    st = get_int(st, r, (si_.light[0].*values)[1]);
+    LightSlot& a = si_.light[0];
+    LightSlot& b = si_.light[1];
+    int32_t st = get_int(NO_ERROR, lim(0), a.rangeLow);
+    st = get_int(st, lim(1), a.rangeHigh);
+    if (st != NO_ERROR)
+        return st;
+    g_.llcRange = 2;
     if (peek_is(st, cal_peek::number)) {
-        st = get_int(st, r, (si_.light[1].*values)[0]);
-        st = get_int(st, r, (si_.light[1].*values)[1]);
+        st = get_int(st, lim(2), b.rangeLow);
+        st = get_int(st, lim(3), b.rangeHigh);
+        if (st == NO_ERROR)
+            g_.llcRange = 4;
     }
     return st;
 }
 
-int32_t line_parser::llc_line()
-{
-    int32_t st = NO_ERROR;
-    cal_token sub;
-    st = get_word_token(st, sub);
-    if (st != NO_ERROR)
-        return st;
-    if (const cal_line* row = calfile_plain_line(TOK_LLC, sub))
-        return plain(st, *row);
-    LightSlot& a = si_.light[0];
-    LightSlot& b = si_.light[1];
-    switch (sub) {
-    case TOK_AVGCURLIMIT:
-        return llc_pairs(st, cal_limits::avg_cur_limit, &LightSlot::avgCurLimit);
-    case TOK_FWDVOLTAGE:
-        return llc_pairs(st, cal_limits::fwd_voltage, &LightSlot::fwdVoltage);
-    case TOK_CONFIG: {
-        int32_t v = 0;
-        st = read_int(st, cal_limits::llc_config, v);
-        if (st == NO_ERROR)
-            a.config = static_cast<uint8_t>(v | 1);
-        if (peek_is(st, cal_peek::number)) {
-            st = read_int(st, cal_limits::llc_config, v);
-            if (st == NO_ERROR)
-                b.config = static_cast<uint8_t>(v | 1);
-        }
-        return st;
-    }
-    case TOK_INSTR: {
-        cal_token t;
-        st = get_word_token(st, t);
-        if (st != NO_ERROR)
-            return st;
-        int v = cal_llc_instr_of(t);
-        if (v < 0)
-            return ERR_SB_CALFILE_SYNTAX;
-        si_.llcInstrType = v;
-        if (v == LLC_INSTR_MODEL13) {
-            si_.llcInstrName.reset();
-            return st;
-        }
-        return get_name(st, si_.llcInstrName);
-    }
-    case TOK_RANGE:
-        st = get_int(st, cal_limits::llc_range, a.rangeLow);
-        st = get_int(st, cal_limits::llc_range, a.rangeHigh);
-        if (st != NO_ERROR)
-            return st;
-        g_.llcRange = 2;
-        if (peek_is(st, cal_peek::number)) {
-            st = get_int(st, cal_limits::llc_range2, b.rangeLow);
-            st = get_int(st, cal_limits::llc_range2, b.rangeHigh);
-            if (st == NO_ERROR)
-                g_.llcRange = 4;
-        }
-        return st;
-    default:
-        return syntax("Unexpected token.");
-    }
-}
-
 int32_t line_parser::pifoc_line()
 {
-    int32_t rc = sysinfo_ensure_pifoc(si_);
-    if (rc != NO_ERROR)
-        return end_read(rc);
     PifocInfo& p = *si_.pifoc;
     g_.pifoc = true;
     p.coef = CAL_PIFOC_COEF;
     p.beta = CAL_PIFOC_BETA;
-    int32_t st = get_int(NO_ERROR, 0, 999999, p.value);
+    int32_t st = get_int(NO_ERROR, lim(0), p.value);
     if (!peek_is(st, cal_peek::number))
         return st;
     double coef = 0, beta = 0;
-    st = read_real(st, cal_limits::pifoc_coef, coef);
+    st = read_real(st, lim(1), coef);
     if (st == NO_ERROR)
         p.coef = coef;
-    st = read_real(st, cal_limits::pifoc_beta, beta);
+    st = read_real(st, lim(2), beta);
     if (st != NO_ERROR)
         return st;
     if (beta != 0.0 && beta < cal_limits::pifoc_beta_min) {
         calfile_report_read("Beta = %g is non-zero and is not in range [%g,%g]", beta, cal_limits::pifoc_beta_min,
-                            cal_limits::pifoc_beta.hi);
+                            lim(2).hi);
         return ERR_SB_CALFILE_VALUE_RANGE;
     }
     p.beta = beta;
     return st;
 }
 
-int32_t line_parser::mags_line(double* list)
+// One or more values of the limits of `a`, at most `cap`, into `list`; `count` tells how many.
+int32_t line_parser::real_list(int32_t st, const cal_arg& a, double* list, int cap, const char* too_many, int& count)
 {
-    int32_t st = NO_ERROR;
-    for (int i = 0; i < SB_MAX_MAGS; ++i)
-        list[i] = 0.0;
+    count = 0;
     if (!peek_is(st, cal_peek::number))
-        return syntax("Expected number.");
-    int count = 0;
+        return st != NO_ERROR ? st : syntax("Expected number.");
     while (peek_is(st, cal_peek::number)) {
-        if (count == SB_MAX_MAGS)
-            return syntax("Too many NomMag or SysMag values.");
-        st = get_real(st, cal_limits::mag, list[count]);
+        if (count == cap)
+            return syntax(too_many);
+        st = get_real(st, a, list[count]);
         if (st != NO_ERROR)
             return st;
         ++count;
     }
+    return st;
+}
+
+int32_t line_parser::mags_line(double* list)
+{
+    for (int i = 0; i < SB_MAX_MAGS; ++i)
+        list[i] = 0.0;
+    int count = 0;
+    int32_t st = real_list(NO_ERROR, lim(0), list, SB_MAX_MAGS, "Too many NomMag or SysMag values.", count);
+    if (st != NO_ERROR)
+        return st;
     if (si_.numMags == 0) {
         si_.numMags = count;
     } else if (si_.numMags != count) {
@@ -824,19 +746,12 @@ int32_t line_parser::mags_line(double* list)
 
 // Two to ten values of FTPDisper or FTPAvg_K0 into `values`; the slots after the last value
 // given become unset, so a line always states the whole list of its magnification.
-int32_t line_parser::ftp_values(int32_t st, double* values, cal_range r)
+int32_t line_parser::ftp_values(int32_t st, double* values, const cal_arg& r)
 {
-    if (!peek_is(st, cal_peek::number))
-        return st != NO_ERROR ? st : syntax("Expected number.");
     int count = 0;
-    while (peek_is(st, cal_peek::number)) {
-        if (count == 10)
-            return syntax("Too many FTPDisper or FTPAvg_K0 values.");
-        st = get_real(st, r, values[count]);
-        if (st != NO_ERROR)
-            return st;
-        ++count;
-    }
+    st = real_list(st, r, values, 10, "Too many FTPDisper or FTPAvg_K0 values.", count);
+    if (st != NO_ERROR)
+        return st;
     if (count < 2)
         return syntax("Not enough FTPDisper or FTPAvg_K0 values.");
     for (int i = count; i < 10; ++i)
@@ -869,37 +784,22 @@ int32_t line_parser::period(int32_t st, int components, double limit, double& to
     return st;
 }
 
-int32_t line_parser::ftp_line(cal_token token)
+int32_t line_parser::ftp_line(const cal_line& row)
 {
-    int32_t rc = sysinfo_ensure_ftp_info(si_);
-    if (rc != NO_ERROR)
-        return end_read(rc);
+    const cal_token token = row.key;
     FtpInfo& f = *si_.ftpInfo;
     int32_t st = NO_ERROR;
     switch (token) {
-    case TOK_FTPMATERIALS: {
-        std::string w;
-        st = calfile_word(in_, st, w);
-        if (st == NO_ERROR)
-            f.materialsFile = w;
-        return st;
-    }
-    case TOK_FTPSYS:
-        for (int i = 0; i < 4; ++i)
-            st = get_real(st, cal_limits::ftp_sys[i], f.sys[i]);
-        return st;
     case TOK_FTPDISPER:
     case TOK_FTPAVGK0: {
         if (needs_mags("A NomMag or SysMag specification must appear\n"
                        "before an FTPDisper or FTPAvg_K0 specification."))
             return ERR_SB_CALFILE_ORDER;
         int32_t index = 0;
-        st = read_int(st, cal_limits::mag_index, index);
+        st = read_int(st, lim(0), index);
         if (st != NO_ERROR)
             return st;
-        if (token == TOK_FTPDISPER)
-            return ftp_values(st, f.mag[index].disper, cal_limits::disper);
-        return ftp_values(st, f.mag[index].avgK0, cal_limits::avg_k0);
+        return ftp_values(st, token == TOK_FTPDISPER ? f.mag[index].disper : f.mag[index].avgK0, lim(1));
     }
     case TOK_FTPDMICENTER:
     case TOK_FTPTILTCENTER: {
@@ -908,51 +808,23 @@ int32_t line_parser::ftp_line(cal_token token)
                            : "A NomMag or SysMag specification must appear\nbefore an FTPTiltCenter specification."))
             return ERR_SB_CALFILE_ORDER;
         int32_t index = 0;
-        st = read_int(st, cal_limits::mag_index, index);
+        st = read_int(st, row.args[0], index);
         if (st != NO_ERROR)
             return st;
         float* centre = dmi ? f.mag[index].dmiCenter : f.mag[index].tiltCenter;
-        st = get_real(st, cal_limits::centre, centre[0]);
-        return get_real(st, cal_limits::centre, centre[1]);
-    }
-    case TOK_FTPZEROGAGEPER: {
-        double total = 0;
-        st = period(st, 4, cal_limits::ftp_period_max, total);
-        if (st == NO_ERROR)
-            f.zeroGagePeriod = static_cast<int32_t>(total);
-        return st;
-    }
-    case TOK_FTPTEMPERATURE: {
-        double total = 0;
-        st = period(st, 4, cal_limits::ftp_period_max, total);
-        if (st == NO_ERROR)
-            f.temperaturePeriod = static_cast<int32_t>(total);
-        st = need_number(st);
-        return get_real(st, cal_limits::temperature, f.temperatureValue);
-    }
-    case TOK_FTPLOG: {
-        std::string w;
-        st = calfile_word(in_, st, w);
-        if (st != NO_ERROR)
-            return st;
-        f.logFile = w;
-        if (peek_is(st, cal_peek::number)) {
-            st = get_real(st, cal_limits::log_size, f.logSizeLimit);
-            if (peek_is(st, cal_peek::number))
-                st = get_real(st, cal_limits::log_size, f.logKeepSize);
-        }
-        return st;
+        st = get_real(st, row.args[1], centre[0]);
+        return get_real(st, row.args[2], centre[1]);
     }
     default:
         return syntax("Unexpected token.");
     }
 }
 
-int32_t line_parser::sdc_cal_line()
+int32_t line_parser::sdc_cal_line(const cal_line& row)
 {
     int32_t st = NO_ERROR;
     int32_t index = 0;
-    st = read_int(st, cal_limits::mag_index, index);
+    st = read_int(st, row.args[0], index);
     if (st != NO_ERROR)
         return st;
     SdcCalEntry& e = si_.sdcCal[index];
@@ -963,29 +835,12 @@ int32_t line_parser::sdc_cal_line()
         if (next != cal_peek::number)
             return ERR_SB_CALFILE_SYNTAX;
         if (i < 6)
-            st = get_real(st, cal_limits::sdc_float, e.f[i]);
+            st = get_real(st, row.args[1], e.f[i]);
         else
-            st = get_real(st, cal_limits::sdc_double, e.d[i - 6]);
+            st = get_real(st, row.args[2], e.d[i - 6]);
         if (st != NO_ERROR)
             return st;
     }
-    return st;
-}
-
-int32_t line_parser::pos_instr_line()
-{
-    int32_t st = NO_ERROR;
-    int type = 0;
-    st = get_value_word(st, cal_pos_instr_of, type);
-    if (st != NO_ERROR)
-        return st;
-    si_.posInstrType = type;
-    st = get_name(st, si_.posInstrName[0]);
-    if (st != NO_ERROR)
-        return st;
-    if (peek_is(st, cal_peek::word))
-        return get_name(st, si_.posInstrName[1]);
-    si_.posInstrName[1].reset();
     return st;
 }
 
@@ -1014,7 +869,7 @@ int32_t line_parser::pid_line(int axis)
     }
     for (int i = 0; i < 6; ++i) {
         int32_t v = 0;
-        st = read_int(st, cal_limits::pid_ints[i], v);
+        st = read_int(st, lim(i), v);
         if (st != NO_ERROR)
             return st;
         for (int h = 0; h < n; ++h) {
@@ -1028,7 +883,7 @@ int32_t line_parser::pid_line(int axis)
     }
     for (int i = 0; i < 4; ++i) {
         double v = 0;
-        st = read_real(st, cal_limits::pid_real, v);
+        st = read_real(st, lim(6), v);
         if (st != NO_ERROR)
             return st;
         for (int h = 0; h < n; ++h)
@@ -1050,9 +905,6 @@ bool decimal_word(const std::string& w, int32_t& value)
 
 int32_t line_parser::dyn_wave_gen_line()
 {
-    int32_t rc = sysinfo_ensure_dyn_wave_gen(si_);
-    if (rc != NO_ERROR)
-        return end_read(rc);
     DynWaveGenInfo& d = *si_.dynWaveGen;
     int32_t st = NO_ERROR;
     std::string w;
@@ -1064,14 +916,14 @@ int32_t line_parser::dyn_wave_gen_line()
         else
             st = syntax("Expected number.");
     }
-    st = get_int(st, cal_limits::dyn_wave_gen, d.value);
+    st = get_int(st, lim(0), d.value);
     st = calfile_word(in_, st, w);
     if (st == NO_ERROR) {
         if (!decimal_word(w, v)) {
             st = syntax("Expected number.");
-        } else if (v != 0 && (v < cal_limits::dyn_wave_gen2.lo || v > cal_limits::dyn_wave_gen2.hi)) {
-            calfile_report_read("%d out of range [%d,%d] and 0", v, static_cast<int>(cal_limits::dyn_wave_gen2.lo),
-                                static_cast<int>(cal_limits::dyn_wave_gen2.hi));
+        } else if (v != 0 && (v < lim(1).lo || v > lim(1).hi)) {
+            calfile_report_read("%d out of range [%d,%d] and 0", v, static_cast<int>(lim(1).lo),
+                                static_cast<int>(lim(1).hi));
             st = ERR_SB_CALFILE_VALUE_RANGE;
         } else {
             d.value2 = v;
@@ -1082,45 +934,18 @@ int32_t line_parser::dyn_wave_gen_line()
     return st;
 }
 
-int32_t line_parser::hxi_std_mags_line()
+int32_t line_parser::hxi_std_mags_line(const cal_arg& value)
 {
-    int32_t rc = sysinfo_ensure_hxi_zoom(si_);
-    if (rc != NO_ERROR)
-        return end_read(rc);
     HxiZoomInfo& z = *si_.hxiZoom;
     int32_t st = NO_ERROR;
     // The line states the whole list: no value of an earlier line stays behind it.
     z.numStdMags = 0;
     for (double& m : z.stdMags)
         m = 0.0;
-    if (!peek_is(st, cal_peek::number))
-        return syntax("Expected number.");
     int count = 0;
-    while (peek_is(st, cal_peek::number)) {
-        if (count == SB_MAX_MAGS)
-            return syntax("Too many HxiEncZoomStdMag values.");
-        st = get_real(st, cal_limits::hxi_mag, z.stdMags[count]);
-        if (st != NO_ERROR)
-            return st;
-        ++count;
-    }
-    z.numStdMags = count;
-    return st;
-}
-
-int32_t line_parser::radius_scale_line(RadiusScale& group, bool last_required)
-{
-    group.given = 1;
-    int32_t st = NO_ERROR;
-    st = get_int(st, cal_limits::radius_flag, group.flag);
-    st = get_real(st, cal_limits::radius_real, group.a);
-    st = get_real(st, cal_limits::radius_real, group.b);
-    st = get_int(st, cal_limits::radius_n, group.n);
-    if (st != NO_ERROR)
-        return st;
-    if (last_required || peek_is(st, cal_peek::number))
-        return get_real(st, cal_limits::radius_real, group.last);
-    group.last = 0.0;
+    st = real_list(st, value, z.stdMags, SB_MAX_MAGS, "Too many HxiEncZoomStdMag values.", count);
+    if (st == NO_ERROR)
+        z.numStdMags = count;
     return st;
 }
 
@@ -1129,57 +954,17 @@ int32_t line_parser::radius_scale_line(RadiusScale& group, bool last_required)
 // Final checks after an error-free read; 0 when the information the instrument needs is there.
 int32_t final_checks(const SysInfo& si, const given_flags& g)
 {
-    auto incomplete = [](const char* message) { return report(ERR_SB_CALFILE_INCOMPLETE, message); };
-    if (si.sysType == SYS_UNKNOWN)
-        return incomplete("Missing system type info.");
-    if (!g.version)
-        return incomplete("Missing frame grabber and instrument board Version info.");
-    if (calfile_board_needs_comm(si.instrBdType) && !g.comm)
-        return incomplete("Missing InstrComm info.");
-    if (calfile_needs_invert_data(si.sysType) && !g.invertData)
-        return incomplete("Missing InvertData info.");
-    if (si.instrBdType == BD_CAN && !g.comm)
-        return incomplete("Missing MAC Address for CAN bus.");
-    if (si.sysType == SYS_FTP && !si.motionCtrl[0].is_set())
-        u_log_sink("Missing MotionCtrl info.\n");
-    if (calfile_has_wave_monitor(si.sysType)) {
-        if (!g.wmComm) {
-            u_log_sink("Calibration file missing wave monitor comm info\n");
-            return ERR_SB_CALFILE_INCOMPLETE;
-        }
-        if (!g.wmMonOpd) {
-            u_log_sink("Calibration file missing wave monitor OPD info\n");
-            return ERR_SB_CALFILE_INCOMPLETE;
-        }
+    for (std::size_t i = 0; i < calfile_num_checks; ++i) {
+        const cal_check& c = calfile_checks[i];
+        if (!calfile_lacks(c.need, si, g))
+            continue;
+        if (c.how == cal_check_report::message)
+            return report(c.code, c.message);
+        u_log_sink("%s\n", c.message);
+        if (c.how == cal_check_report::log)
+            return c.code;
     }
-    if (calfile_needs_sys_gain(si.sysType) && !g.wmSysGain)
-        u_log_sink("Calibration file missing system gain.\n");
-    if (g.badPixels > 0 && g.bpixFile)
-        return report(ERR_SB_CALFILE_INVALID,
-                      "Bad Camera pixels specified twice using: camera bad or bpixels and camera bpix");
-    if (!g.llcTarget && (si.instrBdType == BD_HXI ||
-                         calfile_is_one_of(si.sysType, {SYS_MODEL17, SYS_MODEL24, SYS_MODEL19, SYS_MODEL20, SYS_MODEL28})))
-        return incomplete("Missing LLCTarget info.");
-    if (si.fgType != FG_NONE && si.cameraType == CAM_UNKNOWN)
-        return incomplete("Missing Camera Type info.");
-    if (calfile_is_one_of(si.instrBdType, {BD_BOARD01, BD_MODEL13}) && g.wavelengths == 0)
-        return incomplete("Missing Light info.");
-    if (!g.pifoc && calfile_needs_pifoc(si.sysType))
-        return incomplete("Missing PIFOC info.");
     return NO_ERROR;
-}
-
-// Completes the LLC range from the instrument board.
-void complete_llc_range(SysInfo& si, const given_flags& g)
-{
-    LightSlot& a = si.light[0];
-    LightSlot& b = si.light[1];
-    uint16_t range[4] = {a.rangeLow, a.rangeHigh, b.rangeLow, b.rangeHigh};
-    calfile_complete_llc_range(si.instrBdType, si.sysType, si.cameraType, g.llcRange, range);
-    a.rangeLow = range[0];
-    a.rangeHigh = range[1];
-    b.rangeLow = range[2];
-    b.rangeHigh = range[3];
 }
 
 // Corrections of settings the instrument cannot have; warnings only.
@@ -1257,7 +1042,7 @@ int32_t read_lines(SysInfo& si, calfile_stream& in)
     status = final_checks(si, g);
     if (status != NO_ERROR)
         return status;
-    complete_llc_range(si, g);
+    calfile_complete_llc_range(si, g.llcRange);
     consistency_corrections(si);
     return NO_ERROR;
 }

@@ -7,7 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <limits>
-#include <vector>
+#include <string>
 
 #include "platform/errors.h"
 
@@ -17,17 +17,16 @@ bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\0'; }
 bool is_digit(int c) { return c >= '0' && c <= '9'; }
 bool is_letter(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-std::string vformat(const char* format, va_list args)
+// Sends a reader or writer message to the log sink, preceded by `lead` and `where` when it is
+// the first message since the count was reset, and counts it.
+void report(const char* lead, const std::string& where, const char* format, va_list args)
 {
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (n <= 0)
-        return std::string();
-    std::vector<char> buf(static_cast<std::size_t>(n) + 1);
-    std::vsnprintf(buf.data(), buf.size(), format, args);
-    return std::string(buf.data(), static_cast<std::size_t>(n));
+    std::string message = u_vformat(format, args);
+    calfile_report_state& state = calfile_reporting();
+    if (state.msg_count++ > 0)
+        u_log_sink("%s\n", message.c_str());
+    else
+        u_log_sink("%s%s%s\n", lead, where.c_str(), message.c_str());
 }
 
 }  // namespace
@@ -40,25 +39,26 @@ calfile_report_state& calfile_reporting()
 
 void calfile_report_read(const char* format, ...)
 {
+    const calfile_report_state& state = calfile_reporting();
+    std::string where = "info:\n";
+    if (!state.header_name.empty())
+        where = "file \"" + state.header_name + "\":\n";
+    else if (!state.plus_text.empty())
+        where = "info\n\"" + state.plus_text + "\":\n";
     va_list args;
     va_start(args, format);
-    std::string message = vformat(format, args);
+    report("Error(s) reading system calibration ", where, format, args);
     va_end(args);
+}
 
-    calfile_report_state& state = calfile_reporting();
-    const char* lead = "";
-    std::string where;
-    if (state.msg_count == 0) {
-        lead = "Error(s) reading system calibration ";
-        if (!state.header_name.empty())
-            where = "file \"" + state.header_name + "\":\n";
-        else if (!state.plus_text.empty())
-            where = "info\n\"" + state.plus_text + "\":\n";
-        else
-            where = "info:\n";
-    }
-    ++state.msg_count;
-    u_log_sink("%s%s%s\n", lead, where.c_str(), message.c_str());
+void calfile_report_write(const char* format, ...)
+{
+    const calfile_report_state& state = calfile_reporting();
+    std::string where = state.header_name.empty() ? std::string(":\n") : " \"" + state.header_name + "\":\n";
+    va_list args;
+    va_start(args, format);
+    report("Error writing system calibration file", where, format, args);
+    va_end(args);
 }
 
 // ---------------------------------------------------------------------------------------------

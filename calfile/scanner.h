@@ -31,6 +31,11 @@ calfile_report_state& calfile_reporting();
 // Counts the message.
 void calfile_report_read(const char* format, ...) VP_PRINTF(1, 2);
 
+// Formats a writer message and sends it to the log sink as one line. It counts in the reader's
+// message count (which the writer does not reset); when that count is 0 the message is preceded
+// by "Error writing system calibration file" and the name of the file most recently read.
+void calfile_report_write(const char* format, ...) VP_PRINTF(1, 2);
+
 // The text being scanned. Carriage returns are dropped when the text is taken in; NUL bytes
 // count as blanks. Line feeds passed so far are counted, so the scanner always knows the line
 // it is on.

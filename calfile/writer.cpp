@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -22,7 +21,6 @@
 #include <string_view>
 #include <type_traits>
 #include <variant>
-#include <vector>
 
 #include "calfile/grammar.h"
 #include "calfile/scanner.h"
@@ -38,19 +36,6 @@ namespace {
 constexpr int KEY_WIDTH = 22;
 using cal_limits::FLT_MAX_D;
 
-std::string vformat(const char* format, va_list args)
-{
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (n <= 0)
-        return std::string();
-    std::vector<char> buf(static_cast<std::size_t>(n) + 1);
-    std::vsnprintf(buf.data(), buf.size(), format, args);
-    return std::string(buf.data(), static_cast<std::size_t>(n));
-}
-
 // A printf conversion of a real number: 'g' or 'f' with a precision and a minimum width.
 // Formatting goes through <charconv>, so a host's locale never changes the decimal point.
 struct real_fmt {
@@ -59,12 +44,6 @@ struct real_fmt {
     int width = 0;
 };
 constexpr real_fmt FMT_G{'g', 6};       // %g, %.6g
-constexpr real_fmt FMT_G3{'g', 3};      // %.3g
-constexpr real_fmt FMT_G8{'g', 8};      // %.8g
-constexpr real_fmt FMT_F6{'f', 6};      // %f, %.6f
-constexpr real_fmt FMT_F3{'f', 3};      // %.3f
-constexpr real_fmt FMT_F2{'f', 2};      // %0.2f
-constexpr real_fmt FMT_MAG{'f', 4, 6};  // %6.4f
 
 std::string format_real(double v, real_fmt f)
 {
@@ -146,10 +125,7 @@ llc_ranges reader_ranges(const SysInfo& si, int given, const llc_ranges& line)
 int llc_range_values(const SysInfo& si)
 {
     llc_ranges slot;
-    slot.v[0] = si.light[0].rangeLow;
-    slot.v[1] = si.light[0].rangeHigh;
-    slot.v[2] = si.light[1].rangeLow;
-    slot.v[3] = si.light[1].rangeHigh;
+    calfile_llc_ranges(si, slot.v);
     auto low_high_is = [&](uint16_t lo, uint16_t hi) { return slot.v[0] == lo && slot.v[1] == hi; };
 
     // The instrument kinds' own rule; the last one that applies decides.
@@ -187,7 +163,7 @@ int llc_range_values(const SysInfo& si)
 // Builds the text of a calibration file from a slot and notes every failed check.
 class cal_writer {
 public:
-    cal_writer(const SysInfo& si, bool exact) : si_(si), exact_(exact) {}
+    cal_writer(const SysInfo& si, bool exact) : si_(si), exact_(exact), given_(calfile_given_by(si)) {}
 
     void run();
     const std::string& text() const { return out_; }
@@ -196,6 +172,7 @@ public:
 private:
     const SysInfo& si_;
     const bool exact_;  // every real in the shortest text that reads back as the stored value
+    const cal_given given_;  // what the lines written give the reader
     std::string out_;
     int32_t result_ = NO_ERROR;
     std::string key_;  // keyword of the line being written, for messages
@@ -234,34 +211,43 @@ private:
     std::string real(double v, double lo, double hi, real_fmt f, cal_ends ends = cal_ends::closed);
     std::string real(float v, double lo, double hi, real_fmt f, cal_ends ends = cal_ends::closed);
     std::string scaled(double stored, double v, double to_record, double lo, double hi, real_fmt f);
-    std::string num(long long v, cal_range r, int zero_width = 0)
+    // A value in the limits and format of a value of the line table.
+    std::string num(long long v, const cal_arg& a, int zero_width = 0)
     {
-        return num(v, static_cast<long long>(r.lo), static_cast<long long>(r.hi), zero_width);
+        return num(v, static_cast<long long>(a.lo), static_cast<long long>(a.hi), zero_width);
     }
-    std::string real(double v, cal_range r, real_fmt f) { return real(v, r.lo, r.hi, f); }
-    std::string real(float v, cal_range r, real_fmt f) { return real(v, r.lo, r.hi, f); }
-    std::string scaled(double stored, double v, double to_record, cal_range r, real_fmt f)
+    template <class T>
+    std::string real(T v, const cal_arg& a)
     {
-        return scaled(stored, v, to_record, r.lo, r.hi, f);
+        return real(v, a.lo, a.hi, real_fmt{a.conv, a.precision, a.width}, a.ends);
     }
-    std::string name(std::string_view text);
+    std::string scaled(double stored, double v, const cal_arg& a)
+    {
+        return scaled(stored, v, a.scale, a.lo, a.hi, real_fmt{a.conv, a.precision, a.width});
+    }
+    std::string name(std::string_view text, bool quoted = false);
     std::string word_name(std::string_view text);
     void name_failure(std::string_view text);
+    std::string value(const cal_arg& a);
+    void require(cal_need need);
 
     bool mag_written_ = false;   // a SysMag line was written
     bool custom_first_ = false;  // a Camera Type Custom line came before the camera's own
 
     void plain(const cal_line& row);
     void line(const cal_line& row);
+    void irregular_line(const cal_line& row);
+    void system_line(const cal_line& row);
     void camera_line(const cal_line& row);
-    void light_line();
-    void llc_line(const cal_line& row);
+    void light_line(const cal_line& row);
+    void llc_range_line(const cal_line& row);
     void pifoc_line(const cal_line& row);
     void magnification_line(const cal_line& row);
     void ftp_line(const cal_line& row);
     void sdc_cal_lines(const cal_line& row);
     void pid_lines(const cal_line& row);
     void hxi_std_mags_line(const cal_line& row);
+    void dyn_wave_gen_line(const cal_line& row);
 };
 
 std::string cal_writer::num(long long v, long long lo, long long hi, int zero_width)
@@ -356,31 +342,29 @@ void cal_writer::name_failure(std::string_view text)
 }
 
 // A name where the reader takes any word: written as it is, or in double quotes when it is
-// empty, holds blanks, or begins with a character that would end or split the word. A name that
-// no word gives back (a double quote or a line end in it, longer than a word) is refused.
-std::string cal_writer::name(std::string_view text)
+// empty, holds blanks, or begins with a character that would end or split the word (or when
+// `quoted` asks for them). A name that no word gives back (a double quote or a line end in it,
+// longer than a word) is refused.
+std::string cal_writer::name(std::string_view text, bool quoted)
 {
-    bool quote = text.empty() || std::strchr("[],:#", text.front()) != nullptr;
+    bool quote = quoted || text.empty() || std::strchr("[],:#", text.front()) != nullptr;
+    bool ok = text.size() <= CALFILE_MAX_WORD;
     for (char c : text) {
-        if (c == '"' || c == '\n' || c == '\r') {
-            name_failure(text);
-            return std::string(text);
-        }
+        if (c == '"' || c == '\n' || c == '\r')
+            ok = false;
         if (c == ' ' || c == '\t' || c == '\0')
             quote = true;
     }
-    if (text.size() > CALFILE_MAX_WORD) {
+    if (!ok)
         name_failure(text);
+    if (!quote || (!ok && !quoted))
         return std::string(text);
-    }
-    if (!quote)
-        return std::string(text);
-    std::string quoted;
-    quoted.reserve(text.size() + 2);
-    quoted += '"';
-    quoted += text;
-    quoted += '"';
-    return quoted;
+    std::string text_quoted;
+    text_quoted.reserve(text.size() + 2);
+    text_quoted += '"';
+    text_quoted += text;
+    text_quoted += '"';
+    return text_quoted;
 }
 
 // A name where the reader takes only a plain word that begins with a letter.
@@ -396,7 +380,48 @@ std::string cal_writer::word_name(std::string_view text)
     return std::string(text);
 }
 
-// A plain line from its row, when it is due.
+// One value of a table line.
+std::string cal_writer::value(const cal_arg& a)
+{
+    return std::visit(
+        [&](auto ref) -> std::string {
+            const auto& field = ref(const_cast<SysInfo&>(si_));  // only read
+            using T = std::decay_t<decltype(field)>;
+            if constexpr (std::is_same_v<T, sb_string>) {
+                return a.plain_word ? word_name(field.view()) : name(field.view(), a.quoted);
+            } else if constexpr (std::is_same_v<T, std::string>) {
+                return name(field, a.quoted);
+            } else if constexpr (std::is_same_v<T, sb_ramp_name>) {
+                return name(field.c_str(), a.quoted);
+            } else if constexpr (std::is_floating_point_v<T>) {
+                if (a.scale != 1)
+                    return scaled(field, field / a.scale, a);
+                return real(field, a);
+            } else if (a.kind == cal_kind::choice) {
+                return a.name_of(static_cast<int32_t>(field));
+            } else if (a.kind == cal_kind::period) {
+                if (field < a.lo || field > a.hi) {
+                    calfile_report_write("%s: %d out of range [0,%d]", key_.c_str(), static_cast<int>(field),
+                                         static_cast<int>(a.hi));
+                    result_ = ERR_SB_CALFILE_VALUE_RANGE;
+                }
+                return period_text(field, a.precision == 4);
+            } else if (a.kind == cal_kind::hex) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "%2.2X", static_cast<unsigned>(field));
+                return hex;
+            } else {
+                // A value that the file gives in larger units is written rounded up.
+                const auto scale = static_cast<long long>(a.scale);
+                const long long v = field;
+                return num(scale > 1 ? (v + scale - 1) / scale : v, static_cast<long long>(a.lo),
+                           static_cast<long long>(a.hi));
+            }
+        },
+        a.field);
+}
+
+// A table line, when it is due.
 void cal_writer::plain(const cal_line& row)
 {
     if (!calfile_line_due(row, si_))
@@ -406,25 +431,25 @@ void cal_writer::plain(const cal_line& row)
         return;
     }
     key(row.keyword);
-    const real_fmt f{row.conv, row.precision};
-    auto value = [&](const cal_field& ref_of) {
-        return std::visit(
-            [&](auto ref) {
-                const auto& field = ref(const_cast<SysInfo&>(si_));  // only read
-                using T = std::decay_t<decltype(field)>;
-                if constexpr (std::is_same_v<T, sb_string>)
-                    return name(field.view());
-                else if constexpr (std::is_same_v<T, float> || std::is_same_v<T, double>)
-                    return real(field, row.lo, row.hi, f, row.ends);
-                else
-                    return num(field, static_cast<long long>(row.lo), static_cast<long long>(row.hi));
-            },
-            ref_of);
-    };
-    put(value(row.field));
-    if (calfile_second_due(row, si_))
-        arg(value(row.field2));
-    end();
+    put(value(row.args[0]));
+    for (int i = 1; i < row.nargs; ++i) {
+        const cal_arg& a = row.args[i];
+        if (a.when != nullptr && !a.when(si_))
+            continue;
+        if (a.optional && !calfile_arg_due(a, si_))
+            break;
+        out_.append(a.gap, ' ');
+        put(value(a));
+    }
+    if (&row != &calfile_lines[calfile_num_lines - 1])
+        end();  // the last line has no line end
+}
+
+// Refuses a record whose file the reader's final check `need` would refuse.
+void cal_writer::require(cal_need need)
+{
+    if (calfile_lacks(need, si_, given_))
+        fail(ERR_SB_CAL_INFO_INCOMPLETE, calfile_check(need).write_message);
 }
 
 void cal_writer::run()
@@ -434,220 +459,105 @@ void cal_writer::run()
         line(calfile_lines[i]);
 }
 
-// One row of the line table: a plain line, or a hand-written one with the checks that belong
+// One row of the line table: a table line, or a hand-written one, with the checks that belong
 // to it.
 void cal_writer::line(const cal_line& row)
 {
+    const int32_t bd = si_.instrBdType;
+    if (row.key == TOK_MACADDRESS && bd == BD_CAN && !si_.canInfo)
+        fail(ERR_INVALID_PARAM, "canInfo = NULL");
+    if (row.key == TOK_WMCOMM)
+        require(cal_need::wm_comm);
+    if (row.kind != cal_kind::irregular)
+        plain(row);
+    else if (calfile_sub_present(row, si_))
+        irregular_line(row);
+    // A board that has a keyword and needs a communication line.
+    const bool named_board = bd != BD_BOARD02 && bd != BD_BOARD04 && bd >= 0 && bd < SB_NUM_BOARD_TYPE_NAMES;
+    if (row.key == TOK_INSTRCOMM && named_board)
+        require(cal_need::comm);
+    if (row.key == TOK_PIFOCTYPE)
+        require(cal_need::pifoc);
+}
+
+void cal_writer::irregular_line(const cal_line& row)
+{
     const SysInfo& si = si_;
-    const SysCalData& dflt = calfile_defaults();  // what a reset leaves
-    const int32_t bd = si.instrBdType;
     switch (row.key) {
-    case TOK_INSTRNAME:
-        if (si.instrName.is_set()) {
-            key(row.keyword);
-            std::string_view text = si.instrName.view();
-            bool ok = text.size() <= CALFILE_MAX_WORD;
-            for (char c : text)
-                if (c == '"' || c == '\n' || c == '\r')
-                    ok = false;
-            if (!ok)
-                name_failure(text);
-            put("\"");
-            put(text);
-            put("\"\n");
-        }
+    case TOK_UNKNOWN:
+        system_line(row);
         return;
-    case TOK_UNKNOWN: {  // the system line
-        const int32_t sys = si.sysType;
-        if (!((sys >= SYS_HXI && sys <= SYS_MODEL08) || (sys >= SYS_MODEL09 && sys <= SYS_MODEL29)))
-            fail(ERR_SB_CAL_INFO_INCOMPLETE, "System type undefined.");
-        key(sb_sys_type_name(sys));
-        put(num(si.dateCode / 100, cal_limits::year, 2));
-        arg(num(si.dateCode % 100, cal_limits::week, 2));
-        arg(num(si.serialNum, cal_limits::serial));
-        arg(si.rFlag ? "R" : "");
-        end();
-        return;
-    }
     case TOK_VERSION:
-        if (bd == BD_BOARD02 || bd == BD_BOARD04)
+        if (si.instrBdType == BD_BOARD02 || si.instrBdType == BD_BOARD04)
             fail(ERR_SB_CAL_INFO_INCOMPLETE, "Instrument board type undefined.");
         key(row.keyword);
         put(sb_fg_type_name(si.fgType));
-        arg(num(si.fgBoardNum, cal_limits::fg_board));
-        arg(sb_board_type_name(bd));
+        arg(num(si.fgBoardNum, row.args[0]));
+        arg(sb_board_type_name(si.instrBdType));
         end();
-        return;
-    case TOK_MACADDRESS:
-        if (bd == BD_CAN && !si.canInfo)
-            fail(ERR_INVALID_PARAM, "canInfo = NULL");
-        if (si.canInfo) {
-            key(row.keyword);
-            for (int i = 0; i < 6; ++i) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "%2.2X", si.canInfo->macAddress[i]);
-                if (i > 0)
-                    put("  ");
-                put(hex);
-            }
-            end();
-        }
-        return;
-    case TOK_INSTRCOMM:
-        plain(row);
-        if (calfile_board_needs_comm(bd) && bd != BD_BOARD02 && bd != BD_BOARD04 && bd >= 0 &&
-            bd < SB_NUM_BOARD_TYPE_NAMES && !si.instrComm.is_set() && !si.canInfo)
-            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing InstrComm info.");
         return;
     case TOK_CAMERA:
         camera_line(row);
         return;
-    case TOK_RAMP:
-        if (!si.rampConfig.is_default()) {
-            key(row.keyword);
-            put(name(si.rampConfig.c_str()));
-            end();
-        }
-        return;
     case TOK_LIGHT:
-        light_line();
+        light_line(row);
         return;
     case TOK_LLC:
-        llc_line(row);
+        llc_range_line(row);
         return;
     case TOK_PIFOC:
         pifoc_line(row);
-        return;
-    case TOK_PIFOCTYPE:
-        plain(row);
-        if (!calfile_pifoc_value_due(si) && calfile_needs_pifoc(si.sysType))
-            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing PIFOC info.");
         return;
     case TOK_SYSMAG:
     case TOK_NOMMAG:
         magnification_line(row);
         return;
-    case TOK_FTPMATERIALS:
-    case TOK_FTPSYS:
-    case TOK_FTPDISPER:
-    case TOK_FTPAVGK0:
-    case TOK_FTPDMICENTER:
-    case TOK_FTPTILTCENTER:
-    case TOK_FTPZEROGAGEPER:
-    case TOK_FTPTEMPERATURE:
-    case TOK_FTPLOG:
-        if (si.ftpInfo)
-            ftp_line(row);
-        return;
-    case TOK_RINGSPOT:
-        if (si.ringSpot)
-            bare(row.keyword);
-        return;
     case TOK_SDCCAL:
         sdc_cal_lines(row);
         return;
-    case TOK_POSINSTR:
-        if (si.posInstrType > POS_NONE && si.posInstrType < SB_NUM_POS_INSTR_NAMES && si.posInstrName[0].is_set()) {
-            key(row.keyword);
-            put(sb_pos_instr_name(si.posInstrType));
-            arg(name(si.posInstrName[0].view()));
-            if (si.posInstrName[1].is_set())
-                arg(word_name(si.posInstrName[1].view()));
-            end();
-        }
-        return;
-    case TOK_TEMPSENSOR:
-        if (si.tempSensorType == TEMP_EURO2216E && si.tempSensorName.is_set()) {
-            key(row.keyword);
-            put(sb_temp_sensor_name(si.tempSensorType));
-            arg(name(si.tempSensorName.view()));
-            end();
-        }
-        return;
-    case TOK_PIDVALS_A:
-    case TOK_PIDVALS_B:
-    case TOK_PIDVALS_P:
-    case TOK_PIDVALS_R:
-    case TOK_PIDVALS_T:
-    case TOK_PIDVALS_X:
-    case TOK_PIDVALS_Y:
-    case TOK_PIDVALS_Z:
-        pid_lines(row);
-        return;
-    case TOK_WMCOMM:
-        if (!si.wmComm.is_set() && calfile_has_wave_monitor(si.sysType))
-            fail(ERR_SB_CAL_INFO_INCOMPLETE, "Missing wmComm info.");
-        plain(row);
-        return;
-    case TOK_WMTUNERANGE:
-    case TOK_WMTUNERATE: {
-        const double* values = row.key == TOK_WMTUNERANGE ? si.wmTuneRange : si.wmTuneRate;
-        if (!std::isfinite(values[0]))
-            return;
-        key(row.keyword);
-        put(scaled(values[0], values[0] / 1e9, 1e9, cal_limits::wm_tune, FMT_F3));
-        arg(scaled(values[1], values[1] / 1e9, 1e9, cal_limits::wm_tune, FMT_F3));
-        end();
-        return;
-    }
-    case TOK_WMMAXBUCKETS:
-        if (si.wmMaxBuckets != dflt.wmMaxBuckets || si.wmMaxBytes != dflt.wmMaxBytes) {
-            // The file gives the byte limit in MiB; a limit between two is written as the next one.
-            key(row.keyword);
-            put(num(si.wmMaxBuckets, cal_limits::wm_buckets));
-            arg(num((si.wmMaxBytes + 1048575) / 1048576, cal_limits::wm_buckets));
-            end();
-        }
-        return;
     case TOK_DYNWAVEGEN:
-        if (si.dynWaveGen) {
-            const DynWaveGenInfo& d = *si.dynWaveGen;
-            const cal_range second = cal_limits::dyn_wave_gen2;
-            key(row.keyword);
-            put(std::to_string(d.number));
-            arg(num(d.value, cal_limits::dyn_wave_gen));
-            arg(std::to_string(d.value2));
-            if (d.value2 != 0 && (d.value2 < second.lo || d.value2 > second.hi)) {
-                calfile_report_write("DynWaveGen: %d out of range [%d,%d] and 0", d.value2, static_cast<int>(second.lo),
-                                     static_cast<int>(second.hi));
-                result_ = ERR_SB_CALFILE_VALUE_RANGE;
-            }
-            end();
-        }
+        dyn_wave_gen_line(row);
         return;
     case TOK_HXIENCZOOMSTDMAGS:
-        if (si.hxiZoom)
-            hxi_std_mags_line(row);
-        return;
-    case TOK_ENCODEDRADIUSSCALE:
-    case TOK_INTFRADIUSSCALE: {
-        const RadiusScale& g = row.key == TOK_ENCODEDRADIUSSCALE ? si.encodedRadiusScale : si.intfRadiusScale;
-        if (!(g.given == 1 || g.flag == 1 || g.a > 0 || g.b > 0 || g.n != 0 || g.last > 0))
-            return;
-        key(row.keyword);
-        put(num(g.flag, cal_limits::radius_flag));
-        arg(real(g.a, cal_limits::radius_real, FMT_G));
-        arg(real(g.b, cal_limits::radius_real, FMT_G));
-        arg(num(g.n, cal_limits::radius_n));
-        arg(real(g.last, cal_limits::radius_real, FMT_G));
-        end();
-        return;
-    }
-    case TOK_SLEEPTIMEOUT:
-        if (si.sleepTimeout != dflt.sleepTimeout) {
-            key(row.keyword);
-            if (si.sleepTimeout > cal_limits::sleep_max) {
-                calfile_report_write("SleepTimeout: %d out of range [0,%d]", si.sleepTimeout,
-                                     static_cast<int>(cal_limits::sleep_max));
-                result_ = ERR_SB_CALFILE_VALUE_RANGE;
-            }
-            put(period_text(si.sleepTimeout, false));  // the last line has no line end
-        }
+        hxi_std_mags_line(row);
         return;
     default:
-        plain(row);
+        if (row.key >= TOK_PIDVALS_A && row.key <= TOK_PIDVALS_Z)
+            pid_lines(row);
+        else
+            ftp_line(row);
         return;
     }
+}
+
+void cal_writer::system_line(const cal_line& row)
+{
+    const SysInfo& si = si_;
+    const int32_t sys = si.sysType;
+    if (!((sys >= SYS_HXI && sys <= SYS_MODEL08) || (sys >= SYS_MODEL09 && sys <= SYS_MODEL29)))
+        fail(ERR_SB_CAL_INFO_INCOMPLETE, "System type undefined.");
+    key(sb_sys_type_name(sys));
+    put(num(si.dateCode / 100, row.args[0], 2));
+    arg(num(si.dateCode % 100, row.args[1], 2));
+    arg(num(si.serialNum, row.args[2]));
+    arg(si.rFlag ? "R" : "");
+    end();
+}
+
+void cal_writer::dyn_wave_gen_line(const cal_line& row)
+{
+    const DynWaveGenInfo& d = *si_.dynWaveGen;
+    const cal_arg& second = row.args[1];
+    key(row.keyword);
+    put(std::to_string(d.number));
+    arg(num(d.value, row.args[0]));
+    arg(std::to_string(d.value2));
+    if (d.value2 != 0 && (d.value2 < second.lo || d.value2 > second.hi)) {
+        calfile_report_write("DynWaveGen: %d out of range [%d,%d] and 0", d.value2, static_cast<int>(second.lo),
+                             static_cast<int>(second.hi));
+        result_ = ERR_SB_CALFILE_VALUE_RANGE;
+    }
+    end();
 }
 
 void cal_writer::camera_line(const cal_line& row)
@@ -680,19 +590,19 @@ void cal_writer::camera_line(const cal_line& row)
         if (custom_first_) {
             key(row.keyword);
             put(sb_camera_type_name(CAM_CUSTOM));
-            arg(num(custom_only, cal_limits::config_flag));
+            arg(num(custom_only, row.args[0]));
             end();
         }
         key(row.keyword);
         put(sb_camera_type_name(cam));
         if (cfg_board_a && si.interlaceFlag() != 0) {
-            arg(custom ? num(si.interlaceFlag(), cal_limits::config_flag) : std::to_string(si.interlaceFlag()));
+            arg(custom ? num(si.interlaceFlag(), row.args[0]) : std::to_string(si.interlaceFlag()));
             end();
         } else if (cfg_board_b && si.fieldCtrl() != 0) {
-            arg(custom ? num(si.fieldCtrl(), cal_limits::config_flag) : std::to_string(si.fieldCtrl()));
+            arg(custom ? num(si.fieldCtrl(), row.args[0]) : std::to_string(si.fieldCtrl()));
             end();
         } else if (custom && (bd == BD_CAN || bd == BD_NOTNEEDED) && si.interlaceFlag() != 0) {
-            arg(num(si.interlaceFlag(), cal_limits::config_flag));
+            arg(num(si.interlaceFlag(), row.args[0]));
             end();
         }
         end();
@@ -755,13 +665,6 @@ void cal_writer::camera_line(const cal_line& row)
             end();
         }
         return;
-    case TOK_ALIGN:
-        if (si.cameraAlign != 0) {
-            key(row.keyword);
-            put(sb_camera_align_name(si.cameraAlign));
-            end();
-        }
-        return;
     case TOK_BPIX:
     case TOK_BAD: {
         int pixels = 0;
@@ -770,7 +673,7 @@ void cal_writer::camera_line(const cal_line& row)
         if (row.sub == TOK_BPIX) {  // a file of bad pixels, when the list is empty
             if (pixels == 0 && (si.bpixFileFlag != 0 || si.bpixFileName.is_set())) {
                 key(row.keyword);
-                put(num(si.bpixFileFlag, cal_limits::bpix_flag));
+                put(num(si.bpixFileFlag, row.args[0]));
                 if (si.bpixFileName.is_set())
                     arg(word_name(si.bpixFileName.view()));
                 end();
@@ -783,9 +686,9 @@ void cal_writer::camera_line(const cal_line& row)
                 if (i > first)
                     put(" ");
                 put("[");
-                put(num(si.badPixels[i][0], cal_limits::bad_x));
+                put(num(si.badPixels[i][0], row.args[0]));
                 put(",");
-                put(num(si.badPixels[i][1], cal_limits::bad_y));
+                put(num(si.badPixels[i][1], row.args[1]));
                 put("]");
             }
             end();
@@ -795,8 +698,8 @@ void cal_writer::camera_line(const cal_line& row)
     case TOK_SPLITX:  // Camera SplitX or SplitY
         if (si.splitAxis == 1 || si.splitAxis == 2) {
             key(si.splitAxis == 1 ? "Camera SplitX" : "Camera SplitY");
-            put(num(si.splitValue[0], cal_limits::split));
-            arg(num(si.splitValue[1], cal_limits::split2));
+            put(num(si.splitValue[0], row.args[0]));
+            arg(num(si.splitValue[1], row.args[1]));
             end();
         }
         return;
@@ -806,19 +709,18 @@ void cal_writer::camera_line(const cal_line& row)
             if (!due)
                 continue;
             key(row.keyword);
-            put(num(i, cal_limits::mag_index));
-            arg(num(si.cameraTrans[i][0], cal_limits::trans));
-            arg(num(si.cameraTrans[i][1], cal_limits::trans));
+            put(num(i, row.args[0]));
+            arg(num(si.cameraTrans[i][0], row.args[1]));
+            arg(num(si.cameraTrans[i][1], row.args[2]));
             end();
         }
         return;
     default:
-        plain(row);
         return;
     }
 }
 
-void cal_writer::light_line()
+void cal_writer::light_line(const cal_line& row)
 {
     const SysInfo& si = si_;
     const int32_t type = si.lightType;
@@ -834,13 +736,13 @@ void cal_writer::light_line()
         if (i > 0)
             put(" ");
         const double* wl = si.wavelength[i];
-        std::string text = i == 0 && unset ? format_real(0.0, FMT_F6)
-                                           : scaled(wl[0], wl[0] * 1e6, 1e-6, cal_limits::wavelength, FMT_F6);
+        std::string text = i == 0 && unset ? format_real(0.0, real_fmt{row.args[0].conv, row.args[0].precision})
+                                           : scaled(wl[0], wl[0] * 1e6, row.args[0]);
         if (wl[1] != 0.0) {
             put("[");
             put(text);
             put(",");
-            put(scaled(wl[1], wl[1] * 1e6, 1e-6, cal_limits::bandwidth, FMT_F6));
+            put(scaled(wl[1], wl[1] * 1e6, row.args[1]));
             put("]");
         } else {
             put(text);
@@ -849,78 +751,21 @@ void cal_writer::light_line()
     end();
 }
 
-void cal_writer::llc_line(const cal_line& row)
+void cal_writer::llc_range_line(const cal_line& row)
 {
-    const SysInfo& si = si_;
-    const SysCalData& dflt = calfile_defaults();  // what a reset leaves
-    const LightSlot& a = si.light[0];
-    const LightSlot& b = si.light[1];
-    // AvgCurLimit and FwdVoltage: two values, and the second light slot's two when set.
-    auto pairs = [&](uint16_t(LightSlot::*field)[2], cal_range r) {
-        const uint16_t* first = a.*field;
-        const uint16_t* second = b.*field;
-        if (first[0] == 0 && first[1] == 0 && second[0] == 0 && second[1] == 0)
-            return;
-        key(row.keyword);
-        put(num(first[0], r));
-        arg(num(first[1], r));
-        if (second[0] != 0 || second[1] != 0) {
-            arg(num(second[0], r));
-            arg(num(second[1], r));
-        }
-        end();
-    };
-
-    switch (row.sub) {
-    case TOK_INSTR:
-        if (si.llcInstrType == LLC_INSTR_MODEL13) {
-            key(row.keyword);
-            put(sb_llc_instr_name(si.llcInstrType));
-            end();
-        } else if ((si.llcInstrType == LLC_INSTR_DD100MC || si.llcInstrType == LLC_INSTR_DD100MC_B) &&
-                   si.llcInstrName.is_set()) {
-            key(row.keyword);
-            put(sb_llc_instr_name(si.llcInstrType));
-            arg(name(si.llcInstrName.view()));
-            end();
-        }
+    const LightSlot& a = si_.light[0];
+    const LightSlot& b = si_.light[1];
+    int values = llc_range_values(si_);
+    if (values == 0)
         return;
-    case TOK_RANGE: {
-        int values = llc_range_values(si);
-        if (values > 0) {
-            key(row.keyword);
-            put(std::to_string(a.rangeLow));
-            arg(std::to_string(a.rangeHigh));
-            if (values == 4) {
-                arg(num(b.rangeLow, cal_limits::llc_range2));
-                arg(num(b.rangeHigh, cal_limits::llc_range2));
-            }
-            end();
-        }
-        return;
+    key(row.keyword);
+    put(std::to_string(a.rangeLow));
+    arg(std::to_string(a.rangeHigh));
+    if (values == 4) {
+        arg(num(b.rangeLow, row.args[2]));
+        arg(num(b.rangeHigh, row.args[3]));
     }
-    case TOK_CONFIG:
-        if (b.config != dflt.light[1].config) {
-            key(row.keyword);
-            put(std::to_string(a.config));
-            arg(std::to_string(b.config));
-            end();
-        } else if (a.config != dflt.light[0].config) {
-            key(row.keyword);
-            put(std::to_string(a.config));
-            end();
-        }
-        return;
-    case TOK_AVGCURLIMIT:
-        pairs(&LightSlot::avgCurLimit, cal_limits::avg_cur_limit);
-        return;
-    case TOK_FWDVOLTAGE:
-        pairs(&LightSlot::fwdVoltage, cal_limits::fwd_voltage);
-        return;
-    default:
-        plain(row);
-        return;
-    }
+    end();
 }
 
 void cal_writer::pifoc_line(const cal_line& row)
@@ -932,16 +777,16 @@ void cal_writer::pifoc_line(const cal_line& row)
         return;
     const bool listed = calfile_is_one_of(si.sysType, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL16, SYS_MODEL12, SYS_FTP});
     key(row.keyword);
-    put(num(p->value, cal_limits::pifoc));
+    put(num(p->value, row.args[0]));
     bool defaults = p->coef == CAL_PIFOC_COEF && p->beta == CAL_PIFOC_BETA;
     bool never_given = p->coef == 0.0 && p->beta == 0.0;  // the short form gives the defaults
     if ((listed || !defaults) && !never_given) {
-        arg(real(p->coef, cal_limits::pifoc_coef, FMT_F6));
-        std::string beta = real(p->beta, cal_limits::pifoc_beta, FMT_F6);
+        arg(real(p->coef, row.args[1]));
+        std::string beta = real(p->beta, row.args[2]);
         double read = parse_real(beta);
         if (read != 0.0 && read < cal_limits::pifoc_beta_min) {
             calfile_report_write("Pifoc: %s out of range [%g,%g] and 0", beta.c_str(), cal_limits::pifoc_beta_min,
-                                 cal_limits::pifoc_beta.hi);
+                                 row.args[2].hi);
             result_ = ERR_SB_CALFILE_VALUE_RANGE;
         }
         arg(beta);
@@ -970,7 +815,7 @@ void cal_writer::magnification_line(const cal_line& row)
     for (int i = 0; i < mags; ++i) {
         if (i > 0)
             put("  ");
-        put(real(values[i], cal_limits::mag, FMT_MAG));
+        put(real(values[i], row.args[0]));
     }
     end();
 }
@@ -979,31 +824,8 @@ void cal_writer::ftp_line(const cal_line& row)
 {
     const FtpInfo& f = *si_.ftpInfo;
     const int mags = std::min(std::max(si_.numMags, 0), SB_MAX_MAGS);
-    auto period = [&](int32_t seconds) {
-        key(row.keyword);
-        if (seconds < 0 || seconds > cal_limits::ftp_period_max) {
-            calfile_report_write("%s: %d out of range [0,%d]", row.keyword, seconds,
-                                 static_cast<int>(cal_limits::ftp_period_max));
-            result_ = ERR_SB_CALFILE_VALUE_RANGE;
-        }
-        put(period_text(seconds, true));
-    };
 
     switch (row.key) {
-    case TOK_FTPMATERIALS:
-        key(row.keyword);
-        put(name(f.materialsFile));
-        end();
-        return;
-    case TOK_FTPSYS:
-        if (std::isfinite(f.sys[0]) && std::isfinite(f.sys[1]) && std::isfinite(f.sys[2]) && std::isfinite(f.sys[3])) {
-            key(row.keyword);
-            put(real(f.sys[0], cal_limits::ftp_sys[0], FMT_G8));
-            for (int i = 1; i < 4; ++i)
-                arg(real(f.sys[i], cal_limits::ftp_sys[i], FMT_G8));
-            end();
-        }
-        return;
     case TOK_FTPDISPER:
     case TOK_FTPAVGK0: {
         const bool disper = row.key == TOK_FTPDISPER;
@@ -1015,9 +837,9 @@ void cal_writer::ftp_line(const cal_line& row)
             while (count < 10 && values[count] < FLT_MAX_D)
                 ++count;
             key(row.keyword);
-            put(num(m, cal_limits::mag_index));
+            put(num(m, row.args[0]));
             for (int i = 0; i < count; ++i)
-                arg(real(values[i], disper ? cal_limits::disper : cal_limits::avg_k0, FMT_G));
+                arg(real(values[i], row.args[1]));
             end();
             if (count < 2) {
                 calfile_report_write("%s: Not enough FTPDisper or FTPAvg_K0 values.", row.keyword);
@@ -1033,30 +855,11 @@ void cal_writer::ftp_line(const cal_line& row)
             if (m >= mags && xy[0] == 0.0f && xy[1] == 0.0f)
                 continue;
             key(row.keyword);
-            put(num(m, cal_limits::mag_index));
-            arg(real(xy[0], cal_limits::centre, FMT_G3));
-            arg(real(xy[1], cal_limits::centre, FMT_G3));
+            put(num(m, row.args[0]));
+            arg(real(xy[0], row.args[1]));
+            arg(real(xy[1], row.args[2]));
             end();
         }
-        return;
-    case TOK_FTPZEROGAGEPER:
-        period(f.zeroGagePeriod);
-        end();
-        return;
-    case TOK_FTPTEMPERATURE:
-        period(f.temperaturePeriod);
-        put("   ");
-        put(real(f.temperatureValue, cal_limits::temperature, FMT_F2));
-        end();
-        return;
-    case TOK_FTPLOG:
-        key(row.keyword);
-        put(name(f.logFile));
-        if (f.logSizeLimit != FtpInfo{}.logSizeLimit || f.logKeepSize != FtpInfo{}.logKeepSize) {
-            arg(num(f.logSizeLimit, cal_limits::log_size));
-            arg(num(f.logKeepSize, cal_limits::log_size));
-        }
-        end();
         return;
     default:
         return;
@@ -1078,12 +881,12 @@ void cal_writer::sdc_cal_lines(const cal_line& row)
         if (last < 0)
             continue;
         key(row.keyword);
-        put(num(i, cal_limits::mag_index));
+        put(num(i, row.args[0]));
         for (int k = 0; k <= last; ++k) {
             if (k < 6)
-                arg(e.f[k] == SB_FLOAT_UNSET ? shortest_real(FLT_MAX_D) : real(e.f[k], cal_limits::sdc_float, FMT_G));
+                arg(e.f[k] == SB_FLOAT_UNSET ? shortest_real(FLT_MAX_D) : real(e.f[k], row.args[1]));
             else
-                arg(e.d[k - 6] == 0.0 ? std::string("0") : real(e.d[k - 6], cal_limits::sdc_double, FMT_G));
+                arg(e.d[k - 6] == 0.0 ? std::string("0") : real(e.d[k - 6], row.args[2]));
         }
         end();
     }
@@ -1097,13 +900,13 @@ void cal_writer::pid_lines(const cal_line& row)
     const std::string keyword = row.keyword;
     // The ten values, the first without the blanks before it.
     auto values = [&](const PidHalf& h) {
-        put(num(h.ints[0], cal_limits::pid_ints[0]));
+        put(num(h.ints[0], row.args[0]));
         for (int i = 1; i < 4; ++i)
-            arg(num(h.ints[i], cal_limits::pid_ints[i]));
-        arg(num(h.flag, cal_limits::pid_ints[4]));
-        arg(num(h.value, cal_limits::pid_ints[5]));
+            arg(num(h.ints[i], row.args[i]));
+        arg(num(h.flag, row.args[4]));
+        arg(num(h.value, row.args[5]));
         for (float r : h.reals)
-            arg(real(r, cal_limits::pid_real, FMT_G));
+            arg(real(r, row.args[6]));
         end();
     };
     if (set->fast == set->slow) {
@@ -1135,7 +938,7 @@ void cal_writer::hxi_std_mags_line(const cal_line& row)
     for (int i = 0; i < count; ++i) {
         if (i > 0)
             put("  ");
-        put(real(z.stdMags[i], cal_limits::hxi_mag, FMT_G));
+        put(real(z.stdMags[i], row.args[0]));
     }
     end();
 }
@@ -1194,24 +997,6 @@ struct temp_remover {
 };
 
 }  // namespace
-
-void calfile_report_write(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::string message = vformat(format, args);
-    va_end(args);
-
-    calfile_report_state& state = calfile_reporting();
-    const char* lead = "";
-    std::string where;
-    if (state.msg_count == 0) {
-        lead = "Error writing system calibration file";
-        where = state.header_name.empty() ? std::string(":\n") : " \"" + state.header_name + "\":\n";
-    }
-    ++state.msg_count;
-    u_log_sink("%s%s%s\n", lead, where.c_str(), message.c_str());
-}
 
 int32_t calfile_write_text(const SysInfo& info, std::string& text, bool exact)
 {

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/log.h"
 
 // Writes `slot` (0..3) to `target`; a null or empty target means the slot's default file, the
 // configuration directory (or "." when there is none) joined with u_host_file_name of the slot's
@@ -36,8 +35,3 @@ struct SysInfo;
 // the value the record holds, whatever the line's format; so a read of that text gives the
 // record back field for field. For tests, tools and fuzzing.
 int32_t calfile_write_text(const SysInfo& info, std::string& text, bool exact = false);
-
-// Formats a writer message and sends it to the log sink as one line. It counts in the reader's
-// message count (which the writer does not reset); when that count is 0 the message is preceded
-// by "Error writing system calibration file" and the name of the file most recently read.
-void calfile_report_write(const char* format, ...) VP_PRINTF(1, 2);
