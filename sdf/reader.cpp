@@ -13,11 +13,11 @@
 #include <new>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <type_traits>
 #include <vector>
 
 #include "datafile/byte_order.h"
+#include "datafile/parallel.h"
 #include "platform/errors.h"
 #include "platform/event.h"
 #include "platform/hooks.h"
@@ -441,7 +441,6 @@ struct parallel_plan {
 constexpr std::size_t default_parallel_least = std::size_t{1} << 20;
 constexpr std::size_t parallel_part = std::size_t{4} << 20;
 constexpr std::size_t max_parallel_block = std::size_t{64} << 20;
-constexpr unsigned max_threads = 16;
 
 // One part of a buffer, scanned on its own into its own block.
 struct text_part {
@@ -461,13 +460,16 @@ const char* last_line_feed(const char* b, std::size_t n)
     return nullptr;
 }
 
+// Reads one part into its own block, or with `direct` straight into the map from point `at` on.
 template <class Parse>
-void scan_part(text_part& part, Parse parse)
+void scan_part(text_part& part, map_sink* direct, std::size_t at, Parse parse)
 {
     phase_map map{};
     map.data = part.values.data();
-    map_sink sink{&map, std::numeric_limits<std::size_t>::max() / 8, part.values.size(), &part.values};
+    map_sink own{&map, std::numeric_limits<std::size_t>::max() / 8, part.values.size(), &part.values};
+    map_sink& sink = direct != nullptr ? *direct : own;
     scan_state st;
+    st.count = direct != nullptr ? at : 0;
     const char* p = part.begin;
     int32_t rc = NO_ERROR;
     try {
@@ -475,7 +477,7 @@ void scan_part(text_part& part, Parse parse)
     } catch (const std::bad_alloc&) {
         part.clean = false;  // the one-by-one reading reports it
     }
-    part.count = st.count;
+    part.count = st.count - (direct != nullptr ? at : 0);
 }
 
 // The whole lines at the start of the input's buffer in parallel: each part is read into its
@@ -509,21 +511,10 @@ bool scan_parallel(input& in, scan_state& st, map_sink& out, Parse parse, const 
         parts[i].end = to;
         from = to;
     }
-    std::vector<u_handle> workers(plan.threads, nullptr);
-    for (unsigned i = 1; i < plan.threads; ++i) {
-        text_part* part = &parts[i];
-        if (u_thread_start([part, parse]() -> int32_t { scan_part(*part, parse); return 0; }, &workers[i]) != NO_ERROR)
-            workers[i] = nullptr;
-    }
-    scan_part(parts[0], parse);
-    for (unsigned i = 1; i < plan.threads; ++i) {
-        if (workers[i] != nullptr) {
-            u_thread_join(workers[i], U_INFINITE);
-            u_close_handle(workers[i]);
-        } else {
-            scan_part(parts[i], parse);  // no thread to be had: read it here
-        }
-    }
+    // The first part goes straight into the map where the points stand; the others, whose
+    // place depends on the counts before them, into blocks of their own.
+    const std::size_t at = st.count;
+    dat_parallel::run(plan.threads, [&](unsigned i) { scan_part(parts[i], i == 0 ? &out : nullptr, at, parse); });
     for (text_part& part : parts) {
         if (part.begin == part.end)
             continue;
@@ -532,13 +523,31 @@ bool scan_parallel(input& in, scan_state& st, map_sink& out, Parse parse, const 
             st.line_start = true;
             return true;
         }
-        if (part.count > 0)
+        if (part.count > 0 && &part != &parts[0])
             std::memcpy(out.map->data + st.count, part.values.data(), part.count * sizeof(int32_t));
         st.count += part.count;
     }
     in.consume_to(e);
     st.line_start = true;
     return true;
+}
+
+// The system gives a new block's pages on their first touch, each one cleared first, which
+// costs more than the parsing of its values. The parts of a text buffer could share that work
+// only for the part that is read straight into the map; touching every page of a large map on
+// every core at the start shares all of it. (The points are written later in any case.)
+void touch_pages(phase_map& map, const parallel_plan& plan)
+{
+    const std::size_t count = map.count;
+    if (plan.threads < 2 || count * sizeof(int32_t) < plan.least)
+        return;
+    constexpr std::size_t page_points = 4096 / sizeof(int32_t);
+    int32_t* d = map.data;
+    dat_parallel::run(plan.threads, [&](unsigned i) {
+        std::size_t to = dat_parallel::part_begin(count, plan.threads, i + 1);
+        for (std::size_t j = dat_parallel::part_begin(count, plan.threads, i); j < to; j += page_points)
+            d[j] = 0;
+    });
 }
 
 // Ends the data section early at p: the reading goes on after the line that holds p (the data
@@ -669,7 +678,8 @@ double phase_divisor(const dat_header& h) { return h.phase_res == 0 ? 4096.0 : 3
 
 // Raw values to phase counts: round((raw + offset) x Zscale / u), u as the SDF writer prints
 // it (ten significant digits).
-int32_t rescale(const dat_header& h, const sdf_header& sh, int32_t offset, int32_t sentinel, phase_map& phase)
+int32_t rescale(const dat_header& h, const sdf_header& sh, int32_t offset, int32_t sentinel, phase_map& phase,
+                const parallel_plan& plan)
 {
     float sow = h.intf_scale_factor * h.obliquity_factor;
     sow = sow * h.wavelength_in;
@@ -680,7 +690,21 @@ int32_t rescale(const dat_header& h, const sdf_header& sh, int32_t offset, int32
     // A unit beyond single precision (or not a number) would turn every height into 0 counts.
     if (!std::isfinite(u))
         return ERR_FP_OVERFLOW;
-    return rescale_points(phase.data, phase.count, offset, sentinel, sh.Zscale / u);
+    // A large map is rescaled on every core, each thread its own stretch of points.
+    const double f = sh.Zscale / u;
+    const std::size_t count = phase.count;
+    unsigned threads = count * sizeof(int32_t) >= plan.least ? plan.threads : 1;
+    std::array<int32_t, dat_parallel::max_threads> rc{};
+    dat_parallel::run(threads, [&](unsigned i) {
+        std::size_t from = dat_parallel::part_begin(count, threads, i);
+        std::size_t to = dat_parallel::part_begin(count, threads, i + 1);
+        rc[i] = rescale_points(phase.data + from, to - from, offset, sentinel, f);
+    });
+    for (int32_t r : rc) {
+        if (r != NO_ERROR)
+            return r;
+    }
+    return NO_ERROR;
 }
 
 // ---- binary data ----------------------------------------------------------------------------
@@ -743,10 +767,36 @@ int32_t scale_item(const unsigned char* p, double zscale, double u)
     return fits_phase(r) ? static_cast<int32_t>(r) : scaled_overflow;
 }
 
-// The data in blocks straight from the input buffer. Types of one or two bytes have few
-// values: a large map takes them from a table of every item's result.
+// The items [from, to) of p into out; false when one of them does not fit the map.
 template <class Decode>
-int32_t scale_binary(input& in, map_sink& phase, double zscale, double u)
+bool scale_items(const unsigned char* p, std::size_t from, std::size_t to, int32_t* out, const std::vector<int32_t>& table,
+                 double zscale, double u)
+{
+    constexpr std::size_t size = Decode::size;
+    bool overflow = false;
+    p += from * size;
+    if (!table.empty()) {
+        for (std::size_t j = from; j < to; ++j, p += size) {
+            if constexpr (size == 1)
+                out[j] = table[p[0]];
+            else
+                out[j] = table[load_le16(p)];
+            overflow |= out[j] == scaled_overflow;
+        }
+    } else {
+        for (std::size_t j = from; j < to; ++j, p += size) {
+            out[j] = scale_item<Decode>(p, zscale, u);
+            overflow |= out[j] == scaled_overflow;
+        }
+    }
+    return !overflow;
+}
+
+// The data in blocks straight from the input buffer, a large block on every core. Types of
+// one or two bytes have few values: a large map takes them from a table of every item's
+// result.
+template <class Decode>
+int32_t scale_binary(input& in, map_sink& phase, double zscale, double u, const parallel_plan& plan)
 {
     constexpr std::size_t size = Decode::size;
     std::size_t n = phase.n;
@@ -772,22 +822,13 @@ int32_t scale_binary(input& in, map_sink& phase, double zscale, double u)
         std::size_t k = std::min(phase.room - i, in.available() / size);
         const auto* p = reinterpret_cast<const unsigned char*>(in.begin());
         int32_t* out = phase.map->data + i;
-        bool overflow = false;
-        if (!table.empty()) {
-            for (std::size_t j = 0; j < k; ++j, p += size) {
-                if constexpr (size == 1)
-                    out[j] = table[p[0]];
-                else
-                    out[j] = table[load_le16(p)];
-                overflow |= out[j] == scaled_overflow;
-            }
-        } else {
-            for (std::size_t j = 0; j < k; ++j, p += size) {
-                out[j] = scale_item<Decode>(p, zscale, u);
-                overflow |= out[j] == scaled_overflow;
-            }
-        }
-        if (overflow)
+        unsigned threads = k * size >= plan.least ? plan.threads : 1;
+        std::array<bool, dat_parallel::max_threads> fits{};
+        dat_parallel::run(threads, [&](unsigned t) {
+            fits[t] = scale_items<Decode>(p, dat_parallel::part_begin(k, threads, t),
+                                          dat_parallel::part_begin(k, threads, t + 1), out, table, zscale, u);
+        });
+        if (!std::all_of(fits.begin(), fits.begin() + threads, [](bool f) { return f; }))
             return ERR_FP_OVERFLOW;
         in.consume(k * size);
         i += k;
@@ -795,7 +836,8 @@ int32_t scale_binary(input& in, map_sink& phase, double zscale, double u)
     return NO_ERROR;
 }
 
-int32_t read_binary_values(input& in, const dat_header& h, const sdf_header& sh, map_sink& phase)
+int32_t read_binary_values(input& in, const dat_header& h, const sdf_header& sh, map_sink& phase,
+                           const parallel_plan& plan)
 {
     float so = h.intf_scale_factor * h.obliquity_factor;
     double u = static_cast<double>(so) * static_cast<double>(h.wavelength_in) / phase_divisor(h);
@@ -803,14 +845,14 @@ int32_t read_binary_values(input& in, const dat_header& h, const sdf_header& sh,
     if (!std::isfinite(u))
         return ERR_FP_OVERFLOW;
     switch (sh.DataType) {
-    case SDF_UCHAR: return scale_binary<dec_uchar>(in, phase, sh.Zscale, u);
-    case SDF_UINTEGER: return scale_binary<dec_uinteger>(in, phase, sh.Zscale, u);
-    case SDF_ULONGINT: return scale_binary<dec_ulongint>(in, phase, sh.Zscale, u);
-    case SDF_FLOAT: return scale_binary<dec_float>(in, phase, sh.Zscale, u);
-    case SDF_CHAR: return scale_binary<dec_char>(in, phase, sh.Zscale, u);
-    case SDF_INTEGER: return scale_binary<dec_integer>(in, phase, sh.Zscale, u);
-    case SDF_LONGINT: return scale_binary<dec_longint>(in, phase, sh.Zscale, u);
-    case SDF_DOUBLE: return scale_binary<dec_double>(in, phase, sh.Zscale, u);
+    case SDF_UCHAR: return scale_binary<dec_uchar>(in, phase, sh.Zscale, u, plan);
+    case SDF_UINTEGER: return scale_binary<dec_uinteger>(in, phase, sh.Zscale, u, plan);
+    case SDF_ULONGINT: return scale_binary<dec_ulongint>(in, phase, sh.Zscale, u, plan);
+    case SDF_FLOAT: return scale_binary<dec_float>(in, phase, sh.Zscale, u, plan);
+    case SDF_CHAR: return scale_binary<dec_char>(in, phase, sh.Zscale, u, plan);
+    case SDF_INTEGER: return scale_binary<dec_integer>(in, phase, sh.Zscale, u, plan);
+    case SDF_LONGINT: return scale_binary<dec_longint>(in, phase, sh.Zscale, u, plan);
+    case SDF_DOUBLE: return scale_binary<dec_double>(in, phase, sh.Zscale, u, plan);
     default: return ERR_BAD_PARAM;
     }
 }
@@ -1137,10 +1179,12 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
     }
     if (rc != NO_ERROR)
         return rc;
+    if (ascii && room == points)
+        touch_pages(*phase, plan);
     map_sink sink{phase, static_cast<std::size_t>(points), static_cast<std::size_t>(room)};
 
     if (!ascii) {
-        rc = read_binary_values(in, *header, sh, sink);
+        rc = read_binary_values(in, *header, sh, sink, plan);
         return in.failed() && rc != NO_ERROR ? ERR_CANT_READ_FILE : rc;
     }
 
@@ -1169,7 +1213,7 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
     if (header->cn_width != width || header->cn_height != height ||
         static_cast<uint32_t>(header->cn_n_bytes) != sh.NumPoints * sh.NumProfiles * 4u)
         return ERR_CORRUPT_DATA_FILE;
-    return rescale(*header, sh, offset, sentinel, *phase);
+    return rescale(*header, sh, offset, sentinel, *phase, plan);
 }
 
 }  // namespace
@@ -1180,7 +1224,7 @@ int32_t sdf::read_file_in_blocks(const char* path, dat_header* header, intensity
 {
     const sdf_read_options platform{};
     parallel_plan plan;
-    plan.threads = threads != 0 ? threads : std::clamp(std::thread::hardware_concurrency(), 1u, max_threads);
+    plan.threads = threads != 0 ? std::min(threads, dat_parallel::max_threads) : dat_parallel::cores();
     plan.least = parallel_least != 0 ? parallel_least : default_parallel_least;
     sdf_header local{};
     sdf_header& sh = sdf != nullptr ? *sdf : local;

@@ -624,6 +624,7 @@ TEST(BinaryBlocks, EveryItemOfTheOneAndTwoByteTypes)
                 expect_same(read_with_block(dir.str("all.sdf"), 0), want,
                             "type " + std::to_string(type) + " width " + std::to_string(width));
                 expect_same(read_with_block(dir.str("all.sdf"), 101), want, "block 101");
+                expect_same(read_with_block(dir.str("all.sdf"), 0, 3, 16), want, "three threads");
             }
         }
     }
@@ -648,6 +649,8 @@ TEST(BinaryBlocks, OverflowIsReportedByTheTableAndByEachItem)
             vptest::write_file(dir / "over.sdf", bytes);
             EXPECT_EQ(read_with_block(dir.str("over.sdf"), 0).rc, ERR_FP_OVERFLOW) << int{type} << " " << side;
             EXPECT_EQ(read_with_block(dir.str("over.sdf"), 17).rc, ERR_FP_OVERFLOW) << int{type} << " " << side;
+            // Each buffer converted by three threads: the point lies in the last one's stretch.
+            EXPECT_EQ(read_with_block(dir.str("over.sdf"), 0, 3, 16).rc, ERR_FP_OVERFLOW) << int{type} << " " << side;
         }
     }
 }
