@@ -209,6 +209,12 @@ inline bool plain_window(const char* p, uint64_t& digits)
 // invalid point, is the sentinel.
 struct ulong_text {
     static constexpr int32_t sentinel = -1;
+    // The value of a run of at most eight digits (below 10^8); false when parsing must decide.
+    static bool short_run(uint64_t digits, int32_t& out)
+    {
+        out = static_cast<int32_t>(digits);
+        return true;
+    }
     int32_t operator()(const char* p, const char* e, int32_t& out, const char*& stop) const
     {
         bool negative;
@@ -226,6 +232,13 @@ struct ulong_text {
 template <int64_t Lo, int64_t Hi>
 struct int_text {
     static constexpr int32_t sentinel = static_cast<int32_t>(Hi);
+    static bool short_run(uint64_t digits, int32_t& out)
+    {
+        if (digits > static_cast<uint64_t>(Hi))
+            return false;
+        out = static_cast<int32_t>(digits);
+        return true;
+    }
     int32_t operator()(const char* p, const char* e, int32_t& out, const char*& stop) const
     {
         bool negative;
@@ -245,6 +258,7 @@ struct int_text {
 template <class T>
 struct float_text {
     static constexpr int32_t sentinel = DAT_INVALID_PHASE;
+    static bool short_run(uint64_t, int32_t&) { return false; }  // rounded in the type's precision
     int32_t operator()(const char* p, const char* e, int32_t& out, const char*& stop) const
     {
         const char* t = p;
@@ -320,33 +334,53 @@ constexpr std::ptrdiff_t plain_reach = plain_window_size + 8;
 template <class Parse>
 int32_t scan_plain(const char*& p, const char* e, map_sink& out, std::size_t& count, bool& line_start, Parse parse)
 {
-    while (e - p >= plain_reach) {
+    // The count and the map's place in locals: stores of values could otherwise alias them.
+    std::size_t n = count;
+    int32_t* data = out.map->data;
+    const char* q = p;
+    int32_t rc = NO_ERROR;
+    while (e - q >= plain_reach) {
         uint64_t digits;
-        if (!plain_window(p, digits) || ~digits == 0)
-            return NO_ERROR;
+        if (!plain_window(q, digits) || ~digits == 0)
+            break;
         // A run of digits at the window's end may go on past it: the next round starts there.
         unsigned limit = 64 - static_cast<unsigned>(std::countl_zero(~digits));
         uint64_t starts = digits & ~(digits << 1);
-        if (limit < 64)
+        uint64_t ends = digits & ~(digits >> 1);  // the last digit of each run
+        if (limit < 64) {
             starts &= (uint64_t{1} << limit) - 1;
-        while (starts != 0) {
-            const char* t = p + std::countr_zero(starts);
-            starts &= starts - 1;
-            int32_t value = 0;
-            const char* stop = t;
-            int32_t rc = parse(t, e, value, stop);
-            if (rc == NO_ERROR && count == out.room)
-                rc = out.grow();
-            if (rc != NO_ERROR) {
-                p = t;
-                return rc;
-            }
-            out.map->data[count++] = value;
+            ends &= (uint64_t{1} << limit) - 1;
         }
-        line_start = p[limit - 1] == '\n';
-        p += limit;
+        while (starts != 0) {
+            auto first = static_cast<unsigned>(std::countr_zero(starts));
+            unsigned length = static_cast<unsigned>(std::countr_zero(ends)) - first + 1;
+            const char* t = q + first;
+            starts &= starts - 1;
+            ends &= ends - 1;
+            // A run of up to eight digits (no sign in a plain window) is its value at once.
+            int32_t value = 0;
+            if (length > 8 || !Parse::short_run(sdf::num::digits_value(load_eight(t), length), value)) {
+                const char* stop = t;
+                rc = parse(t, e, value, stop);
+            }
+            if (rc == NO_ERROR && n == out.room) {
+                rc = out.grow();
+                data = out.map->data;
+            }
+            if (rc != NO_ERROR) {
+                q = t;
+                break;
+            }
+            data[n++] = value;
+        }
+        if (rc != NO_ERROR)
+            break;
+        line_start = q[limit - 1] == '\n';
+        q += limit;
     }
-    return NO_ERROR;
+    p = q;
+    count = n;
+    return rc;
 }
 
 // A longer token is no number whatever the buffer could hold.
