@@ -16,6 +16,10 @@
 #include <type_traits>
 #include <vector>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 #include "datafile/byte_order.h"
 #include "datafile/parallel.h"
 #include "platform/errors.h"
@@ -183,6 +187,28 @@ inline uint8_t class_of(char c) { return classes[static_cast<unsigned char>(c)];
 
 // The 64 characters at p as bits (bit i for p[i]): which are digits, and whether every one is a
 // digit, a blank or a line feed (the characters of the blank and line feed classes).
+#if defined(__SSE2__) || defined(_M_X64)
+inline bool plain_window(const char* p, uint64_t& digits)
+{
+    // Sixteen characters a step; the signed comparisons leave out every byte above 0x7F.
+    const __m128i below_0 = _mm_set1_epi8('0' - 1);
+    const __m128i above_9 = _mm_set1_epi8('9' + 1);
+    const __m128i below_tab = _mm_set1_epi8('\t' - 1);
+    const __m128i above_cr = _mm_set1_epi8('\r' + 1);
+    const __m128i blank = _mm_set1_epi8(' ');
+    digits = 0;
+    unsigned plain = 0xFFFF;
+    for (int j = 0; j < 4; ++j) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j));
+        __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(v, below_0), _mm_cmplt_epi8(v, above_9));
+        __m128i control = _mm_and_si128(_mm_cmpgt_epi8(v, below_tab), _mm_cmplt_epi8(v, above_cr));
+        __m128i separator = _mm_or_si128(control, _mm_cmpeq_epi8(v, blank));
+        plain &= static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(digit, separator)));
+        digits |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(digit))} << (16 * j);
+    }
+    return plain == 0xFFFF;
+}
+#else
 inline bool plain_window(const char* p, uint64_t& digits)
 {
     constexpr uint64_t high = 0x8080808080808080u;
@@ -203,6 +229,7 @@ inline bool plain_window(const char* p, uint64_t& digits)
     }
     return plain == high;
 }
+#endif
 
 // ULONGINT: read as the C library reads an unsigned long of 32 bits ("-1" is 4294967295, a
 // magnitude beyond 32 bits clamps to it). The value keeps its 32 bits; 0xFFFFFFFF, the
