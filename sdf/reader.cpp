@@ -322,7 +322,6 @@ struct map_sink {
     phase_map* map;
     std::size_t n;
     std::size_t room;
-    std::vector<int32_t>* scratch = nullptr;  // a private block instead of the map's own
 
     // Called when `room` points are stored: more room, ERR_CORRUPT_DATA_FILE when all n points
     // are already there (more values than points), or ERR_NO_MEM.
@@ -331,12 +330,6 @@ struct map_sink {
         if (room >= n)
             return ERR_CORRUPT_DATA_FILE;
         std::size_t more = std::min(n, std::max(2 * room, min_room));
-        if (scratch != nullptr) {
-            scratch->resize(more);
-            map->data = scratch->data();
-            room = more;
-            return NO_ERROR;
-        }
         void* block = u_realloc(map->data, more * sizeof(int32_t));
         if (block == nullptr)
             return ERR_NO_MEM;
@@ -507,7 +500,8 @@ constexpr std::size_t max_parallel_block = std::size_t{64} << 20;
 struct text_part {
     const char* begin = nullptr;
     const char* end = nullptr;
-    std::vector<int32_t> values;
+    std::unique_ptr<int32_t[]> values;  // not cleared: only the points read are touched
+    std::size_t capacity = 0;
     bool clean = false;  // every number read, nothing else met
     std::size_t count = 0;
 };
@@ -525,9 +519,17 @@ const char* last_line_feed(const char* b, std::size_t n)
 template <class Parse>
 void scan_part(text_part& part, map_sink* direct, std::size_t at, Parse parse)
 {
+    // A part holds at most one number in two characters: each is at least a digit and the
+    // separator after it (a part ends with a line feed). So its block never grows.
+    std::size_t most = static_cast<std::size_t>(part.end - part.begin) / 2 + 1;
+    if (direct == nullptr && part.capacity < most) {
+        part.values.reset();
+        part.values.reset(new (std::nothrow) int32_t[most]);
+        part.capacity = part.values ? most : 0;  // none: the one-by-one reading reports it
+    }
     phase_map map{};
-    map.data = part.values.data();
-    map_sink own{&map, std::numeric_limits<std::size_t>::max() / 8, part.values.size(), &part.values};
+    map.data = part.values.get();
+    map_sink own{&map, part.capacity, part.capacity};
     map_sink& sink = direct != nullptr ? *direct : own;
     scan_state st;
     st.count = direct != nullptr ? at : 0;
@@ -585,7 +587,7 @@ bool scan_parallel(input& in, scan_state& st, map_sink& out, Parse parse, const 
             return true;
         }
         if (part.count > 0 && &part != &parts[0])
-            std::memcpy(out.map->data + st.count, part.values.data(), part.count * sizeof(int32_t));
+            std::memcpy(out.map->data + st.count, part.values.get(), part.count * sizeof(int32_t));
         st.count += part.count;
     }
     in.consume_to(e);
