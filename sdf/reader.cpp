@@ -16,10 +16,6 @@
 #include <type_traits>
 #include <vector>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#endif
-
 #include "datafile/byte_order.h"
 #include "datafile/parallel.h"
 #include "platform/errors.h"
@@ -30,6 +26,7 @@
 #include "platform/thread.h"
 #include "sdf/input.h"
 #include "sdf/numbers.h"
+#include "sdf/plain_window.h"
 #include "sdf/sdf.h"
 #include "sdf/trailer.h"
 
@@ -185,51 +182,7 @@ inline uint8_t class_of(char c) { return classes[static_cast<unsigned char>(c)];
 // a number outside its type, or ERR_FP_OVERFLOW for a value that the map cannot hold. The
 // value stored is the raw value; `sentinel` is the raw value that marks an invalid point.
 
-// The 64 characters at p as bits (bit i for p[i]): which are digits, and whether every one is a
-// digit, a blank or a line feed (the characters of the blank and line feed classes).
-#if defined(__SSE2__) || defined(_M_X64)
-inline bool plain_window(const char* p, uint64_t& digits)
-{
-    // Sixteen characters a step; the signed comparisons leave out every byte above 0x7F.
-    const __m128i below_0 = _mm_set1_epi8('0' - 1);
-    const __m128i above_9 = _mm_set1_epi8('9' + 1);
-    const __m128i below_tab = _mm_set1_epi8('\t' - 1);
-    const __m128i above_cr = _mm_set1_epi8('\r' + 1);
-    const __m128i blank = _mm_set1_epi8(' ');
-    digits = 0;
-    unsigned plain = 0xFFFF;
-    for (int j = 0; j < 4; ++j) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j));
-        __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(v, below_0), _mm_cmplt_epi8(v, above_9));
-        __m128i control = _mm_and_si128(_mm_cmpgt_epi8(v, below_tab), _mm_cmplt_epi8(v, above_cr));
-        __m128i separator = _mm_or_si128(control, _mm_cmpeq_epi8(v, blank));
-        plain &= static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(digit, separator)));
-        digits |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(digit))} << (16 * j);
-    }
-    return plain == 0xFFFF;
-}
-#else
-inline bool plain_window(const char* p, uint64_t& digits)
-{
-    constexpr uint64_t high = 0x8080808080808080u;
-    constexpr uint64_t low = 0x7F7F7F7F7F7F7F7Fu;
-    digits = 0;
-    uint64_t plain = high;
-    for (int j = 0; j < 8; ++j) {
-        uint64_t w = load_eight(p + 8 * j);
-        // Per byte, without carries between bytes: comparisons of the low seven bits.
-        uint64_t low7 = w & low;
-        uint64_t ascii = ~w & high;
-        uint64_t digit = ascii & (low7 + 0x5050505050505050u) & ~(low7 + 0x4646464646464646u);  // '0'-'9'
-        uint64_t controls = (low7 + 0x7777777777777777u) & ~(low7 + 0x7272727272727272u);      // 0x09-0x0D
-        uint64_t blank = ~((low7 ^ 0x2020202020202020u) + low);                                // ' '
-        plain &= digit | (ascii & (controls | blank));
-        // The high bits gathered into eight bits.
-        digits |= ((((digit >> 7) & 0x0101010101010101u) * 0x0102040810204080u) >> 56) << (8 * j);
-    }
-    return plain == high;
-}
-#endif
+using sdf::num::plain_window;
 
 // ULONGINT: read as the C library reads an unsigned long of 32 bits ("-1" is 4294967295, a
 // magnitude beyond 32 bits clamps to it). The value keeps its 32 bits; 0xFFFFFFFF, the
@@ -543,11 +496,12 @@ void scan_part(text_part& part, map_sink* direct, std::size_t at, Parse parse)
     part.count = st.count - (direct != nullptr ? at : 0);
 }
 
-// The whole lines at the start of the input's buffer in parallel: each part is read into its
-// own block, then the parts are copied into the map in file order up to the first one that
-// met anything but numbers (the end of the data, a bad token), where the caller's one-by-one
-// reading takes over, so that the outcome is that of the one-by-one reading. False when the
-// buffer is not worth splitting.
+// The whole lines at the start of the input's buffer in parallel: the first part is read
+// straight into the map, every other into its own block; then the parts are taken in file
+// order (the blocks copied into the map) up to the first one that met anything but numbers
+// (the end of the data, a bad token), where the caller's one-by-one reading takes over, so
+// that the outcome is that of the one-by-one reading. False when the buffer is not worth
+// splitting.
 template <class Parse>
 bool scan_parallel(input& in, scan_state& st, map_sink& out, Parse parse, const parallel_plan& plan,
                    std::vector<text_part>& parts)
