@@ -17,8 +17,11 @@
 # I/O floor of the same run: the median time to read the input to /dev/null (dd, 1 MiB blocks)
 # plus the median time to copy a file of the output's size (cp of the output), and the ratio
 # of the conversion's wall time to that floor. The ASCII data are parsed on every core (nproc
-# of them). The load average is printed before and after: on a busy machine the wall times
-# grow.
+# of them). best_s and best_ratio are the same for the best run of each (the conversion's
+# fastest against the fastest read plus the fastest copy), the fairer figures on a machine
+# whose load comes and goes. Under each case the two stages are timed inside one process (best
+# of the runs): reading the SDF file and writing the data file, wall and CPU time. The load
+# average is printed before and after: on a busy machine the wall times grow.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,19 +40,21 @@ done
 command -v cmake >/dev/null && command -v ninja >/dev/null && command -v g++ >/dev/null ||
   bash "$root/scripts/deps.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVP_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j 2 --target sdf_to_dat sdf_bench_input sdf_bench_time >/dev/null
+cmake --build "$build" -j 2 --target sdf_to_dat sdf_bench_input sdf_bench_time sdf_bench_stages >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/sdf_bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 convert=$build/convert/sdf_to_dat
 timer=$build/bench/sdf_bench_time
+stages=$build/bench/sdf_bench_stages
 make_input=$build/bench/sdf_bench_input
 
 field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p" <<<"$2"; }
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)   ($(nproc) cores, $runs runs per case)"
-printf '%-14s %9s %9s %9s %8s %9s %10s %10s %8s %6s\n' case input_MB wall_s MB/s cpu_s peak_MB read_in_s copy_out_s floor_s ratio
+printf '%-14s %9s %9s %9s %8s %9s %10s %10s %8s %6s %7s %10s\n' case input_MB wall_s MB/s cpu_s peak_MB read_in_s \
+  copy_out_s floor_s ratio best_s best_ratio
 for size in "${sizes[@]}"; do
   for form in ascii binary; do
     in=$work/${form}_$size.sdf
@@ -62,9 +67,15 @@ for size in "${sizes[@]}"; do
     rd=$("$timer" "$runs" /bin/dd if="$in" of=/dev/null bs=1M)
     wr=$("$timer" --remove "$work/io.tmp" "$runs" /bin/cp "$out" "$work/io.tmp")
     rm -f "$work/io.tmp" "$out"
+    st=$("$stages" "$runs" "$in" "$out")
+    rm -f "$out"
     awk -v c="$form $size" -v b="$bytes" -v w="$(field median_s "$r")" -v cpu="$(field cpu_s "$r")" \
         -v rss="$(field maxrss_kib "$r")" -v rd="$(field median_s "$rd")" -v wr="$(field median_s "$wr")" \
-        'BEGIN { printf "%-14s %9.1f %9.3f %9.0f %8.3f %9.1f %10.3f %10.3f %8.3f %6.2f\n", c, b / 1e6, w, b / 1e6 / w, cpu, rss / 1024, rd, wr, rd + wr, w / (rd + wr) }'
+        -v bw="$(field min_s "$r")" -v brd="$(field min_s "$rd")" -v bwr="$(field min_s "$wr")" \
+        -v sr="$(field read_s "$st")" -v sw="$(field write_s "$st")" \
+        -v scr="$(field read_cpu_s "$st")" -v scw="$(field write_cpu_s "$st")" \
+        'BEGIN { printf "%-14s %9.1f %9.3f %9.0f %8.3f %9.1f %10.3f %10.3f %8.3f %6.2f %7.3f %10.2f\n", c, b / 1e6, w, b / 1e6 / w, cpu, rss / 1024, rd, wr, rd + wr, w / (rd + wr), bw, bw / (brd + bwr)
+                 printf "%-14s stages: read %.3f s (cpu %.3f), write %.3f s (cpu %.3f)\n", "", sr, scr, sw, scw }'
     rm -f "$in"
   done
 done

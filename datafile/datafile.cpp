@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -9,9 +10,11 @@
 #include "datafile/byte_order.h"
 #include "platform/atomic_file.h"
 #include "platform/errors.h"
+#include "platform/event.h"
 #include "platform/hooks.h"
 #include "platform/log.h"
 #include "platform/os.h"
+#include "platform/thread.h"
 
 void u_swap_bytes(void* value, int size)
 {
@@ -58,7 +61,7 @@ void to_file_order(const int32_t* src, std::size_t n, unsigned char* dst)
 
 // Writes `total` values from data in slices of at most slice_values through one buffer.
 template <typename T>
-int32_t write_block(std::FILE* file, const T* data, uint64_t total, uint32_t slice_values)
+int32_t write_slices(std::FILE* file, const T* data, uint64_t total, uint32_t slice_values)
 {
     hook_buffer buffer = allocate(std::size_t{slice_values} * sizeof(T));
     if (!buffer)
@@ -72,6 +75,82 @@ int32_t write_block(std::FILE* file, const T* data, uint64_t total, uint32_t sli
         done += n;
     }
     return NO_ERROR;
+}
+
+// Two slice buffers handed between the thread that fills them and the thread that writes
+// them: `filled[b]` tells the writer that buffer b holds `values[b]` values (0: no more),
+// `emptied[b]` tells the filler that buffer b may be filled again.
+struct slice_relay {
+    hook_buffer buffer[2];
+    u_unique_handle filled[2];
+    u_unique_handle emptied[2];
+    std::size_t values[2] = {0, 0};
+    std::atomic<bool> failed{false};
+
+    bool open(std::size_t bytes)
+    {
+        for (int b = 0; b < 2; ++b) {
+            buffer[b] = allocate(bytes);
+            u_handle f = nullptr;
+            u_handle e = nullptr;
+            bool ok = u_event_create(false, false, nullptr, &f) == NO_ERROR;
+            filled[b].reset(f);
+            ok = u_event_create(false, true, nullptr, &e) == NO_ERROR && ok;
+            emptied[b].reset(e);
+            if (!buffer[b] || !ok)
+                return false;
+        }
+        return true;
+    }
+
+    // The writer's side: slice after slice until the empty one; after a failed write the
+    // rest is only handed back.
+    void write_all(std::FILE* file, std::size_t item)
+    {
+        for (unsigned k = 0;; k ^= 1) {
+            u_wait_one(filled[k].get(), U_INFINITE);
+            std::size_t n = values[k];
+            if (n == 0)
+                return;
+            if (!failed.load() && std::fwrite(buffer[k].get(), item, n, file) != n)
+                failed.store(true);
+            u_event_set(emptied[k].get());
+        }
+    }
+};
+
+// Writes `total` values from data in slices of at most slice_values: while a second thread
+// writes one slice, this one turns the next into file order. Short blocks, or a system that
+// gives no thread, go through one buffer on this thread.
+template <typename T>
+int32_t write_block(std::FILE* file, const T* data, uint64_t total, uint32_t slice_values)
+{
+    if (total <= 2u * slice_values)
+        return write_slices(file, data, total, slice_values);
+    slice_relay relay;
+    if (!relay.open(std::size_t{slice_values} * sizeof(T)))
+        return write_slices(file, data, total, slice_values);
+    u_handle writer = nullptr;
+    if (u_thread_start([&relay, file]() -> int32_t { relay.write_all(file, sizeof(T)); return 0; }, &writer) !=
+        NO_ERROR)
+        return write_slices(file, data, total, slice_values);
+    uint64_t done = 0;
+    for (unsigned k = 0;; k ^= 1) {
+        u_wait_one(relay.emptied[k].get(), U_INFINITE);
+        std::size_t n = 0;
+        if (!relay.failed.load() && done < total) {
+            n = static_cast<std::size_t>(std::min<uint64_t>(total - done, slice_values));
+            to_file_order(data + done, n, relay.buffer[k].get());
+            done += n;
+        }
+        relay.values[k] = n;
+        u_event_set(relay.filled[k].get());
+        if (n == 0)
+            break;
+    }
+    u_thread_join(writer, U_INFINITE);
+    u_close_handle(writer);
+    return relay.failed.load() ? ERR_CANT_WRITE_FILE : NO_ERROR;
 }
 
 }  // namespace
@@ -120,7 +199,8 @@ int32_t dat_write_file(const char* path, const dat_header* header, const intensi
         if (int32_t rc = write_block(file.get(), cn->data, cn_values, DAT_PHASE_SLICE_VALUES))
             return rc;
     }
-    if (!file.commit())
+    // A new file is not held up by the disk; one that replaces a file reaches it first.
+    if (!file.commit(os::atomic_file::flush::when_replacing))
         return ERR_CANT_WRITE_FILE;
     return NO_ERROR;
 }

@@ -50,6 +50,7 @@ bool atomic_file::open(const fs::path& given)
     target_ = target;
     file_kind kind = kind_of(target);
     in_place_ = kind == file_kind::other;
+    replacing_ = kind == file_kind::regular;
     if (in_place_) {
         file_ = open_file(target, "wb");
         return file_ != nullptr;
@@ -73,11 +74,12 @@ bool atomic_file::open(const fs::path& given)
     return file_ != nullptr;
 }
 
-bool atomic_file::commit()
+bool atomic_file::commit(flush when)
 {
     if (file_ == nullptr)
         return false;
-    bool ok = !std::ferror(file_) && (in_place_ ? std::fflush(file_) == 0 : flush_to_disk(file_));
+    bool to_disk = !in_place_ && (when == flush::always || replacing_);
+    bool ok = !std::ferror(file_) && (to_disk ? flush_to_disk(file_) : std::fflush(file_) == 0);
     ok = (std::fclose(file_) == 0) && ok;
     file_ = nullptr;
     if (in_place_)

@@ -26,10 +26,15 @@ public:
 
     std::FILE* get() const { return file_; }
 
-    // Flushes to the disk and closes; then replaces the target. False when any write, the
+    // When the new file is flushed to the disk before it takes the target's place: always, or
+    // only when it replaces an existing file (a new file then risks no more than a plain write
+    // would, and a large one is not held up by the disk).
+    enum class flush { always, when_replacing };
+
+    // Flushes (see above) and closes; then replaces the target. False when any write, the
     // flush, the close or the replacement failed; the temporary file is removed and the
     // target left as it was.
-    bool commit();
+    bool commit(flush when = flush::always);
 
     // Closes and removes the temporary file; the target stays as it was.
     void abandon();
@@ -39,6 +44,7 @@ private:
     std::filesystem::path target_;
     std::filesystem::path temp_;
     bool in_place_ = false;
+    bool replacing_ = false;  // the target existed when it was opened
 };
 
 }  // namespace os

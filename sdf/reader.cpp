@@ -13,11 +13,11 @@
 #include <new>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <type_traits>
 #include <vector>
 
 #include "datafile/byte_order.h"
+#include "datafile/parallel.h"
 #include "platform/errors.h"
 #include "platform/event.h"
 #include "platform/hooks.h"
@@ -26,6 +26,7 @@
 #include "platform/thread.h"
 #include "sdf/input.h"
 #include "sdf/numbers.h"
+#include "sdf/plain_window.h"
 #include "sdf/sdf.h"
 #include "sdf/trailer.h"
 
@@ -181,34 +182,19 @@ inline uint8_t class_of(char c) { return classes[static_cast<unsigned char>(c)];
 // a number outside its type, or ERR_FP_OVERFLOW for a value that the map cannot hold. The
 // value stored is the raw value; `sentinel` is the raw value that marks an invalid point.
 
-// The 64 characters at p as bits (bit i for p[i]): which are digits, and whether every one is a
-// digit, a blank or a line feed (the characters of the blank and line feed classes).
-inline bool plain_window(const char* p, uint64_t& digits)
-{
-    constexpr uint64_t high = 0x8080808080808080u;
-    constexpr uint64_t low = 0x7F7F7F7F7F7F7F7Fu;
-    digits = 0;
-    uint64_t plain = high;
-    for (int j = 0; j < 8; ++j) {
-        uint64_t w = load_eight(p + 8 * j);
-        // Per byte, without carries between bytes: comparisons of the low seven bits.
-        uint64_t low7 = w & low;
-        uint64_t ascii = ~w & high;
-        uint64_t digit = ascii & (low7 + 0x5050505050505050u) & ~(low7 + 0x4646464646464646u);  // '0'-'9'
-        uint64_t controls = (low7 + 0x7777777777777777u) & ~(low7 + 0x7272727272727272u);      // 0x09-0x0D
-        uint64_t blank = ~((low7 ^ 0x2020202020202020u) + low);                                // ' '
-        plain &= digit | (ascii & (controls | blank));
-        // The high bits gathered into eight bits.
-        digits |= ((((digit >> 7) & 0x0101010101010101u) * 0x0102040810204080u) >> 56) << (8 * j);
-    }
-    return plain == high;
-}
+using sdf::num::plain_window;
 
 // ULONGINT: read as the C library reads an unsigned long of 32 bits ("-1" is 4294967295, a
 // magnitude beyond 32 bits clamps to it). The value keeps its 32 bits; 0xFFFFFFFF, the
 // invalid point, is the sentinel.
 struct ulong_text {
     static constexpr int32_t sentinel = -1;
+    // The value of a run of at most eight digits (below 10^8); false when parsing must decide.
+    static bool short_run(uint64_t digits, int32_t& out)
+    {
+        out = static_cast<int32_t>(digits);
+        return true;
+    }
     int32_t operator()(const char* p, const char* e, int32_t& out, const char*& stop) const
     {
         bool negative;
@@ -226,6 +212,13 @@ struct ulong_text {
 template <int64_t Lo, int64_t Hi>
 struct int_text {
     static constexpr int32_t sentinel = static_cast<int32_t>(Hi);
+    static bool short_run(uint64_t digits, int32_t& out)
+    {
+        if (digits > static_cast<uint64_t>(Hi))
+            return false;
+        out = static_cast<int32_t>(digits);
+        return true;
+    }
     int32_t operator()(const char* p, const char* e, int32_t& out, const char*& stop) const
     {
         bool negative;
@@ -245,6 +238,7 @@ struct int_text {
 template <class T>
 struct float_text {
     static constexpr int32_t sentinel = DAT_INVALID_PHASE;
+    static bool short_run(uint64_t, int32_t&) { return false; }  // rounded in the type's precision
     int32_t operator()(const char* p, const char* e, int32_t& out, const char*& stop) const
     {
         const char* t = p;
@@ -281,7 +275,6 @@ struct map_sink {
     phase_map* map;
     std::size_t n;
     std::size_t room;
-    std::vector<int32_t>* scratch = nullptr;  // a private block instead of the map's own
 
     // Called when `room` points are stored: more room, ERR_CORRUPT_DATA_FILE when all n points
     // are already there (more values than points), or ERR_NO_MEM.
@@ -290,12 +283,6 @@ struct map_sink {
         if (room >= n)
             return ERR_CORRUPT_DATA_FILE;
         std::size_t more = std::min(n, std::max(2 * room, min_room));
-        if (scratch != nullptr) {
-            scratch->resize(more);
-            map->data = scratch->data();
-            room = more;
-            return NO_ERROR;
-        }
         void* block = u_realloc(map->data, more * sizeof(int32_t));
         if (block == nullptr)
             return ERR_NO_MEM;
@@ -320,33 +307,53 @@ constexpr std::ptrdiff_t plain_reach = plain_window_size + 8;
 template <class Parse>
 int32_t scan_plain(const char*& p, const char* e, map_sink& out, std::size_t& count, bool& line_start, Parse parse)
 {
-    while (e - p >= plain_reach) {
+    // The count and the map's place in locals: stores of values could otherwise alias them.
+    std::size_t n = count;
+    int32_t* data = out.map->data;
+    const char* q = p;
+    int32_t rc = NO_ERROR;
+    while (e - q >= plain_reach) {
         uint64_t digits;
-        if (!plain_window(p, digits) || ~digits == 0)
-            return NO_ERROR;
+        if (!plain_window(q, digits) || ~digits == 0)
+            break;
         // A run of digits at the window's end may go on past it: the next round starts there.
         unsigned limit = 64 - static_cast<unsigned>(std::countl_zero(~digits));
         uint64_t starts = digits & ~(digits << 1);
-        if (limit < 64)
+        uint64_t ends = digits & ~(digits >> 1);  // the last digit of each run
+        if (limit < 64) {
             starts &= (uint64_t{1} << limit) - 1;
-        while (starts != 0) {
-            const char* t = p + std::countr_zero(starts);
-            starts &= starts - 1;
-            int32_t value = 0;
-            const char* stop = t;
-            int32_t rc = parse(t, e, value, stop);
-            if (rc == NO_ERROR && count == out.room)
-                rc = out.grow();
-            if (rc != NO_ERROR) {
-                p = t;
-                return rc;
-            }
-            out.map->data[count++] = value;
+            ends &= (uint64_t{1} << limit) - 1;
         }
-        line_start = p[limit - 1] == '\n';
-        p += limit;
+        while (starts != 0) {
+            auto first = static_cast<unsigned>(std::countr_zero(starts));
+            unsigned length = static_cast<unsigned>(std::countr_zero(ends)) - first + 1;
+            const char* t = q + first;
+            starts &= starts - 1;
+            ends &= ends - 1;
+            // A run of up to eight digits (no sign in a plain window) is its value at once.
+            int32_t value = 0;
+            if (length > 8 || !Parse::short_run(sdf::num::digits_value(load_eight(t), length), value)) {
+                const char* stop = t;
+                rc = parse(t, e, value, stop);
+            }
+            if (rc == NO_ERROR && n == out.room) {
+                rc = out.grow();
+                data = out.map->data;
+            }
+            if (rc != NO_ERROR) {
+                q = t;
+                break;
+            }
+            data[n++] = value;
+        }
+        if (rc != NO_ERROR)
+            break;
+        line_start = q[limit - 1] == '\n';
+        q += limit;
     }
-    return NO_ERROR;
+    p = q;
+    count = n;
+    return rc;
 }
 
 // A longer token is no number whatever the buffer could hold.
@@ -441,13 +448,13 @@ struct parallel_plan {
 constexpr std::size_t default_parallel_least = std::size_t{1} << 20;
 constexpr std::size_t parallel_part = std::size_t{4} << 20;
 constexpr std::size_t max_parallel_block = std::size_t{64} << 20;
-constexpr unsigned max_threads = 16;
 
 // One part of a buffer, scanned on its own into its own block.
 struct text_part {
     const char* begin = nullptr;
     const char* end = nullptr;
-    std::vector<int32_t> values;
+    std::unique_ptr<int32_t[]> values;  // not cleared: only the points read are touched
+    std::size_t capacity = 0;
     bool clean = false;  // every number read, nothing else met
     std::size_t count = 0;
 };
@@ -461,13 +468,24 @@ const char* last_line_feed(const char* b, std::size_t n)
     return nullptr;
 }
 
+// Reads one part into its own block, or with `direct` straight into the map from point `at` on.
 template <class Parse>
-void scan_part(text_part& part, Parse parse)
+void scan_part(text_part& part, map_sink* direct, std::size_t at, Parse parse)
 {
+    // A part holds at most one number in two characters: each is at least a digit and the
+    // separator after it (a part ends with a line feed). So its block never grows.
+    std::size_t most = static_cast<std::size_t>(part.end - part.begin) / 2 + 1;
+    if (direct == nullptr && part.capacity < most) {
+        part.values.reset();
+        part.values.reset(new (std::nothrow) int32_t[most]);
+        part.capacity = part.values ? most : 0;  // none: the one-by-one reading reports it
+    }
     phase_map map{};
-    map.data = part.values.data();
-    map_sink sink{&map, std::numeric_limits<std::size_t>::max() / 8, part.values.size(), &part.values};
+    map.data = part.values.get();
+    map_sink own{&map, part.capacity, part.capacity};
+    map_sink& sink = direct != nullptr ? *direct : own;
     scan_state st;
+    st.count = direct != nullptr ? at : 0;
     const char* p = part.begin;
     int32_t rc = NO_ERROR;
     try {
@@ -475,14 +493,15 @@ void scan_part(text_part& part, Parse parse)
     } catch (const std::bad_alloc&) {
         part.clean = false;  // the one-by-one reading reports it
     }
-    part.count = st.count;
+    part.count = st.count - (direct != nullptr ? at : 0);
 }
 
-// The whole lines at the start of the input's buffer in parallel: each part is read into its
-// own block, then the parts are copied into the map in file order up to the first one that
-// met anything but numbers (the end of the data, a bad token), where the caller's one-by-one
-// reading takes over, so that the outcome is that of the one-by-one reading. False when the
-// buffer is not worth splitting.
+// The whole lines at the start of the input's buffer in parallel: the first part is read
+// straight into the map, every other into its own block; then the parts are taken in file
+// order (the blocks copied into the map) up to the first one that met anything but numbers
+// (the end of the data, a bad token), where the caller's one-by-one reading takes over, so
+// that the outcome is that of the one-by-one reading. False when the buffer is not worth
+// splitting.
 template <class Parse>
 bool scan_parallel(input& in, scan_state& st, map_sink& out, Parse parse, const parallel_plan& plan,
                    std::vector<text_part>& parts)
@@ -509,21 +528,10 @@ bool scan_parallel(input& in, scan_state& st, map_sink& out, Parse parse, const 
         parts[i].end = to;
         from = to;
     }
-    std::vector<u_handle> workers(plan.threads, nullptr);
-    for (unsigned i = 1; i < plan.threads; ++i) {
-        text_part* part = &parts[i];
-        if (u_thread_start([part, parse]() -> int32_t { scan_part(*part, parse); return 0; }, &workers[i]) != NO_ERROR)
-            workers[i] = nullptr;
-    }
-    scan_part(parts[0], parse);
-    for (unsigned i = 1; i < plan.threads; ++i) {
-        if (workers[i] != nullptr) {
-            u_thread_join(workers[i], U_INFINITE);
-            u_close_handle(workers[i]);
-        } else {
-            scan_part(parts[i], parse);  // no thread to be had: read it here
-        }
-    }
+    // The first part goes straight into the map where the points stand; the others, whose
+    // place depends on the counts before them, into blocks of their own.
+    const std::size_t at = st.count;
+    dat_parallel::run(plan.threads, [&](unsigned i) { scan_part(parts[i], i == 0 ? &out : nullptr, at, parse); });
     for (text_part& part : parts) {
         if (part.begin == part.end)
             continue;
@@ -532,13 +540,31 @@ bool scan_parallel(input& in, scan_state& st, map_sink& out, Parse parse, const 
             st.line_start = true;
             return true;
         }
-        if (part.count > 0)
-            std::memcpy(out.map->data + st.count, part.values.data(), part.count * sizeof(int32_t));
+        if (part.count > 0 && &part != &parts[0])
+            std::memcpy(out.map->data + st.count, part.values.get(), part.count * sizeof(int32_t));
         st.count += part.count;
     }
     in.consume_to(e);
     st.line_start = true;
     return true;
+}
+
+// The system gives a new block's pages on their first touch, each one cleared first, which
+// costs more than the parsing of its values. The parts of a text buffer could share that work
+// only for the part that is read straight into the map; touching every page of a large map on
+// every core at the start shares all of it. (The points are written later in any case.)
+void touch_pages(phase_map& map, const parallel_plan& plan)
+{
+    const std::size_t count = map.count;
+    if (plan.threads < 2 || count * sizeof(int32_t) < plan.least)
+        return;
+    constexpr std::size_t page_points = 4096 / sizeof(int32_t);
+    int32_t* d = map.data;
+    dat_parallel::run(plan.threads, [&](unsigned i) {
+        std::size_t to = dat_parallel::part_begin(count, plan.threads, i + 1);
+        for (std::size_t j = dat_parallel::part_begin(count, plan.threads, i); j < to; j += page_points)
+            d[j] = 0;
+    });
 }
 
 // Ends the data section early at p: the reading goes on after the line that holds p (the data
@@ -669,7 +695,8 @@ double phase_divisor(const dat_header& h) { return h.phase_res == 0 ? 4096.0 : 3
 
 // Raw values to phase counts: round((raw + offset) x Zscale / u), u as the SDF writer prints
 // it (ten significant digits).
-int32_t rescale(const dat_header& h, const sdf_header& sh, int32_t offset, int32_t sentinel, phase_map& phase)
+int32_t rescale(const dat_header& h, const sdf_header& sh, int32_t offset, int32_t sentinel, phase_map& phase,
+                const parallel_plan& plan)
 {
     float sow = h.intf_scale_factor * h.obliquity_factor;
     sow = sow * h.wavelength_in;
@@ -680,7 +707,21 @@ int32_t rescale(const dat_header& h, const sdf_header& sh, int32_t offset, int32
     // A unit beyond single precision (or not a number) would turn every height into 0 counts.
     if (!std::isfinite(u))
         return ERR_FP_OVERFLOW;
-    return rescale_points(phase.data, phase.count, offset, sentinel, sh.Zscale / u);
+    // A large map is rescaled on every core, each thread its own stretch of points.
+    const double f = sh.Zscale / u;
+    const std::size_t count = phase.count;
+    unsigned threads = count * sizeof(int32_t) >= plan.least ? plan.threads : 1;
+    std::array<int32_t, dat_parallel::max_threads> rc{};
+    dat_parallel::run(threads, [&](unsigned i) {
+        std::size_t from = dat_parallel::part_begin(count, threads, i);
+        std::size_t to = dat_parallel::part_begin(count, threads, i + 1);
+        rc[i] = rescale_points(phase.data + from, to - from, offset, sentinel, f);
+    });
+    for (int32_t r : rc) {
+        if (r != NO_ERROR)
+            return r;
+    }
+    return NO_ERROR;
 }
 
 // ---- binary data ----------------------------------------------------------------------------
@@ -743,10 +784,36 @@ int32_t scale_item(const unsigned char* p, double zscale, double u)
     return fits_phase(r) ? static_cast<int32_t>(r) : scaled_overflow;
 }
 
-// The data in blocks straight from the input buffer. Types of one or two bytes have few
-// values: a large map takes them from a table of every item's result.
+// The items [from, to) of p into out; false when one of them does not fit the map.
 template <class Decode>
-int32_t scale_binary(input& in, map_sink& phase, double zscale, double u)
+bool scale_items(const unsigned char* p, std::size_t from, std::size_t to, int32_t* out, const std::vector<int32_t>& table,
+                 double zscale, double u)
+{
+    constexpr std::size_t size = Decode::size;
+    bool overflow = false;
+    p += from * size;
+    if (!table.empty()) {
+        for (std::size_t j = from; j < to; ++j, p += size) {
+            if constexpr (size == 1)
+                out[j] = table[p[0]];
+            else
+                out[j] = table[load_le16(p)];
+            overflow |= out[j] == scaled_overflow;
+        }
+    } else {
+        for (std::size_t j = from; j < to; ++j, p += size) {
+            out[j] = scale_item<Decode>(p, zscale, u);
+            overflow |= out[j] == scaled_overflow;
+        }
+    }
+    return !overflow;
+}
+
+// The data in blocks straight from the input buffer, a large block on every core. Types of
+// one or two bytes have few values: a large map takes them from a table of every item's
+// result.
+template <class Decode>
+int32_t scale_binary(input& in, map_sink& phase, double zscale, double u, const parallel_plan& plan)
 {
     constexpr std::size_t size = Decode::size;
     std::size_t n = phase.n;
@@ -772,22 +839,13 @@ int32_t scale_binary(input& in, map_sink& phase, double zscale, double u)
         std::size_t k = std::min(phase.room - i, in.available() / size);
         const auto* p = reinterpret_cast<const unsigned char*>(in.begin());
         int32_t* out = phase.map->data + i;
-        bool overflow = false;
-        if (!table.empty()) {
-            for (std::size_t j = 0; j < k; ++j, p += size) {
-                if constexpr (size == 1)
-                    out[j] = table[p[0]];
-                else
-                    out[j] = table[load_le16(p)];
-                overflow |= out[j] == scaled_overflow;
-            }
-        } else {
-            for (std::size_t j = 0; j < k; ++j, p += size) {
-                out[j] = scale_item<Decode>(p, zscale, u);
-                overflow |= out[j] == scaled_overflow;
-            }
-        }
-        if (overflow)
+        unsigned threads = k * size >= plan.least ? plan.threads : 1;
+        std::array<bool, dat_parallel::max_threads> fits{};
+        dat_parallel::run(threads, [&](unsigned t) {
+            fits[t] = scale_items<Decode>(p, dat_parallel::part_begin(k, threads, t),
+                                          dat_parallel::part_begin(k, threads, t + 1), out, table, zscale, u);
+        });
+        if (!std::all_of(fits.begin(), fits.begin() + threads, [](bool f) { return f; }))
             return ERR_FP_OVERFLOW;
         in.consume(k * size);
         i += k;
@@ -795,7 +853,8 @@ int32_t scale_binary(input& in, map_sink& phase, double zscale, double u)
     return NO_ERROR;
 }
 
-int32_t read_binary_values(input& in, const dat_header& h, const sdf_header& sh, map_sink& phase)
+int32_t read_binary_values(input& in, const dat_header& h, const sdf_header& sh, map_sink& phase,
+                           const parallel_plan& plan)
 {
     float so = h.intf_scale_factor * h.obliquity_factor;
     double u = static_cast<double>(so) * static_cast<double>(h.wavelength_in) / phase_divisor(h);
@@ -803,14 +862,14 @@ int32_t read_binary_values(input& in, const dat_header& h, const sdf_header& sh,
     if (!std::isfinite(u))
         return ERR_FP_OVERFLOW;
     switch (sh.DataType) {
-    case SDF_UCHAR: return scale_binary<dec_uchar>(in, phase, sh.Zscale, u);
-    case SDF_UINTEGER: return scale_binary<dec_uinteger>(in, phase, sh.Zscale, u);
-    case SDF_ULONGINT: return scale_binary<dec_ulongint>(in, phase, sh.Zscale, u);
-    case SDF_FLOAT: return scale_binary<dec_float>(in, phase, sh.Zscale, u);
-    case SDF_CHAR: return scale_binary<dec_char>(in, phase, sh.Zscale, u);
-    case SDF_INTEGER: return scale_binary<dec_integer>(in, phase, sh.Zscale, u);
-    case SDF_LONGINT: return scale_binary<dec_longint>(in, phase, sh.Zscale, u);
-    case SDF_DOUBLE: return scale_binary<dec_double>(in, phase, sh.Zscale, u);
+    case SDF_UCHAR: return scale_binary<dec_uchar>(in, phase, sh.Zscale, u, plan);
+    case SDF_UINTEGER: return scale_binary<dec_uinteger>(in, phase, sh.Zscale, u, plan);
+    case SDF_ULONGINT: return scale_binary<dec_ulongint>(in, phase, sh.Zscale, u, plan);
+    case SDF_FLOAT: return scale_binary<dec_float>(in, phase, sh.Zscale, u, plan);
+    case SDF_CHAR: return scale_binary<dec_char>(in, phase, sh.Zscale, u, plan);
+    case SDF_INTEGER: return scale_binary<dec_integer>(in, phase, sh.Zscale, u, plan);
+    case SDF_LONGINT: return scale_binary<dec_longint>(in, phase, sh.Zscale, u, plan);
+    case SDF_DOUBLE: return scale_binary<dec_double>(in, phase, sh.Zscale, u, plan);
     default: return ERR_BAD_PARAM;
     }
 }
@@ -1137,10 +1196,12 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
     }
     if (rc != NO_ERROR)
         return rc;
+    if (ascii && room == points)
+        touch_pages(*phase, plan);
     map_sink sink{phase, static_cast<std::size_t>(points), static_cast<std::size_t>(room)};
 
     if (!ascii) {
-        rc = read_binary_values(in, *header, sh, sink);
+        rc = read_binary_values(in, *header, sh, sink, plan);
         return in.failed() && rc != NO_ERROR ? ERR_CANT_READ_FILE : rc;
     }
 
@@ -1169,7 +1230,7 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
     if (header->cn_width != width || header->cn_height != height ||
         static_cast<uint32_t>(header->cn_n_bytes) != sh.NumPoints * sh.NumProfiles * 4u)
         return ERR_CORRUPT_DATA_FILE;
-    return rescale(*header, sh, offset, sentinel, *phase);
+    return rescale(*header, sh, offset, sentinel, *phase, plan);
 }
 
 }  // namespace
@@ -1180,7 +1241,7 @@ int32_t sdf::read_file_in_blocks(const char* path, dat_header* header, intensity
 {
     const sdf_read_options platform{};
     parallel_plan plan;
-    plan.threads = threads != 0 ? threads : std::clamp(std::thread::hardware_concurrency(), 1u, max_threads);
+    plan.threads = threads != 0 ? std::min(threads, dat_parallel::max_threads) : dat_parallel::cores();
     plan.least = parallel_least != 0 ? parallel_least : default_parallel_least;
     sdf_header local{};
     sdf_header& sh = sdf != nullptr ? *sdf : local;

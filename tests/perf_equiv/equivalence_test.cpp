@@ -496,6 +496,39 @@ TEST(AsciiBlocks, ATokenThatIsNotANumberAtEveryBlockBoundary)
     }
 }
 
+TEST(AsciiBlocks, NarrowTypesCheckTheirRangeInPlainText)
+{
+    // Runs of up to eight digits in plain text take their value at once: each type's largest
+    // value is its invalid point, one more lies outside it, wherever it stands in the windows.
+    vptest::TempDir dir;
+    struct narrow {
+        const char* name;
+        int32_t high;
+    };
+    for (narrow t : {narrow{"UCHAR", 255}, narrow{"CHAR", 127}, narrow{"UINTEGER", 65535}, narrow{"INTEGER", 32767},
+                     narrow{"LONGINT", 2147483647}}) {
+        const int n = 60;
+        for (int at : {0, 9, 31, 59}) {
+            for (int32_t extra : {0, 1}) {
+                std::string data;
+                read_out want;
+                want.rc = extra == 0 || t.high == 2147483647 ? NO_ERROR : ERR_CORRUPT_DATA_FILE;
+                for (int i = 0; i < n; ++i) {
+                    int32_t v = i == at ? t.high + (t.high == 2147483647 ? 0 : extra) : (i * 37) % (t.high / 2);
+                    data += std::to_string(v) + (i % 10 == 9 ? "\n" : " ");
+                    want.values.push_back(v == t.high ? DAT_INVALID_PHASE : v);
+                }
+                std::string bytes = ascii_head(n, 1, "6.103515625e-05") + data + ascii_trailer(0);
+                bytes.replace(bytes.find("ULONGINT"), 8, t.name);
+                SCOPED_TRACE(std::string(t.name) + " at " + std::to_string(at) + " + " + std::to_string(extra));
+                vptest::write_file(dir / "narrow.sdf", bytes);
+                for (std::size_t b : {std::size_t{0}, std::size_t{29}, std::size_t{97}})
+                    expect_same(read_with_block(dir.str("narrow.sdf"), b, 3, 16), want, "block " + std::to_string(b));
+            }
+        }
+    }
+}
+
 TEST(AsciiBlocks, WriterFilesReadBackAtEveryBlockBoundary)
 {
     // As the platform's SDF writer lays a file out: ten values a line, offset by the minimum.
@@ -624,6 +657,7 @@ TEST(BinaryBlocks, EveryItemOfTheOneAndTwoByteTypes)
                 expect_same(read_with_block(dir.str("all.sdf"), 0), want,
                             "type " + std::to_string(type) + " width " + std::to_string(width));
                 expect_same(read_with_block(dir.str("all.sdf"), 101), want, "block 101");
+                expect_same(read_with_block(dir.str("all.sdf"), 0, 3, 16), want, "three threads");
             }
         }
     }
@@ -648,6 +682,8 @@ TEST(BinaryBlocks, OverflowIsReportedByTheTableAndByEachItem)
             vptest::write_file(dir / "over.sdf", bytes);
             EXPECT_EQ(read_with_block(dir.str("over.sdf"), 0).rc, ERR_FP_OVERFLOW) << int{type} << " " << side;
             EXPECT_EQ(read_with_block(dir.str("over.sdf"), 17).rc, ERR_FP_OVERFLOW) << int{type} << " " << side;
+            // Each buffer converted by three threads: the point lies in the last one's stretch.
+            EXPECT_EQ(read_with_block(dir.str("over.sdf"), 0, 3, 16).rc, ERR_FP_OVERFLOW) << int{type} << " " << side;
         }
     }
 }

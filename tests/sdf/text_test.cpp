@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 
 #include "sdf/numbers.h"
+#include "sdf/plain_window.h"
 #include "sdf/sdf.h"
 
 namespace {
@@ -88,6 +90,35 @@ TEST(SdfDateText, SharesOneBufferBetweenCalls)
 }
 
 using namespace sdf::num;
+
+TEST(PlainWindow, BothFormsClassifyEveryCharacterAsTheDataSectionDoes)
+{
+    // Windows drawn mostly from digits and separators, with every other byte now and then:
+    // digits are '0' to '9', and a window is plain when each character is a digit, a blank,
+    // or one of tab, line feed, vertical tab, form feed, carriage return.
+    std::mt19937 rng(7);
+    const std::string common = "0123456789 \t\n\r\v\f";
+    for (int round = 0; round < 20000; ++round) {
+        char w[64];
+        int odd_every = 1 + round % 200;
+        for (char& c : w)
+            c = static_cast<char>(rng() % odd_every == 0 ? rng() % 256 : common[rng() % common.size()]);
+        uint64_t want_digits = 0;
+        bool want_plain = true;
+        for (int i = 0; i < 64; ++i) {
+            auto c = static_cast<unsigned char>(w[i]);
+            bool digit = c >= '0' && c <= '9';
+            want_digits |= uint64_t{digit} << i;
+            want_plain = want_plain && (digit || c == ' ' || (c >= '\t' && c <= '\r'));
+        }
+        uint64_t digits = 0;
+        uint64_t word_digits = 0;
+        ASSERT_EQ(sdf::num::plain_window(w, digits), want_plain) << round;
+        ASSERT_EQ(sdf::num::plain_window_words(w, word_digits), want_plain) << round;
+        ASSERT_EQ(digits, want_digits) << round;
+        ASSERT_EQ(word_digits, want_digits) << round;
+    }
+}
 
 TEST(SdfNumbers, Long32ReadsLikeStrtolWithA32BitLong)
 {
