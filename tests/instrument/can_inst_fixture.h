@@ -31,6 +31,14 @@ namespace caninst {
 
 constexpr uint8_t kMac[6] = {0x00, 0x50, 0xC2, 0x12, 0x34, 0x56};
 
+// The bridge's address as CAN_Connect takes it.
+inline uint32_t address_of(const vcan::bridge_info& b)
+{
+    uint32_t a = 0;
+    std::memcpy(&a, b.ip, 4);
+    return a;
+}
+
 inline int32_t llc_set(SysInfo& si, uint16_t level)
 {
     return ac_llc_agc_applies(si) ? can_write_ndw_llcLevel(&si, level, true) : can_write_llc(&si, level, true);
