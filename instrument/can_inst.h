@@ -8,8 +8,13 @@
 
 struct SysInfo;
 
+// Power-on of slot 0's CAN instrument. Registers the bridge in the device-control table (and
+// sets the table up when nobody has yet). A failure leaves the instrument partly up and still
+// connected: the caller runs can_inst_off.
 int32_t can_inst_on(SysInfo* si);
-// Only the configuration-word read can fail it; every other step is best effort.
+// Only the configuration-word read can fail it; every other step is best effort. Clears what
+// power-on found in the bridge record (address, firmware, product codes, zoom positions,
+// keypress modes) and keeps the configured MAC address, so that on works again at once.
 int32_t can_inst_off(SysInfo* si);
 // The bridge status check with its fault decoding.
 int32_t can_inst_status(SysInfo* si);
