@@ -25,6 +25,9 @@ struct can_slot_state {
     uint8_t zoomPosCount = 0;     // zoom changer positions (brush-motor configuration)
     uint8_t turretPosCount = 0;   // objective turret positions
     int64_t pifocWriteTime = 0;   // wall-clock seconds of the last PIFOC offset write
+    bool largeApInUse = false;    // the large-aperture node drives the scan
+    int32_t turretPos = -1;       // current objective turret position read at power-on, -1 unknown
+    int32_t scannerKind = -1;     // 1 PIFOC, 2 PZT, 0 neither; -1 before power-on
 };
 // The state of the slot whose record is si; null for a record that is not a slot.
 can_slot_state* can_state(const SysInfo* si);

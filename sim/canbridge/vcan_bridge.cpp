@@ -183,7 +183,7 @@ std::string dotted(const uint8_t ip[4])
 // Logs the call and answers its override, if any. Called with the lock held.
 std::optional<int32_t> enter(state& s, const char* function, std::string args)
 {
-    s.log.push_back(call{function, std::move(args), u_now_ms()});
+    s.log.push_back(call{function, std::move(args), u_now_ms(), {}});
     int index = s.call_counts[function]++;
     auto f = s.overrides.find(function);
     if (f == s.overrides.end())
@@ -216,7 +216,12 @@ int32_t sdo(bool write, uint8_t node, uint16_t index, uint8_t subIndex, void* da
     char args[80];
     std::snprintf(args, sizeof args, "node=%u index=0x%04X sub=%u size=%u", node, index, subIndex,
                   static_cast<unsigned>(size));
-    if (auto ov = enter(s, write ? "CAN_SDOWrite" : "CAN_SDORead", args))
+    const std::optional<int32_t> ov = enter(s, write ? "CAN_SDOWrite" : "CAN_SDORead", args);
+    if (write && data != nullptr) {
+        const uint8_t* bytes = static_cast<const uint8_t*>(data);
+        s.log.back().data.assign(bytes, bytes + std::min<uint32_t>(size, 8));
+    }
+    if (ov)
         return *ov;
     if (result == nullptr || (data == nullptr && size > 0))
         return CAN_ST_ERROR;

@@ -68,6 +68,7 @@ struct call {
     std::string function;  // "CAN_SDORead"
     std::string args;      // "node=63 index=0x1018 sub=2 size=4"
     uint64_t time_ms;      // u_now_ms() at the call
+    std::vector<uint8_t> data;  // CAN_SDOWrite: the first bytes written (at most 8)
 };
 
 constexpr uint32_t ABORT_NO_OBJECT = 0x06020000u;

@@ -1,0 +1,123 @@
+// CAN power-on on the virtual instrument: slot 0 a CAN instrument with a MAC address, the
+// virtual bridge bound, the virtual clock running, the wall clock fixed (UTC as local time) so
+// that stamped lines are exact, and the light-level board row of the CAN instruments wired to
+// the LED and ND wheel nodes.
+#pragma once
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "calfile/sysinfo.h"
+#include "can/can_agc.h"
+#include "can/can_bus.h"
+#include "can/can_events.h"
+#include "can/can_ops.h"
+#include "can/can_sdo.h"
+#include "instrument/can_bringup.h"
+#include "instrument/can_inst.h"
+#include "instrument/llc.h"
+#include "instrument/sleep_mode.h"
+#include "platform/errors.h"
+#include "platform/log.h"
+#include "serial/devctl.h"
+#include "serial/wavemon.h"
+#include "sim/canbridge/vcan_bridge.h"
+#include "sim/canbridge/vcan_instrument.h"
+#include "tests/instrument/instrument_fixture.h"
+#include "tests/serial_links/links_fixture.h"
+
+namespace caninst {
+
+constexpr uint8_t kMac[6] = {0x00, 0x50, 0xC2, 0x12, 0x34, 0x56};
+
+// The bridge's address as CAN_Connect takes it.
+inline uint32_t address_of(const vcan::bridge_info& b)
+{
+    uint32_t a = 0;
+    std::memcpy(&a, b.ip, 4);
+    return a;
+}
+
+inline int32_t llc_set(SysInfo& si, uint16_t level)
+{
+    return ac_llc_agc_applies(si) ? can_write_ndw_llcLevel(&si, level, true) : can_write_llc(&si, level, true);
+}
+inline int32_t llc_read(SysInfo& si, uint16_t* level)
+{
+    return ac_llc_agc_applies(si) ? can_read_ndw_llcLevel(&si, level, true) : can_read_llc(&si, level, true);
+}
+inline int32_t agc_stop(SysInfo&) { return can_agc_stop_thread(); }
+inline int32_t agc_start(SysInfo& si, int32_t value) { return can_agc_start(&si, value); }
+
+class CanInst : public vptest::InstrumentTest {
+protected:
+    void SetUp() override
+    {
+        InstrumentTest::SetUp();
+        u_hooks.local_time = linktest::utc_time;
+        can_bus_use(vcan::table(), vcan::version_high);
+        can_avail_reset();
+        can_state_reset_all();
+        can_events_reset();
+        ac_llc_set_board(BD_CAN, ac_llc_board_ops{llc_set, llc_read, nullptr, nullptr, nullptr, agc_stop, agc_start,
+                                                  nullptr});
+        si = sysinfo_slot(0);
+        si->instrBdType = BD_CAN;
+        ASSERT_EQ(sysinfo_ensure_can_info(*si), NO_ERROR);
+        std::memcpy(si->canInfo->macAddress, kMac, 6);
+        si->sleepTimeout = 0;
+        si->light[0].rangeHigh = 4000;
+        ASSERT_EQ(dev_init_cntrl(true), NO_ERROR);
+    }
+    void TearDown() override
+    {
+        can_inst_set_services(nullptr);
+        sleep_mode_stop();
+        can_ndw_event_close();
+        dev_release_cntrl();
+        can_register_events(false);
+        vcan::reset();
+        can_bus_unload();
+        ac_llc_reset_boards();
+        wm_reset_slots();
+        can_avail_reset();
+        can_state_reset_all();
+        can_events_reset();
+        InstrumentTest::TearDown();
+    }
+
+    // Builds the virtual instrument of the record and starts the transcript here.
+    void build(const vcan::instrument_options& options = {})
+    {
+        ASSERT_TRUE(vcan::build_instrument(*si, options));
+        log_.clear();
+        t0 = u_now_ms();
+    }
+
+    // The log, then the bridge's call log with virtual times since build (SDO writes with the
+    // bytes written).
+    std::string transcript() const
+    {
+        std::string s = log_.str() + "--\n";
+        for (const vcan::call& c : vcan::calls()) {
+            s += u_format("%5llu %s %s", static_cast<unsigned long long>(c.time_ms - t0), c.function.c_str(),
+                          c.args.c_str());
+            if (!c.data.empty()) {
+                s += " =";
+                for (uint8_t b : c.data)
+                    s += u_format(" %02X", b);
+            }
+            s += "\n";
+        }
+        return s;
+    }
+    std::size_t count(const std::string& function) const { return vcan::calls_of(function).size(); }
+    uint64_t elapsed() const { return u_now_ms() - t0; }
+
+    u_virtual_clock clock_{1000};
+    SysInfo* si = nullptr;
+    uint64_t t0 = 0;
+};
+
+}  // namespace caninst
