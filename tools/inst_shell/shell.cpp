@@ -1,6 +1,7 @@
 // The instrument console's session: see shell.h.
 #include "tools/inst_shell/shell.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "instrument/sleep_mode.h"
 #include "platform/errors.h"
 #include "platform/hooks.h"
+#include "platform/log.h"
 #include "serial/board.h"
 #include "tools/inst_shell/commands.h"
 #include "tools/inst_shell/virtual_instrument.h"
@@ -19,13 +21,15 @@
 namespace inst_shell {
 
 const char kUsage[] =
-    "usage: inst_shell [--sim [--sim-identity-differs WHAT]] CALFILE [COMMAND [ARG...]]...\n"
+    "usage: inst_shell [--sim [--sim-identity-differs WHAT] [--sim-missing-node N]...] CALFILE\n"
+    "                  [COMMAND [ARG...]]...\n"
     "  Reads the system calibration file CALFILE and runs the commands on its instrument, those\n"
     "  given after the file or, when there are none, one per line from standard input.\n"
     "  Each command prints one result line; the library's messages go to standard error.\n"
     "  --sim   run against the virtual instrument built from CALFILE (no hardware, no waiting)\n"
     "  --sim-identity-differs WHAT   the virtual instrument's EEPROM reports another\n"
-    "          system, board, camera, light, serial or date than CALFILE\n"
+    "          system, board, camera, light, serial or date than CALFILE (serial boards)\n"
+    "  --sim-missing-node N   leave CAN node N (1 to 127) out of the virtual network\n"
     "commands:\n";
 
 namespace {
@@ -53,11 +57,17 @@ bool parse(int argc, char** argv, options* o)
         } else if (std::strcmp(argv[i], "--sim-identity-differs") == 0 && i + 1 < argc) {
             if (!identity_field_from(argv[++i], &o->sim_opts.differs))
                 return false;
+        } else if (std::strcmp(argv[i], "--sim-missing-node") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            const long node = std::strtol(argv[++i], &end, 0);
+            if (end == argv[i] || *end != '\0' || node < 1 || node > 127)
+                return false;
+            o->sim_opts.missing_nodes.push_back(static_cast<uint8_t>(node));
         } else {
             return false;
         }
     }
-    if (o->sim_opts.differs != identity_field::none && !o->sim)
+    if ((o->sim_opts.differs != identity_field::none || !o->sim_opts.missing_nodes.empty()) && !o->sim)
         return false;
     if (i >= argc || argv[i][0] == '\0')
         return false;
@@ -167,6 +177,21 @@ void close_session(int slot)
     can_bus_unload();
 }
 
+std::string describe_virtual(const SysInfo& info, const sim_options& o)
+{
+    if (info.instrBdType == BD_CAN) {
+        const uint8_t* m = info.canInfo->macAddress;  // build() refuses a record without one
+        std::string text = u_format("ready: CAN bridge %2.2X:%2.2X:%2.2X:%2.2X:%2.2X:%2.2X with the nodes of a %s",
+                                    m[0], m[1], m[2], m[3], m[4], m[5], sb_sys_type_name(info.sysType));
+        for (size_t i = 0; i < o.missing_nodes.size(); ++i)
+            text += (i == 0 ? ", but without node " : ", ") + std::to_string(o.missing_nodes[i]);
+        return text;
+    }
+    return o.differs == identity_field::none
+               ? "ready, with the identity of the calibration file"
+               : "ready, with an EEPROM identity that differs from the calibration file";
+}
+
 int run_session(const options& o, std::FILE* in, std::FILE* out)
 {
     session s;
@@ -186,10 +211,7 @@ int run_session(const options& o, std::FILE* in, std::FILE* out)
             failed(out, "virtual instrument", why, rc);
             return 1;
         }
-        line(out, "virtual instrument",
-             o.sim_opts.differs == identity_field::none
-                 ? "ready, with the identity of the calibration file"
-                 : "ready, with an EEPROM identity that differs from the calibration file");
+        line(out, "virtual instrument", describe_virtual(*s.info, o.sim_opts));
     } else if (s.info->instrBdType == BD_CAN) {
         rc = can_bus_load();
         if (rc != NO_ERROR) {

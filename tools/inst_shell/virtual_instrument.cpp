@@ -3,9 +3,12 @@
 #include <cstring>
 
 #include "calfile/sysinfo.h"
+#include "can/can_bus.h"
 #include "platform/errors.h"
 #include "serial/board.h"
 #include "sim/board_device.h"
+#include "sim/canbridge/vcan_bridge.h"
+#include "sim/canbridge/vcan_instrument.h"
 
 namespace inst_shell {
 
@@ -63,6 +66,10 @@ int32_t virtual_instrument::build(const SysInfo& info, const sim_options& option
 {
     if (info.instrBdType == BD_CAN)
         return make_virtual_can_instrument(info, options, why);
+    if (!options.missing_nodes.empty()) {
+        *why = "a serial-board instrument has no CAN nodes to leave out";
+        return ERR_INVALID_PARAM;
+    }
     if (ur_vocabulary(info.instrBdType, nullptr) == nullptr) {
         *why = std::string("there is no virtual ") + sb_board_type_name(info.instrBdType) + " board";
         return ERR_WRONG_INSTR_BOARD;
@@ -90,12 +97,20 @@ int32_t virtual_instrument::build(const SysInfo& info, const sim_options& option
     return NO_ERROR;
 }
 
-// Where the CAN bring-up's virtual bridge builder plugs in: make the bridge with the record's
-// MAC address and its model's nodes (honouring the options) and hand its table to can_bus_use.
-int32_t make_virtual_can_instrument(const SysInfo&, const sim_options&, std::string* why)
+int32_t make_virtual_can_instrument(const SysInfo& info, const sim_options& options, std::string* why)
 {
-    *why = "the virtual CAN bridge is not available in this build yet; try a serial-board calibration file";
-    return ERR_NOT_IMPLEMENTED;
+    if (options.differs != identity_field::none) {
+        *why = "a CAN instrument keeps no EEPROM identity that could differ";
+        return ERR_INVALID_PARAM;
+    }
+    vcan::instrument_options bridge;
+    bridge.missing = options.missing_nodes;
+    if (!vcan::build_instrument(info, bridge)) {
+        *why = "the calibration file names no MacAddress, or its system type is not a CAN model";
+        return ERR_SB_INST_CONFIG;
+    }
+    can_bus_use(vcan::table(), vcan::version_high);
+    return NO_ERROR;
 }
 
 }  // namespace inst_shell

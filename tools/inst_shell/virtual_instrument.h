@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "instrument/inst_on.h"
 
@@ -28,6 +29,7 @@ bool identity_field_from(const char* word, identity_field* out);
 
 struct sim_options {
     identity_field differs = identity_field::none;
+    std::vector<uint8_t> missing_nodes;  // CAN nodes left out of the virtual network
 };
 
 // The EEPROM identity of an instrument as the calibration record describes it, with one value
@@ -52,9 +54,8 @@ private:
     std::unique_ptr<sim::board_device> board_;
 };
 
-// The virtual CAN bridge with the record's MAC address and the nodes of its model, bound in
-// place of the CAN bus library. It comes from the CAN bring-up's virtual bridge builder; until
-// that is part of this build it answers ERR_NOT_IMPLEMENTED and says so in `why`.
+// The virtual CAN bridge with the record's MAC address and the nodes of its model (less the
+// missing ones), bound in place of the CAN bus library.
 int32_t make_virtual_can_instrument(const SysInfo& info, const sim_options& options, std::string* why);
 
 }  // namespace inst_shell
