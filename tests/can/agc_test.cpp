@@ -58,12 +58,15 @@ protected:
 
     static void set_raw(uint16_t raw) { vcan::set_object_uint(64, 0x2028, 0, raw, 2); }
     // The value of the 100th brightest pixel of the frame the camera sees now.
-    static int32_t brightest_100()
+    static int32_t brightest_100(int32_t bytes_per_pixel)
     {
         std::vector<uint8_t> buf(vagc::frame_bytes());
         EXPECT_TRUE(vagc::render(buf.data(), buf.size()));
-        std::nth_element(buf.begin(), buf.begin() + 99, buf.end(), std::greater<>());
-        return buf[99];
+        std::vector<uint16_t> px(buf.size() / bytes_per_pixel);
+        for (std::size_t i = 0; i < px.size(); ++i)
+            px[i] = bytes_per_pixel == 1 ? buf[i] : static_cast<uint16_t>(buf[2 * i] | buf[2 * i + 1] << 8);
+        std::nth_element(px.begin(), px.begin() + 99, px.end(), std::greater<>());
+        return px[99];
     }
     static std::size_t writes() { return vcan::calls_of("CAN_SDOWrite").size(); }
     static std::size_t reads() { return vcan::calls_of("CAN_SDORead").size(); }
@@ -74,12 +77,19 @@ protected:
 
 TEST_F(CanAgcTest, ClosedLoopSettlesOnTheTargetAndWritesWithoutKeepingTheInstrumentAwake)
 {
+    vagc::camera wide;  // 12 bits in 16-bit pixels, binned 2 x 2
+    wide.bytes_per_pixel = 2;
+    wide.bit_depth = 12;
+    wide.binning = 2;
     struct row {
         const char* name;
         uint16_t raw;
+        vagc::camera cam;
     };
-    for (const row& r : {row{"far above (saturated)", 65535}, row{"far below (dark)", 0}, row{"in tolerance", 8192}}) {
+    for (const row& r : {row{"far above (saturated)", 65535, {}}, row{"far below (dark)", 0, {}},
+                         row{"in tolerance", 8192, {}}, row{"12-bit binned, far above", 65535, wide}}) {
         SCOPED_TRACE(r.name);
+        vagc::install(r.cam);
         set_raw(r.raw);
         vcan::clear_calls();
         vagc::clear_grabs();
@@ -89,8 +99,8 @@ TEST_F(CanAgcTest, ClosedLoopSettlesOnTheTargetAndWritesWithoutKeepingTheInstrum
         EXPECT_EQ(can_agc_current_value(), 1);
         u_sleep_ms(60000);
         ASSERT_TRUE(can_agc_running());
-        const int32_t bin = brightest_100();
-        EXPECT_LE(std::fabs((bin + 1) / 256.0 - 128 / 256.0), 0.03125) << "bin " << bin;
+        const int32_t bin = brightest_100(r.cam.bytes_per_pixel);
+        EXPECT_LE(std::fabs((bin + 1) / double(1 << r.cam.bit_depth) - 128 / 256.0), 0.03125) << "bin " << bin;
         // Settled: the last 5 s brought no write, and the frames come 100 ms (pause) + 40 ms apart.
         const std::vector<vcan::call> w = vcan::calls_of("CAN_SDOWrite");
         const uint64_t last_write = w.empty() ? t0 : w.back().time_ms;
@@ -254,7 +264,7 @@ TEST_F(CanAgcTest, RandomControlOrderKeepsOneThreadAtMost)
     int32_t current = 0, saved = 0, count = 0;
     const uint32_t gaps[] = {0, 1, 15, 40, 120, 350, 1400};
     for (int step = 0; step < 400; ++step) {
-        const int op = static_cast<int>(rng() % 6);
+        const int op = static_cast<int>(rng() % 7);
         const int32_t value = 1 + static_cast<int32_t>(rng() % 2);
         SCOPED_TRACE("step " + std::to_string(step) + " op " + std::to_string(op));
         switch (op) {
@@ -281,10 +291,13 @@ TEST_F(CanAgcTest, RandomControlOrderKeepsOneThreadAtMost)
             if (running)
                 current = saved = count = 0, running = false;
             break;
-        default:
+        case 5:
             ASSERT_EQ(can_agc_stop_thread(), NO_ERROR);
-            if (running)
-                running = false;
+            running = false;
+            break;
+        default:
+            ASSERT_EQ(can_agc_start_thread(si), NO_ERROR);
+            running = true;
             break;
         }
         ASSERT_EQ(can_agc_running(), running);
