@@ -41,3 +41,15 @@ int32_t can_agc_stop_for_failure(SysInfo* si);
 int32_t can_agc_release();
 int32_t can_agc_current_value();
 bool can_agc_running();
+
+// Whether gain control applies to the record: a CAN instrument of the HXI systems Model17,
+// Model19, Model20, Model24, Model26 or Model28 with the focus and ND wheel node.
+bool can_agc_applies(const SysInfo* si);
+// While set, start, suspend and resume do nothing.
+void can_agc_set_lock(bool locked);
+// Bring-up: creates the stop event when there is none, leaving values and nesting alone.
+int32_t can_agc_ensure_stop_event();
+// The failure path of a sequence that holds one suspension (instrument bring-up): stops a
+// thread that runs, clears the current and saved values, gives back that one suspension
+// without restarting anything, and keeps the ND wheel's level as the current light level.
+int32_t can_agc_abandon_suspended(SysInfo* si);

@@ -1,0 +1,318 @@
+// The automatic gain thread against the virtual instrument's closed loop: a camera whose
+// frames follow the virtual ND wheel, everything on the virtual clock.
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "can/can_agc.h"
+#include "can/can_events.h"
+#include "can/can_ops.h"
+#include "platform/errors.h"
+#include "platform/event.h"
+#include "sim/agc/agc_frames.h"
+#include "sim/canbridge/vcan_nodes.h"
+#include "tests/can/can_fixture.h"
+
+namespace {
+
+std::atomic<int> sleep_resets{0};
+void count_reset() { ++sleep_resets; }
+
+class CanAgcTest : public cantest::CanTest {
+protected:
+    void SetUp() override
+    {
+        CanTest::SetUp();
+        for (uint8_t n : {64, 66}) {
+            vcan::set_node(n);
+            vcan::install_motor_driver(n);
+        }
+        vcan::ndw_wheel(0, 0, 0x00, 300);
+        can_avail(0)->canFocusNdwAvail = can_avail(0)->canAuxMotorAvail = true;
+        si = sysinfo_slot(0);
+        si->sysType = SYS_MODEL17;
+        si->currentLight().target = 127;
+        can_events_reset();
+        ASSERT_EQ(can_register_events(true), NO_ERROR);
+        ASSERT_EQ(u_event_create(true, true, CAN_NDWHEEL_STOPPED, &stopped_), NO_ERROR);
+        ASSERT_EQ(can_agc_init(), NO_ERROR);
+        vagc::install(vagc::camera{});
+        set_raw(8192);  // in tolerance for target 127
+        sleep_resets = 0;
+        can_set_sleep_reset(&count_reset);
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(can_agc_release(), NO_ERROR);
+        vagc::remove();
+        u_close_handle(stopped_);
+        can_register_events(false);
+        can_events_reset();
+        can_set_agc_running_query(nullptr);
+        CanTest::TearDown();
+    }
+
+    static void set_raw(uint16_t raw) { vcan::set_object_uint(64, 0x2028, 0, raw, 2); }
+    // The value of the 100th brightest pixel of the frame the camera sees now.
+    static int32_t brightest_100(int32_t bytes_per_pixel)
+    {
+        std::vector<uint8_t> buf(vagc::frame_bytes());
+        EXPECT_TRUE(vagc::render(buf.data(), buf.size()));
+        std::vector<uint16_t> px(buf.size() / bytes_per_pixel);
+        for (std::size_t i = 0; i < px.size(); ++i)
+            px[i] = bytes_per_pixel == 1 ? buf[i] : static_cast<uint16_t>(buf[2 * i] | buf[2 * i + 1] << 8);
+        std::nth_element(px.begin(), px.begin() + 99, px.end(), std::greater<>());
+        return px[99];
+    }
+    static std::size_t writes() { return vcan::calls_of("CAN_SDOWrite").size(); }
+    static std::size_t reads() { return vcan::calls_of("CAN_SDORead").size(); }
+
+    SysInfo* si = nullptr;
+    u_handle stopped_ = nullptr;
+};
+
+TEST_F(CanAgcTest, ClosedLoopSettlesOnTheTargetAndWritesWithoutKeepingTheInstrumentAwake)
+{
+    vagc::camera wide;  // 12 bits in 16-bit pixels, binned 2 x 2
+    wide.bytes_per_pixel = 2;
+    wide.bit_depth = 12;
+    wide.binning = 2;
+    struct row {
+        const char* name;
+        uint16_t raw;
+        vagc::camera cam;
+    };
+    for (const row& r : {row{"far above (saturated)", 65535, {}}, row{"far below (dark)", 0, {}},
+                         row{"in tolerance", 8192, {}}, row{"12-bit binned, far above", 65535, wide}}) {
+        SCOPED_TRACE(r.name);
+        vagc::install(r.cam);
+        set_raw(r.raw);
+        vcan::clear_calls();
+        vagc::clear_grabs();
+        sleep_resets = 0;
+        const uint64_t t0 = u_now_ms();
+        ASSERT_EQ(can_agc_start(si, 1), NO_ERROR);
+        EXPECT_EQ(can_agc_current_value(), 1);
+        u_sleep_ms(60000);
+        ASSERT_TRUE(can_agc_running());
+        const int32_t bin = brightest_100(r.cam.bytes_per_pixel);
+        EXPECT_LE(std::fabs((bin + 1) / double(1 << r.cam.bit_depth) - 128 / 256.0), 0.03125) << "bin " << bin;
+        // Settled: the last 5 s brought no write, and the frames come 100 ms (pause) + 40 ms apart.
+        const std::vector<vcan::call> w = vcan::calls_of("CAN_SDOWrite");
+        const uint64_t last_write = w.empty() ? t0 : w.back().time_ms;
+        EXPECT_LT(last_write, u_now_ms() - 5000);
+        const std::vector<vagc::grab_record> g = vagc::grabs();
+        ASSERT_GE(g.size(), 3u);
+        EXPECT_EQ(g[g.size() - 1].time_ms - g[g.size() - 2].time_ms, 140u);
+        if (r.raw == 8192) {
+            EXPECT_EQ(w.size(), 0u);
+            EXPECT_EQ(g[1].time_ms - g[0].time_ms, 140u);
+        } else {
+            EXPECT_GE(w.size(), 5u);
+        }
+        // Only the reads count as activity for the sleep timer while the thread runs.
+        EXPECT_EQ(static_cast<std::size_t>(sleep_resets.load()), reads());
+        std::printf("[ %s: %zu writes, settled %llu ms after start ]\n", r.name, w.size(),
+                    static_cast<unsigned long long>(last_write - t0));
+        ASSERT_EQ(can_agc_stop_thread(), NO_ERROR);
+        EXPECT_FALSE(can_agc_running());
+        sleep_resets = 0;
+        EXPECT_EQ(can_write_ndw_llcLevel(si, 100, true), NO_ERROR);
+        EXPECT_EQ(sleep_resets.load(), 1) << "a write outside the thread resets the timer";
+    }
+}
+
+TEST_F(CanAgcTest, TenFailuresInARowEndTheThreadAndClearTheValue)
+{
+    struct row {
+        const char* name;
+        std::function<void()> arrange;
+        const char* line;
+        int lines;
+        bool ends;
+    };
+    const std::vector<row> rows = {
+        {"grabs", [] { vagc::fail_grabs(10, ERR_HW_FAIL); }, "Error grabbing frame: ERR_HW_FAIL", 10, true},
+        {"nine grabs", [] { vagc::fail_grabs(9, ERR_LOST_FRAME); }, "Error grabbing frame: ERR_LOST_FRAME", 9, false},
+        {"writes", [] { set_raw(65535); vcan::set_write_hook(64, 0x2028, 0, [](vcan::sdo_access&) { return 0x06090011u; }); },
+         "Error setting NDW: ERR_CAN_SDO_NDW_ERROR", 10, true},
+        {"settle waits", [] { set_raw(65535); vcan::ndw_wheel(0, 0, 0x00, 1000000); },
+         "Error waiting for LLC: ERR_HW_FAIL", 10, true},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        set_raw(8192);
+        vcan::ndw_wheel(0, 0, 0x00, 300);
+        r.arrange();
+        log_.clear();
+        ASSERT_EQ(can_agc_start(si, 2), NO_ERROR);
+        u_sleep_ms(40000);
+        EXPECT_EQ(can_agc_running(), !r.ends);
+        EXPECT_EQ(can_agc_current_value(), r.ends ? 0 : 2);
+        ASSERT_EQ(can_agc_stop_thread(), NO_ERROR);
+        const std::string text = log_.str();
+        int n = 0;
+        for (std::size_t at = text.find(r.line); at != std::string::npos; at = text.find(r.line, at + 1))
+            ++n;
+        EXPECT_EQ(n, r.lines) << text;
+        EXPECT_NE(text.find("can_agc_thread_func: "), std::string::npos);
+    }
+}
+
+TEST_F(CanAgcTest, StartRefusesOrSkipsWhereItMust)
+{
+    auto frames = [](auto change) {
+        vagc::camera c;
+        change(c);
+        vagc::install(c);
+    };
+    si->sysType = SYS_MODEL10;
+    EXPECT_EQ(can_agc_start(si, 1), NO_ERROR);
+    EXPECT_EQ(log_.str(), "can_agc_start: CAN AGC is not applicable\n");
+    si->sysType = SYS_MODEL17;
+    EXPECT_EQ(can_agc_start(si, 0), ERR_INVALID_PARAM);
+    frames([](vagc::camera& c) { c.exposing = true; });
+    EXPECT_EQ(can_agc_start(si, 1), NO_ERROR);
+    EXPECT_FALSE(can_agc_running());
+    frames([](vagc::camera& c) { c.device_set_up = false; });
+    EXPECT_EQ(can_agc_start(si, 1), NO_ERROR);
+    EXPECT_FALSE(can_agc_running());
+    si->sysType = SYS_MODEL20;
+    frames([](vagc::camera&) {});
+    vcan::set_object_uint(66, 0x2047, 0, 1, 1);  // auxiliary motor in position 1: exposing
+    EXPECT_EQ(can_agc_start(si, 1), NO_ERROR);
+    EXPECT_FALSE(can_agc_running());
+    can_agc_set_lock(true);
+    vcan::set_object_uint(66, 0x2047, 0, 0, 1);
+    EXPECT_EQ(can_agc_start(si, 1), NO_ERROR);
+    EXPECT_FALSE(can_agc_running());
+    can_agc_set_lock(false);
+    // Unusable frame formats end the thread at once.
+    for (auto change : {+[](vagc::camera& c) { c.bit_depth = 17; }, +[](vagc::camera& c) { c.binning = 0; }}) {
+        frames(change);
+        ASSERT_EQ(can_agc_start(si, 1), NO_ERROR);
+        u_sleep_ms(10);
+        EXPECT_FALSE(can_agc_running());
+        EXPECT_EQ(can_agc_current_value(), 0);
+    }
+}
+
+TEST_F(CanAgcTest, SuspensionsNestAndFailuresKeepTheWheelLevel)
+{
+    ASSERT_EQ(can_agc_start(si, 2), NO_ERROR);
+    EXPECT_EQ(can_agc_suspend(si), NO_ERROR);
+    EXPECT_EQ(can_agc_suspend(si), NO_ERROR);
+    EXPECT_FALSE(can_agc_running());
+    EXPECT_EQ(can_agc_current_value(), 0);
+    EXPECT_EQ(can_agc_resume(si), NO_ERROR);
+    EXPECT_FALSE(can_agc_running());
+    EXPECT_EQ(can_agc_resume(si), NO_ERROR);
+    EXPECT_TRUE(can_agc_running());
+    EXPECT_EQ(can_agc_current_value(), 2);
+    // Stop for failure: nothing to resume, the wheel's level (inverted) becomes the light level.
+    EXPECT_EQ(can_agc_stop_for_failure(si), NO_ERROR);
+    EXPECT_EQ(si->currentLight().level, static_cast<int16_t>(65535 - 8192));
+    EXPECT_EQ(can_agc_resume(si), NO_ERROR);
+    EXPECT_FALSE(can_agc_running());
+    // A failed bring-up gives back its own suspension and forgets the value...
+    ASSERT_EQ(can_agc_start(si, 1), NO_ERROR);
+    EXPECT_EQ(can_agc_suspend(si), NO_ERROR);
+    EXPECT_EQ(can_agc_abandon_suspended(si), NO_ERROR);
+    EXPECT_EQ(can_agc_current_value(), 0);
+    EXPECT_EQ(can_agc_resume(si), NO_ERROR);
+    EXPECT_FALSE(can_agc_running()) << "nothing left to resume";
+    // ... and an outer suspension stays.
+    ASSERT_EQ(can_agc_start(si, 1), NO_ERROR);
+    EXPECT_EQ(can_agc_suspend(si), NO_ERROR);
+    EXPECT_EQ(can_agc_suspend(si), NO_ERROR);
+    EXPECT_EQ(can_agc_abandon_suspended(si), NO_ERROR);
+    EXPECT_EQ(can_agc_start(si, 1), NO_ERROR);
+    EXPECT_FALSE(can_agc_running()) << "still suspended";
+    EXPECT_EQ(can_agc_resume(si), NO_ERROR);
+    EXPECT_TRUE(can_agc_running());
+}
+
+TEST_F(CanAgcTest, AStopThatTakesTooLongIsReportedAndNeverDuplicatesTheThread)
+{
+    ASSERT_EQ(can_agc_start(si, 1), NO_ERROR);
+    u_sleep_ms(500);
+    vagc::slow_grabs(1, 20000);
+    u_sleep_ms(200);
+    const uint64_t t0 = u_now_ms();
+    EXPECT_EQ(can_agc_stop_thread(), ERR_INTERNAL_RV);
+    EXPECT_EQ(u_now_ms() - t0, 5000u);
+    EXPECT_EQ(log_.str(), "can_agc_stop_thread: failed to stop thread within 5 sec\n");
+    EXPECT_TRUE(can_agc_running());
+    EXPECT_EQ(can_agc_start(si, 2), ERR_INTERNAL_RV);
+    EXPECT_EQ(can_agc_start_thread(si), ERR_INTERNAL_RV);
+    u_sleep_ms(20000);
+    EXPECT_FALSE(can_agc_running());
+    EXPECT_EQ(can_agc_stop_thread(), NO_ERROR);
+}
+
+// Start, suspend, resume, stop in random order, at random points of the thread's work: the
+// state follows the rules, and no two threads ever grab frames interleaved.
+TEST_F(CanAgcTest, RandomControlOrderKeepsOneThreadAtMost)
+{
+    set_raw(65535);  // the thread writes and settles: stops land in every phase
+    std::mt19937 rng(30);
+    bool running = false;
+    int32_t current = 0, saved = 0, count = 0;
+    const uint32_t gaps[] = {0, 1, 15, 40, 120, 350, 1400};
+    for (int step = 0; step < 400; ++step) {
+        const int op = static_cast<int>(rng() % 7);
+        const int32_t value = 1 + static_cast<int32_t>(rng() % 2);
+        SCOPED_TRACE("step " + std::to_string(step) + " op " + std::to_string(op));
+        switch (op) {
+        case 0:
+            ASSERT_EQ(can_agc_start(si, value), NO_ERROR);
+            saved = value;
+            if (count == 0)
+                current = value, running = true;
+            break;
+        case 1:
+            ASSERT_EQ(can_agc_suspend(si), NO_ERROR);
+            if (++count == 1 && running)
+                saved = current, current = 0, running = false;
+            break;
+        case 2:
+        case 3:
+            ASSERT_EQ(can_agc_resume(si), NO_ERROR);
+            count = count > 0 ? count - 1 : 0;
+            if (count == 0 && !running && saved != 0)
+                current = saved, running = true;
+            break;
+        case 4:
+            ASSERT_EQ(can_agc_stop_for_failure(si), NO_ERROR);
+            if (running)
+                current = saved = count = 0, running = false;
+            break;
+        case 5:
+            ASSERT_EQ(can_agc_stop_thread(), NO_ERROR);
+            running = false;
+            break;
+        default:
+            ASSERT_EQ(can_agc_start_thread(si), NO_ERROR);
+            running = true;
+            break;
+        }
+        ASSERT_EQ(can_agc_running(), running);
+        ASSERT_EQ(can_agc_current_value(), current);
+        u_sleep_ms(gaps[rng() % std::size(gaps)]);
+    }
+    ASSERT_EQ(can_agc_stop_thread(), NO_ERROR);
+    std::vector<uint64_t> seen;
+    for (const vagc::grab_record& g : vagc::grabs()) {
+        if (!seen.empty() && seen.back() == g.thread)
+            continue;
+        EXPECT_EQ(std::find(seen.begin(), seen.end(), g.thread), seen.end()) << "two threads interleaved";
+        seen.push_back(g.thread);
+    }
+    EXPECT_GT(seen.size(), 10u);
+}
+
+}  // namespace
