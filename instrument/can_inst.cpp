@@ -386,7 +386,8 @@ int32_t can_inst_on(SysInfo* si)
         if (dev_registered(CAN_DEVICE_HANDLE))
             dev_remove_device(CAN_DEVICE_HANDLE);
         if (ac_llc_agc_applies(*si)) {
-            rc = can_agc_init();
+            // Only the stop event: a fresh init would forget suspensions the caller holds.
+            rc = can_agc_ensure_stop_event();
             if (rc == NO_ERROR)
                 rc = can_agc_suspend(si);
             suspended = rc == NO_ERROR;
@@ -397,8 +398,12 @@ int32_t can_inst_on(SysInfo* si)
     if (rc == NO_ERROR)
         rc = power_on(si);
     if (rc != NO_ERROR) {
-        if (ac_llc_agc_applies(*si))
-            can_agc_stop_for_failure(si);  // its own failure never replaces the bring-up's code
+        // The gain thread's own failure never replaces the bring-up's code. A failed bring-up
+        // gives back its suspension without restarting the thread.
+        if (suspended)
+            can_agc_abandon_suspended(si);
+        else if (ac_llc_agc_applies(*si))
+            can_agc_stop_for_failure(si);
         u_log_stamped("%s: %s\n", ON, u_err_name(rc));
         return rc;
     }
