@@ -338,6 +338,59 @@ TEST_P(Board01Ramps, KeepLoadedRamps)
 
 INSTANTIATE_TEST_SUITE_P(Board01, Board01Ramps, ::testing::Values(BD_BOARD01));
 
+// ---- building the set without slots (board type 5) ----
+
+TEST_F(RampSlots, DirectoryModeFiltersAndSorts)
+{
+    si->instrBdType = BD_MODEL13;
+    write_ramp(ramp_path("p5.p55"), 100, true);
+    write_ramp(ramp_path("d10.b77"), 100, false);
+    write_ramp(ramp_path("p5.p56"), 100, true);    // another PZT
+    write_ramp(ramp_path(".d10.b77"), 100, false);  // hidden
+    write_ramp(ramp_path("d10.b77x"), 100, false);  // not a serial number
+    ASSERT_EQ(rr_get_ramp_info(si), NO_ERROR);
+    EXPECT_NE(log_.str().find("Cannot access ramp config file \"rampcfg.txt\"\nChecking all files in ramp directory\n"
+                              "Loaded ramp file \"d10.b77\"\nLoaded ramp file \"p5.p55\"\n"),
+              std::string::npos);
+    ASSERT_EQ(set->ramps.size(), 2u);
+    EXPECT_FALSE(set->fromConfig);
+    // By sort key: the PMI ramp's 5 buckets / 100 before the SWLI ramp's 10 - 64 x 81 / 1000.
+    EXPECT_EQ(set->ramps[0].name, "p5.p55");
+    EXPECT_EQ(set->ramps[0].hdr.rampID, 2);
+    EXPECT_NEAR(set->ramps[1].sortKey, 10 - 64 * 0.081, 1e-6);
+    EXPECT_EQ(set->ramps[1].dirCode, 2);
+    EXPECT_EQ(set->ramps[1].duration, 50);
+}
+
+TEST_F(RampSlots, ConfigEntriesThatFail)
+{
+    si->instrBdType = BD_MODEL13;
+    write_ramp(ramp_path("d10.b77"), 100, false);
+    std::ofstream(ramp_path("rampcfg.txt")) << "SWLI + 5 100 0 0 0.25 81 0 1.0\n"
+                                               "SWLI d10.b* 10 100 0 0 0.25 81 0 1.0 1\n"
+                                               "SWLI + 5 100 0 0 0.25 81 0 1.0\n"
+                                               "SWLI gone.b77 10 100 0 0 0.25 81 0 1.0\n"
+                                               "SWLI + 5 100 0 0 0.25 81 0 1.0\n"
+                                               "SWLI d10.b77 10 25 0 0 0.25 81 0 1.0\n"
+                                               "SWLI extprofile1.bn 10 100 0 0 0.25 81 0 1.0\n";
+    ASSERT_EQ(rr_get_ramp_info(si), NO_ERROR);
+    const std::string text = log_.str();
+    for (const char* line : {"Ramp config error: no loaded ramp data from which to derive config ramp 1\n",
+                             "Ramp config error reading ramp data file \"gone.b77\": ERR_CANT_OPEN_FILE\n",
+                             "Ramp config error: no loaded ramp data from which to derive config ramp 5\n",
+                             "Ramp config error: values not consistent with ramp data file \"d10.b77\"\n",
+                             "Ramp config error: ramp 7 \"extprofile1.bn\" is invalid for this instrument\n",
+                             "    2 Total\n    1 Loaded\n    1 Derived\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    ASSERT_EQ(set->ramps.size(), 2u);
+    EXPECT_TRUE(set->fromConfig);
+    EXPECT_EQ(set->ramps[0].name, "d10.b*");
+    EXPECT_EQ(set->ramps[0].hide, 1);
+    EXPECT_EQ(set->ramps[1].name, "+d10.b*");
+    EXPECT_EQ(set->ramps[1].hdr.rampID, 2);
+    EXPECT_FLOAT_EQ(set->ramps[1].hdr.scanLen, 5);
+}
+
 // ---- board type 5 through the host's ramp memory ----
 
 sim::board_ramp_memory* g_memory = nullptr;
