@@ -506,6 +506,47 @@ TEST_F(CanRamps, PztRampNodeCycle)
     EXPECT_EQ(u_now_ms() - t0, 50u);
 }
 
+TEST_F(CanRamps, ExternalProfileCheckedAgainstThePiController)
+{
+    vcan::set_node(127);
+    vcan::install_bridge_node(true);
+    si->sysType = SYS_MODEL15;
+    ASSERT_EQ(sysinfo_ensure_pifoc(*si), NO_ERROR);
+    si->pifoc->value = PIFOC_SN;
+    si->pifoc->type = 1;
+    ASSERT_EQ(sysinfo_ensure_can_info(*si), NO_ERROR);
+    si->canInfo->fwMajor = 7;
+    si->canInfo->fwMinor = 3;
+    can_state(si)->piScanner = true;
+    std::ofstream(ramp_path("rampcfg.txt")) << "SWLI extprofile2.bx 10 100 0 0 0.25 81 0 1.0\n";
+    ASSERT_EQ(rr_get_ramp_info(si), NO_ERROR);
+    ASSERT_EQ(set->ramps.size(), 1u);
+    EXPECT_EQ(set->ramps[0].slot, 2);  // held by the controller under its index
+    // Mid-scan: 5 um at 81 nm per frame and 100 frames a second.
+    EXPECT_NEAR(set->ramps[0].offsetCrossTime, 5 / 0.081 / 100, 1e-9);
+    struct row {
+        float amplitude, velocity;
+        int32_t rc;
+        const char* message;
+    } rows[] = {
+        {10.9f, 8.1f, NO_ERROR, ""},
+        {11.5f, 8.1f, ERR_MISMATCHED_PI_DIG_RAMP_PARAMS,
+         "PI ramp extprofile2.bx amplitude = 11.5, expected 10 um\n"
+         "rr_load_ramp failed: ERR_MISMATCHED_PI_DIG_RAMP_PARAMS\n"},
+        {10.0f, -8.1f, ERR_MISMATCHED_PI_DIG_RAMP_PARAMS,
+         "PI ramp extprofile2.bx velocity = -8.1, expected 8.1 nm/s\n"
+         "rr_load_ramp failed: ERR_MISMATCHED_PI_DIG_RAMP_PARAMS\n"},
+    };
+    for (const row& w : rows) {
+        vcan::pi_scanner({0.0f, w.amplitude}, {0.0f, w.velocity}, 0);
+        log_.clear();
+        EXPECT_EQ(rr_load_ramp(si, 0), w.rc);
+        EXPECT_EQ(log_.str(), w.message);
+    }
+    set->ramps[0].startStamp = 1;  // started once: no longer checked
+    EXPECT_EQ(rr_load_ramp(si, 0), NO_ERROR);
+}
+
 // ---- the wave monitor's tuning ramp ----
 
 TEST(WaveMonitorLimits, CheckedInOrder)
