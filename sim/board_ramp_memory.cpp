@@ -1,5 +1,10 @@
 #include "sim/board_ramp_memory.h"
 
+#include <mutex>
+
+#include "platform/errors.h"
+#include "platform/hooks.h"
+
 namespace sim {
 
 uint16_t board_ramp_memory::ramp::field16(std::size_t at) const
@@ -95,5 +100,81 @@ std::vector<uint8_t> board_ramp_memory::table() const
             ids[slot] = r.rampID();
     return ids;
 }
+
+namespace model13_ramps {
+
+namespace {
+
+struct host_memory {
+    std::mutex lock;
+    board_ramp_memory memory{4};
+    std::vector<int32_t> gains;
+};
+
+host_memory& host()
+{
+    static host_memory h;
+    return h;
+}
+
+}  // namespace
+
+int32_t load(int32_t slot, const uint16_t* samples, int32_t nPoints, int32_t gain, int32_t updateRate)
+{
+    if (slot < 0 || slot > 255 || samples == nullptr || nPoints < 1 || nPoints > 65535)
+        return ERR_HW_FAIL;
+    std::string header(13, '\0');
+    header[0] = static_cast<char>(slot);
+    header[2] = static_cast<char>(nPoints >> 8), header[3] = static_cast<char>(nPoints);
+    header[4] = static_cast<char>(updateRate >> 8), header[5] = static_cast<char>(updateRate);
+    header[10] = static_cast<char>(gain >> 8), header[11] = static_cast<char>(gain);
+    host_memory& h = host();
+    std::lock_guard<std::mutex> g(h.lock);
+    h.gains.push_back(gain);
+    const bool ok = h.memory.load(header) && h.memory.data(samples, static_cast<std::size_t>(nPoints)) &&
+                    h.memory.complete();
+    return ok ? NO_ERROR : ERR_HW_FAIL;
+}
+
+int32_t start(int32_t slot)
+{
+    host_memory& h = host();
+    std::lock_guard<std::mutex> g(h.lock);
+    return slot >= 0 && slot < 256 && h.memory.start(static_cast<uint8_t>(slot), u_now_ms()) ? NO_ERROR : ERR_HW_FAIL;
+}
+
+int32_t idle(bool* idle)
+{
+    if (idle == nullptr)
+        return ERR_HW_FAIL;
+    host_memory& h = host();
+    std::lock_guard<std::mutex> g(h.lock);
+    *idle = h.memory.idle(u_now_ms());
+    return NO_ERROR;
+}
+
+board_ramp_memory memory()
+{
+    host_memory& h = host();
+    std::lock_guard<std::mutex> g(h.lock);
+    return h.memory;
+}
+
+std::vector<int32_t> gains()
+{
+    host_memory& h = host();
+    std::lock_guard<std::mutex> g(h.lock);
+    return h.gains;
+}
+
+void reset()
+{
+    host_memory& h = host();
+    std::lock_guard<std::mutex> g(h.lock);
+    h.memory = board_ramp_memory(4);
+    h.gains.clear();
+}
+
+}  // namespace model13_ramps
 
 }  // namespace sim

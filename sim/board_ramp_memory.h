@@ -57,4 +57,18 @@ private:
     uint32_t starts_ = 0;
 };
 
+// Board type 5 keeps its ramps on the host side: one process-wide ramp memory of 4 slots whose
+// functions fit that board's host ramp operations (load with a gain, start, idle). Their
+// answers: 0, or ERR_HW_FAIL where the board would refuse.
+namespace model13_ramps {
+int32_t load(int32_t slot, const uint16_t* samples, int32_t nPoints, int32_t gain, int32_t updateRate);
+int32_t start(int32_t slot);
+int32_t idle(bool* idle);
+// A copy of the memory, and the gain of every load so far, in order.
+board_ramp_memory memory();
+std::vector<int32_t> gains();
+// Empties the memory and forgets the gains.
+void reset();
+}  // namespace model13_ramps
+
 }  // namespace sim

