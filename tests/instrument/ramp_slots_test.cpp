@@ -199,8 +199,9 @@ TEST_P(SerialRamps, BuildLoadStartWaitUnload)
     mark = device->frames().size();
     ASSERT_EQ(rr_setRampGain(si, 1000), NO_ERROR);
     std::vector<int> dac;
-    for (std::size_t i = mark; i < device->frames().size(); ++i) {
-        const std::string& f = device->frames()[i].bytes;
+    const auto gain_frames = device->frames();
+    for (std::size_t i = mark; i < gain_frames.size(); ++i) {
+        const std::string& f = gain_frames[i].bytes;
         dac.push_back(static_cast<uint8_t>(f[2]) << 8 | static_cast<uint8_t>(f[3]));
     }
     EXPECT_EQ(dac, (std::vector<int>{1000, 1 << 12 | 500, 2 << 12 | 250, 3 << 12, 4 << 12, 5 << 12}));
