@@ -11,6 +11,7 @@ void rr_instr_ramps_t::clear()
     numPmiRamps = 0;
     fromConfig = false;
     curRamp = -1;
+    wmRampAnswer[0] = wmRampAnswer[1] = 0;
     std::memset(slotMap, 255, sizeof slotMap);
 }
 

@@ -6,6 +6,7 @@
 #include "platform/errors.h"
 #include "platform/hooks.h"
 #include "serial/board.h"
+#include "serial/board_ramps.h"
 
 namespace sim {
 
@@ -33,7 +34,8 @@ bool ends_with(std::string_view s, std::string_view tail)
 }  // namespace
 
 board_device::board_device(std::unique_ptr<serial_peer> peer, int32_t type)
-    : peer_(std::move(peer)), type_(type), report_code_(type == 3 ? 135 : type == 6 ? 129 : 155)
+    : peer_(std::move(peer)), type_(type), report_code_(type == 3 ? 135 : type == 6 ? 129 : 155),
+      ramps_(ur_ramp_table_size(type))
 {
 }
 
@@ -204,43 +206,9 @@ std::string board_device::answer(const std::string& frame, bool* accepted)
         data += char(id_.system);
     } else if (name == "EE_INSTRBD_READ") {
         data += char(id_.board);
-    } else if (name == "RAMP_LOAD") {
-        loading_ = arg(0);
-        ramps_[arg(0)] = ramp{args, {}, false};
-    } else if (ramp_data) {
-        if (loading_ < 0)
+    } else if (name.substr(0, 5) == "RAMP_") {
+        if (!serve_ramp(name, args, data))
             return nak();
-        ramp& r = ramps_[uint8_t(loading_)];
-        for (std::size_t i = 2; i + 1 < args.size(); i += 2)
-            r.words.push_back(uint16_t((arg(i) << 8) | arg(i + 1)));
-        data += char(0);
-    } else if (name == "RAMP_COMPLETE") {
-        if (loading_ < 0)
-            return nak();
-        ramps_[uint8_t(loading_)].complete = true;
-        loading_ = -1;
-    } else if (name == "RAMP_DELETE") {
-        if (ramps_.erase(arg(0)) == 0)
-            return nak();
-        if (running_ == arg(0))
-            running_ = -1;
-    } else if (name == "RAMP_START") {
-        auto it = ramps_.find(arg(0));
-        if (it == ramps_.end() || !it->second.complete)
-            return nak();
-        running_ = arg(0);
-    } else if (name == "RAMP_ABORT") {
-        running_ = -1;
-    } else if (name == "RAMP_IDLE") {
-        data += char(running_ < 0 ? 1 : 0);
-    } else if (name == "RAMP_REQUEST") {
-        // The number of complete ramps, then their slots.
-        std::string slots;
-        for (const auto& [slot, r] : ramps_)
-            if (r.complete)
-                slots += char(slot);
-        data += char(slots.size());
-        data += slots;
     }
     if (c->reply_len == 0)
         return ack();
@@ -307,13 +275,58 @@ void board_device::set_settle_ms(uint32_t ms)
 std::map<uint8_t, board_device::ramp> board_device::ramps() const
 {
     std::lock_guard<std::mutex> g(lock_);
-    return ramps_;
+    return ramps_.ramps();
 }
 
 int32_t board_device::running_ramp() const
 {
     std::lock_guard<std::mutex> g(lock_);
-    return running_;
+    return ramps_.running(u_now_ms());
+}
+
+void board_device::set_ramp_play_ms(uint32_t ms)
+{
+    std::lock_guard<std::mutex> g(lock_);
+    ramps_.set_play_ms(ms);
+}
+
+bool board_device::serve_ramp(std::string_view name, const std::string& args, std::string& data)
+{
+    auto arg = [&](std::size_t i) { return u8(args, i); };
+    const uint64_t now = u_now_ms();
+    if (name == "RAMP_LOAD")
+        return ramps_.load(args);
+    if (name == "RAMP_DATA") {
+        std::vector<uint16_t> words;
+        for (std::size_t i = 2; i + 1 < args.size(); i += 2)
+            words.push_back(uint16_t((arg(i) << 8) | arg(i + 1)));
+        data += char(0);
+        return ramps_.data(words.data(), words.size());
+    }
+    if (name == "RAMP_COMPLETE")
+        return ramps_.complete();
+    if (name == "RAMP_DELETE")
+        return ramps_.remove(arg(0));
+    if (name == "RAMP_START")
+        return ramps_.start(arg(0), now);
+    if (name == "RAMP_ABORT") {
+        ramps_.abort();
+        return true;
+    }
+    if (name == "RAMP_IDLE") {
+        data += char(ramps_.idle(now) ? 1 : 0);
+        return true;
+    }
+    if (name == "RAMP_REQUEST") {
+        for (uint8_t id : ramps_.table())
+            data += char(id);
+        return true;
+    }
+    if (name == "RAMP_UPDATERATE") {
+        data += char(0);
+        return ramps_.set_update_rate(arg(0), uint16_t((arg(1) << 8) | arg(2)));
+    }
+    return true;  // RAMP_DAC and the others: accepted
 }
 
 }  // namespace sim

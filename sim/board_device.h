@@ -20,8 +20,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "sim/board_ramp_memory.h"
 #include "sim/serial_peer.h"
 
 namespace sim {
@@ -78,13 +80,11 @@ public:
     // Time after a level change before LLC_STABLE answers 1 (default 0).
     void set_settle_ms(uint32_t ms);
 
-    struct ramp {
-        std::string header;           // the RAMP_LOAD arguments
-        std::vector<uint16_t> words;  // RAMP_DATA words, in order
-        bool complete = false;
-    };
+    using ramp = board_ramp_memory::ramp;
     std::map<uint8_t, ramp> ramps() const;
     int32_t running_ramp() const;  // -1: idle
+    // A fixed play time for every ramp start (0: from the ramp's header).
+    void set_ramp_play_ms(uint32_t ms);
 
 private:
     board_device(std::unique_ptr<serial_peer> peer, int32_t type);
@@ -92,6 +92,8 @@ private:
     void serve(std::string& pending);
     // The answer to one accepted request (under lock_).
     std::string answer(const std::string& frame, bool* accepted);
+    // The ramp commands (under lock_): false to reject.
+    bool serve_ramp(std::string_view name, const std::string& args, std::string& data);
 
     std::unique_ptr<serial_peer> peer_;
     int32_t type_;
@@ -105,9 +107,7 @@ private:
     uint8_t mode_ = 0;
     uint32_t settle_ms_ = 0;
     uint64_t stable_at_ = 0;
-    std::map<uint8_t, ramp> ramps_;
-    int32_t loading_ = -1;  // slot of the last RAMP_LOAD
-    int32_t running_ = -1;
+    mutable board_ramp_memory ramps_;
 };
 
 }  // namespace sim

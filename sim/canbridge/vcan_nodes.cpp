@@ -250,4 +250,40 @@ void pi_scanner(std::vector<float> amplitudes, std::vector<float> velocities, ui
     });
 }
 
+void ramp_generator(uint8_t node, uint32_t play_ms)
+{
+    struct model {
+        uint8_t selected = 0;
+        bool valid[4] = {};
+        uint64_t ends_at = 0;
+    };
+    auto m = std::make_shared<model>();
+    set_write_hook(node, 0x2001, 0, [m](sdo_access& a) -> uint32_t {
+        m->selected = a.size >= 1 ? a.data[0] : 0;
+        return 0;
+    });
+    for (uint8_t k = 0; k < 4; ++k) {
+        set_write_hook(node, uint16_t(0x2003 + k), 5, [m, k](sdo_access&) -> uint32_t {
+            m->valid[k] = true;
+            return 0;
+        });
+        set_read_hook(node, uint16_t(0x2003 + k), 1, [m, k](sdo_access& a) -> uint32_t {
+            a.value.assign(1, m->valid[k] ? 1 : 0);
+            return 0;
+        });
+    }
+    set_write_hook(node, 0x2000, 0, [m, play_ms](sdo_access& a) -> uint32_t {
+        if (a.size >= 1 && a.data[0] == 1) {
+            if (m->selected >= 4 || !m->valid[m->selected])
+                return ABORT_NO_OBJECT;
+            m->ends_at = u_now_ms() + play_ms;
+        }
+        return 0;
+    });
+    set_read_hook(node, 0x2000, 0, [m](sdo_access& a) -> uint32_t {
+        a.value.assign(1, u_now_ms() < m->ends_at ? 1 : 0);
+        return 0;
+    });
+}
+
 }  // namespace vcan

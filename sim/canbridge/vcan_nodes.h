@@ -46,4 +46,10 @@ void motor_moves_on_current(uint8_t node, int32_t reads);
 // (0 beyond them); starting a DDL load (0x2041/19) makes 0x2041/20 read ddl_tables.
 void pi_scanner(std::vector<float> amplitudes, std::vector<float> velocities, uint16_t ddl_tables);
 
+// A ramp generator on a ramp node (127 for the bridge, 62 or 52 for a PZT ramp node; install
+// the node first): writing a slot's data (0x2003+k/5) marks the slot valid (0x2003+k/1 reads
+// 1), and a start (0x2000/0 := 1) of a valid selected slot makes the status (0x2000/0) read 1
+// for play_ms on the platform clock, then 0. Starting an invalid slot aborts the transfer.
+void ramp_generator(uint8_t node, uint32_t play_ms);
+
 }  // namespace vcan

@@ -314,6 +314,7 @@ TEST_F(Board1, RampMemoryWithLongFrames)
     EXPECT_EQ(received().back(), data);
     EXPECT_EQ(wire[0], 34);
     ASSERT_EQ(ur_send_cmd(link, 35), NO_ERROR);
+    device->set_ramp_play_ms(3600000);
     ASSERT_EQ(ur_send_cmd_u8(link, 39, 2), NO_ERROR);
     uint8_t reply[16];
     uint32_t n = 0;
@@ -321,14 +322,16 @@ TEST_F(Board1, RampMemoryWithLongFrames)
     EXPECT_EQ(reply[1], 0);  // running, not idle
     ASSERT_EQ(ur_request(link, 9, nullptr, 0, reply, sizeof reply, &n), NO_ERROR);
     EXPECT_EQ(n, 14u);
-    EXPECT_EQ(str(reply, 3), bytes({9, 1, 2}));
+    // The rampID of every slot: slot 2 holds ramp 0.
+    EXPECT_EQ(str(reply, 4), bytes({9, 255, 255, 0}));
     auto ramps = device->ramps();
     ASSERT_EQ(ramps.count(2), 1u);
     EXPECT_EQ(ramps[2].words.size(), 200u);
     EXPECT_EQ(ramps[2].words[199], (199 * 3) & 0xFF);
     EXPECT_EQ(device->running_ramp(), 2);
-    // Deleting an unknown slot is rejected three times.
-    EXPECT_EQ(ur_send_cmd_u8(link, 37, 5), ERR_UZ_RECV_FAILED);
+    // Deleting a slot the board does not have is rejected three times; an empty one is not.
+    EXPECT_EQ(ur_send_cmd_u8(link, 37, 12), ERR_UZ_RECV_FAILED);
+    EXPECT_EQ(ur_send_cmd_u8(link, 37, 5), NO_ERROR);
     ASSERT_EQ(ur_send_cmd_u8(link, 37, 2), NO_ERROR);
     ASSERT_EQ(ur_request(link, 38, nullptr, 0, reply, sizeof reply, &n), NO_ERROR);
     EXPECT_EQ(reply[1], 1);

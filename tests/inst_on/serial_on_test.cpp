@@ -37,7 +37,7 @@ protected:
         info->dateCode = 2417;
         std::string why;
         virt.emplace();  // a new board in place of the one before
-        ASSERT_EQ(virt->build(*info, {differs}, &why), NO_ERROR) << why;
+        ASSERT_EQ(virt->build(*info, {differs, {}}, &why), NO_ERROR) << why;
         device = virt->board();
     }
     std::vector<std::string> frames() const
