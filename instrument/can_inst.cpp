@@ -12,6 +12,7 @@
 #include "can/can_sdo.h"
 #include "instrument/can_bringup.h"
 #include "instrument/llc.h"
+#include "instrument/ramp_slots.h"
 #include "instrument/sleep_mode.h"
 #include "platform/errors.h"
 #include "platform/hooks.h"
@@ -60,10 +61,6 @@ int slot_of(const SysInfo* si)
 
 // ---- The built-in services ------------------------------------------------------------------
 
-// The one call site of the ramp set's building. The ramp set service is not part of this build
-// yet; until it is, power-on goes on as it does when there is no ramp information.
-int32_t ramp_info_not_built(SysInfo*) { return ERR_NO_RAMP_INFO; }
-
 // The PIFOC offset of the current ramp of the set (the first one when none is current).
 int32_t pifoc_offset_from_ramps(SysInfo* si)
 {
@@ -99,7 +96,7 @@ int32_t wave_monitor_link_on(SysInfo* si)
 
 int32_t bad_pixel_table(SysInfo* si) { return gen_cam_ped_filename(slot_of(si)); }
 
-constexpr can_inst_services builtin_services{ramp_info_not_built, pifoc_offset_from_ramps, wave_monitor_link_on,
+constexpr can_inst_services builtin_services{rr_get_ramp_info, pifoc_offset_from_ramps, wave_monitor_link_on,
                                              bad_pixel_table};
 can_inst_services services = builtin_services;
 

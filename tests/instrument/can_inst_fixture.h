@@ -47,6 +47,9 @@ inline int32_t llc_read(SysInfo& si, uint16_t* level)
 {
     return ac_llc_agc_applies(si) ? can_read_ndw_llcLevel(&si, level, true) : can_read_llc(&si, level, true);
 }
+// The ramp set has suites of its own; here every instrument is one without ramp information.
+inline int32_t no_ramp_info(SysInfo*) { return ERR_NO_RAMP_INFO; }
+
 inline int32_t agc_stop(SysInfo&) { return can_agc_stop_thread(); }
 inline int32_t agc_start(SysInfo& si, int32_t value) { return can_agc_start(&si, value); }
 
@@ -62,6 +65,9 @@ protected:
         can_events_reset();
         ac_llc_set_board(BD_CAN, ac_llc_board_ops{llc_set, llc_read, nullptr, nullptr, nullptr, agc_stop, agc_start,
                                                   nullptr});
+        can_inst_services services = can_inst_default_services();
+        services.ramp_info = no_ramp_info;
+        can_inst_set_services(&services);
         si = sysinfo_slot(0);
         si->instrBdType = BD_CAN;
         ASSERT_EQ(sysinfo_ensure_can_info(*si), NO_ERROR);
