@@ -6,13 +6,16 @@
 #include <cstdlib>
 
 #include "calfile/sysinfo.h"
+#include "can/can_agc.h"
 #include "can/can_events.h"
 #include "instrument/inst_on.h"
 #include "instrument/llc.h"
+#include "instrument/ramp_slots.h"
 #include "instrument/sleep_mode.h"
 #include "platform/errors.h"
 #include "platform/hooks.h"
 #include "platform/log.h"
+#include "ramps/ramp_set.h"
 #include "serial/board.h"
 #include "serial/devctl.h"
 
@@ -205,6 +208,80 @@ int32_t cmd_events(session& s, const words&, std::string* said)
     return NO_ERROR;
 }
 
+// The ramp set, one line per ramp on the session's output.
+int32_t list_ramps(session& s, std::string* said)
+{
+    const rr_instr_ramps_t* set = rr_instr_ramps(s.info);
+    if (set == nullptr || !set->haveSet)
+        return ERR_NO_RAMP_INFO;
+    for (std::size_t i = 0; i < set->ramps.size(); ++i) {
+        const rr_ramp_t& r = set->ramps[i];
+        std::fprintf(s.out, "  %3zu  %-24s type %2d  %4d buckets  %8.3f um  %6d ms  %s\n", i, r.name.c_str(),
+                     int(r.hdr.rampType), int(r.hdr.nBuckets), double(r.hdr.scanLen), int(r.duration),
+                     r.slot == 255 ? "not loaded" : u_format("in slot %u", unsigned(r.slot)).c_str());
+    }
+    *said = u_format("%zu ramp%s in the set", set->ramps.size(), set->ramps.size() == 1 ? "" : "s");
+    return NO_ERROR;
+}
+
+int32_t cmd_ramps(session& s, const words& args, std::string* said)
+{
+    const std::string what = args.empty() ? "list" : args[0];
+    int32_t n = 0;
+    const bool has_number = args.size() == 2 && parse_int(args[1], &n);
+    if (args.size() > (has_number ? 2u : 1u))
+        return ERR_INVALID_PARAM;
+    if (what == "build") {
+        const int32_t rc = rr_get_ramp_info(s.info);
+        return rc != NO_ERROR ? rc : list_ramps(s, said);
+    }
+    if (what == "list")
+        return list_ramps(s, said);
+    if (what == "wait") {
+        const uint64_t started = u_now_ms();
+        const int32_t rc = rr_ramp_wait(s.info, has_number ? n : 5);
+        if (rc == NO_ERROR)
+            *said = u_format("the ramp has ended (waited %llu ms)", static_cast<unsigned long long>(u_now_ms() - started));
+        return rc;
+    }
+    if (!has_number)
+        return ERR_INVALID_PARAM;
+    if (what == "load") {
+        const int32_t rc = rr_load_ramp(s.info, n);
+        if (rc == NO_ERROR)
+            *said = u_format("ramp %d is in slot %u of the instrument", int(n), unsigned(rr_instr_ramps(s.info)->ramps[n].slot));
+        return rc;
+    }
+    if (what == "start") {
+        const int32_t rc = rr_ramp_start_index(s.info, n);
+        if (rc == NO_ERROR)
+            *said = u_format("ramp %d started", int(n));
+        return rc;
+    }
+    return ERR_INVALID_PARAM;
+}
+
+int32_t cmd_gain(session& s, const words& args, std::string* said)
+{
+    int32_t rc = NO_ERROR;
+    int32_t value = 0;
+    if (args.size() == 2 && args[0] == "start" && parse_int(args[1], &value))
+        rc = can_agc_start(s.info, value);
+    else if (args.size() == 1 && args[0] == "stop")
+        rc = can_agc_running() ? can_agc_stop_thread() : NO_ERROR;
+    else if (!args.empty())
+        return ERR_INVALID_PARAM;
+    if (rc != NO_ERROR)
+        return rc;
+    if (!can_agc_applies(s.info))
+        *said = "this instrument has no automatic gain control";
+    else if (can_agc_running())
+        *said = u_format("automatic gain control is running with value %d", int(can_agc_current_value()));
+    else
+        *said = "automatic gain control is stopped";
+    return NO_ERROR;
+}
+
 int32_t cmd_help(session&, const words&, std::string* said)
 {
     *said = "commands:\n" + commands_help();
@@ -215,6 +292,8 @@ int32_t cmd_help(session&, const words&, std::string* said)
 
 constexpr const char* light_words[] = {"percent", "level", "mode", "wait"};
 constexpr const char* sleep_words[] = {"status"};
+constexpr const char* ramp_words[] = {"build", "list", "load", "start", "wait"};
+constexpr const char* gain_words[] = {"start", "stop"};
 
 constexpr command_row rows[] = {
     {"on", "on", "switch the instrument on and check it against the calibration file", 0, {}, cmd_on},
@@ -227,6 +306,12 @@ constexpr command_row rows[] = {
      2, light_words, cmd_light},
     {"sleep", "sleep status", "whether the instrument has a sleep mode and whether it is watched", 1, sleep_words,
      cmd_sleep},
+    {"ramps", "ramps [build | list | load I | start I | wait [S]]",
+     "build the ramp set from the ramp directory and list it; load ramp I into the instrument; start it; wait "
+     "up to S seconds (5) for it to end",
+     2, ramp_words, cmd_ramps},
+    {"gain", "gain [start V | stop]", "automatic gain control: start it with value V, stop it, or show it", 2,
+     gain_words, cmd_gain},
     {"events", "events", "show and clear the events the instrument has sent", 0, {}, cmd_events},
     {"help", "help", "this list", 0, {}, cmd_help},
 };
@@ -254,6 +339,11 @@ constexpr error_text error_texts[] = {
     {ERR_CAN_BRIDGE_ERROR, "the CAN bridge reports an error"},
     {ERR_CAN_NODE_MISSING, "a CAN node the instrument needs is missing"},
     {ERR_INVALID_PARAM, "not understood (see help)"},
+    {ERR_NO_RAMP_INFO, "no ramps: no ramp set, or no usable ramp in the ramp directory (RV_RAMPS_DIR)"},
+    {ERR_INVALID_RAMP_INDEX, "there is no ramp with that number in the set"},
+    {ERR_RAMP_LOAD, "the ramp could not be loaded into the instrument"},
+    {ERR_RAMP_WAIT_TIMEOUT, "the ramp did not end in time"},
+    {ERR_INTERNAL_RV, "the gain control thread did not stop"},
     {ERR_PARAM_OUT_OF_RANGE, "value out of range"},
 };
 

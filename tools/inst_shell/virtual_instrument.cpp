@@ -3,9 +3,11 @@
 #include <cstring>
 
 #include "calfile/sysinfo.h"
+#include "can/can_agc.h"
 #include "can/can_bus.h"
 #include "platform/errors.h"
 #include "serial/board.h"
+#include "sim/agc/agc_frames.h"
 #include "sim/board_device.h"
 #include "sim/canbridge/vcan_bridge.h"
 #include "sim/canbridge/vcan_instrument.h"
@@ -60,12 +62,23 @@ inst_eeprom_identity identity_for(const SysInfo& info, identity_field differs)
 }
 
 virtual_instrument::virtual_instrument() = default;
-virtual_instrument::~virtual_instrument() = default;
+virtual_instrument::~virtual_instrument()
+{
+    if (camera_)
+        vagc::remove();
+}
 
 int32_t virtual_instrument::build(const SysInfo& info, const sim_options& options, std::string* why)
 {
-    if (info.instrBdType == BD_CAN)
-        return make_virtual_can_instrument(info, options, why);
+    if (info.instrBdType == BD_CAN) {
+        const int32_t rc = make_virtual_can_instrument(info, options, why);
+        // The gain thread's frames come from a virtual camera looking through the ND wheel.
+        if (rc == NO_ERROR && can_agc_applies(&info)) {
+            vagc::install(vagc::camera{});
+            camera_ = true;
+        }
+        return rc;
+    }
     if (!options.missing_nodes.empty()) {
         *why = "a serial-board instrument has no CAN nodes to leave out";
         return ERR_INVALID_PARAM;

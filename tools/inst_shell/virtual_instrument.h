@@ -52,6 +52,7 @@ public:
 
 private:
     std::unique_ptr<sim::board_device> board_;
+    bool camera_ = false;  // the virtual camera serves the gain thread
 };
 
 // The virtual CAN bridge with the record's MAC address and the nodes of its model (less the
