@@ -256,6 +256,7 @@ int32_t wait_ndwheel(SysInfo& info)
             rc = NO_ERROR;
             break;
         }
+        u_idle_hook();  // as every CAN wait does between its steps
         can_process_events(&info);
     }
     u_close_handle(stopped);
