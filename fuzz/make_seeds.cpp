@@ -820,6 +820,26 @@ void board_seeds(const fs::path& root)
     put(root / "board.dict", d);
 }
 
+// Light-level reads of the serial boards: the board type byte, then the board's answers.
+void llc_seeds(const fs::path& root)
+{
+    std::error_code ec;
+    fs::remove_all(root / "llc", ec);
+    fs::create_directories(root / "llc", ec);
+    const std::string seeds[] = {
+        std::string("\x00\x04\x06\x04\x00\x0A", 6),                  // board 1: level 3071
+        std::string("\x00\x04\x06\x80\x00\x86", 6),                  // board 1: beyond 4095
+        std::string("\x03\x04\x04\x0E\x66\x78", 6),                  // FTP: beyond 3685
+        std::string("\x01\x03\x04\xC8\xCC\x03\x06\x02\x08", 9),   // HXI: 200, then mode 2
+        std::string("\x02\x03\x81\x04\x85\x03\x04\xFE\x02", 9),   // Model31: key, then 254
+        std::string("\x01\x02\xFE\xFE\x03\x04\x10\x14", 8),        // HXI: NAK, then 16
+        std::string("\x00\x03\x06\x04\x0A", 5),                       // board 1: one byte short
+    };
+    int i = 0;
+    for (const std::string& s : seeds)
+        put(root / "llc" / ("answer_" + std::to_string(i++)), s);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -852,5 +872,6 @@ int main(int argc, char** argv)
     lcdmi_bpix_seeds(root);
     zoomcal_seeds(root);
     board_seeds(root);
+    llc_seeds(root);
     return failures == 0 ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 
 #include "calfile/sysinfo.h"
 #include "can/can_events.h"
+#include "instrument/llc_boards.h"
 #include "platform/errors.h"
 #include "platform/event.h"
 #include "platform/hooks.h"
@@ -46,21 +47,6 @@ uint16_t clamp_level(const SysInfo& info, int64_t level)
     if (level > r.high)
         return static_cast<uint16_t>(r.high);
     return static_cast<uint16_t>(level);
-}
-
-bool is_agc_system(int32_t sys)
-{
-    switch (sys) {
-    case SYS_MODEL17:
-    case SYS_MODEL19:
-    case SYS_MODEL20:
-    case SYS_MODEL24:
-    case SYS_MODEL26:
-    case SYS_MODEL28:
-        return true;
-    default:
-        return false;
-    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -167,70 +153,22 @@ int32_t host_read(SysInfo& info, uint16_t* level)
 }
 
 // ---------------------------------------------------------------------------------------------
-// CAN rows. The LED node, the ND wheel node and the gain control thread are reached through
-// node operations that this build does not carry yet.
-
-int32_t not_built_set(SysInfo&, uint16_t)
-{
-    return ERR_NOT_IMPLEMENTED;
-}
-int32_t not_built_read(SysInfo&, uint16_t*)
-{
-    return ERR_NOT_IMPLEMENTED;
-}
-int32_t not_built_mode_set(SysInfo&, int32_t, uint16_t)
-{
-    return ERR_NOT_IMPLEMENTED;
-}
-int32_t not_built_value(SysInfo&, int32_t*)
-{
-    return ERR_NOT_IMPLEMENTED;
-}
-int32_t not_built_stable(SysInfo&, bool*)
-{
-    return ERR_NOT_IMPLEMENTED;
-}
-int32_t not_built_agc_stop(SysInfo&)
-{
-    return ERR_NOT_IMPLEMENTED;
-}
-int32_t not_built_agc_start(SysInfo&, int32_t)
-{
-    return ERR_NOT_IMPLEMENTED;
-}
-
-// Systems with automatic control but without the ND wheel send nothing and read 0.
-int32_t can_set(SysInfo& info, uint16_t level)
-{
-    if (is_agc_system(info.sysType) && info.focusNdwPresent == 0)
-        return NO_ERROR;
-    return not_built_set(info, level);  // ND wheel (inverted) or LED node (inverted)
-}
-int32_t can_read(SysInfo& info, uint16_t* level)
-{
-    if (is_agc_system(info.sysType) && info.focusNdwPresent == 0) {
-        *level = 0;
-        return NO_ERROR;
-    }
-    return not_built_read(info, level);
-}
-
-// ---------------------------------------------------------------------------------------------
 // The table.
 
 constexpr ac_llc_board_ops no_board{};
 
-constexpr ac_llc_board_ops serial_board01{not_built_set, not_built_read, not_built_mode_set, nullptr,
-                                          nullptr,       nullptr,        nullptr,            nullptr};
-constexpr ac_llc_board_ops serial_hxi{not_built_set,   not_built_read, not_built_mode_set, not_built_value,
-                                      not_built_stable, nullptr,       nullptr,            nullptr};
-constexpr ac_llc_board_ops serial_model31{not_built_set,    not_built_read, nullptr, nullptr,
-                                          not_built_stable, nullptr,        nullptr, nullptr};
-constexpr ac_llc_board_ops serial_ftp{not_built_set, not_built_read, nullptr, nullptr,
-                                      nullptr,       nullptr,        nullptr, nullptr};
+constexpr ac_llc_board_ops serial_board01{ac_llc_serial_set, ac_llc_serial_read, ac_llc_serial_mode_set, nullptr,
+                                          nullptr,           nullptr,            nullptr,                nullptr};
+constexpr ac_llc_board_ops serial_hxi{ac_llc_serial_set,    ac_llc_serial_read, ac_llc_serial_mode_set,
+                                      ac_llc_serial_mode_read, ac_llc_serial_stable, nullptr, nullptr, nullptr};
+constexpr ac_llc_board_ops serial_model31{ac_llc_serial_set,    ac_llc_serial_read, nullptr, nullptr,
+                                          ac_llc_serial_stable, nullptr,            nullptr, nullptr};
+constexpr ac_llc_board_ops serial_ftp{ac_llc_serial_set, ac_llc_serial_read, nullptr, nullptr,
+                                      nullptr,           nullptr,            nullptr, nullptr};
 constexpr ac_llc_board_ops host_board{host_set, host_read, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-constexpr ac_llc_board_ops can_board{can_set, can_read,           nullptr,             nullptr,
-                                     nullptr, not_built_agc_stop, not_built_agc_start, not_built_value};
+constexpr ac_llc_board_ops can_board{ac_llc_can_set, ac_llc_can_read,     nullptr,
+                                     nullptr,        nullptr,             ac_llc_can_agc_stop,
+                                     ac_llc_can_agc_start, ac_llc_can_agc_value};
 
 constexpr ac_llc_board_ops builtin_rows[AC_LLC_NUM_BOARDS] = {
     no_board,        // BD_NONE
@@ -294,7 +232,7 @@ int32_t board_read(SysInfo& info, uint16_t* level)
 
 bool auto_capable(const SysInfo& info)
 {
-    return info.instrBdType == BD_HXI || (info.instrBdType == BD_CAN && is_agc_system(info.sysType));
+    return info.instrBdType == BD_HXI || (info.instrBdType == BD_CAN && ac_llc_agc_system(info.sysType));
 }
 
 float percent_of(const SysInfo& info)
@@ -318,6 +256,7 @@ int32_t wait_ndwheel(SysInfo& info)
             rc = NO_ERROR;
             break;
         }
+        u_idle_hook();  // as every CAN wait does between its steps
         can_process_events(&info);
     }
     u_close_handle(stopped);
@@ -493,9 +432,24 @@ void ac_llc_reset_boards()
         rows[b] = builtin_rows[b];
 }
 
+bool ac_llc_agc_system(int32_t sys)
+{
+    switch (sys) {
+    case SYS_MODEL17:
+    case SYS_MODEL19:
+    case SYS_MODEL20:
+    case SYS_MODEL24:
+    case SYS_MODEL26:
+    case SYS_MODEL28:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool ac_llc_agc_applies(const SysInfo& info)
 {
-    return info.instrBdType == BD_CAN && is_agc_system(info.sysType) && info.focusNdwPresent != 0;
+    return info.instrBdType == BD_CAN && ac_llc_agc_system(info.sysType) && info.focusNdwPresent != 0;
 }
 
 int32_t ac_llc_set_level(SysInfo* info, int32_t level)
@@ -677,7 +631,7 @@ int32_t ac_llc_wait(SysInfo* info)
     const int32_t mode = info->currentLight().mode;
     switch (info->instrBdType) {
     case BD_CAN:
-        if (is_agc_system(info->sysType))
+        if (ac_llc_agc_system(info->sysType))
             return wait_ndwheel(*info);
         u_sleep_ms(250);
         return NO_ERROR;

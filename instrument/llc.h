@@ -6,8 +6,9 @@
 // of the instrument and awaited until the light has settled.
 //
 // The per-board work is one table of operations by instrument board type. A row's entry that
-// is null means the board has no such operation; a board whose link or node operations are
-// not available in this build answers ERR_NOT_IMPLEMENTED from its entries.
+// is null means the board has no such operation. The serial boards go through the board link
+// of the record's slot, the CAN systems through the LED node, the ND wheel node and the gain
+// thread.
 //
 // The LLC instrument, the motion controller's light output and the camera shutter belong to
 // other subsystems: a host installs one set and one read for each (ac_llc_set_host).

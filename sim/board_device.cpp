@@ -167,15 +167,18 @@ std::string board_device::answer(const std::string& frame, bool* accepted)
     };
 
     if (name == "LLC_SET") {
-        level_ = args.size() >= 2 ? uint16_t((arg(0) << 8) | arg(1)) : arg(0);
-        stable_at_ = u_now_ms() + settle_ms_;
+        move_light(args.size() >= 2 ? uint16_t((arg(0) << 8) | arg(1)) : arg(0));
     } else if (name == "LLC_READ") {
+        const uint16_t now = static_cast<uint16_t>(light_.rounded(u_now_ms()));
         if (n >= 2)
-            put16(level_);
+            put16(now);
         else
-            data += char(level_ & 0xFF);
+            data += char(now & 0xFF);
     } else if (name == "LLC_MODE_SET") {
         mode_ = arg(0);
+        mode_set_level_ = args.size() >= 3 ? uint16_t((arg(1) << 8) | arg(2)) : arg(1);
+        if (type_ == UR_BOARD_HXI)
+            move_light(mode_set_level_);
     } else if (name == "LLC_MODE_READ") {
         data += char(mode_);
     } else if (name == "LLC_STABLE") {
@@ -258,6 +261,27 @@ uint16_t board_device::light_level() const
 {
     std::lock_guard<std::mutex> g(lock_);
     return level_;
+}
+
+uint16_t board_device::light_level_now() const
+{
+    std::lock_guard<std::mutex> g(lock_);
+    return static_cast<uint16_t>(light_.rounded(u_now_ms()));
+}
+
+uint16_t board_device::mode_set_level() const
+{
+    std::lock_guard<std::mutex> g(lock_);
+    return mode_set_level_;
+}
+
+void board_device::move_light(uint16_t level)
+{
+    const uint64_t now = u_now_ms();
+    level_ = level;
+    stable_at_ = now + settle_ms_;
+    light_.settle_ms = settle_ms_;
+    light_.move_to(level, now);
 }
 
 uint8_t board_device::light_mode() const

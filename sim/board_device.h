@@ -25,6 +25,7 @@
 
 #include "sim/board_ramp_memory.h"
 #include "sim/serial_peer.h"
+#include "sim/settling.h"
 
 namespace sim {
 
@@ -75,9 +76,18 @@ public:
     identity get_identity() const;
     void set_sw_version(uint8_t version);
 
+    // The last level set (as sent: complemented on boards 1 and 7), and the level that LLC_READ
+    // answers now: it moves from where it was to the level set along a straight line over the
+    // settle time.
     uint16_t light_level() const;
+    uint16_t light_level_now() const;
     uint8_t light_mode() const;
-    // Time after a level change before LLC_STABLE answers 1 (default 0).
+    // The level argument of the last LLC_MODE_SET as sent. On board 3 (whose mode-set carries the
+    // level as its set does) the light moves to it like after a set; on board 1, whose mode-set
+    // level is not in the set's complemented form, the light stays where it is.
+    uint16_t mode_set_level() const;
+    // Time after a level change before LLC_STABLE answers 1 and the light reaches the new level
+    // (default 0).
     void set_settle_ms(uint32_t ms);
 
     using ramp = board_ramp_memory::ramp;
@@ -108,6 +118,9 @@ private:
     uint32_t settle_ms_ = 0;
     uint64_t stable_at_ = 0;
     mutable board_ramp_memory ramps_;
+    settling_value light_;        // the level LLC_READ answers
+    uint16_t mode_set_level_ = 0;
+    void move_light(uint16_t level);  // under lock_
 };
 
 }  // namespace sim

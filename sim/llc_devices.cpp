@@ -5,28 +5,19 @@
 #include <mutex>
 
 #include "platform/hooks.h"
+#include "sim/settling.h"
 
 namespace vllc {
 namespace {
 
 struct state {
-    double from = 0.0;
-    double to = 0.0;
-    uint64_t since = 0;
-    uint32_t settle_ms = 0;
+    sim::settling_value value;
     bool fail_set = false;
     bool fail_read = false;
     std::vector<double> sets;
     int reads = 0;
 
-    double now_value() const
-    {
-        const uint64_t now = u_now_ms();
-        if (settle_ms == 0 || now >= since + settle_ms)
-            return to;
-        const double f = double(now - since) / double(settle_ms);
-        return from + (to - from) * f;
-    }
+    double now_value() const { return value.at(u_now_ms()); }
 };
 
 std::mutex lock;
@@ -43,9 +34,7 @@ int32_t set(device d, double v)
     state& s = dev(d);
     if (s.fail_set)
         return -1;
-    s.from = s.now_value();
-    s.to = v;
-    s.since = u_now_ms();
+    s.value.move_to(v, u_now_ms());
     s.sets.push_back(v);
     return 0;
 }
@@ -89,14 +78,13 @@ void put(device d, double v)
 {
     std::lock_guard<std::mutex> g(lock);
     state& s = dev(d);
-    s.from = s.to = v;
-    s.since = u_now_ms();
+    s.value.put(v, u_now_ms());
 }
 
 void set_settle_ms(device d, uint32_t ms)
 {
     std::lock_guard<std::mutex> g(lock);
-    dev(d).settle_ms = ms;
+    dev(d).value.settle_ms = ms;
 }
 
 void fail_sets(device d, bool fail)

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/hooks.h"
+#include "sim/settling.h"
 #include "sim/canbridge/vcan_bridge.h"
 
 namespace vcan {
@@ -21,6 +22,58 @@ std::vector<uint8_t> float_bytes(float f)
     uint32_t u;
     std::memcpy(&u, &f, 4);
     return {uint8_t(u), uint8_t(u >> 8), uint8_t(u >> 16), uint8_t(u >> 24)};
+}
+
+uint16_t u16_of(const std::vector<uint8_t>& v)
+{
+    return v.size() >= 2 ? static_cast<uint16_t>(v[0] | (v[1] << 8)) : 0;
+}
+
+// A 16-bit little-endian light level that moves to each written value over a settle time,
+// for the write and read hooks of its object. The hooks run under the bridge's lock, which
+// also guards the level. A read on the way stores the level on the way in the entry; the
+// first read after the move puts the written level back.
+struct settling_level {
+    sim::settling_value level;
+    bool on_the_way = false;
+    uint16_t stored = 0;  // what the entry holds after the last write or read on the way
+
+    void written(const sdo_access& a)
+    {
+        const uint64_t now = u_now_ms();
+        if (!on_the_way || u16_of(a.value) != stored)
+            level.put(u16_of(a.value), now);  // where it rests, or where set_object left it
+        if (a.size != 2)
+            return;
+        stored = static_cast<uint16_t>(a.data[0] | (a.data[1] << 8));
+        level.move_to(stored, now);
+        on_the_way = true;
+    }
+    void read(sdo_access& a)
+    {
+        if (!on_the_way || a.value.size() != 2)
+            return;
+        const uint64_t now = u_now_ms();
+        if (u16_of(a.value) != stored) {  // set directly (set_object) since: that stands
+            on_the_way = false;
+            return;
+        }
+        stored = static_cast<uint16_t>(level.rounded(now));
+        a.value = {uint8_t(stored), uint8_t(stored >> 8)};
+        on_the_way = !level.settled(now);
+    }
+};
+
+void install_settling_level(uint8_t node, uint16_t index, std::shared_ptr<settling_level> l)
+{
+    set_write_hook(node, index, 0, [l](sdo_access& a) -> uint32_t {
+        l->written(a);
+        return 0;
+    });
+    set_read_hook(node, index, 0, [l](sdo_access& a) -> uint32_t {
+        l->read(a);
+        return 0;
+    });
 }
 
 // The ND wheel: a timeline of status bytes since the last command, and the PDOs not yet sent.
@@ -137,6 +190,13 @@ void install_enc_zoom(uint16_t major, uint16_t minor)
     set_object_uint(64, 0x1018, 3, static_cast<uint32_t>(major) << 16 | minor, 4);
 }
 
+void led_level_settles(uint32_t settle_ms)
+{
+    auto l = std::make_shared<settling_level>();
+    l->level.settle_ms = settle_ms;
+    install_settling_level(61, 0x2001, l);
+}
+
 void ndw_wheel(int32_t search_ms, int32_t move_ms, uint8_t home_result, int32_t settle_ms)
 {
     {
@@ -166,7 +226,14 @@ void ndw_wheel(int32_t search_ms, int32_t move_ms, uint8_t home_result, int32_t 
         }
         return 0;
     });
-    set_write_hook(64, 0x2028, 0, [](sdo_access&) -> uint32_t {
+    auto level = std::make_shared<settling_level>();
+    level->level.settle_ms = static_cast<uint32_t>(settle_ms > 0 ? settle_ms : 0);
+    set_read_hook(64, 0x2028, 0, [level](sdo_access& a) -> uint32_t {
+        level->read(a);
+        return 0;
+    });
+    set_write_hook(64, 0x2028, 0, [level](sdo_access& a) -> uint32_t {
+        level->written(a);
         ndw_model& w = ndw();
         std::lock_guard<std::mutex> lk(w.m);
         const uint64_t now = u_now_ms();

@@ -22,6 +22,9 @@ void install_bridge_node(bool config_word = true);
 void install_pzt_node(uint8_t node, uint32_t data_samples = 16384);
 // LED node 61.
 void install_led_node();
+// The LED node's light level (0x2001) reaches a written level along a straight line over
+// settle_ms: a read before then answers the level on the way (rounded), as a lamp that dims.
+void led_level_settles(uint32_t settle_ms);
 // Dual brush motor node 63: turret position and status, zoom position, all-zoom table (six
 // bytes), configuration word.
 void install_brush_motor();
@@ -32,7 +35,8 @@ void install_enc_zoom(uint16_t major, uint16_t minor);
 // starts a home search: its status (0x2021) reads 0x08 for search_ms, then home_result | 0x02
 // while it moves to its initial position for move_ms, then home_result (0x00 found, 0x10
 // failed). A search_ms below 0 searches for ever. Writing a light level (0x2028) makes it move
-// for settle_ms and stop. Every change of status is also sent as a PDO (COB-ID 0x2C0, data[0]
+// for settle_ms and stop; its light level reads the level on the way there until it stops
+// (see led_level_settles). Every change of status is also sent as a PDO (COB-ID 0x2C0, data[0]
 // the status byte) by ndw_tick once its time has come: call it from the platform idle hook.
 void ndw_wheel(int32_t search_ms, int32_t move_ms, uint8_t home_result, int32_t settle_ms = 300);
 void ndw_tick();

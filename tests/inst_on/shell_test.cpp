@@ -155,9 +155,14 @@ TEST_F(Shell, RefusalsBeforeAnyCommand)
         {{"--simulate", kSerialCal}, 2, ""},
         {{"--sim", kSerialCal, "on", "fly"}, 2, ""},  // nothing runs
         {{"--sim", VP_EXAMPLES_DIR "/no_such.cal", "on"}, 1, "calibration file: FAILED - cannot use "},
-        {{"--sim", kCanCal, "on"},
+        {{"--sim", "--sim-identity-differs", "serial", kCanCal, "on"},
          1,
-         "virtual instrument: FAILED - the virtual CAN bridge is not available in this build yet"},
+         "virtual instrument: FAILED - a CAN instrument keeps no EEPROM identity that could differ"},
+        {{"--sim", "--sim-missing-node", "61", kSerialCal, "on"},
+         1,
+         "virtual instrument: FAILED - a serial-board instrument has no CAN nodes to leave out"},
+        {{"--sim-missing-node", "61", kCanCal, "on"}, 2, ""},  // only with --sim
+        {{"--sim", "--sim-missing-node", "128", kCanCal, "on"}, 2, ""},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.args.empty() ? "" : r.args.back());

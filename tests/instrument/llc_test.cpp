@@ -18,8 +18,9 @@ namespace {
 
 using dv = std::vector<double>;
 
-// A board row backed by the virtual LLC instrument, for boards whose link operations this
-// build does not carry: the level goes out as it is, the mode and settled flag are recorded.
+// A board row backed by the virtual LLC instrument, to drive the table's logic with a light of
+// a wider range than any board's: the level goes out as it is, the mode and settled flag are
+// recorded. The boards' own rows are tested against their devices in llc_boards_test.cpp.
 struct fake_board {
     static inline std::vector<std::pair<int32_t, uint16_t>> mode_sets;
     static inline int stable_asks = 0;
@@ -404,10 +405,10 @@ TEST_F(Llc, ModeChecksItsArgumentFirstOnEveryBoard)
     EXPECT_TRUE(vllc::sets(vllc::LLC_INSTR).empty());
     EXPECT_EQ(slot().mode, 0);
 
-    // The built-in HXI row has no board link in this build: the mode-set fails, nothing changes.
+    // The built-in HXI row without its board link brought up: the mode-set fails, nothing changes.
     ac_llc_reset_boards();
     levels(0, 30, 4);
-    EXPECT_EQ(ac_llc_mode(info_, 1), ERR_NOT_IMPLEMENTED);
+    EXPECT_EQ(ac_llc_mode(info_, 1), ERR_WRONG_INSTR_BOARD);
     EXPECT_EQ(log_.str(), "ac_llc_mode: uz_write_llcMode failed\n");
     EXPECT_EQ(slot().mode, 0);
     EXPECT_EQ(slot().level, 30);
@@ -423,7 +424,7 @@ TEST_F(Llc, BoardSpecialCases)
     EXPECT_EQ(ac_llc_set_level(info_, 100), NO_ERROR);
     EXPECT_EQ(slot().level, 9);
     info_->curLightSlot = 0;
-    EXPECT_EQ(ac_llc_set_level(info_, 100), ERR_NOT_IMPLEMENTED);
+    EXPECT_EQ(ac_llc_set_level(info_, 100), ERR_WRONG_INSTR_BOARD);  // no board link for the slot
 
     // CAN systems with automatic control but no ND wheel send nothing and read 0.
     board(BD_CAN, SYS_MODEL19);
@@ -436,19 +437,13 @@ TEST_F(Llc, BoardSpecialCases)
     EXPECT_EQ(ac_llc_read_level_mode(info_, &level, &value), NO_ERROR);
     EXPECT_EQ(level, 0);
     EXPECT_EQ(value, 0);
-    // With the ND wheel the gain thread is stopped first: not in this build.
-    info_->focusNdwPresent = 1;
-    EXPECT_EQ(ac_llc_set_level(info_, 200), ERR_NOT_IMPLEMENTED);
-    EXPECT_EQ(slot().level, 0);
-    board(BD_CAN, SYS_MODEL01);
-    EXPECT_EQ(ac_llc_set_level(info_, 200), ERR_NOT_IMPLEMENTED);
 
     // Set-and-wait with the current level: nothing on FTP, a set and a wait on HXI.
     board(BD_FTP, SYS_FTP);
     levels(0, 100, 8);
     EXPECT_EQ(ac_llc_set_level_wait(info_, 100), NO_ERROR);
     EXPECT_TRUE(u_vclock_sleeps().empty());
-    EXPECT_EQ(ac_llc_set_level_wait(info_, 101), ERR_NOT_IMPLEMENTED);
+    EXPECT_EQ(ac_llc_set_level_wait(info_, 101), ERR_WRONG_INSTR_BOARD);
 
     ac_llc_set_board(BD_HXI, fake_board::ops());
     board(BD_HXI, SYS_HXI);
@@ -490,8 +485,8 @@ TEST_F(Llc, WaitsByBoard)
         {"ftp", BD_FTP, SYS_FTP, 0, 0, NO_ERROR, {1000}, ""},
         {"ftp auto", BD_FTP, SYS_FTP, 0, 1, ERR_INVALID_PARAM, {}, ""},
         {"board02 never settles", BD_BOARD02, SYS_MODEL01, 0, 0, ERR_HW_FAIL, polls, "ac_llc_wait: LLC unstable\n"},
-        {"hxi stable not built", BD_HXI, SYS_HXI, 0, 0, ERR_NOT_IMPLEMENTED, {250}, "ac_llc_wait: uz_llc_stable failed\n"},
-        {"model31 read not built", BD_MODEL31, SYS_MODEL31, 0, 1, ERR_NOT_IMPLEMENTED, {250}, ""},
+        {"hxi without its link", BD_HXI, SYS_HXI, 0, 0, ERR_WRONG_INSTR_BOARD, {250}, "ac_llc_wait: uz_llc_stable failed\n"},
+        {"model31 read without its link", BD_MODEL31, SYS_MODEL31, 0, 1, ERR_WRONG_INSTR_BOARD, {250}, ""},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);

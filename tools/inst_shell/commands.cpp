@@ -226,7 +226,9 @@ int32_t list_ramps(session& s, std::string* said)
 
 int32_t cmd_ramps(session& s, const words& args, std::string* said)
 {
-    const std::string what = args.empty() ? "list" : args[0];
+    // Alone: the set as it stands, built first when there is none yet.
+    const rr_instr_ramps_t* set = rr_instr_ramps(s.info);
+    const std::string what = !args.empty() ? args[0] : set != nullptr && set->haveSet ? "list" : "build";
     int32_t n = 0;
     const bool has_number = args.size() == 2 && parse_int(args[1], &n);
     if (args.size() > (has_number ? 2u : 1u))
@@ -307,7 +309,7 @@ constexpr command_row rows[] = {
     {"sleep", "sleep status", "whether the instrument has a sleep mode and whether it is watched", 1, sleep_words,
      cmd_sleep},
     {"ramps", "ramps [build | list | load I | start I | wait [S]]",
-     "build the ramp set from the ramp directory and list it; load ramp I into the instrument; start it; wait "
+     "build the ramp set from the ramp directory (alone: when there is none yet) and list it; load ramp I into the instrument; start it; wait "
      "up to S seconds (5) for it to end",
      2, ramp_words, cmd_ramps},
     {"gain", "gain [start V | stop]", "automatic gain control: start it with value V, stop it, or show it", 2,
