@@ -289,21 +289,6 @@ bool thread_alive()
     return h != nullptr && u_thread_running(h);
 }
 
-bool is_hxi_ndw_model(int32_t sys)
-{
-    switch (sys) {
-    case SYS_MODEL17:
-    case SYS_MODEL19:
-    case SYS_MODEL20:
-    case SYS_MODEL24:
-    case SYS_MODEL26:
-    case SYS_MODEL28:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // Stops the thread when one is held, clears the values and keeps the wheel's level as the
 // current light level. The nesting is the caller's business.
 int32_t stop_and_keep_level(SysInfo* si)
@@ -330,9 +315,24 @@ void can_agc_set_host(const can_agc_host* host)
     s.host = host != nullptr ? *host : can_agc_host{};
 }
 
+bool can_agc_system(int32_t sys)
+{
+    switch (sys) {
+    case SYS_MODEL17:
+    case SYS_MODEL19:
+    case SYS_MODEL20:
+    case SYS_MODEL24:
+    case SYS_MODEL26:
+    case SYS_MODEL28:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool can_agc_applies(const SysInfo* si)
 {
-    return si != nullptr && si->instrBdType == BD_CAN && is_hxi_ndw_model(si->sysType) && si->focusNdwPresent != 0;
+    return si != nullptr && si->instrBdType == BD_CAN && can_agc_system(si->sysType) && si->focusNdwPresent != 0;
 }
 
 void can_agc_set_lock(bool locked) { st().locked = locked; }

@@ -44,6 +44,9 @@ bool can_agc_running();
 
 // Whether gain control applies to the record: a CAN instrument of the HXI systems Model17,
 // Model19, Model20, Model24, Model26 or Model28 with the focus and ND wheel node.
+// The HXI systems that have a focus and ND wheel node: Model17, Model19, Model20, Model24,
+// Model26 and Model28.
+bool can_agc_system(int32_t sysType);
 bool can_agc_applies(const SysInfo* si);
 // While set, start, suspend and resume do nothing.
 void can_agc_set_lock(bool locked);

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "calfile/sysinfo.h"
+#include "fuzz/fuzz_port.h"
 #include "fuzz/fuzz_support.h"
 #include "instrument/llc.h"
 #include "platform/errors.h"
@@ -19,28 +20,12 @@
 #include "serial/board.h"
 #include "serial/sio_vport.h"
 
-namespace {
-
-sio_vport& port()
-{
-    static std::unique_ptr<sio_vport> p = [] {
-        u_vclock_start(0);
-        std::unique_ptr<sio_vport> made;
-        if (sio_vport::create("llc-fuzz", &made) != NO_ERROR)
-            vpfuzz::fail("cannot create the virtual port");
-        return made;
-    }();
-    return *p;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     u_log_sink = &u_log_none;
     if (size < 1)
         return 0;
-    sio_vport& device = port();
+    sio_vport& device = vpfuzz::virtual_port("llc-fuzz");
     static const int32_t types[] = {UR_BOARD_01, UR_BOARD_HXI, UR_BOARD_MODEL31, UR_BOARD_FTP};
     const int32_t type = types[data[0] % 4];
 

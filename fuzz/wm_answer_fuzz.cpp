@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "fuzz/fuzz_port.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/errors.h"
 #include "platform/hooks.h"
@@ -19,17 +20,6 @@
 
 namespace {
 
-sio_vport& port()
-{
-    static std::unique_ptr<sio_vport> p = [] {
-        u_vclock_start(0);
-        std::unique_ptr<sio_vport> made;
-        if (sio_vport::create("wm-fuzz", &made) != NO_ERROR)
-            vpfuzz::fail("cannot create the virtual port");
-        return made;
-    }();
-    return *p;
-}
 
 uint64_t expected_size(int32_t kind, int32_t respLen, int32_t itemSize, const uint8_t* in, std::size_t n)
 {
@@ -57,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     u_log_sink = &u_log_none;
     if (size < 3)
         return 0;
-    sio_vport& device = port();
+    sio_vport& device = vpfuzz::virtual_port("wm-fuzz");
     const int32_t kind = data[0] % 6;
     const int32_t respLen = static_cast<int8_t>(data[1]);
     const int32_t itemSize = data[2] % 9;

@@ -432,16 +432,26 @@ int32_t can_init_tq_node_availability(SysInfo* si)
     return NO_ERROR;
 }
 
-int32_t can_model15_model25_on(SysInfo* si)
+namespace {
+
+// The start of the Model15/25 and Model23/29 bring-ups: the record, the node enumeration and
+// the nodes the model cannot do without.
+int32_t start_tq_bringup(SysInfo* si, bool triple_pzt)
 {
-    static constexpr char fn[] = "can_model15_model25_on";
     if (si == nullptr)
         return ERR_SYS_INFO_NOT_AVAIL;
     if (!si->canInfo)
         return ERR_HW_FAIL;
-    int32_t rc = can_init_tq_node_availability(si);
-    if (rc == NO_ERROR)
-        rc = require_tq_nodes(si, false);
+    const int32_t rc = can_init_tq_node_availability(si);
+    return rc != NO_ERROR ? rc : require_tq_nodes(si, triple_pzt);
+}
+
+}  // namespace
+
+int32_t can_model15_model25_on(SysInfo* si)
+{
+    static constexpr char fn[] = "can_model15_model25_on";
+    int32_t rc = start_tq_bringup(si, false);
     if (rc != NO_ERROR)
         return rc;
     if (!node_operational(CAN_NODE_ID_RAMP))
@@ -484,13 +494,7 @@ int32_t can_model15_model25_on(SysInfo* si)
 int32_t can_model23_or_model29_on(SysInfo* si)
 {
     static constexpr char fn[] = "can_model23_or_model29_on";
-    if (si == nullptr)
-        return ERR_SYS_INFO_NOT_AVAIL;
-    if (!si->canInfo)
-        return ERR_HW_FAIL;
-    int32_t rc = can_init_tq_node_availability(si);
-    if (rc == NO_ERROR)
-        rc = require_tq_nodes(si, true);
+    int32_t rc = start_tq_bringup(si, true);
     if (rc != NO_ERROR)
         return rc;
     if (!node_operational(CAN_NODE_ID_RAMP) || !node_operational(CAN_NODE_ID_TRIPLEPZT))

@@ -38,10 +38,7 @@ bool group1(const SysInfo* si)
     return sys_is(si, {SYS_MODEL15, SYS_MODEL22, SYS_MODEL27, SYS_MODEL25, SYS_MODEL10, SYS_MODEL12});
 }
 bool group2(const SysInfo* si) { return sys_is(si, {SYS_MODEL23, SYS_MODEL29}); }
-bool hxi_agc_system(const SysInfo* si)
-{
-    return sys_is(si, {SYS_MODEL17, SYS_MODEL19, SYS_MODEL20, SYS_MODEL24, SYS_MODEL26, SYS_MODEL28});
-}
+bool hxi_agc_system(const SysInfo* si) { return si != nullptr && can_agc_system(si->sysType); }
 
 bool config_word_supported(const CanInfo& c) { return c.fwMajor > 1 || c.fwMinor > 11; }
 

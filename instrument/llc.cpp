@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "calfile/sysinfo.h"
+#include "can/can_agc.h"
 #include "can/can_events.h"
 #include "instrument/llc_boards.h"
 #include "platform/errors.h"
@@ -432,24 +433,11 @@ void ac_llc_reset_boards()
         rows[b] = builtin_rows[b];
 }
 
-bool ac_llc_agc_system(int32_t sys)
-{
-    switch (sys) {
-    case SYS_MODEL17:
-    case SYS_MODEL19:
-    case SYS_MODEL20:
-    case SYS_MODEL24:
-    case SYS_MODEL26:
-    case SYS_MODEL28:
-        return true;
-    default:
-        return false;
-    }
-}
+bool ac_llc_agc_system(int32_t sys) { return can_agc_system(sys); }
 
 bool ac_llc_agc_applies(const SysInfo& info)
 {
-    return info.instrBdType == BD_CAN && ac_llc_agc_system(info.sysType) && info.focusNdwPresent != 0;
+    return can_agc_applies(&info);
 }
 
 int32_t ac_llc_set_level(SysInfo* info, int32_t level)
