@@ -1,6 +1,7 @@
 // The console end to end against the virtual serial board: command words or lines in, result
 // lines out, exit status.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,13 @@
 
 namespace {
 
-const std::string kSerialCal = VP_EXAMPLES_DIR "/hxi_serial_board.cal";
-const std::string kCanCal = VP_EXAMPLES_DIR "/model23_can.cal";
+// The bundled examples, by a path the platform takes as absolute (on Windows one with its drive).
+std::string example(const char* name)
+{
+    return (std::filesystem::absolute(VP_EXAMPLES_DIR) / name).string();
+}
+const std::string kSerialCal = example("hxi_serial_board.cal");
+const std::string kCanCal = example("model23_can.cal");
 
 std::string slurp(std::FILE* f)
 {
@@ -64,9 +70,9 @@ protected:
     std::string output;
 };
 
-const char kFileLine[] = "calibration file: " VP_EXAMPLES_DIR
-                         "/hxi_serial_board.cal: HXI serial 100234, HXI board on COM2, XC77CE camera on a Matrox frame "
-                         "grabber\nvirtual instrument: ready, with the identity of the calibration file\n";
+const std::string kFileLine = "calibration file: " + kSerialCal +
+                              ": HXI serial 100234, HXI board on COM2, XC77CE camera on a Matrox frame "
+                              "grabber\nvirtual instrument: ready, with the identity of the calibration file\n";
 const char kOnLine[] =
     "on: instrument is on (HXI board on COM2, software version 20; identity matches the calibration file)\n";
 
@@ -154,7 +160,7 @@ TEST_F(Shell, RefusalsBeforeAnyCommand)
         {{"--sim", "--sim-identity-differs", "colour", kSerialCal}, 2, ""},
         {{"--simulate", kSerialCal}, 2, ""},
         {{"--sim", kSerialCal, "on", "fly"}, 2, ""},  // nothing runs
-        {{"--sim", VP_EXAMPLES_DIR "/no_such.cal", "on"}, 1, "calibration file: FAILED - cannot use "},
+        {{"--sim", example("no_such.cal"), "on"}, 1, "calibration file: FAILED - cannot use "},
         {{"--sim", "--sim-identity-differs", "serial", kCanCal, "on"},
          1,
          "virtual instrument: FAILED - a CAN instrument keeps no EEPROM identity that could differ"},
