@@ -18,6 +18,8 @@ namespace os {
 // The arguments of wmain (program name first) as UTF-8 texts. A lone half of a surrogate pair,
 // which has no UTF-8 form, comes out as U+FFFD.
 std::vector<std::string> utf8_arguments(int argc, wchar_t** argv);
+// Runs a tool's main function on the UTF-8 form of the wide command line.
+int run_with_utf8_arguments(int argc, wchar_t** argv, int (*run)(int, char**));
 #endif
 
 // The path text, in the platform's path convention (see platform/os.h), that names the file

@@ -62,6 +62,6 @@ int32_t rr_check_ramp_config(const rr_ramp_cfg_t* entry, const rr_ramp_t* ramp);
 int32_t rr_cfg_data_file_name(const rr_ramp_cfg_t* entry, int32_t pifocSerial, int32_t pztSerial, std::string& name);
 
 // The heading's 14 lines after the title, joined by line feeds (no final line feed), and the
-// sample specification shown with them.
+// sample entry shown with them.
 extern const char* const RR_CFG_FORMAT_TEXT;
 extern const char* const RR_CFG_SAMPLE_SPEC;

@@ -1,22 +1,5 @@
 // sdf_to_dat [options] input output: converts an SDF file into a Vell binary data file.
 #include "convert/asc_to_dat.h"
+#include "platform/tool_main.h"
 
-#ifdef _WIN32
-#include <string>
-#include <vector>
-
-#include "platform/console.h"
-
-// The wide command line, so that file names outside the ANSI code page come through.
-int wmain(int argc, wchar_t** argv)
-{
-    std::vector<std::string> args = os::utf8_arguments(argc, argv);
-    std::vector<char*> ptrs;
-    for (std::string& a : args)
-        ptrs.push_back(a.data());
-    ptrs.push_back(nullptr);
-    return asc_to_dat_main(static_cast<int>(args.size()), ptrs.data());
-}
-#else
-int main(int argc, char** argv) { return asc_to_dat_main(argc, argv); }
-#endif
+VP_TOOL_MAIN(asc_to_dat_main)

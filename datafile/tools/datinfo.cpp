@@ -25,6 +25,7 @@
 #include "platform/errors.h"
 #include "platform/os.h"
 #include "platform/log.h"
+#include "platform/tool_main.h"
 #include "platform/tool_options.h"
 
 namespace {
@@ -214,17 +215,4 @@ int datinfo_main(int argc, char** argv)
     return status;
 }
 
-#ifdef _WIN32
-// The wide command line, so that file names outside the ANSI code page come through.
-int wmain(int argc, wchar_t** argv)
-{
-    std::vector<std::string> args = os::utf8_arguments(argc, argv);
-    std::vector<char*> ptrs;
-    for (std::string& a : args)
-        ptrs.push_back(a.data());
-    ptrs.push_back(nullptr);
-    return datinfo_main(static_cast<int>(args.size()), ptrs.data());
-}
-#else
-int main(int argc, char** argv) { return datinfo_main(argc, argv); }
-#endif
+VP_TOOL_MAIN(datinfo_main)

@@ -97,6 +97,16 @@ std::vector<std::string> utf8_arguments(int argc, wchar_t** argv)
     return args;
 }
 
+int run_with_utf8_arguments(int argc, wchar_t** argv, int (*run)(int, char**))
+{
+    std::vector<std::string> args = utf8_arguments(argc, argv);
+    std::vector<char*> ptrs;
+    for (std::string& a : args)
+        ptrs.push_back(a.data());
+    ptrs.push_back(nullptr);
+    return run(static_cast<int>(args.size()), ptrs.data());
+}
+
 std::string path_text_of_utf8(std::string_view utf8)
 {
     // A text that is not UTF-8 came from the ANSI side: it stays a narrow path.
