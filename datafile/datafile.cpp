@@ -3,9 +3,14 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 #include "datafile/byte_order.h"
 #include "platform/atomic_file.h"
@@ -55,7 +60,19 @@ void to_file_order(const uint16_t* src, std::size_t n, unsigned char* dst)
 
 void to_file_order(const int32_t* src, std::size_t n, unsigned char* dst)
 {
-    for (std::size_t i = 0; i < n; ++i)
+    std::size_t i = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+    // Four values a step: the 16-bit halves of each value swapped, then the bytes of each half.
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 4 <= n; i += 4) {
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+            v = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xB1), 0xB1);
+            v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i), v);
+        }
+    }
+#endif
+    for (; i < n; ++i)
         dat_bytes::store_be32(dst + 4 * i, static_cast<uint32_t>(src[i]));
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/event.h"
 #include "platform/thread.h"
 
 namespace dat_parallel {
@@ -39,6 +40,44 @@ void run(unsigned n, const Body& body)
         }
     }
 }
+
+// A team of n threads, the caller and n - 1 workers that stay for the team's life, for a job
+// that runs in many short rounds: a thread started for every round may first share the
+// caller's core, a worker that stays keeps its own. run(body) runs body(i) for every i in
+// [0, n), i = 0 on the calling thread, and returns when all have ended; a worker the system
+// would not start leaves its part to the caller. One caller at a time.
+class team {
+public:
+    explicit team(unsigned n);
+    ~team();
+    team(const team&) = delete;
+    team& operator=(const team&) = delete;
+
+    unsigned size() const { return n_; }
+
+    template <class Body>
+    void run(const Body& body)
+    {
+        job_ = &body;
+        call_ = [](const void* job, unsigned i) { (*static_cast<const Body*>(job))(i); };
+        dispatch();
+    }
+
+private:
+    struct worker {
+        u_unique_handle thread;
+        u_unique_handle go;
+        u_unique_handle done;
+    };
+    void dispatch();
+    void serve(unsigned i);
+
+    unsigned n_;
+    std::vector<worker> workers_;  // [0] unused: the caller
+    const void* job_ = nullptr;
+    void (*call_)(const void*, unsigned) = nullptr;
+    bool stopping_ = false;
+};
 
 // [begin, end) of part i when `count` items are cut into n parts of nearly equal size.
 inline std::size_t part_begin(std::size_t count, unsigned n, unsigned i)

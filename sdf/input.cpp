@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/os.h"
+
 namespace sdf {
 
-input::input(std::FILE* stream, bool owned, std::size_t block)
-    : stream_(stream), owned_(owned), buf_(new char[std::max<std::size_t>(block, 16)]),
-      cap_(std::max<std::size_t>(block, 16))
+input::input(std::FILE* stream, bool owned, std::size_t block, bool positioned)
+    : stream_(stream), owned_(owned), positioned_(positioned && stream != nullptr),
+      buf_(new char[std::max<std::size_t>(block, 16)]), cap_(std::max<std::size_t>(block, 16))
 {
 }
 
@@ -17,21 +19,37 @@ input::~input()
         std::fclose(stream_);
 }
 
-bool input::refill()
+void input::compact()
 {
-    if (stream_ == nullptr)
-        eof_ = true;
-    if (eof_)
-        return false;
     if (pos_ > 0) {
         std::memmove(buf_.get(), buf_.get() + pos_, len_ - pos_);
         base_ += pos_;
         len_ -= pos_;
         pos_ = 0;
     }
+}
+
+bool input::refill()
+{
+    if (stream_ == nullptr)
+        eof_ = true;
+    if (eof_)
+        return false;
+    compact();
     if (len_ == cap_)
         return false;
-    std::size_t n = std::fread(buf_.get() + len_, 1, cap_ - len_, stream_);
+    std::size_t n = 0;
+    if (positioned_) {
+        bool ok = os::read_at(stream_, base_ + len_, buf_.get() + len_, cap_ - len_, n);
+        len_ += n;
+        // A file read by position ends where a read comes back short.
+        if (!ok)
+            failed_ = true;
+        if (!ok || len_ < cap_)
+            eof_ = true;
+        return n > 0;
+    }
+    n = std::fread(buf_.get() + len_, 1, cap_ - len_, stream_);
     len_ += n;
     if (n == 0) {
         eof_ = true;
@@ -40,6 +58,14 @@ bool input::refill()
         return false;
     }
     return true;
+}
+
+void input::seek(uint64_t offset)
+{
+    base_ = offset;
+    pos_ = 0;
+    len_ = 0;
+    eof_ = stream_ == nullptr;
 }
 
 bool input::fill(std::size_t want)

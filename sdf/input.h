@@ -16,8 +16,10 @@ public:
     static constexpr std::size_t default_block = std::size_t{1} << 20;
 
     // Reads from `stream` in blocks of `block` bytes. With `owned` the stream is closed by the
-    // destructor.
-    input(std::FILE* stream, bool owned, std::size_t block = default_block);
+    // destructor. `positioned` is for a file read from its first byte on: each block is then
+    // read from its place in the file, the stream's own position left alone, so that other
+    // threads may read other parts of the file meanwhile (see stream()).
+    input(std::FILE* stream, bool owned, std::size_t block = default_block, bool positioned = false);
     ~input();
     input(const input&) = delete;
     input& operator=(const input&) = delete;
@@ -43,6 +45,11 @@ public:
     // no byte is available afterwards.
     bool fill(std::size_t want = 1);
 
+    bool positioned() const { return positioned_; }
+    // A positioned input goes on from that byte of the file (the buffered bytes are dropped).
+    void seek(uint64_t offset);
+    std::FILE* stream() const { return stream_; }
+
     std::size_t block() const { return cap_; }
     // Bytes consumed so far from the start of the stream.
     uint64_t position() const { return base_ + pos_; }
@@ -51,9 +58,11 @@ public:
 
 private:
     bool refill();
+    void compact();
 
     std::FILE* stream_;
     bool owned_;
+    bool positioned_;
     std::unique_ptr<char[]> buf_;
     std::size_t cap_;
     std::size_t pos_ = 0;

@@ -35,6 +35,24 @@ inline bool plain_window(const char* p, uint64_t& digits)
     }
     return plain == 0xFFFF;
 }
+
+// The values of two runs of one to eight digits at once. Each word holds its run's characters
+// from its first byte on (as load_eight reads them), `shift` is 8 x (8 - length) for each.
+inline void two_runs(uint64_t a, unsigned shift_a, uint64_t b, unsigned shift_b, int32_t* out)
+{
+    // The digits' values moved to the top of each word, the first at the top's start: what
+    // lies after a run is shifted out, zeros come in before it.
+    constexpr uint64_t zeros = 0x3030303030303030u;
+    __m128i v = _mm_set_epi64x(static_cast<long long>((b - zeros) << shift_b),
+                               static_cast<long long>((a - zeros) << shift_a));
+    // Pairs of digits, then quadruples, then the eight: each step the earlier part times the
+    // power of ten of the later part's length.
+    const __m128i low_bytes = _mm_set1_epi16(0x00FF);
+    v = _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(v, low_bytes), _mm_set1_epi16(10)), _mm_srli_epi16(v, 8));
+    v = _mm_madd_epi16(v, _mm_set1_epi32(0x00010064));  // low half x 100 + high half
+    v = _mm_add_epi64(_mm_mul_epu32(v, _mm_set1_epi64x(10000)), _mm_srli_epi64(v, 32));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi32(v, 0x08));
+}
 #endif
 
 // The same with word arithmetic, on every target (the one in use where SSE2 is missing).

@@ -11,6 +11,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -189,6 +190,7 @@ using sdf::num::plain_window;
 // invalid point, is the sentinel.
 struct ulong_text {
     static constexpr int32_t sentinel = -1;
+    static constexpr int64_t short_max = 99999999;  // every run of up to eight digits
     // The value of a run of at most eight digits (below 10^8); false when parsing must decide.
     static bool short_run(uint64_t digits, int32_t& out)
     {
@@ -212,6 +214,7 @@ struct ulong_text {
 template <int64_t Lo, int64_t Hi>
 struct int_text {
     static constexpr int32_t sentinel = static_cast<int32_t>(Hi);
+    static constexpr int64_t short_max = Hi;  // larger runs are for the parser to refuse
     static bool short_run(uint64_t digits, int32_t& out)
     {
         if (digits > static_cast<uint64_t>(Hi))
@@ -238,6 +241,7 @@ struct int_text {
 template <class T>
 struct float_text {
     static constexpr int32_t sentinel = DAT_INVALID_PHASE;
+    static constexpr int64_t short_max = -1;  // none: rounded in the type's precision
     static bool short_run(uint64_t, int32_t&) { return false; }  // rounded in the type's precision
     int32_t operator()(const char* p, const char* e, int32_t& out, const char*& stop) const
     {
@@ -299,6 +303,63 @@ struct map_sink {
 constexpr std::ptrdiff_t plain_window_size = 64;
 constexpr std::ptrdiff_t plain_reach = plain_window_size + 8;
 
+#ifdef SDF_PLAIN_WINDOW_SSE2
+// The values of the runs of a window, every one of one to eight digits, two at a time into out;
+// false when one of them is beyond the type's short_max (out then holds what was read).
+template <class Parse>
+inline bool window_values(const char* q, uint64_t starts, uint64_t ends, int32_t* out)
+{
+    auto next = [&](unsigned& shift) {
+        auto first = static_cast<unsigned>(std::countr_zero(starts));
+        auto last = static_cast<unsigned>(std::countr_zero(ends));
+        starts &= starts - 1;
+        ends &= ends - 1;
+        shift = 8 * (7 - (last - first));
+        return load_eight(q + first);
+    };
+    int32_t* o = out;
+    const int count = std::popcount(starts);
+    if (count <= 10) {
+        // A fixed number of steps without a branch (numbers of six to seven characters fill
+        // a window with nine or ten): those past the last run read the window's end and
+        // store past the window's values, where the room allows it and the next window's
+        // values will be.
+        for (int k = 0; k < 5; ++k) {
+            unsigned sa;
+            unsigned sb;
+            uint64_t a = next(sa);
+            uint64_t b = next(sb);
+            sdf::num::two_runs(a, sa, b, sb, o);
+            o += 2;
+        }
+        o = out + count;
+        starts = 0;
+    }
+    while (std::popcount(starts) >= 2) {
+        unsigned sa;
+        unsigned sb;
+        uint64_t a = next(sa);
+        uint64_t b = next(sb);
+        sdf::num::two_runs(a, sa, b, sb, o);
+        o += 2;
+    }
+    if (starts != 0) {
+        unsigned sa;
+        uint64_t a = next(sa);
+        int32_t pair[2];
+        sdf::num::two_runs(a, sa, a, sa, pair);
+        *o++ = pair[0];
+    }
+    if constexpr (Parse::short_max < 99999999) {
+        for (const int32_t* v = out; v < o; ++v) {
+            if (*v > Parse::short_max)
+                return false;
+        }
+    }
+    return true;
+}
+#endif
+
 // Numbers in stretches of plain text (digits, blanks and line feeds only), 64 characters at a
 // time: the window's digit bits give where every number starts, so that the numbers do not
 // wait for each other's ends. Stops before a window with anything else, and before a number
@@ -324,6 +385,23 @@ int32_t scan_plain(const char*& p, const char* e, map_sink& out, std::size_t& co
             starts &= (uint64_t{1} << limit) - 1;
             ends &= (uint64_t{1} << limit) - 1;
         }
+#ifdef SDF_PLAIN_WINDOW_SSE2
+        if constexpr (Parse::short_max >= 0) {
+            // Two numbers at a time when every run is of up to eight digits and the map has
+            // room for all of the window's (at most 32): the usual case.
+            uint64_t runs = digits & (digits >> 1);
+            runs &= runs >> 2;
+            runs &= runs >> 4;
+            runs &= runs >> 1;  // the first digit of every run of nine or more
+            if ((limit < 64 ? runs & ((uint64_t{1} << limit) - 1) : runs) == 0 && out.room - n >= 32 &&
+                window_values<Parse>(q, starts, ends, data + n)) {
+                n += static_cast<std::size_t>(std::popcount(starts));
+                line_start = q[limit - 1] == '\n';
+                q += limit;
+                continue;
+            }
+        }
+#endif
         while (starts != 0) {
             auto first = static_cast<unsigned>(std::countr_zero(starts));
             unsigned length = static_cast<unsigned>(std::countr_zero(ends)) - first + 1;
@@ -441,22 +519,44 @@ range_end scan_range(const char*& p, const char* e, scan_state& st, map_sink& ou
 struct parallel_plan {
     unsigned threads = 1;
     std::size_t least = 0;
+    dat_parallel::team* team = nullptr;  // threads that stay for the whole reading, when large
+    uint64_t file_size = 0;              // with a team: the size of the file
+    std::size_t part = 0;                // with a team: the text of one thread in a round
+    std::size_t piece = 0;               // with a team: the buffer of one thread
+
+    // body(i) for i in [0, n) on n threads: the team's when it has n.
+    template <class Body>
+    void run(unsigned n, const Body& body) const
+    {
+        if (team != nullptr && team->size() == n)
+            team->run(body);
+        else
+            dat_parallel::run(n, body);
+    }
 };
 
-// A smaller data section stays on one thread; a large file is read in buffers of this much
-// text per thread, up to the largest buffer.
+// A smaller data section stays on one thread. A large file is read in rounds: every thread of
+// the team reads a part of this much text (four times the least, 4 MiB by default) from the
+// file on its own, through a buffer of its own.
 constexpr std::size_t default_parallel_least = std::size_t{1} << 20;
-constexpr std::size_t parallel_part = std::size_t{4} << 20;
-constexpr std::size_t max_parallel_block = std::size_t{64} << 20;
 
-// One part of a buffer, scanned on its own into its own block.
+// One part of a round: a stretch of the file, read and scanned on its own into its own block
+// (the first part straight into the map).
 struct text_part {
-    const char* begin = nullptr;
-    const char* end = nullptr;
-    std::unique_ptr<int32_t[]> values;  // not cleared: only the points read are touched
-    std::size_t capacity = 0;
-    bool clean = false;  // every number read, nothing else met
+    uint64_t from = 0;   // the slice of the file that the part stands for: [from, to)
+    uint64_t to = 0;
+    uint64_t begin = 0;  // the part itself, whole lines: [begin, end)
+    uint64_t end = 0;
+    std::unique_ptr<char[]> text;  // the part's buffer of `piece` bytes
+    std::size_t text_size = 0;
+    phase_map block{};             // the values of a part after the first; not cleared
+    bool clean = false;            // every number read, nothing else met
     std::size_t count = 0;
+
+    text_part() = default;
+    text_part(const text_part&) = delete;
+    text_part& operator=(const text_part&) = delete;
+    ~text_part() { u_free(block.data); }
 };
 
 // The last line feed of the n characters at b, or null.
@@ -468,85 +568,134 @@ const char* last_line_feed(const char* b, std::size_t n)
     return nullptr;
 }
 
-// Reads one part into its own block, or with `direct` straight into the map from point `at` on.
+// Reads one part of a round from the file, in pieces through the part's own buffer: from the
+// first line start at or after `from` (the round's start for the first part) up to the first
+// line start at or after `to`, where the next part begins. The values go into the part's own
+// block, or with `direct` straight into the map from point `at` on. A part is not clean when
+// it meets anything but numbers (the end of the data, a bad token), a line longer than a
+// piece, the end of the file or a failed read: the one-by-one reading takes over there.
 template <class Parse>
-void scan_part(text_part& part, map_sink* direct, std::size_t at, Parse parse)
+void scan_part(text_part& part, std::FILE* file, std::size_t piece, bool first, map_sink* direct, std::size_t at,
+               std::size_t points, Parse parse)
 {
-    // A part holds at most one number in two characters: each is at least a digit and the
-    // separator after it (a part ends with a line feed). So its block never grows.
-    std::size_t most = static_cast<std::size_t>(part.end - part.begin) / 2 + 1;
-    if (direct == nullptr && part.capacity < most) {
-        part.values.reset();
-        part.values.reset(new (std::nothrow) int32_t[most]);
-        part.capacity = part.values ? most : 0;  // none: the one-by-one reading reports it
+    part.clean = false;
+    part.count = 0;
+    part.begin = part.from;
+    part.end = part.from;
+    if (part.text_size != piece) {
+        part.text.reset(new (std::nothrow) char[piece]);
+        part.text_size = part.text ? piece : 0;
+        if (!part.text)
+            return;
     }
-    phase_map map{};
-    map.data = part.values.get();
-    map_sink own{&map, part.capacity, part.capacity};
+    // Room for the values of the slice at one number in two characters (a digit and its
+    // separator); the line that crosses its end may bring more, and the block grows then.
+    map_sink own{&part.block, points, part.block.count};
+    if (direct == nullptr && part.block.count < (part.to - part.from) / 2 + 1) {
+        own.room = std::min<std::size_t>(points, static_cast<std::size_t>(part.to - part.from) / 2 + 1);
+        void* grown = u_realloc(part.block.data, own.room * sizeof(int32_t));
+        if (grown == nullptr)
+            return;
+        part.block.data = static_cast<int32_t*>(grown);
+        part.block.count = static_cast<uint32_t>(own.room);
+    }
     map_sink& sink = direct != nullptr ? *direct : own;
     scan_state st;
     st.count = direct != nullptr ? at : 0;
-    const char* p = part.begin;
-    int32_t rc = NO_ERROR;
+
+    char* buf = part.text.get();
+    uint64_t offset = first ? part.from : part.from - 1;  // the file's place of buf[0]
+    std::size_t carry = 0;                                // bytes of an unfinished line at buf[0]
+    bool begun = first;
     try {
-        part.clean = scan_range(p, part.end, st, sink, parse, rc) == range_end::all && !st.comment;
+        for (;;) {
+            std::size_t got = 0;
+            if (!os::read_at(file, offset + carry, buf + carry, piece - carry, got) || got == 0)
+                return;
+            const std::size_t n = carry + got;
+            const char* b = buf;
+            if (!begun) {
+                // The part begins after the first line feed at or after from - 1.
+                const auto* lf = static_cast<const char*>(std::memchr(buf, '\n', n));
+                if (lf == nullptr)
+                    return;
+                b = lf + 1;
+                part.begin = offset + static_cast<uint64_t>(b - buf);
+                part.end = part.begin;
+                begun = true;
+                if (part.begin >= part.to) {
+                    part.clean = true;  // a line spans the whole slice: the part is empty
+                    return;
+                }
+            }
+            const char* last = last_line_feed(b, static_cast<std::size_t>(buf + n - b));
+            if (last == nullptr) {
+                if (b < buf + n)
+                    return;  // a line longer than a piece, or the end of the file
+                offset += n;
+                carry = 0;
+                continue;
+            }
+            const char* e = last + 1;
+            const bool ends = offset + static_cast<uint64_t>(e - buf) >= part.to;
+            if (ends) {
+                // The part ends with the line that holds the slice's last byte.
+                const char* k = buf + (part.to - 1 - offset);
+                e = static_cast<const char*>(std::memchr(k, '\n', static_cast<std::size_t>(e - k))) + 1;
+            }
+            const char* p = b;
+            int32_t rc = NO_ERROR;
+            if (scan_range(p, e, st, sink, parse, rc) != range_end::all || st.comment)
+                return;
+            if (ends) {
+                part.end = offset + static_cast<uint64_t>(e - buf);
+                break;
+            }
+            carry = static_cast<std::size_t>(buf + n - e);
+            std::memmove(buf, e, carry);
+            offset += static_cast<uint64_t>(e - buf);
+        }
     } catch (const std::bad_alloc&) {
-        part.clean = false;  // the one-by-one reading reports it
+        return;  // the one-by-one reading reports it
     }
     part.count = st.count - (direct != nullptr ? at : 0);
+    part.clean = true;
 }
 
-// The whole lines at the start of the input's buffer in parallel: the first part is read
-// straight into the map, every other into its own block; then the parts are taken in file
-// order (the blocks copied into the map) up to the first one that met anything but numbers
-// (the end of the data, a bad token), where the caller's one-by-one reading takes over, so
-// that the outcome is that of the one-by-one reading. False when the buffer is not worth
-// splitting.
+// One round of the data section on every thread of the team, from the input's place (a line
+// start) on; the parts are then taken in file order up to the first one that is not clean,
+// where the one-by-one reading takes over (the input is left there, or after the round), so
+// that the outcome is that of the one-by-one reading. `resume_at` is where the next round may
+// begin after that: past the part that was not clean.
 template <class Parse>
-bool scan_parallel(input& in, scan_state& st, map_sink& out, Parse parse, const parallel_plan& plan,
-                   std::vector<text_part>& parts)
+void scan_round(input& in, scan_state& st, map_sink& out, Parse parse, const parallel_plan& plan,
+                std::vector<text_part>& parts, uint64_t& resume_at)
 {
-    const char* b = in.begin();
-    std::size_t n = in.available();
-    if (n < plan.least || n == 0)
-        return false;
-    const char* last_lf = last_line_feed(b, n);
-    if (last_lf == nullptr)
-        return false;
-    const char* e = last_lf + 1;
-    const char* from = b;
-    for (unsigned i = 0; i < plan.threads; ++i) {
-        const char* to = e;
-        if (i + 1 < plan.threads) {
-            const char* target = b + (static_cast<std::size_t>(e - b) * (i + 1)) / plan.threads;
-            if (target < from)
-                target = from;
-            const auto* lf = static_cast<const char*>(std::memchr(target, '\n', static_cast<std::size_t>(e - target)));
-            to = lf == nullptr ? e : lf + 1;
-        }
-        parts[i].begin = from;
-        parts[i].end = to;
-        from = to;
+    const unsigned n = plan.team->size();
+    const uint64_t start = in.position();
+    const uint64_t round = std::min<uint64_t>(plan.file_size - start, uint64_t{n} * plan.part);
+    for (unsigned i = 0; i < n; ++i) {
+        parts[i].from = start + dat_parallel::part_begin(static_cast<std::size_t>(round), n, i);
+        parts[i].to = start + dat_parallel::part_begin(static_cast<std::size_t>(round), n, i + 1);
     }
-    // The first part goes straight into the map where the points stand; the others, whose
-    // place depends on the counts before them, into blocks of their own.
     const std::size_t at = st.count;
-    dat_parallel::run(plan.threads, [&](unsigned i) { scan_part(parts[i], i == 0 ? &out : nullptr, at, parse); });
-    for (text_part& part : parts) {
-        if (part.begin == part.end)
-            continue;
+    plan.team->run([&](unsigned i) {
+        scan_part(parts[i], in.stream(), plan.piece, i == 0, i == 0 ? &out : nullptr, at, out.n, parse);
+    });
+    uint64_t next = start;
+    for (unsigned i = 0; i < n; ++i) {
+        text_part& part = parts[i];
         if (!part.clean || part.count > out.room - st.count) {
-            in.consume_to(part.begin);  // read one by one from here
-            st.line_start = true;
-            return true;
+            resume_at = part.to;
+            break;
         }
-        if (part.count > 0 && &part != &parts[0])
-            std::memcpy(out.map->data + st.count, part.values.get(), part.count * sizeof(int32_t));
+        if (i > 0 && part.count > 0)
+            std::memcpy(out.map->data + st.count, part.block.data, part.count * sizeof(int32_t));
         st.count += part.count;
+        next = part.end;
     }
-    in.consume_to(e);
+    in.seek(next);
     st.line_start = true;
-    return true;
 }
 
 // The system gives a new block's pages on their first touch, each one cleared first, which
@@ -560,7 +709,7 @@ void touch_pages(phase_map& map, const parallel_plan& plan)
         return;
     constexpr std::size_t page_points = 4096 / sizeof(int32_t);
     int32_t* d = map.data;
-    dat_parallel::run(plan.threads, [&](unsigned i) {
+    plan.run(plan.threads, [&](unsigned i) {
         std::size_t to = dat_parallel::part_begin(count, plan.threads, i + 1);
         for (std::size_t j = dat_parallel::part_begin(count, plan.threads, i); j < to; j += page_points)
             d[j] = 0;
@@ -597,19 +746,28 @@ template <class Parse>
 int32_t scan_text(input& in, map_sink& out, Parse parse, const parallel_plan& plan)
 {
     scan_state st;
-    std::vector<text_part> parts(plan.threads > 1 ? plan.threads : 0);
+    const bool rounds = plan.team != nullptr && in.positioned();
+    std::vector<text_part> parts(rounds ? plan.team->size() : 0);
+    uint64_t resume_at = 0;  // no round before this place of the file
     for (;;) {
-        if (plan.threads > 1 && st.line_start && !st.comment) {
-            in.fill(in.block());
-            std::size_t before = in.available();
-            if (scan_parallel(in, st, out, parse, plan, parts) && in.available() < before)
+        const bool round_due = rounds && in.position() >= resume_at && plan.file_size > in.position() &&
+                               plan.file_size - in.position() >= plan.least;
+        if (round_due && st.line_start && !st.comment) {
+            scan_round(in, st, out, parse, plan, parts, resume_at);
+            if (in.position() >= resume_at)
                 continue;
         }
         if (in.available() == 0 && !in.fill())
             return ERR_PREMATURE_EOF;
         const char* p = in.begin();
+        const char* e = in.end();
+        // Where a round may begin again, the one-by-one reading stops at a line start.
+        if (rounds && in.position() + in.available() >= resume_at) {
+            if (const char* lf = last_line_feed(p, in.available()))
+                e = lf + 1;
+        }
         int32_t rc = NO_ERROR;
-        switch (scan_range(p, in.end(), st, out, parse, rc)) {
+        switch (scan_range(p, e, st, out, parse, rc)) {
         case range_end::all:
             in.consume_to(p);
             continue;
@@ -712,7 +870,7 @@ int32_t rescale(const dat_header& h, const sdf_header& sh, int32_t offset, int32
     const std::size_t count = phase.count;
     unsigned threads = count * sizeof(int32_t) >= plan.least ? plan.threads : 1;
     std::array<int32_t, dat_parallel::max_threads> rc{};
-    dat_parallel::run(threads, [&](unsigned i) {
+    plan.run(threads, [&](unsigned i) {
         std::size_t from = dat_parallel::part_begin(count, threads, i);
         std::size_t to = dat_parallel::part_begin(count, threads, i + 1);
         rc[i] = rescale_points(phase.data + from, to - from, offset, sentinel, f);
@@ -841,7 +999,7 @@ int32_t scale_binary(input& in, map_sink& phase, double zscale, double u, const 
         int32_t* out = phase.map->data + i;
         unsigned threads = k * size >= plan.least ? plan.threads : 1;
         std::array<bool, dat_parallel::max_threads> fits{};
-        dat_parallel::run(threads, [&](unsigned t) {
+        plan.run(threads, [&](unsigned t) {
             fits[t] = scale_items<Decode>(p, dat_parallel::part_begin(k, threads, t),
                                           dat_parallel::part_begin(k, threads, t + 1), out, table, zscale, u);
         });
@@ -1107,15 +1265,11 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
     uint64_t file_size = 0;
     bool sized = os::file_size(native, file_size);
     // A small file gets a block of its own size: reading it costs no more memory than it holds.
-    if (block == 0) {
+    if (block == 0)
         block = input::default_block;
-        // A large file is read in buffers that give every thread a large part.
-        if (plan.threads > 1 && sized && file_size >= 2 * plan.least)
-            block = std::min(plan.threads * parallel_part, max_parallel_block);
-    }
     if (sized && file_size < block)
         block = std::min(block, std::max<std::size_t>(static_cast<std::size_t>(file_size) + 1, 4096));
-    input in(f, true, block);
+    input in(f, true, block, sized);
 
     // The first byte tells the forms apart; the banner plays no further part.
     in.fill(sizeof sh.banner);
@@ -1196,6 +1350,15 @@ int32_t read_file(const char* path, dat_header* header, intensity_map* intensity
     }
     if (rc != NO_ERROR)
         return rc;
+    // A large file is read in many rounds on every core: by threads that stay to the end.
+    std::optional<dat_parallel::team> team;
+    if (plan.threads > 1 && sized && file_size >= 2 * plan.least) {
+        team.emplace(plan.threads);
+        plan.team = &*team;
+        plan.file_size = file_size;
+        plan.part = 4 * plan.least;
+        plan.piece = block;
+    }
     if (ascii && room == points)
         touch_pages(*phase, plan);
     map_sink sink{phase, static_cast<std::size_t>(points), static_cast<std::size_t>(room)};

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -79,6 +80,29 @@ bool flush_to_disk(std::FILE* stream)
         return false;
     int fd = ::fileno(stream);
     return fd >= 0 && ::fsync(fd) == 0;
+}
+
+bool read_at(std::FILE* file, uint64_t offset, void* buffer, std::size_t size, std::size_t& got)
+{
+    got = 0;
+    int fd = ::fileno(file);
+    if (fd < 0)
+        return false;
+    auto* out = static_cast<char*>(buffer);
+    while (got < size) {
+        // One call reads at most about 2 GiB on Linux; ask for no more than a signed size holds.
+        std::size_t want = std::min<std::size_t>(size - got, std::size_t{1} << 30);
+        ssize_t n = ::pread(fd, out + got, want, static_cast<off_t>(offset + got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 bool replace_file(const fs::path& from, const fs::path& to, int* sys_error)

@@ -3,6 +3,7 @@
 
 #include <io.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -135,6 +136,34 @@ bool flush_to_disk(std::FILE* stream)
         return false;
     auto h = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
     return h != INVALID_HANDLE_VALUE && ::FlushFileBuffers(h) != 0;
+}
+
+bool read_at(std::FILE* file, uint64_t offset, void* buffer, std::size_t size, std::size_t& got)
+{
+    got = 0;
+    auto h = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    auto* out = static_cast<char*>(buffer);
+    while (got < size) {
+        // The offset travels in the OVERLAPPED record; the handle is synchronous, so the call
+        // returns when the bytes are there.
+        uint64_t at = offset + got;
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(at);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD want = static_cast<DWORD>(std::min<std::size_t>(size - got, DWORD{1} << 30));
+        DWORD n = 0;
+        if (!::ReadFile(h, out + got, want, &n, &where)) {
+            if (::GetLastError() == ERROR_HANDLE_EOF)
+                break;
+            return false;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    return true;
 }
 
 bool replace_file(const fs::path& from, const fs::path& to, int* sys_error)
