@@ -8,8 +8,8 @@
 
 // Values per slice of the intensity block (one 64 KiB transfer buffer).
 constexpr uint32_t DAT_INTENSITY_SLICE_VALUES = 32768;
-// Values per slice of the phase block (one 256 KiB transfer buffer).
-constexpr uint32_t DAT_PHASE_SLICE_VALUES = 65536;
+// Values per slice of the phase block (one 1 MiB transfer buffer).
+constexpr uint32_t DAT_PHASE_SLICE_VALUES = 262144;
 
 // Writes one dataset to `path` (platform path convention: a leading U+FEFF makes it a wide
 // path). Either map may be null or have null data (absent), not both. The block lengths come

@@ -42,6 +42,16 @@ inline unsigned leading_digits(uint64_t w)
     return static_cast<unsigned>(std::countr_zero(other)) / 8;  // 64 / 8 when all are digits
 }
 
+// The number of bits set, in word arithmetic (std::popcount is a library call on targets
+// without the instruction).
+inline unsigned bit_count(uint64_t x)
+{
+    x = x - ((x >> 1) & 0x5555555555555555u);
+    x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<unsigned>((x * 0x0101010101010101u) >> 56);
+}
+
 // The value of the first k (1 to 8) characters of the word, all digits.
 inline uint64_t digits_value(uint64_t w, unsigned k)
 {

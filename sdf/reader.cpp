@@ -304,10 +304,11 @@ constexpr std::ptrdiff_t plain_window_size = 64;
 constexpr std::ptrdiff_t plain_reach = plain_window_size + 8;
 
 #ifdef SDF_PLAIN_WINDOW_SSE2
-// The values of the runs of a window, every one of one to eight digits, two at a time into out;
-// false when one of them is beyond the type's short_max (out then holds what was read).
+// The values of the runs of a window, every one of one to eight digits, two at a time into out
+// (which has room for 32); count is how many there are. False when one of them is beyond the
+// type's short_max.
 template <class Parse>
-inline bool window_values(const char* q, uint64_t starts, uint64_t ends, int32_t* out)
+inline bool window_values(const char* q, uint64_t starts, uint64_t ends, int32_t* out, std::size_t& count)
 {
     auto next = [&](unsigned& shift) {
         auto first = static_cast<unsigned>(std::countr_zero(starts));
@@ -317,42 +318,30 @@ inline bool window_values(const char* q, uint64_t starts, uint64_t ends, int32_t
         shift = 8 * (7 - (last - first));
         return load_eight(q + first);
     };
-    int32_t* o = out;
-    const int count = std::popcount(starts);
-    if (count <= 10) {
-        // A fixed number of steps without a branch (numbers of six to seven characters fill
-        // a window with nine or ten): those past the last run read the window's end and
-        // store past the window's values, where the room allows it and the next window's
-        // values will be.
-        for (int k = 0; k < 5; ++k) {
-            unsigned sa;
-            unsigned sb;
-            uint64_t a = next(sa);
-            uint64_t b = next(sb);
-            sdf::num::two_runs(a, sa, b, sb, o);
-            o += 2;
-        }
-        o = out + count;
-        starts = 0;
-    }
-    while (std::popcount(starts) >= 2) {
+    auto pair = [&](int32_t* o) {
         unsigned sa;
         unsigned sb;
         uint64_t a = next(sa);
         uint64_t b = next(sb);
         sdf::num::two_runs(a, sa, b, sb, o);
-        o += 2;
-    }
-    if (starts != 0) {
-        unsigned sa;
-        uint64_t a = next(sa);
-        int32_t pair[2];
-        sdf::num::two_runs(a, sa, a, sa, pair);
-        *o++ = pair[0];
+    };
+    count = sdf::num::bit_count(starts);
+    if (count <= 10) {
+        // A fixed number of steps without a branch (numbers of six or seven characters give
+        // nine or ten a window). The steps past the last run read the window's end and store
+        // past its values, in the room that the next values take.
+        for (int k = 0; k < 10; k += 2)
+            pair(out + k);
+    } else {
+        int32_t* o = out;
+        for (; (starts & (starts - 1)) != 0; o += 2)
+            pair(o);
+        if (starts != 0)
+            pair(o);  // the last run and the window's end
     }
     if constexpr (Parse::short_max < 99999999) {
-        for (const int32_t* v = out; v < o; ++v) {
-            if (*v > Parse::short_max)
+        for (std::size_t i = 0; i < count; ++i) {
+            if (out[i] > Parse::short_max)
                 return false;
         }
     }
@@ -393,9 +382,10 @@ int32_t scan_plain(const char*& p, const char* e, map_sink& out, std::size_t& co
             runs &= runs >> 2;
             runs &= runs >> 4;
             runs &= runs >> 1;  // the first digit of every run of nine or more
+            std::size_t found = 0;
             if ((limit < 64 ? runs & ((uint64_t{1} << limit) - 1) : runs) == 0 && out.room - n >= 32 &&
-                window_values<Parse>(q, starts, ends, data + n)) {
-                n += static_cast<std::size_t>(std::popcount(starts));
+                window_values<Parse>(q, starts, ends, data + n, found)) {
+                n += found;
                 line_start = q[limit - 1] == '\n';
                 q += limit;
                 continue;
