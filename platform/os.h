@@ -65,10 +65,11 @@ bool file_size(const fs::path& path, uint64_t& size);
 // fopen on a native path (wide functions on Windows).
 std::FILE* open_file(const fs::path& path, const char* mode);
 
-// Reads up to `size` bytes of an open file from byte `offset` on, without moving or using the
-// stream's own position or buffer, so that several threads may read parts of one file at
-// once. `got` is what was read: less than `size` only at the end of the file. False when the
-// system reports an error (got then holds what came before it).
+// Reads up to `size` bytes of an open file from byte `offset` on, whatever the stream's own
+// position and buffer, so that several threads may read parts of one file at once. `got` is
+// what was read: less than `size` only at the end of the file. False when the system reports
+// an error (got then holds what came before it). Once a file is read this way it is read only
+// this way: on Windows the system's position of the file moves with each read.
 bool read_at(std::FILE* file, uint64_t offset, void* buffer, std::size_t size, std::size_t& got);
 
 // Creates a new, empty file with a unique name "<prefix>XXXXXX" (prefix in UTF-8) in dir and

@@ -9,7 +9,7 @@ build=${1:-$root/build-tsan}
 shift || true
 suites=("$@")
 if [ ${#suites[@]} -eq 0 ]; then
-  suites=(platform_os serial serial_links board devctl can instrument sdf)
+  suites=(platform_os serial serial_links board devctl can instrument sdf datafile perf_equiv)
 fi
 bash "$root/scripts/deps.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVP_TSAN=ON >/dev/null

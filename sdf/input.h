@@ -17,8 +17,8 @@ public:
 
     // Reads from `stream` in blocks of `block` bytes. With `owned` the stream is closed by the
     // destructor. `positioned` is for a file read from its first byte on: each block is then
-    // read from its place in the file, the stream's own position left alone, so that other
-    // threads may read other parts of the file meanwhile (see stream()).
+    // read from its place in the file (os::read_at), so that other threads may read other
+    // parts of the file meanwhile (see stream()).
     input(std::FILE* stream, bool owned, std::size_t block = default_block, bool positioned = false);
     ~input();
     input(const input&) = delete;

@@ -661,16 +661,18 @@ template <class Parse>
 void scan_round(input& in, scan_state& st, map_sink& out, Parse parse, const parallel_plan& plan,
                 std::vector<text_part>& parts, uint64_t& resume_at)
 {
-    const unsigned n = plan.team->size();
     const uint64_t start = in.position();
-    const uint64_t round = std::min<uint64_t>(plan.file_size - start, uint64_t{n} * plan.part);
+    const uint64_t round = std::min<uint64_t>(plan.file_size - start, uint64_t{plan.team->size()} * plan.part);
+    // No slice is empty: a round of a few bytes has fewer parts than the team has threads.
+    const auto n = static_cast<unsigned>(std::min<uint64_t>(plan.team->size(), round));
     for (unsigned i = 0; i < n; ++i) {
         parts[i].from = start + dat_parallel::part_begin(static_cast<std::size_t>(round), n, i);
         parts[i].to = start + dat_parallel::part_begin(static_cast<std::size_t>(round), n, i + 1);
     }
     const std::size_t at = st.count;
     plan.team->run([&](unsigned i) {
-        scan_part(parts[i], in.stream(), plan.piece, i == 0, i == 0 ? &out : nullptr, at, out.n, parse);
+        if (i < n)
+            scan_part(parts[i], in.stream(), plan.piece, i == 0, i == 0 ? &out : nullptr, at, out.n, parse);
     });
     uint64_t next = start;
     for (unsigned i = 0; i < n; ++i) {

@@ -306,9 +306,8 @@ void expect_same(const read_out& got, const read_out& want, const std::string& w
         ASSERT_EQ(got.values[i], want.values[i]) << what << ", point " << i;
 }
 
-// Runs the reader over the file at every block size, on one thread and with every buffer
-// split over three threads; each read must match `want` and give the same header as the read
-// with the default block.
+// Runs the reader over the file at every block size, on one thread and in rounds on several;
+// each read must match `want` and give the same header as the read with the default block.
 void expect_at_every_block(const vptest::TempDir& dir, const std::string& bytes, const read_out& want)
 {
     vptest::write_file(dir / "in.sdf", bytes);
@@ -316,8 +315,13 @@ void expect_at_every_block(const vptest::TempDir& dir, const std::string& bytes,
     read_out reference = read_with_block(path, 0);
     expect_same(reference, want, "default block");
     for (std::size_t b : block_sizes()) {
-        for (unsigned threads : {1u, 3u}) {
-            read_out got = read_with_block(path, b, threads, 16);
+        // One thread; three with rounds of 3 x 64 bytes; at some sizes five with rounds of
+        // 5 x 4 bytes, so that the last rounds before the end of a file have fewer parts than
+        // threads.
+        for (unsigned threads : {1u, 3u, 5u}) {
+            if (threads == 5 && b % 16 != 0)
+                continue;
+            read_out got = read_with_block(path, b, threads, threads == 5 ? 1 : 16);
             std::string what = "block " + std::to_string(b) + ", " + std::to_string(threads) + " threads";
             expect_same(got, want, what);
             if (want.rc == NO_ERROR) {
@@ -393,6 +397,43 @@ TEST(AsciiBlocks, AssortedNumbersAndSeparatorsAtEveryBlockBoundary)
     want = plain_ascii(bytes);
     ASSERT_EQ(want.rc, ERR_FP_OVERFLOW);
     expect_at_every_block(dir, bytes, want);
+}
+
+TEST(AsciiBlocks, LargeFileInRoundsOnSeveralThreads)
+{
+    // Rounds of the default sizes and of smaller ones, with what sends a round's part back to
+    // the one-by-one reading in places: a comment line, signs, a line of 40 000 blanks,
+    // carriage returns. Every reading gives the plain reading's values.
+    vptest::TempDir dir;
+    std::mt19937 rng(99);
+    const int width = 1000, height = 900;
+    std::string data;
+    for (int i = 0; i < width * height; ++i) {
+        std::string t = std::to_string(rng() % 100000000);
+        if (i % 50000 == 7)
+            t.insert(0, 1, '+');
+        data += t;
+        if (i % 200000 == 100)
+            data += " ; a note\n";
+        else if (i == 450000)
+            data += std::string(40000, ' ') + "\n";
+        else
+            data += (i + 1) % 10 == 0 ? (i % 3 == 0 ? "\r\n" : "\n") : " ";
+    }
+    const std::string bytes = ascii_head(width, height, "6.103515625e-05") + data + "\n" + ascii_trailer(3);
+    const read_out want = plain_ascii(bytes);
+    ASSERT_EQ(want.rc, NO_ERROR);
+    vptest::write_file(dir / "in.sdf", bytes);
+    const std::string path = dir.str("in.sdf");
+    for (unsigned threads : {1u, 2u, 3u}) {
+        for (std::size_t least : {std::size_t{0}, std::size_t{100000}}) {
+            for (std::size_t block : {std::size_t{0}, std::size_t{65536}}) {
+                expect_same(read_with_block(path, block, threads, least), want,
+                            std::to_string(threads) + " threads, least " + std::to_string(least) + ", block " +
+                                std::to_string(block));
+            }
+        }
+    }
 }
 
 TEST(AsciiBlocks, SmallNumbersWithinTheMapRange)

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <iterator>
 #include <cstring>
@@ -86,6 +88,34 @@ TEST(FileKinds, RegularDirectoryAndMissing)
     uint64_t size = 0;
     EXPECT_TRUE(os::file_size(dir / "f", size));
     EXPECT_EQ(size, 1u);
+}
+
+TEST(ReadAt, ReadsByPositionWhereverTheStreamStands)
+{
+    TempDir dir;
+    std::string bytes;
+    for (int i = 0; i < 300; ++i)
+        bytes.push_back(static_cast<char>(i * 13 + 1));
+    vptest::write_file(dir / "f", bytes);
+    std::FILE* f = os::open_file(dir / "f", "rb");
+    ASSERT_NE(f, nullptr);
+    char first[10];
+    ASSERT_EQ(std::fread(first, 1, sizeof first, f), sizeof first);
+    // offset, size asked -> bytes read: inside, up to the end, across it, at it, beyond it.
+    const struct {
+        uint64_t offset;
+        std::size_t size;
+        std::size_t got;
+    } cases[] = {{0, 300, 300}, {17, 100, 100}, {250, 50, 50}, {250, 80, 50}, {300, 5, 0}, {1000, 5, 0}, {5, 0, 0}};
+    for (const auto& c : cases) {
+        std::string out(c.size + 1, '#');
+        std::size_t got = 99;
+        EXPECT_TRUE(os::read_at(f, c.offset, out.data(), c.size, got)) << c.offset << "+" << c.size;
+        ASSERT_EQ(got, c.got) << c.offset << "+" << c.size;
+        EXPECT_EQ(out.substr(0, got), bytes.substr(std::min<std::size_t>(c.offset, 300), got));
+        EXPECT_EQ(out[got], '#') << "nothing written past what was read";
+    }
+    std::fclose(f);
 }
 
 TEST(FileKinds, NonLatinNamesThroughTheWideConvention)

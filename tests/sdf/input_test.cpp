@@ -19,13 +19,14 @@ struct line_t {
     bool operator==(const line_t&) const = default;
 };
 
-std::vector<line_t> all_lines(const std::string& content, std::size_t block)
+// The lines of a file read as a stream, or (positioned) by reads at their place in the file.
+std::vector<line_t> all_lines(const std::string& content, std::size_t block, bool positioned = false)
 {
     vptest::TempDir dir;
     vptest::write_file(dir / "f", content);
     std::FILE* f = std::fopen(dir.str("f").c_str(), "rb");
     EXPECT_NE(f, nullptr);
-    sdf::input in(f, true, block);
+    sdf::input in(f, true, block, positioned);
     std::vector<line_t> lines;
     std::string_view text;
     bool ended;
@@ -43,8 +44,10 @@ TEST(SdfInput, LinesAtEveryBlockSize)
         {"first", true}, {"second", true}, {"", true}, {std::string(100, 'L'), true},
         {"\rcr inside", true}, {"last\r", false},
     };
-    for (std::size_t block : {16, 17, 18, 19, 20, 31, 64, 101, 102, 103, 4096})
-        EXPECT_EQ(all_lines(content, block), expect) << "block " << block;
+    for (bool positioned : {false, true}) {
+        for (std::size_t block : {16, 17, 18, 19, 20, 31, 64, 101, 102, 103, 4096})
+            EXPECT_EQ(all_lines(content, block, positioned), expect) << "block " << block << ", " << positioned;
+    }
 }
 
 TEST(SdfInput, CarriageReturnsAtTheEndOfAFullBlock)
@@ -92,6 +95,32 @@ TEST(SdfInput, ReadsAndFillsAcrossBlocks)
         rest.append(buf, n);
     EXPECT_EQ(rest, content.substr(89));
     EXPECT_FALSE(in.fill(1));
+}
+
+TEST(SdfInput, PositionedInputGoesOnWhereItIsSent)
+{
+    std::string content;
+    for (int i = 0; i < 40; ++i)
+        content += "line " + std::to_string(i) + "\n";
+    vptest::TempDir dir;
+    vptest::write_file(dir / "f", content);
+    std::FILE* f = std::fopen(dir.str("f").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    sdf::input in(f, true, 32, true);
+    std::string_view text;
+    bool ended;
+    ASSERT_TRUE(in.line(text, ended));
+    EXPECT_EQ(text, "line 0");
+    // Back, forward and to the end: the buffered bytes are dropped, the reading goes on there.
+    for (std::size_t at : {content.find("line 7"), std::size_t{0}, content.find("line 39"), content.size()}) {
+        in.seek(at);
+        EXPECT_EQ(in.position(), at);
+        std::string rest;
+        while (in.line(text, ended))
+            rest += std::string(text) + "\n";
+        EXPECT_EQ(rest, content.substr(at)) << at;
+        EXPECT_FALSE(in.failed());
+    }
 }
 
 TEST(SdfInput, TrailerReadFromSmallBlocks)
