@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Conversion benchmark: times sdf_to_dat end to end on large generated surfaces.
 #
-#   bash bench/run.sh [--quick] [--runs N]
+#   bash bench/run.sh [--quick] [--runs N] [--cold]
 #
 # Configures a Release build in build-bench/ (or $BENCH_BUILD_DIR), builds sdf_to_dat and the
 # benchmark tools, writes its inputs into a temporary folder (removed at the end) and, for each
@@ -21,18 +21,23 @@
 # fastest against the fastest read plus the fastest copy), the fairer figures on a machine
 # whose load comes and goes. Under each case the two stages are timed inside one process (best
 # of the runs): reading the SDF file and writing the data file, wall and CPU time. The load
-# average is printed before and after: on a busy machine the wall times grow.
+# average is printed before and after: on a busy machine the wall times grow. With --cold
+# (Linux, as root) the page cache is dropped before every timed run of the conversion and of
+# the floor's dd and cp, so that each reads its input from the disk; the in-process stages stay
+# warm.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BENCH_BUILD_DIR:-$root/build-bench}
 runs=5
 sizes=(4096 8192)
+cold=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) sizes=(4096) ;;
     --runs) runs=$2; shift ;;
-    *) echo "usage: bash bench/run.sh [--quick] [--runs N]" >&2; exit 2 ;;
+    --cold) cold=(--cold) ;;
+    *) echo "usage: bash bench/run.sh [--quick] [--runs N] [--cold]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -52,7 +57,7 @@ make_input=$build/bench/sdf_bench_input
 
 field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p" <<<"$2"; }
 
-echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)   ($(nproc) cores, $runs runs per case)"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)   ($(nproc) cores, $runs runs per case${cold:+, page cache dropped before each run})"
 printf '%-14s %9s %9s %9s %8s %9s %10s %10s %8s %6s %7s %10s\n' case input_MB wall_s MB/s cpu_s peak_MB read_in_s \
   copy_out_s floor_s ratio best_s best_ratio
 for size in "${sizes[@]}"; do
@@ -62,10 +67,10 @@ for size in "${sizes[@]}"; do
     "$make_input" "$form" "$size" "$in"
     sync "$in"  # its write-back would otherwise compete with the timed runs
     bytes=$(stat -c %s "$in")
-    r=$("$timer" --remove "$out" "$runs" "$convert" -f "$in" "$out")
+    r=$("$timer" "${cold[@]}" --remove "$out" "$runs" "$convert" -f "$in" "$out")
     out_bytes=$(stat -c %s "$out")
-    rd=$("$timer" "$runs" /bin/dd if="$in" of=/dev/null bs=1M)
-    wr=$("$timer" --remove "$work/io.tmp" "$runs" /bin/cp "$out" "$work/io.tmp")
+    rd=$("$timer" "${cold[@]}" "$runs" /bin/dd if="$in" of=/dev/null bs=1M)
+    wr=$("$timer" "${cold[@]}" --remove "$work/io.tmp" "$runs" /bin/cp "$out" "$work/io.tmp")
     rm -f "$work/io.tmp" "$out"
     st=$("$stages" "$runs" "$in" "$out")
     rm -f "$out"

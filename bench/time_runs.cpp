@@ -6,8 +6,11 @@
 //
 // Wall time is taken around each child from start to exit; CPU time and the peak resident set
 // are the child's own (wait4: ru_utime + ru_stime, ru_maxrss). With --remove PATH the file is
-// removed before every run (untimed), so that each run creates its output anew. Exit status 1
-// when any run fails. A POSIX-only measuring tool: it is not part of the library.
+// removed before every run (untimed), so that each run creates its output anew. With --cold
+// the system's page cache is written back and dropped before every timed run (Linux, as root),
+// so that each run reads its input from the disk. Exit status 1 when any run fails, 2 for a
+// wrong command line or a cache that cannot be dropped. A POSIX-only measuring tool: it is not
+// part of the library.
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -63,6 +66,18 @@ run_result run_once(char** argv)
     return r;
 }
 
+// Writes dirty pages back and drops the clean ones (page cache, directory entries, inodes).
+bool drop_caches()
+{
+    sync();
+    int fd = open("/proc/sys/vm/drop_caches", O_WRONLY);
+    if (fd < 0)
+        return false;
+    bool ok = write(fd, "3\n", 2) == 2;
+    close(fd);
+    return ok;
+}
+
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -75,14 +90,22 @@ double median(std::vector<double> v)
 int main(int argc, char** argv)
 {
     const char* remove_path = nullptr;
+    bool cold = false;
     int first = 1;
-    if (argc >= 3 && std::strcmp(argv[1], "--remove") == 0) {
-        remove_path = argv[2];
-        first = 3;
+    for (;;) {
+        if (first + 1 < argc && std::strcmp(argv[first], "--remove") == 0) {
+            remove_path = argv[first + 1];
+            first += 2;
+        } else if (first < argc && std::strcmp(argv[first], "--cold") == 0) {
+            cold = true;
+            first += 1;
+        } else {
+            break;
+        }
     }
     int runs = argc >= first + 2 ? std::atoi(argv[first]) : 0;
     if (runs < 1) {
-        std::fprintf(stderr, "usage: sdf_bench_time [--remove PATH] RUNS PROGRAM ARG...\n");
+        std::fprintf(stderr, "usage: sdf_bench_time [--cold] [--remove PATH] RUNS PROGRAM ARG...\n");
         return 2;
     }
     char** command = argv + first + 1;
@@ -96,6 +119,10 @@ int main(int argc, char** argv)
     for (int i = 0; i < runs; ++i) {
         if (remove_path != nullptr)
             std::remove(remove_path);
+        if (cold && !drop_caches()) {
+            std::perror("sdf_bench_time: /proc/sys/vm/drop_caches");
+            return 2;
+        }
         run_result r = run_once(command);
         if (!r.ok)
             return 1;

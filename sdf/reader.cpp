@@ -652,40 +652,71 @@ void scan_part(text_part& part, std::FILE* file, std::size_t piece, bool first, 
     part.clean = true;
 }
 
+// The parts of the rounds, and the blocks of the last round that still wait to be copied into
+// the map: those of parts 1 to pending - 1, each to its place (dest).
+struct round_parts {
+    std::vector<text_part> parts;
+    std::vector<std::size_t> dest;
+    unsigned pending = 0;
+
+    void place(unsigned i, map_sink& out) const
+    {
+        if (i > 0 && i < pending && parts[i].count > 0)
+            std::memcpy(out.map->data + dest[i], parts[i].block.data, parts[i].count * sizeof(int32_t));
+    }
+    // Copies the waiting blocks, each on the thread that read it.
+    void flush(map_sink& out, const parallel_plan& plan)
+    {
+        if (pending > 1)
+            plan.team->run([&](unsigned i) { place(i, out); });
+        pending = 0;
+    }
+};
+
 // One round of the data section on every thread of the team, from the input's place (a line
 // start) on; the parts are then taken in file order up to the first one that is not clean,
 // where the one-by-one reading takes over (the input is left there, or after the round), so
 // that the outcome is that of the one-by-one reading. `resume_at` is where the next round may
-// begin after that: past the part that was not clean.
+// begin after that: past the part that was not clean. The blocks of the parts after the first
+// are copied into the map by their threads at the start of the next round (or by flush);
+// where the map may still grow (a pipe), and so move, at once.
 template <class Parse>
-void scan_round(input& in, scan_state& st, map_sink& out, Parse parse, const parallel_plan& plan,
-                std::vector<text_part>& parts, uint64_t& resume_at)
+void scan_round(input& in, scan_state& st, map_sink& out, Parse parse, const parallel_plan& plan, round_parts& rp,
+                uint64_t& resume_at)
 {
+    std::vector<text_part>& parts = rp.parts;
     const uint64_t start = in.position();
     const uint64_t round = std::min<uint64_t>(plan.file_size - start, uint64_t{plan.team->size()} * plan.part);
     // No slice is empty: a round of a few bytes has fewer parts than the team has threads.
     const auto n = static_cast<unsigned>(std::min<uint64_t>(plan.team->size(), round));
-    for (unsigned i = 0; i < n; ++i) {
-        parts[i].from = start + dat_parallel::part_begin(static_cast<std::size_t>(round), n, i);
-        parts[i].to = start + dat_parallel::part_begin(static_cast<std::size_t>(round), n, i + 1);
-    }
-    const std::size_t at = st.count;
+    const bool fixed = out.room == out.n;  // a map that no longer grows
+    if (!fixed)
+        rp.flush(out, plan);
+    // The last round's blocks are copied (below st.count) before the new parts are read.
     plan.team->run([&](unsigned i) {
-        if (i < n)
-            scan_part(parts[i], in.stream(), plan.piece, i == 0, i == 0 ? &out : nullptr, at, out.n, parse);
+        rp.place(i, out);
+        if (i < n) {
+            parts[i].from = start + dat_parallel::part_begin(static_cast<std::size_t>(round), n, i);
+            parts[i].to = start + dat_parallel::part_begin(static_cast<std::size_t>(round), n, i + 1);
+            scan_part(parts[i], in.stream(), plan.piece, i == 0, i == 0 ? &out : nullptr, st.count, out.n, parse);
+        }
     });
+    rp.pending = 0;
     uint64_t next = start;
-    for (unsigned i = 0; i < n; ++i) {
-        text_part& part = parts[i];
+    unsigned taken = 0;
+    for (; taken < n; ++taken) {
+        text_part& part = parts[taken];
         if (!part.clean || part.count > out.room - st.count) {
             resume_at = part.to;
             break;
         }
-        if (i > 0 && part.count > 0)
-            std::memcpy(out.map->data + st.count, part.block.data, part.count * sizeof(int32_t));
+        rp.dest[taken] = st.count;
         st.count += part.count;
         next = part.end;
     }
+    rp.pending = taken;
+    if (!fixed || taken < n)
+        rp.flush(out, plan);
     in.seek(next);
     st.line_start = true;
 }
@@ -739,16 +770,20 @@ int32_t scan_text(input& in, map_sink& out, Parse parse, const parallel_plan& pl
 {
     scan_state st;
     const bool rounds = plan.team != nullptr && in.positioned();
-    std::vector<text_part> parts(rounds ? plan.team->size() : 0);
+    round_parts rp;
+    rp.parts = std::vector<text_part>(rounds ? plan.team->size() : 0);
+    rp.dest.assign(rp.parts.size(), 0);
     uint64_t resume_at = 0;  // no round before this place of the file
     for (;;) {
         const bool round_due = rounds && in.position() >= resume_at && plan.file_size > in.position() &&
                                plan.file_size - in.position() >= plan.least;
         if (round_due && st.line_start && !st.comment) {
-            scan_round(in, st, out, parse, plan, parts, resume_at);
+            scan_round(in, st, out, parse, plan, rp, resume_at);
             if (in.position() >= resume_at)
                 continue;
         }
+        if (rp.pending > 0)
+            rp.flush(out, plan);
         if (in.available() == 0 && !in.fill())
             return ERR_PREMATURE_EOF;
         const char* p = in.begin();
