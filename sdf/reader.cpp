@@ -994,6 +994,60 @@ bool scale_items(const unsigned char* p, std::size_t from, std::size_t to, int32
     return !overflow;
 }
 
+// The data of a file read by a team: every thread reads its own stretch of the items from the
+// file by position, through a buffer of its own, and converts them straight into the map. The
+// first failure in file order decides, as in the reading block by block: a value that does not
+// fit (ERR_FP_OVERFLOW), the file's end (ERR_PREMATURE_EOF) or a failed read
+// (ERR_CANT_READ_FILE). The input is left after the data.
+template <class Decode>
+int32_t scale_binary_parts(input& in, map_sink& phase, const std::vector<int32_t>& table, double zscale, double u,
+                           const parallel_plan& plan)
+{
+    constexpr std::size_t size = Decode::size;
+    const std::size_t n = phase.n;
+    const uint64_t base = in.position();
+    const unsigned threads = plan.team->size();
+    struct failure {
+        std::size_t at;  // the first item that failed
+        int32_t rc;
+    };
+    std::array<failure, dat_parallel::max_threads> first{};
+    plan.team->run([&](unsigned t) {
+        const std::size_t from = dat_parallel::part_begin(n, threads, t);
+        const std::size_t to = dat_parallel::part_begin(n, threads, t + 1);
+        first[t] = {to, NO_ERROR};
+        const std::size_t per = std::max<std::size_t>(plan.piece / size, 1);
+        std::unique_ptr<unsigned char[]> buf(new (std::nothrow) unsigned char[per * size]);
+        if (!buf) {
+            first[t] = {from, ERR_NO_MEM};
+            return;
+        }
+        for (std::size_t j = from; j < to; j += per) {
+            const std::size_t k = std::min(per, to - j);
+            std::size_t got = 0;
+            const bool ok = os::read_at(in.stream(), base + uint64_t{j} * size, buf.get(), k * size, got);
+            const std::size_t whole = std::min(got / size, k);
+            int32_t* out = phase.map->data + j;
+            if (!scale_items<Decode>(buf.get(), 0, whole, out, table, zscale, u)) {
+                first[t] = {j + static_cast<std::size_t>(std::find(out, out + whole, scaled_overflow) - out),
+                            ERR_FP_OVERFLOW};
+                return;
+            }
+            if (!ok || whole < k) {
+                first[t] = {j + whole, ok ? ERR_PREMATURE_EOF : ERR_CANT_READ_FILE};
+                return;
+            }
+        }
+    });
+    const failure* worst = nullptr;
+    for (unsigned t = 0; t < threads; ++t) {
+        if (first[t].rc != NO_ERROR && (worst == nullptr || first[t].at < worst->at))
+            worst = &first[t];
+    }
+    in.seek(base + uint64_t{n} * size);
+    return worst != nullptr ? worst->rc : NO_ERROR;
+}
+
 // The data in blocks straight from the input buffer, a large block on every core. Types of
 // one or two bytes have few values: a large map takes them from a table of every item's
 // result.
@@ -1013,6 +1067,8 @@ int32_t scale_binary(input& in, map_sink& phase, double zscale, double u, const 
             }
         }
     }
+    if (plan.team != nullptr && in.positioned() && phase.room == n)
+        return scale_binary_parts<Decode>(in, phase, table, zscale, u, plan);
     std::size_t i = 0;
     while (i < n) {
         if (!in.fill(size) || in.available() < size)
