@@ -653,22 +653,35 @@ void scan_part(text_part& part, std::FILE* file, std::size_t piece, bool first, 
 }
 
 // The parts of the rounds, and the blocks of the last round that still wait to be copied into
-// the map: those of parts 1 to pending - 1, each to its place (dest).
+// the map: those of parts 1 to pending - 1, each to its place (dest), one after the other.
 struct round_parts {
     std::vector<text_part> parts;
     std::vector<std::size_t> dest;
     unsigned pending = 0;
 
-    void place(unsigned i, map_sink& out) const
+    // Thread t of n copies its share of the waiting values: they follow each other in the map
+    // (from dest[1] on), and each thread takes an equal stretch of them.
+    void place(unsigned t, unsigned n, map_sink& out) const
     {
-        if (i > 0 && i < pending && parts[i].count > 0)
-            std::memcpy(out.map->data + dest[i], parts[i].block.data, parts[i].count * sizeof(int32_t));
+        if (pending < 2)
+            return;
+        const std::size_t total = dest[pending - 1] + parts[pending - 1].count - dest[1];
+        std::size_t from = dest[1] + dat_parallel::part_begin(total, n, t);
+        const std::size_t to = dest[1] + dat_parallel::part_begin(total, n, t + 1);
+        for (unsigned i = 1; i < pending && from < to; ++i) {
+            const std::size_t end = dest[i] + parts[i].count;
+            if (from >= end)
+                continue;
+            const std::size_t k = std::min(to, end) - from;
+            std::memcpy(out.map->data + from, parts[i].block.data + (from - dest[i]), k * sizeof(int32_t));
+            from += k;
+        }
     }
-    // Copies the waiting blocks, each on the thread that read it.
+    // Copies the waiting blocks on every thread of the team.
     void flush(map_sink& out, const parallel_plan& plan)
     {
         if (pending > 1)
-            plan.team->run([&](unsigned i) { place(i, out); });
+            plan.team->run([&](unsigned t) { place(t, plan.team->size(), out); });
         pending = 0;
     }
 };
@@ -678,8 +691,8 @@ struct round_parts {
 // where the one-by-one reading takes over (the input is left there, or after the round), so
 // that the outcome is that of the one-by-one reading. `resume_at` is where the next round may
 // begin after that: past the part that was not clean. The blocks of the parts after the first
-// are copied into the map by their threads at the start of the next round (or by flush);
-// where the map may still grow (a pipe), and so move, at once.
+// wait to be copied into the map by all threads (see flush) before the next round or the
+// one-by-one reading, neither of which runs beside the copying.
 template <class Parse>
 void scan_round(input& in, scan_state& st, map_sink& out, Parse parse, const parallel_plan& plan, round_parts& rp,
                 uint64_t& resume_at)
@@ -689,19 +702,15 @@ void scan_round(input& in, scan_state& st, map_sink& out, Parse parse, const par
     const uint64_t round = std::min<uint64_t>(plan.file_size - start, uint64_t{plan.team->size()} * plan.part);
     // No slice is empty: a round of a few bytes has fewer parts than the team has threads.
     const auto n = static_cast<unsigned>(std::min<uint64_t>(plan.team->size(), round));
-    const bool fixed = out.room == out.n;  // a map that no longer grows
-    if (!fixed)
-        rp.flush(out, plan);
-    // The last round's blocks are copied (below st.count) before the new parts are read.
+    // The last round's blocks are copied (below st.count) before their parts are read anew.
+    rp.flush(out, plan);
     plan.team->run([&](unsigned i) {
-        rp.place(i, out);
         if (i < n) {
             parts[i].from = start + dat_parallel::part_begin(static_cast<std::size_t>(round), n, i);
             parts[i].to = start + dat_parallel::part_begin(static_cast<std::size_t>(round), n, i + 1);
             scan_part(parts[i], in.stream(), plan.piece, i == 0, i == 0 ? &out : nullptr, st.count, out.n, parse);
         }
     });
-    rp.pending = 0;
     uint64_t next = start;
     unsigned taken = 0;
     for (; taken < n; ++taken) {
@@ -715,8 +724,6 @@ void scan_round(input& in, scan_state& st, map_sink& out, Parse parse, const par
         next = part.end;
     }
     rp.pending = taken;
-    if (!fixed || taken < n)
-        rp.flush(out, plan);
     in.seek(next);
     st.line_start = true;
 }
