@@ -1,6 +1,7 @@
 // u_trim, sdf_date_text and the number conversions behind the SDF readers.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -118,6 +119,40 @@ TEST(PlainWindow, BothFormsClassifyEveryCharacterAsTheDataSectionDoes)
         ASSERT_EQ(digits, want_digits) << round;
         ASSERT_EQ(word_digits, want_digits) << round;
     }
+}
+
+TEST(PlainWindow, RunsOfDigitsTwoAtATimeAndTheBitCount)
+{
+    // Random runs of one to eight digits with what may follow them in a window: each pair's
+    // values are those of the runs' text; the bit count is the number of bits set.
+    std::mt19937_64 rng(3);
+    for (int k = 0; k < 20000; ++k) {
+        char text[2][16];
+        unsigned length[2];
+        uint64_t want[2];
+        for (int r = 0; r < 2; ++r) {
+            length[r] = 1 + static_cast<unsigned>(rng() % 8);
+            want[r] = 0;
+            for (unsigned i = 0; i < 16; ++i) {
+                text[r][i] = i < length[r] ? static_cast<char>('0' + rng() % 10) : " \n\r\t5"[rng() % 5];
+                if (i < length[r])
+                    want[r] = want[r] * 10 + static_cast<uint64_t>(text[r][i] - '0');
+            }
+        }
+#ifdef SDF_PLAIN_WINDOW_SSE2
+        int32_t got[2] = {-1, -1};
+        sdf::num::two_runs(sdf::num::load_eight(text[0]), 8 * (8 - length[0]), sdf::num::load_eight(text[1]),
+                           8 * (8 - length[1]), got);
+        ASSERT_EQ(got[0], static_cast<int32_t>(want[0])) << std::string(text[0], length[0]);
+        ASSERT_EQ(got[1], static_cast<int32_t>(want[1])) << std::string(text[1], length[1]);
+#endif
+        for (int r = 0; r < 2; ++r)
+            ASSERT_EQ(sdf::num::digits_value(sdf::num::load_eight(text[r]), length[r]), want[r]);
+        uint64_t word = rng() & rng();
+        ASSERT_EQ(sdf::num::bit_count(word), static_cast<unsigned>(std::popcount(word))) << word;
+    }
+    EXPECT_EQ(sdf::num::bit_count(0), 0u);
+    EXPECT_EQ(sdf::num::bit_count(~uint64_t{0}), 64u);
 }
 
 TEST(SdfNumbers, Long32ReadsLikeStrtolWithA32BitLong)
