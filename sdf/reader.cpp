@@ -177,8 +177,9 @@ constexpr std::array<uint8_t, 256> classes = make_classes();
 
 inline uint8_t class_of(char c) { return classes[static_cast<unsigned char>(c)]; }
 
-// Text numbers of each data type. parse(p, e, value, stop) reads the number that starts at p
-// (and ends before e at the latest), sets stop to the first character after what it read and
+// Text numbers of each data type. A run of up to eight digits (no sign) up to the type's
+// short_max is its own value at once; parse(p, e, value, stop) reads any number that starts at
+// p (and ends before e at the latest), sets stop to the first character after what it read and
 // returns 0, ERR_PREMATURE_EOF for something that is not a number, ERR_CORRUPT_DATA_FILE for
 // a number outside its type, or ERR_FP_OVERFLOW for a value that the map cannot hold. The
 // value stored is the raw value; `sentinel` is the raw value that marks an invalid point.
@@ -191,12 +192,6 @@ using sdf::num::plain_window;
 struct ulong_text {
     static constexpr int32_t sentinel = -1;
     static constexpr int64_t short_max = 99999999;  // every run of up to eight digits
-    // The value of a run of at most eight digits (below 10^8); false when parsing must decide.
-    static bool short_run(uint64_t digits, int32_t& out)
-    {
-        out = static_cast<int32_t>(digits);
-        return true;
-    }
     int32_t operator()(const char* p, const char* e, int32_t& out, const char*& stop) const
     {
         bool negative;
@@ -215,13 +210,6 @@ template <int64_t Lo, int64_t Hi>
 struct int_text {
     static constexpr int32_t sentinel = static_cast<int32_t>(Hi);
     static constexpr int64_t short_max = Hi;  // larger runs are for the parser to refuse
-    static bool short_run(uint64_t digits, int32_t& out)
-    {
-        if (digits > static_cast<uint64_t>(Hi))
-            return false;
-        out = static_cast<int32_t>(digits);
-        return true;
-    }
     int32_t operator()(const char* p, const char* e, int32_t& out, const char*& stop) const
     {
         bool negative;
@@ -242,7 +230,6 @@ template <class T>
 struct float_text {
     static constexpr int32_t sentinel = DAT_INVALID_PHASE;
     static constexpr int64_t short_max = -1;  // none: rounded in the type's precision
-    static bool short_run(uint64_t, int32_t&) { return false; }  // rounded in the type's precision
     int32_t operator()(const char* p, const char* e, int32_t& out, const char*& stop) const
     {
         const char* t = p;
@@ -400,7 +387,10 @@ int32_t scan_plain(const char*& p, const char* e, map_sink& out, std::size_t& co
             ends &= ends - 1;
             // A run of up to eight digits (no sign in a plain window) is its value at once.
             int32_t value = 0;
-            if (length > 8 || !Parse::short_run(sdf::num::digits_value(load_eight(t), length), value)) {
+            const uint64_t run = length > 8 ? 0 : sdf::num::digits_value(load_eight(t), length);
+            if (Parse::short_max >= 0 && length <= 8 && run <= static_cast<uint64_t>(Parse::short_max)) {
+                value = static_cast<int32_t>(run);
+            } else {
                 const char* stop = t;
                 rc = parse(t, e, value, stop);
             }
