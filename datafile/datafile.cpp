@@ -80,6 +80,10 @@ void to_file_order(const int32_t* src, std::size_t n, unsigned char* dst)
 template <typename T>
 int32_t write_slices(std::FILE* file, const T* data, uint64_t total, uint32_t slice_values)
 {
+    // A short block needs no more buffer than it holds.
+    if (total == 0)
+        return NO_ERROR;
+    slice_values = static_cast<uint32_t>(std::min<uint64_t>(total, slice_values));
     hook_buffer buffer = allocate(std::size_t{slice_values} * sizeof(T));
     if (!buffer)
         return ERR_NO_MEM;

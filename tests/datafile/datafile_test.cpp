@@ -311,6 +311,8 @@ TEST_F(DatWriteFileHooks, IntensityThenPhaseAndGeometryFromTheMaps)
     d.header.in_n_bytes = 12;
     d.header.in_width = 99;  // the map's geometry wins
     ASSERT_EQ(dat_write_file(dir.str("o.dat").c_str(), &d.header, &im, &d.map), NO_ERROR);
+    // A short block goes out through a buffer of its own size, not of a whole slice.
+    EXPECT_EQ(g_sizes, (std::vector<std::size_t>{12, 16}));
     std::string got = read_file(dir / "o.dat");
     ASSERT_EQ(got.size(), 834u + 12u + 16u);
     EXPECT_EQ(got.substr(52, 2), be16(3));
