@@ -719,9 +719,8 @@ void scan_round(input& in, scan_state& st, map_sink& out, Parse parse, const par
 }
 
 // The system gives a new block's pages on their first touch, each one cleared first, which
-// costs more than the parsing of its values. The parts of a text buffer could share that work
-// only for the part that is read straight into the map; touching every page of a large map on
-// every core at the start shares all of it. (The points are written later in any case.)
+// costs more than the parsing of its values. Touching every page of a large map on every core
+// at the start shares all of that work evenly. (The points are written later in any case.)
 void touch_pages(phase_map& map, const parallel_plan& plan)
 {
     const std::size_t count = map.count;
@@ -760,8 +759,8 @@ int32_t skip_surplus(input& in, const char* p)
 }
 
 // The data section, ended by a line that begins with "*". Exactly out.n numbers must come. On
-// every outcome the input is left where the trailer's reading begins. Large buffers are split
-// over several threads (see scan_parallel); the outcome is the same.
+// every outcome the input is left where the trailer's reading begins. A large file is read in
+// rounds on every thread of the team (see scan_round); the outcome is the same.
 template <class Parse>
 int32_t scan_text(input& in, map_sink& out, Parse parse, const parallel_plan& plan)
 {
