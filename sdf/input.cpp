@@ -19,23 +19,18 @@ input::~input()
         std::fclose(stream_);
 }
 
-void input::compact()
-{
-    if (pos_ > 0) {
-        std::memmove(buf_.get(), buf_.get() + pos_, len_ - pos_);
-        base_ += pos_;
-        len_ -= pos_;
-        pos_ = 0;
-    }
-}
-
 bool input::refill()
 {
     if (stream_ == nullptr)
         eof_ = true;
     if (eof_)
         return false;
-    compact();
+    if (pos_ > 0) {
+        std::memmove(buf_.get(), buf_.get() + pos_, len_ - pos_);
+        base_ += pos_;
+        len_ -= pos_;
+        pos_ = 0;
+    }
     if (len_ == cap_)
         return false;
     std::size_t n = 0;

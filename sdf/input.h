@@ -58,7 +58,6 @@ public:
 
 private:
     bool refill();
-    void compact();
 
     std::FILE* stream_;
     bool owned_;
