@@ -11,9 +11,9 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "datafile/datafile.h"
-#include "platform/hooks.h"
-#include "sdf/sdf.h"
+#include "vell/datafile/datafile.h"
+#include "vell/platform/hooks.h"
+#include "vell/sdf/sdf.h"
 
 namespace {
 

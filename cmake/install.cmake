@@ -4,7 +4,7 @@
 include(CMakePackageConfigHelpers)
 
 set(VP_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/VellPlatform)
-install(FILES ${PROJECT_BINARY_DIR}/generated/platform/version.h
+install(FILES ${PROJECT_BINARY_DIR}/generated/vell/platform/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vell/platform)
 install(EXPORT VellPlatformTargets NAMESPACE vell:: DESTINATION ${VP_CMAKE_DIR})
 configure_package_config_file(cmake/VellPlatformConfig.cmake.in

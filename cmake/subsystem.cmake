@@ -1,6 +1,6 @@
 # vp_subsystem(NAME DEPS lib...): one static library from the folder's *.cpp, plus posix/*.cpp or
 # win32/*.cpp for the system being built for. It is installed as libvell_NAME with the folder's
-# headers under include/vell/NAME/ and exported as vell::NAME, bringing what it builds on.
+# headers under include/vell/NAME/ (included as <vell/NAME/...>) and exported as vell::NAME, bringing what it builds on.
 function(vp_subsystem name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
@@ -15,7 +15,7 @@ function(vp_subsystem name)
   target_include_directories(${name} PUBLIC
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
     $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/generated>
-    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/vell>)
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 
   install(TARGETS ${name} EXPORT VellPlatformTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})

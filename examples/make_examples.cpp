@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "datafile/dataset.h"
-#include "platform/errors.h"
-#include "sdf/sdf_writer.h"
+#include "vell/datafile/dataset.h"
+#include "vell/platform/errors.h"
+#include "vell/sdf/sdf_writer.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 
 #include "fuzz/fuzz_port.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "platform/log.h"
-#include "serial/board.h"
-#include "serial/sio_vport.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/log.h"
+#include "vell/serial/board.h"
+#include "vell/serial/sio_vport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {

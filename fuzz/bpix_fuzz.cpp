@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/bpix.h"
+#include "vell/acquisition/bpix.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/errors.h"
+#include "vell/platform/errors.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {

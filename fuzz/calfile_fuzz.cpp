@@ -13,10 +13,10 @@
 #include <string>
 #include <string_view>
 
-#include "calfile/calfile.h"
-#include "calfile/sysinfo.h"
+#include "vell/calfile/calfile.h"
+#include "vell/calfile/sysinfo.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/errors.h"
+#include "vell/platform/errors.h"
 #include "tests/calfile_writer/roundtrip_property.h"
 
 namespace {

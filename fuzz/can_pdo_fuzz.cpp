@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "calfile/sysinfo.h"
-#include "can/can_events.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/can/can_events.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -12,11 +12,11 @@
 #include <filesystem>
 #include <vector>
 
-#include "datafile/datafile.h"
-#include "datafile/dataset.h"
+#include "vell/datafile/datafile.h"
+#include "vell/datafile/dataset.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/errors.h"
-#include "sdf/sdf.h"
+#include "vell/platform/errors.h"
+#include "vell/sdf/sdf.h"
 
 namespace {
 

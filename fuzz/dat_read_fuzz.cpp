@@ -11,13 +11,13 @@
 #include <cstring>
 #include <string>
 
-#include "datafile/datafile.h"
-#include "datafile/phase_picture.h"
-#include "datafile/phase_stats.h"
-#include "datafile/png.h"
-#include "datafile/reader.h"
+#include "vell/datafile/datafile.h"
+#include "vell/datafile/phase_picture.h"
+#include "vell/datafile/phase_stats.h"
+#include "vell/datafile/png.h"
+#include "vell/datafile/reader.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/errors.h"
+#include "vell/platform/errors.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
-#include "instrument/ftp_materials.h"
-#include "platform/errors.h"
+#include "vell/instrument/ftp_materials.h"
+#include "vell/platform/errors.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "serial/sio_vport.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/serial/sio_vport.h"
 
 namespace vpfuzz {
 

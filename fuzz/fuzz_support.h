@@ -11,8 +11,8 @@
 #include <random>
 #include <string>
 
-#include "platform/hooks.h"
-#include "platform/log.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/log.h"
 
 namespace vpfuzz {
 

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/errors.h"
-#include "posinstr/lcdmi.h"
+#include "vell/platform/errors.h"
+#include "vell/posinstr/lcdmi.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {

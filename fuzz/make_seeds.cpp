@@ -27,18 +27,18 @@
 #include <string>
 #include <vector>
 
-#include "calfile/calfile.h"
-#include "calfile/sysinfo.h"
-#include "calfile/vocab.h"
-#include "datafile/datafile.h"
-#include "datafile/dataset.h"
-#include "platform/errors.h"
-#include "platform/log.h"
-#include "ramps/ramp_config.h"
-#include "ramps/ramp_file.h"
-#include "sdf/sdf.h"
-#include "sdf/sdf_writer.h"
-#include "sdf/trailer.h"
+#include "vell/calfile/calfile.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/calfile/vocab.h"
+#include "vell/datafile/datafile.h"
+#include "vell/datafile/dataset.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/log.h"
+#include "vell/ramps/ramp_config.h"
+#include "vell/ramps/ramp_file.h"
+#include "vell/sdf/sdf.h"
+#include "vell/sdf/sdf_writer.h"
+#include "vell/sdf/trailer.h"
 
 namespace fs = std::filesystem;
 

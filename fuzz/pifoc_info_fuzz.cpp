@@ -10,8 +10,8 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "instrument/pifoc.h"
-#include "platform/errors.h"
+#include "vell/instrument/pifoc.h"
+#include "vell/platform/errors.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "ramps/ramp_config.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/ramps/ramp_config.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/errors.h"
-#include "ramps/ramp_config.h"
-#include "ramps/ramp_file.h"
+#include "vell/platform/errors.h"
+#include "vell/ramps/ramp_config.h"
+#include "vell/ramps/ramp_file.h"
 
 namespace {
 

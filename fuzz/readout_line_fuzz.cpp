@@ -11,9 +11,9 @@
 #include <memory>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/errors.h"
-#include "platform/log.h"
-#include "posinstr/metronics.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/log.h"
+#include "vell/posinstr/metronics.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {

@@ -12,11 +12,11 @@
 #include <cstring>
 #include <string_view>
 
-#include "datafile/dataset.h"
+#include "vell/datafile/dataset.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/errors.h"
-#include "sdf/input.h"
-#include "sdf/sdf.h"
+#include "vell/platform/errors.h"
+#include "vell/sdf/input.h"
+#include "vell/sdf/sdf.h"
 
 namespace {
 

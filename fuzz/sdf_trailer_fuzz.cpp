@@ -10,11 +10,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "datafile/dataset.h"
+#include "vell/datafile/dataset.h"
 #include "fuzz/fuzz_support.h"
-#include "sdf/input.h"
-#include "sdf/sdf.h"
-#include "sdf/trailer.h"
+#include "vell/sdf/input.h"
+#include "vell/sdf/sdf.h"
+#include "vell/sdf/trailer.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/errors.h"
-#include "platform/log.h"
-#include "serial/sio.h"
-#include "serial/sio_backend.h"
-#include "serial/sio_vport.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/log.h"
+#include "vell/serial/sio.h"
+#include "vell/serial/sio_backend.h"
+#include "vell/serial/sio_vport.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <cstdio>
 #include <string>
 
-#include "can/zoomcal.h"
+#include "vell/can/zoomcal.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/errors.h"
+#include "vell/platform/errors.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {

@@ -2,12 +2,12 @@
 // installed platform library, as an application would.
 #include <cstdio>
 
-#include "datafile/datafile.h"
-#include "datafile/dataset.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "platform/version.h"
-#include "sdf/sdf.h"
+#include <vell/datafile/datafile.h>
+#include <vell/datafile/dataset.h>
+#include <vell/platform/errors.h>
+#include <vell/platform/hooks.h>
+#include <vell/platform/version.h>
+#include <vell/sdf/sdf.h>
 
 int main(int argc, char** argv)
 {

@@ -6,15 +6,15 @@
 #include <string>
 #include <thread>
 
-#include "acquisition/acq.h"
-#include "calfile/sysinfo.h"
-#include "platform/dirs.h"
-#include "platform/dynlib.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "platform/lock.h"
-#include "platform/os.h"
-#include "platform/process.h"
+#include "vell/acquisition/acq.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/platform/dirs.h"
+#include "vell/platform/dynlib.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/lock.h"
+#include "vell/platform/os.h"
+#include "vell/platform/process.h"
 #include "tests/support/test_support.h"
 
 namespace {

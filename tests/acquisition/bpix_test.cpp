@@ -10,12 +10,12 @@
 #include <utility>
 #include <vector>
 
-#include "acquisition/bpix.h"
-#include "calfile/sysinfo.h"
-#include "platform/dirs.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "platform/os.h"
+#include "vell/acquisition/bpix.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/platform/dirs.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/os.h"
 #include "tests/support/test_support.h"
 
 namespace {

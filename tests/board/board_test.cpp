@@ -5,11 +5,11 @@
 #include <memory>
 #include <string>
 
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "serial/board.h"
-#include "serial/devctl.h"
-#include "sim/board_device.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/serial/board.h"
+#include "vell/serial/devctl.h"
+#include "vell/sim/board_device.h"
 #include "tests/support/test_support.h"
 
 namespace {

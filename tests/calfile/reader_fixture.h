@@ -6,11 +6,11 @@
 
 #include <string>
 
-#include "calfile/calfile.h"
-#include "calfile/scanner.h"
-#include "calfile/sysinfo.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
+#include "vell/calfile/calfile.h"
+#include "vell/calfile/scanner.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
 #include "tests/support/test_support.h"
 
 namespace caltest {

@@ -1,8 +1,8 @@
 // The calibration file reader: opening, the line loop, error collection and one-line updates.
 #include <string>
 
-#include "platform/dirs.h"
-#include "platform/os.h"
+#include "vell/platform/dirs.h"
+#include "vell/platform/os.h"
 #include "tests/calfile/reader_fixture.h"
 
 namespace {

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "calfile/scanner.h"
-#include "platform/errors.h"
+#include "vell/calfile/scanner.h"
+#include "vell/platform/errors.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "calfile/sysinfo.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
 
 namespace {
 

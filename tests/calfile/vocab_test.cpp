@@ -6,9 +6,9 @@
 #include <set>
 #include <string>
 
-#include "calfile/grammar.h"
-#include "calfile/sysinfo.h"
-#include "calfile/vocab.h"
+#include "vell/calfile/grammar.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/calfile/vocab.h"
 
 namespace {
 

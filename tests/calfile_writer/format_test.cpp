@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "platform/dirs.h"
+#include "vell/platform/dirs.h"
 #include "tests/calfile_writer/rich_files.h"
 #include "tests/calfile_writer/writer_fixture.h"
 

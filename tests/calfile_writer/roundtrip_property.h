@@ -20,10 +20,10 @@
 #include <string>
 #include <string_view>
 
-#include "calfile/calfile.h"
-#include "calfile/sysinfo.h"
-#include "calfile/writer.h"
-#include "platform/errors.h"
+#include "vell/calfile/calfile.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/calfile/writer.h"
+#include "vell/platform/errors.h"
 
 namespace calprop {
 

@@ -12,12 +12,12 @@
 #include <utility>
 #include <vector>
 
-#include "calfile/calfile.h"
-#include "calfile/sysinfo.h"
-#include "calfile/writer.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "platform/os.h"
+#include "vell/calfile/calfile.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/calfile/writer.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/os.h"
 #include "tests/support/test_support.h"
 
 namespace calwtest {

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "can/can_agc.h"
-#include "can/can_events.h"
-#include "can/can_ops.h"
-#include "platform/errors.h"
-#include "platform/event.h"
-#include "sim/agc/agc_frames.h"
-#include "sim/canbridge/vcan_nodes.h"
+#include "vell/can/can_agc.h"
+#include "vell/can/can_events.h"
+#include "vell/can/can_ops.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/event.h"
+#include "vell/sim/agc/agc_frames.h"
+#include "vell/sim/canbridge/vcan_nodes.h"
 #include "tests/can/can_fixture.h"
 
 namespace {

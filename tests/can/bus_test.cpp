@@ -2,8 +2,8 @@
 // program), a linked table, and no library at all.
 #include "tests/can/can_fixture.h"
 
-#include "platform/dynlib.h"
-#include "platform/errors.h"
+#include "vell/platform/dynlib.h"
+#include "vell/platform/errors.h"
 
 namespace {
 

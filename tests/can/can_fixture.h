@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "calfile/sysinfo.h"
-#include "can/can_bus.h"
-#include "can/can_sdo.h"
-#include "platform/hooks.h"
-#include "sim/canbridge/vcan_bridge.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/can/can_bus.h"
+#include "vell/can/can_sdo.h"
+#include "vell/platform/hooks.h"
+#include "vell/sim/canbridge/vcan_bridge.h"
 #include "tests/support/test_support.h"
 
 namespace cantest {

@@ -4,10 +4,10 @@
 
 #include "tests/can/can_fixture.h"
 
-#include "can/can_events.h"
-#include "platform/errors.h"
-#include "platform/event.h"
-#include "platform/thread.h"
+#include "vell/can/can_events.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/event.h"
+#include "vell/platform/thread.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "can/can_events.h"
-#include "can/can_ops.h"
-#include "platform/errors.h"
-#include "platform/event.h"
-#include "ramps/ramp_set.h"
-#include "sim/canbridge/vcan_nodes.h"
+#include "vell/can/can_events.h"
+#include "vell/can/can_ops.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/event.h"
+#include "vell/ramps/ramp_set.h"
+#include "vell/sim/canbridge/vcan_nodes.h"
 #include "tests/can/can_fixture.h"
 
 namespace {

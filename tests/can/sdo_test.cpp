@@ -3,7 +3,7 @@
 
 #include "tests/can/can_fixture.h"
 
-#include "platform/errors.h"
+#include "vell/platform/errors.h"
 
 namespace {
 

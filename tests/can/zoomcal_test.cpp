@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "can/can_ops.h"
-#include "can/zoomcal.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "sim/canbridge/vcan_nodes.h"
+#include "vell/can/can_ops.h"
+#include "vell/can/zoomcal.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/sim/canbridge/vcan_nodes.h"
 #include "tests/can/can_fixture.h"
 
 namespace {

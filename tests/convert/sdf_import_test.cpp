@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "datafile/dataset.h"
-#include "datafile/reader.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "sdf/sdf.h"
+#include "vell/datafile/dataset.h"
+#include "vell/datafile/reader.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/sdf/sdf.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sdf_bytes.h"
 #include "tests/support/test_support.h"

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "datafile/datafile.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "platform/os.h"
+#include "vell/datafile/datafile.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/os.h"
 #include "tests/support/test_support.h"
 
 namespace {

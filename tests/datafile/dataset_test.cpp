@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "datafile/dataset.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
+#include "vell/datafile/dataset.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "datafile/parallel.h"
-#include "platform/event.h"
+#include "vell/datafile/parallel.h"
+#include "vell/platform/event.h"
 
 TEST(ParallelTeam, EveryPartRunsOnceARoundOnAThreadThatStays)
 {

@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
-#include "datafile/datafile.h"
-#include "datafile/reader.h"
-#include "platform/errors.h"
+#include "vell/datafile/datafile.h"
+#include "vell/datafile/reader.h"
+#include "vell/platform/errors.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "datafile/datafile.h"
+#include "vell/datafile/datafile.h"
 #include "tests/datinfo/png_decode.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "datafile/phase_picture.h"
-#include "datafile/phase_stats.h"
-#include "datafile/png.h"
+#include "vell/datafile/phase_picture.h"
+#include "vell/datafile/phase_stats.h"
+#include "vell/datafile/png.h"
 #include "tests/datinfo/png_decode.h"
 
 namespace {

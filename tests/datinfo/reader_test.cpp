@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "datafile/byte_order.h"
-#include "datafile/reader.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
+#include "vell/datafile/byte_order.h"
+#include "vell/datafile/reader.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -5,13 +5,13 @@
 #include <memory>
 #include <string>
 
-#include "calfile/sysinfo.h"
-#include "can/can_devready.h"
-#include "can/can_events.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "serial/devctl.h"
-#include "serial/sio_vport.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/can/can_devready.h"
+#include "vell/can/can_events.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/serial/devctl.h"
+#include "vell/serial/sio_vport.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "calfile/calfile.h"
-#include "calfile/scanner.h"
-#include "calfile/sysinfo.h"
-#include "platform/errors.h"
+#include "vell/calfile/calfile.h"
+#include "vell/calfile/scanner.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/platform/errors.h"
 #include "tests/support/test_support.h"
 
 namespace {

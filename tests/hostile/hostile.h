@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "datafile/datafile.h"
-#include "datafile/dataset.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "sdf/sdf.h"
+#include "vell/datafile/datafile.h"
+#include "vell/datafile/dataset.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/sdf/sdf.h"
 #include "tests/support/sdf_bytes.h"
 #include "tests/support/test_support.h"
 

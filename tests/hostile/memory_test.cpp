@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "sdf/input.h"
+#include "vell/sdf/input.h"
 #include "tests/hostile/hostile.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "sdf/trailer.h"
+#include "vell/sdf/trailer.h"
 #include "tests/hostile/hostile.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/errors.h"
+#include "vell/platform/errors.h"
 #include "tests/inst_on/inst_on_fixture.h"
 
 namespace {

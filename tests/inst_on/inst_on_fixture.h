@@ -6,12 +6,12 @@
 
 #include <memory>
 
-#include "calfile/sysinfo.h"
-#include "instrument/inst_on.h"
-#include "instrument/llc.h"
-#include "platform/hooks.h"
-#include "serial/board.h"
-#include "serial/devctl.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/instrument/inst_on.h"
+#include "vell/instrument/llc.h"
+#include "vell/platform/hooks.h"
+#include "vell/serial/board.h"
+#include "vell/serial/devctl.h"
 #include "tests/support/test_support.h"
 
 namespace insttest {

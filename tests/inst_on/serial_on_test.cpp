@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/errors.h"
-#include "sim/board_device.h"
+#include "vell/platform/errors.h"
+#include "vell/sim/board_device.h"
 #include "tests/inst_on/inst_on_fixture.h"
 #include "tools/inst_shell/commands.h"
 #include "tools/inst_shell/virtual_instrument.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/errors.h"
+#include "vell/platform/errors.h"
 #include "tests/inst_on/inst_on_fixture.h"
 #include "tools/inst_shell/commands.h"
 #include "tools/inst_shell/shell.h"

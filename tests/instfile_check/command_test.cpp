@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/version.h"
+#include "vell/platform/version.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/event.h"
+#include "vell/platform/event.h"
 #include "tests/instrument/can_inst_fixture.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <map>
 #include <memory>
 
-#include "platform/event.h"
-#include "sim/wavemon_device.h"
+#include "vell/platform/event.h"
+#include "vell/sim/wavemon_device.h"
 #include "tests/instrument/can_inst_fixture.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "instrument/ftp_materials.h"
-#include "platform/errors.h"
+#include "vell/instrument/ftp_materials.h"
+#include "vell/platform/errors.h"
 #include "tests/instrument/instrument_fixture.h"
 
 namespace {

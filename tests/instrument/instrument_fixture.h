@@ -10,12 +10,12 @@
 #include <optional>
 #include <string>
 
-#include "calfile/sysinfo.h"
-#include "instrument/ftp_materials.h"
-#include "instrument/pifoc.h"
-#include "platform/dirs.h"
-#include "platform/hooks.h"
-#include "platform/os.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/instrument/ftp_materials.h"
+#include "vell/instrument/pifoc.h"
+#include "vell/platform/dirs.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/os.h"
 #include "tests/support/test_support.h"
 
 namespace vptest {

@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "calfile/sysinfo.h"
-#include "can/can_events.h"
-#include "instrument/llc.h"
-#include "platform/errors.h"
-#include "platform/event.h"
-#include "platform/hooks.h"
-#include "serial/board.h"
-#include "serial/devctl.h"
-#include "sim/board_device.h"
-#include "sim/canbridge/vcan_nodes.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/can/can_events.h"
+#include "vell/instrument/llc.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/event.h"
+#include "vell/platform/hooks.h"
+#include "vell/serial/board.h"
+#include "vell/serial/devctl.h"
+#include "vell/sim/board_device.h"
+#include "vell/sim/canbridge/vcan_nodes.h"
 #include "tests/can/can_fixture.h"
 
 namespace {

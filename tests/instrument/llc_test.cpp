@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "calfile/sysinfo.h"
-#include "can/can_events.h"
-#include "instrument/llc.h"
-#include "platform/errors.h"
-#include "platform/event.h"
-#include "platform/hooks.h"
-#include "sim/llc_devices.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/can/can_events.h"
+#include "vell/instrument/llc.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/event.h"
+#include "vell/platform/hooks.h"
+#include "vell/sim/llc_devices.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "instrument/pifoc.h"
-#include "platform/errors.h"
+#include "vell/instrument/pifoc.h"
+#include "vell/platform/errors.h"
 #include "tests/instrument/instrument_fixture.h"
 
 namespace {

@@ -6,16 +6,16 @@
 #include <cstring>
 #include <vector>
 
-#include "calfile/sysinfo.h"
-#include "can/can_bus.h"
-#include "can/can_events.h"
-#include "can/can_sdo.h"
-#include "instrument/sleep_mode.h"
-#include "platform/errors.h"
-#include "platform/event.h"
-#include "platform/hooks.h"
-#include "platform/thread.h"
-#include "sim/canbridge/vcan_bridge.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/can/can_bus.h"
+#include "vell/can/can_events.h"
+#include "vell/can/can_sdo.h"
+#include "vell/instrument/sleep_mode.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/event.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/thread.h"
+#include "vell/sim/canbridge/vcan_bridge.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "motion/mwi.h"
-#include "platform/errors.h"
+#include "vell/motion/mwi.h"
+#include "vell/platform/errors.h"
 #include "tests/support/test_support.h"
 
 namespace {

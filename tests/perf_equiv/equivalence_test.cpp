@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "datafile/datafile.h"
-#include "datafile/dataset.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "sdf/input.h"
-#include "sdf/sdf.h"
-#include "sdf/sdf_writer.h"
+#include "vell/datafile/datafile.h"
+#include "vell/datafile/dataset.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/sdf/input.h"
+#include "vell/sdf/sdf.h"
+#include "vell/sdf/sdf_writer.h"
 #include "tests/support/test_support.h"
 
 namespace {

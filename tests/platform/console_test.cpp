@@ -12,9 +12,9 @@
 #include <io.h>
 #endif
 
-#include "platform/console.h"
-#include "platform/files.h"
-#include "platform/os.h"
+#include "vell/platform/console.h"
+#include "vell/platform/files.h"
+#include "vell/platform/os.h"
 #include "tests/support/test_support.h"
 
 using vptest::TempDir;

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/dirs.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "platform/log.h"
-#include "platform/os.h"
+#include "vell/platform/dirs.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/log.h"
+#include "vell/platform/os.h"
 #include "tests/support/test_support.h"
 
 using vptest::LogCapture;

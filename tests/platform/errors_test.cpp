@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/errors.h"
+#include "vell/platform/errors.h"
 #include "tests/support/test_support.h"
 
 TEST(ErrorNames, SuccessAndBothEnds)

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/fields.h"
+#include "vell/platform/fields.h"
 #include "tests/support/test_support.h"
 
 namespace {

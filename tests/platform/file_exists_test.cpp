@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "platform/files.h"
-#include "platform/os.h"
+#include "vell/platform/files.h"
+#include "vell/platform/os.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -3,10 +3,10 @@
 #include <regex>
 #include <string>
 
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "platform/log.h"
-#include "platform/os.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/log.h"
+#include "vell/platform/os.h"
 #include "tests/support/test_support.h"
 
 using vptest::TempDir;

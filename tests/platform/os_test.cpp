@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/atomic_file.h"
-#include "platform/os.h"
+#include "vell/platform/atomic_file.h"
+#include "vell/platform/os.h"
 #include "tests/support/test_support.h"
 
 using vptest::TempDir;

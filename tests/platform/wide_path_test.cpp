@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/atomic_file.h"
-#include "platform/files.h"
-#include "platform/os.h"
+#include "vell/platform/atomic_file.h"
+#include "vell/platform/files.h"
+#include "vell/platform/os.h"
 #include "tests/support/test_support.h"
 
 using vptest::TempDir;

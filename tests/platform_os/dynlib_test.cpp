@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/dynlib.h"
-#include "platform/os.h"
+#include "vell/platform/dynlib.h"
+#include "vell/platform/os.h"
 #include "tests/support/test_support.h"
 
 namespace {

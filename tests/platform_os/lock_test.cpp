@@ -6,13 +6,13 @@
 #include <string>
 #include <thread>
 
-#include "platform/errors.h"
-#include "platform/event.h"
-#include "platform/hooks.h"
-#include "platform/lock.h"
-#include "platform/os.h"
-#include "platform/process.h"
-#include "platform/thread.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/event.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/lock.h"
+#include "vell/platform/os.h"
+#include "vell/platform/process.h"
+#include "vell/platform/thread.h"
 #include "tests/platform_os/os_test_support.h"
 #include "tests/support/test_support.h"
 

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <cstdint>
 
-#include "platform/event.h"
-#include "platform/hooks.h"
+#include "vell/platform/event.h"
+#include "vell/platform/hooks.h"
 
 namespace ostest {
 

@@ -4,10 +4,10 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/errors.h"
-#include "platform/event.h"
-#include "platform/hooks.h"
-#include "platform/thread.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/event.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/thread.h"
 #include "tests/platform_os/os_test_support.h"
 
 using ostest::make_event;

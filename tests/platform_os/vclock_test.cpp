@@ -8,11 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/errors.h"
-#include "platform/event.h"
-#include "platform/hooks.h"
-#include "platform/os.h"
-#include "platform/thread.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/event.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/os.h"
+#include "vell/platform/thread.h"
 #include "tests/platform_os/os_test_support.h"
 
 using ostest::make_event;

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "calfile/sysinfo.h"
-#include "platform/errors.h"
-#include "posinstr/lcdmi.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/platform/errors.h"
+#include "vell/posinstr/lcdmi.h"
 #include "tests/support/test_support.h"
 
 namespace {

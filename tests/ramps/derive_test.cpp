@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "calfile/sysinfo.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "ramps/ramp_config.h"
-#include "ramps/ramp_file.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/ramps/ramp_config.h"
+#include "vell/ramps/ramp_file.h"
 #include "tests/support/test_support.h"
 
 namespace {

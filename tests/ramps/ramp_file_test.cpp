@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "ramps/ramp_file.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/ramps/ramp_file.h"
 #include "tests/ramps/ramp_bytes.h"
 #include "tests/support/test_support.h"
 

@@ -12,11 +12,11 @@
 #include <utility>
 #include <vector>
 
-#include "datafile/dataset.h"
-#include "platform/errors.h"
-#include "platform/os.h"
-#include "sdf/sdf.h"
-#include "sdf/sdf_writer.h"
+#include "vell/datafile/dataset.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/os.h"
+#include "vell/sdf/sdf.h"
+#include "vell/sdf/sdf_writer.h"
 #include "tests/sdf/reader_common.h"
 #include "tests/sdf/sdf_files.h"
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "datafile/dataset.h"
-#include "platform/errors.h"
-#include "sdf/sdf.h"
+#include "vell/datafile/dataset.h"
+#include "vell/platform/errors.h"
+#include "vell/sdf/sdf.h"
 #include "tests/sdf/reader_common.h"
 #include "tests/sdf/sdf_files.h"
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "sdf/input.h"
-#include "sdf/sdf.h"
-#include "sdf/trailer.h"
+#include "vell/sdf/input.h"
+#include "vell/sdf/sdf.h"
+#include "vell/sdf/trailer.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "platform/thread.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/thread.h"
 #include "tests/sdf/reader_common.h"
 
 namespace {

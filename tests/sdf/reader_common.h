@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/hooks.h"
-#include "sdf/sdf.h"
+#include "vell/platform/hooks.h"
+#include "vell/sdf/sdf.h"
 #include "tests/sdf/sdf_files.h"
 #include "tests/support/test_support.h"
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "datafile/dataset.h"
-#include "platform/hooks.h"
-#include "sdf/sdf.h"
+#include "vell/datafile/dataset.h"
+#include "vell/platform/hooks.h"
+#include "vell/sdf/sdf.h"
 #include "tests/support/sdf_bytes.h"
 #include "tests/support/test_support.h"
 

@@ -8,9 +8,9 @@
 #include <random>
 #include <string>
 
-#include "sdf/numbers.h"
-#include "sdf/plain_window.h"
-#include "sdf/sdf.h"
+#include "vell/sdf/numbers.h"
+#include "vell/sdf/plain_window.h"
+#include "vell/sdf/sdf.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "datafile/dataset.h"
-#include "sdf/sdf.h"
+#include "vell/datafile/dataset.h"
+#include "vell/sdf/sdf.h"
 #include "tests/support/test_support.h"
 
 namespace {

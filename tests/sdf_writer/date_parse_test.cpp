@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "platform/date.h"
+#include "vell/platform/date.h"
 
 namespace {
 

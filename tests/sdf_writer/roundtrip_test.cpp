@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "datafile/byte_order.h"
-#include "datafile/dataset.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "sdf/sdf.h"
-#include "sdf/sdf_writer.h"
+#include "vell/datafile/byte_order.h"
+#include "vell/datafile/dataset.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/sdf/sdf.h"
+#include "vell/sdf/sdf_writer.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "datafile/dataset.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "platform/os.h"
-#include "sdf/sdf.h"
-#include "sdf/sdf_writer.h"
+#include "vell/datafile/dataset.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/os.h"
+#include "vell/sdf/sdf.h"
+#include "vell/sdf/sdf_writer.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "serial/sio.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/serial/sio.h"
 #include "tests/serial/vport_fixture.h"
 #include "tests/sim/pty_peer.h"
 #include "tests/support/test_support.h"

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/errors.h"
-#include "platform/os.h"
-#include "serial/sio.h"
-#include "serial/sio_backend.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/os.h"
+#include "vell/serial/sio.h"
+#include "vell/serial/sio_backend.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/thread.h"
+#include "vell/platform/thread.h"
 #include "tests/serial/vport_fixture.h"
 
 namespace {

@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "serial/sio.h"
-#include "sim/serial_peer.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/serial/sio.h"
+#include "vell/sim/serial_peer.h"
 #include "tests/support/test_support.h"
 
 namespace serialtest {

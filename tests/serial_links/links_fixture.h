@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/errors.h"
-#include "platform/hooks.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
 #include "tests/support/test_support.h"
 
 namespace linktest {

@@ -3,9 +3,9 @@
 #include <limits>
 #include <string>
 
-#include "calfile/sysinfo.h"
-#include "posinstr/metronics.h"
-#include "sim/readout_device.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/posinstr/metronics.h"
+#include "vell/sim/readout_device.h"
 #include "tests/serial_links/links_fixture.h"
 
 namespace {

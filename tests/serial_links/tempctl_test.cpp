@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/tempctl.h"
-#include "sim/tempctl_device.h"
+#include "vell/serial/tempctl.h"
+#include "vell/sim/tempctl_device.h"
 #include "tests/serial_links/links_fixture.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "serial/wavemon.h"
-#include "sim/serial_peer.h"
-#include "sim/wavemon_device.h"
+#include "vell/serial/wavemon.h"
+#include "vell/sim/serial_peer.h"
+#include "vell/sim/wavemon_device.h"
 #include "tests/serial_links/links_fixture.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "sdf/sdf.h"
+#include "vell/sdf/sdf.h"
 
 namespace vptest {
 

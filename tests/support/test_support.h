@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/log.h"
+#include "vell/platform/log.h"
 
 namespace vptest {
 

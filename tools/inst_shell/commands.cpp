@@ -5,19 +5,19 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "calfile/sysinfo.h"
-#include "can/can_agc.h"
-#include "can/can_events.h"
-#include "instrument/inst_on.h"
-#include "instrument/llc.h"
-#include "instrument/ramp_slots.h"
-#include "instrument/sleep_mode.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "platform/log.h"
-#include "ramps/ramp_set.h"
-#include "serial/board.h"
-#include "serial/devctl.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/can/can_agc.h"
+#include "vell/can/can_events.h"
+#include "vell/instrument/inst_on.h"
+#include "vell/instrument/llc.h"
+#include "vell/instrument/ramp_slots.h"
+#include "vell/instrument/sleep_mode.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/log.h"
+#include "vell/ramps/ramp_set.h"
+#include "vell/serial/board.h"
+#include "vell/serial/devctl.h"
 
 namespace inst_shell {
 

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/tool_options.h"
+#include "vell/platform/tool_options.h"
 #include "tools/inst_shell/commands.h"
 #include "tools/inst_shell/shell.h"
 

@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "calfile/calfile.h"
-#include "calfile/sysinfo.h"
-#include "can/can_bus.h"
-#include "can/can_library.h"
-#include "instrument/sleep_mode.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "platform/log.h"
-#include "serial/board.h"
+#include "vell/calfile/calfile.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/can/can_bus.h"
+#include "vell/can/can_library.h"
+#include "vell/instrument/sleep_mode.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/platform/log.h"
+#include "vell/serial/board.h"
 #include "tools/inst_shell/commands.h"
 #include "tools/inst_shell/virtual_instrument.h"
 

@@ -2,15 +2,15 @@
 
 #include <cstring>
 
-#include "calfile/sysinfo.h"
-#include "can/can_agc.h"
-#include "can/can_bus.h"
-#include "platform/errors.h"
-#include "serial/board.h"
-#include "sim/agc/agc_frames.h"
-#include "sim/board_device.h"
-#include "sim/canbridge/vcan_bridge.h"
-#include "sim/canbridge/vcan_instrument.h"
+#include "vell/calfile/sysinfo.h"
+#include "vell/can/can_agc.h"
+#include "vell/can/can_bus.h"
+#include "vell/platform/errors.h"
+#include "vell/serial/board.h"
+#include "vell/sim/agc/agc_frames.h"
+#include "vell/sim/board_device.h"
+#include "vell/sim/canbridge/vcan_bridge.h"
+#include "vell/sim/canbridge/vcan_instrument.h"
 
 namespace inst_shell {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "instrument/inst_on.h"
+#include "vell/instrument/inst_on.h"
 
 struct SysInfo;
 

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <string>
 
-#include "instrument/ftp_materials.h"
-#include "instrument/pifoc.h"
-#include "platform/errors.h"
-#include "platform/hooks.h"
+#include "vell/instrument/ftp_materials.h"
+#include "vell/instrument/pifoc.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
 #include "tools/instfile_check/kinds.h"
 
 namespace {

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/bpix.h"
-#include "platform/errors.h"
-#include "platform/log.h"
-#include "posinstr/lcdmi.h"
+#include "vell/acquisition/bpix.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/log.h"
+#include "vell/posinstr/lcdmi.h"
 #include "tools/instfile_check/kinds.h"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/errors.h"
-#include "platform/log.h"
-#include "platform/tool_options.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/log.h"
+#include "vell/platform/tool_options.h"
 #include "tools/instfile_check/kinds.h"
 
 namespace {

@@ -2,10 +2,10 @@
 // one sample per line) and "rampcfg" (a ramp configuration file, shown as the writer writes it).
 #include <string>
 
-#include "platform/errors.h"
-#include "platform/hooks.h"
-#include "ramps/ramp_config.h"
-#include "ramps/ramp_file.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
+#include "vell/ramps/ramp_config.h"
+#include "vell/ramps/ramp_file.h"
 #include "tools/instfile_check/kinds.h"
 
 namespace {

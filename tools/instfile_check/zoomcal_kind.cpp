@@ -4,9 +4,9 @@
 #include <charconv>
 #include <string>
 
-#include "can/zoomcal.h"
-#include "platform/errors.h"
-#include "platform/log.h"
+#include "vell/can/zoomcal.h"
+#include "vell/platform/errors.h"
+#include "vell/platform/log.h"
 #include "tools/instfile_check/kinds.h"
 
 namespace {

@@ -1,6 +1,0 @@
-// sdf_import [options] input output: converts an SDF file written by another instrument or
-// program into a Vell binary data file.
-#include "convert/asc_to_dat.h"
-#include "platform/tool_main.h"
-
-VP_TOOL_MAIN(sdf_import_main)
