@@ -1,9 +1,12 @@
 // The sysInfo record: defaults, reset, sub-records, display names.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "vell/calfile/sysinfo.h"
 #include "vell/platform/errors.h"
@@ -48,8 +51,9 @@ TEST_F(SysInfoTest, ResetRestoresTheCalibrationPartAndKeepsTheRest)
     s.calFilePath.assign("/x/y.cal");
     s.instrName.assign("name");
     s.badPixels[0][0] = 3;
-    s.light[0].mode = 2;  // the light-level mode and levels are cleared too
-    s.light[1].level = 40;
+    s.lightRun[0].mode = 2;  // run-time light values outlive a new calibration
+    s.lightRun[1].level = 40;
+    s.services.get<int>() = 5;
     s.rampConfig.assign("other.txt");
     ASSERT_EQ(sysinfo_ensure_can_info(s), NO_ERROR);
     ASSERT_EQ(sysinfo_ensure_pid_set(s, 7), NO_ERROR);
@@ -62,6 +66,56 @@ TEST_F(SysInfoTest, ResetRestoresTheCalibrationPartAndKeepsTheRest)
     EXPECT_EQ(s.instrBdSwVersion, 12);
     EXPECT_EQ(s.instrOn, 1);
     EXPECT_STREQ(s.calFilePath.c_str(), "/x/y.cal");
+    EXPECT_EQ(s.lightRun[0].mode, 2);
+    EXPECT_EQ(s.lightRun[1].level, 40);
+    ASSERT_NE(s.services.find<int>(), nullptr);
+    EXPECT_EQ(*s.services.find<int>(), 5);
+}
+
+// The run-time part: one state per type, created once even when threads race for it, and one
+// reset that releases every state (newest first) and nothing of the calibration part.
+TEST_F(SysInfoTest, RunTimePartHoldsOneStatePerTypeAndResetsInOnePlace)
+{
+    static std::vector<int> released;
+    struct first_state {
+        int id = 1;
+        ~first_state() { released.push_back(id); }
+    };
+    struct second_state {
+        std::atomic<int> uses{0};
+        ~second_state() { released.push_back(2); }
+    };
+    SysInfo& s = *sysinfo_slot(1);
+    SysInfo other;  // a record that is no slot has a run-time part of its own
+    s.instrName.assign("kept");
+    s.instrOn = 1;
+    s.lightRun[0].level = 33;
+    EXPECT_EQ(s.services.find<first_state>(), nullptr);
+    s.services.get<first_state>().id = 11;
+
+    std::vector<std::thread> threads;
+    std::vector<second_state*> seen(4);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            seen[t] = &s.services.get<second_state>();
+            seen[t]->uses++;
+        });
+    for (std::thread& t : threads)
+        t.join();
+    for (second_state* p : seen)
+        EXPECT_EQ(p, seen[0]);
+    EXPECT_EQ(seen[0]->uses, 4);
+    EXPECT_EQ(other.services.find<first_state>(), nullptr);
+    EXPECT_EQ(sysinfo_slot(0)->services.find<first_state>(), nullptr);
+
+    released.clear();
+    sysinfo_reset_runtime(s);
+    EXPECT_EQ(released, (std::vector<int>{2, 11}));
+    EXPECT_EQ(s.services.find<first_state>(), nullptr);
+    EXPECT_EQ(s.instrOn, 0);
+    EXPECT_EQ(s.lightRun[0].level, 0);
+    EXPECT_STREQ(s.instrName.c_str(), "kept");
+    EXPECT_EQ(s.services.get<first_state>().id, 1);  // created afresh after the reset
 }
 
 TEST_F(SysInfoTest, RecordsCompareByValueSubRecordsIncluded)

@@ -215,7 +215,7 @@ TEST_F(CanAgcTest, SuspensionsNestAndFailuresKeepTheWheelLevel)
     EXPECT_EQ(can_agc_current_value(), 2);
     // Stop for failure: nothing to resume, the wheel's level (inverted) becomes the light level.
     EXPECT_EQ(can_agc_stop_for_failure(si), NO_ERROR);
-    EXPECT_EQ(si->currentLight().level, static_cast<int16_t>(65535 - 8192));
+    EXPECT_EQ(si->currentLightRun().level, static_cast<int16_t>(65535 - 8192));
     EXPECT_EQ(can_agc_resume(si), NO_ERROR);
     EXPECT_FALSE(can_agc_running());
     // A failed bring-up gives back its own suspension and forgets the value...

@@ -118,9 +118,9 @@ protected:
     }
     void levels(int32_t mode, int16_t level, int16_t prev)
     {
-        slot().mode = mode;
-        slot().level = level;
-        slot().prevLevel = prev;
+        run().mode = mode;
+        run().level = level;
+        run().prevLevel = prev;
     }
     // The frames the virtual board received since the last call, as hex.
     strings frames()
@@ -157,6 +157,7 @@ protected:
         ac_llc_set_board(BD_CAN, row);
     }
     LightSlot& slot() { return info_->currentLight(); }
+    LightRun& run() { return info_->currentLightRun(); }
 
     SysInfo* info_ = nullptr;
     std::unique_ptr<sim::board_device> device_;
@@ -216,8 +217,8 @@ TEST_F(LlcBoards, SetsAndModeSetsOnTheWire)
                                                   : ac_llc_mode(info_, r.arg);
         EXPECT_EQ(rc, NO_ERROR);
         EXPECT_EQ(wire(), r.wire);
-        EXPECT_EQ(slot().level, r.level_after);
-        EXPECT_EQ(slot().mode, r.mode_after);
+        EXPECT_EQ(run().level, r.level_after);
+        EXPECT_EQ(run().mode, r.mode_after);
     }
     EXPECT_EQ(log_.str(), "");
 }
@@ -257,9 +258,9 @@ TEST_F(LlcBoards, ReadsDecodeTheBoardsAnswerWithinItsLimit)
         int32_t value = -1;
         ASSERT_EQ(ac_llc_read_level_mode(info_, &got, &value), NO_ERROR);
         EXPECT_EQ(got, r.level);
-        EXPECT_EQ(slot().level, int16_t(r.level));
-        EXPECT_EQ(slot().prevLevel, 5);
-        EXPECT_EQ(slot().mode, 2);
+        EXPECT_EQ(run().level, int16_t(r.level));
+        EXPECT_EQ(run().prevLevel, 5);
+        EXPECT_EQ(run().mode, 2);
         EXPECT_EQ(value, 0);
     }
     // The HXI board's mode comes with the level.
@@ -286,7 +287,7 @@ TEST_F(LlcBoards, TheGainThreadAroundCanSetsAndModes)
     EXPECT_EQ(sdo_writes(), strings{"64 2028: 17 FC"});
     ASSERT_EQ(ac_llc_mode(info_, 2), NO_ERROR);
     EXPECT_EQ(agc_log::calls, (strings{"stop", "stop", "start 2"}));
-    EXPECT_EQ(slot().level, 200);
+    EXPECT_EQ(run().level, 200);
     uint16_t level = 0;
     int32_t value = 0;
     ASSERT_EQ(ac_llc_read_level_mode(info_, &level, &value), NO_ERROR);
@@ -294,7 +295,7 @@ TEST_F(LlcBoards, TheGainThreadAroundCanSetsAndModes)
     EXPECT_EQ(level, 1000);
     ASSERT_EQ(ac_llc_mode(info_, 0), NO_ERROR);
     EXPECT_EQ(agc_log::calls.back(), "stop");
-    EXPECT_EQ(slot().level, 1000);
+    EXPECT_EQ(run().level, 1000);
     // Without the ND wheel there is no gain thread to stop; other CAN systems have none either.
     agc_log::calls.clear();
     kind(BD_CAN, SYS_MODEL26, 0, 4095, false);
@@ -457,9 +458,9 @@ TEST_F(LlcBoards, AFailedSetLeavesModeAndLevelsUnchanged)
         levels(r.mode, 7, 5);
         log_.clear();
         EXPECT_EQ(ac_llc_set_level(info_, 100), r.rc);
-        EXPECT_EQ(slot().mode, r.mode);
-        EXPECT_EQ(slot().level, 7);
-        EXPECT_EQ(slot().prevLevel, 5);
+        EXPECT_EQ(run().mode, r.mode);
+        EXPECT_EQ(run().level, 7);
+        EXPECT_EQ(run().prevLevel, 5);
         if (r.log != nullptr) {
             EXPECT_EQ(log_.str(), r.log);
         }
@@ -468,7 +469,7 @@ TEST_F(LlcBoards, AFailedSetLeavesModeAndLevelsUnchanged)
         u_vclock_clear_sleeps();
         EXPECT_EQ(ac_llc_set_level_wait(info_, 101), r.rc);
         EXPECT_TRUE(u_vclock_sleeps().empty());
-        EXPECT_EQ(slot().level, 7);
+        EXPECT_EQ(run().level, 7);
         vcan::set_abort(61, 0x2001, 0, 0);
         vcan::set_abort(64, 0x2028, 0, 0);
     }
@@ -479,8 +480,8 @@ TEST_F(LlcBoards, AFailedSetLeavesModeAndLevelsUnchanged)
     log_.clear();
     EXPECT_EQ(ac_llc_mode(info_, 2), ERR_UZ_RECV_FAILED);
     EXPECT_EQ(log_.str(), "ur_writeUZ failed: cmd=UZ2_LLC_MODE_SET_CMD\nac_llc_mode: uz_write_llcMode failed\n");
-    EXPECT_EQ(slot().mode, 0);
-    EXPECT_EQ(slot().level, 7);
+    EXPECT_EQ(run().mode, 0);
+    EXPECT_EQ(run().level, 7);
 }
 
 }  // namespace

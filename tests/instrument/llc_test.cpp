@@ -84,13 +84,14 @@ protected:
     }
     void levels(int32_t mode, int16_t level, int16_t prev)
     {
-        LightSlot& s = info_->currentLight();
+        LightRun& s = info_->currentLightRun();
         s.mode = mode;
         s.level = level;
         s.prevLevel = prev;
     }
     LightSlot& slot() { return info_->currentLight(); }
-    uint16_t level_of_slot() { return static_cast<uint16_t>(slot().level); }
+    LightRun& run() { return info_->currentLightRun(); }
+    uint16_t level_of_slot() { return static_cast<uint16_t>(run().level); }
 
     u_virtual_clock clock_;
     vptest::LogCapture log_;
@@ -230,18 +231,18 @@ TEST_F(Llc, HostDevicesByBoardAndSystem)
             EXPECT_TRUE(vllc::sets(vllc::LLC_INSTR).empty());
             EXPECT_TRUE(vllc::sets(vllc::MC_LIGHT).empty());
             EXPECT_TRUE(vllc::sets(vllc::SHUTTER).empty());
-            EXPECT_EQ(slot().mode, 2);
-            EXPECT_EQ(slot().prevLevel, 5);
+            EXPECT_EQ(run().mode, 2);
+            EXPECT_EQ(run().prevLevel, 5);
             continue;
         }
         EXPECT_EQ(vllc::sets(r.dev), dv{r.sent});
-        EXPECT_EQ(slot().mode, 0);
-        EXPECT_EQ(slot().prevLevel, 7);
+        EXPECT_EQ(run().mode, 0);
+        EXPECT_EQ(run().prevLevel, 7);
         uint16_t back = 0;
         EXPECT_EQ(ac_llc_read_level(info_, &back), NO_ERROR);
         EXPECT_EQ(back, r.read);
         EXPECT_EQ(level_of_slot(), r.read);
-        EXPECT_EQ(slot().prevLevel, 7);  // a read leaves the previous level alone
+        EXPECT_EQ(run().prevLevel, 7);  // a read leaves the previous level alone
     }
     EXPECT_EQ(log_.str(), "");
 }
@@ -251,14 +252,14 @@ TEST_F(Llc, DeviceFailuresAreHardwareFailuresAndChangeNothing)
     levels(1, 100, 50);
     vllc::fail_sets(vllc::MC_LIGHT, true);
     EXPECT_EQ(ac_llc_set_level(info_, 200), ERR_HW_FAIL);
-    EXPECT_EQ(slot().mode, 1);
-    EXPECT_EQ(slot().level, 100);
-    EXPECT_EQ(slot().prevLevel, 50);
+    EXPECT_EQ(run().mode, 1);
+    EXPECT_EQ(run().level, 100);
+    EXPECT_EQ(run().prevLevel, 50);
     vllc::fail_reads(vllc::MC_LIGHT, true);
     uint16_t level = 99;
     EXPECT_EQ(ac_llc_read_level(info_, &level), ERR_HW_FAIL);
     EXPECT_EQ(level, 0);
-    EXPECT_EQ(slot().level, 100);
+    EXPECT_EQ(run().level, 100);
     // No host devices installed at all.
     ac_llc_set_host(nullptr);
     EXPECT_EQ(ac_llc_set_level(info_, 200), ERR_HW_FAIL);
@@ -313,7 +314,7 @@ TEST_F(Llc, ClampingPercentagesAndConversions)
         else
             rc = ac_llc_set_percent(info_, r.arg, r.op == 1);
         EXPECT_EQ(rc, r.rc);
-        EXPECT_EQ(slot().level, r.level);
+        EXPECT_EQ(run().level, r.level);
         const dv expected = rc == NO_ERROR ? dv{4095.0 - r.level} : dv{};
         EXPECT_EQ(vllc::sets(vllc::MC_LIGHT), expected);
     }
@@ -357,8 +358,8 @@ TEST_F(Llc, RestoreSetsThePreviousLevelAgain)
     ASSERT_EQ(ac_llc_set_level(info_, 100), NO_ERROR);
     ASSERT_EQ(ac_llc_set_level(info_, 200), NO_ERROR);
     EXPECT_EQ(ac_llc_restore_level(info_), NO_ERROR);
-    EXPECT_EQ(slot().level, 100);
-    EXPECT_EQ(slot().prevLevel, 200);
+    EXPECT_EQ(run().level, 100);
+    EXPECT_EQ(run().prevLevel, 200);
     EXPECT_EQ(vllc::sets(vllc::MC_LIGHT), (dv{3995, 3895, 3995}));
 }
 
@@ -369,15 +370,15 @@ TEST_F(Llc, ModeChecksItsArgumentFirstOnEveryBoard)
         levels(0, 5, 4);
         EXPECT_EQ(ac_llc_mode(info_, 3), ERR_INVALID_PARAM) << b;
         EXPECT_EQ(ac_llc_mode(info_, -1), ERR_INVALID_PARAM) << b;
-        EXPECT_EQ(slot().level, 5);
-        EXPECT_EQ(slot().mode, 0);
+        EXPECT_EQ(run().level, 5);
+        EXPECT_EQ(run().mode, 0);
     }
     // No automatic control on Board01: success, nothing changes.
     board(BD_BOARD01, SYS_MODEL01);
     levels(0, 5, 4);
     EXPECT_EQ(ac_llc_mode(info_, 1), NO_ERROR);
-    EXPECT_EQ(slot().mode, 0);
-    EXPECT_EQ(slot().level, 5);
+    EXPECT_EQ(run().mode, 0);
+    EXPECT_EQ(run().level, 5);
     EXPECT_EQ(log_.str(), "");
 
     // Manual on a host board: the level read becomes the level.
@@ -385,9 +386,9 @@ TEST_F(Llc, ModeChecksItsArgumentFirstOnEveryBoard)
     levels(2, 5, 4);
     vllc::put(vllc::MC_LIGHT, 4000);
     EXPECT_EQ(ac_llc_mode(info_, 0), NO_ERROR);
-    EXPECT_EQ(slot().mode, 0);
-    EXPECT_EQ(slot().level, 95);
-    EXPECT_EQ(slot().prevLevel, 95);
+    EXPECT_EQ(run().mode, 0);
+    EXPECT_EQ(run().level, 95);
+    EXPECT_EQ(run().prevLevel, 95);
 
     // HXI with its mode-set: automatic takes the target.
     ac_llc_set_board(BD_HXI, fake_board::ops());
@@ -396,22 +397,22 @@ TEST_F(Llc, ModeChecksItsArgumentFirstOnEveryBoard)
     slot().target = 120;
     levels(0, 30, 4);
     EXPECT_EQ(ac_llc_mode(info_, 2), NO_ERROR);
-    EXPECT_EQ(slot().mode, 2);
-    EXPECT_EQ(slot().level, 120);
-    EXPECT_EQ(slot().prevLevel, 30);
+    EXPECT_EQ(run().mode, 2);
+    EXPECT_EQ(run().level, 120);
+    EXPECT_EQ(run().prevLevel, 30);
     // Setting a level while automatic goes through the mode-set with mode 0.
     EXPECT_EQ(ac_llc_set_level(info_, 80), NO_ERROR);
     EXPECT_EQ(fake_board::mode_sets, (std::vector<std::pair<int32_t, uint16_t>>{{2, 120}, {0, 80}}));
     EXPECT_TRUE(vllc::sets(vllc::LLC_INSTR).empty());
-    EXPECT_EQ(slot().mode, 0);
+    EXPECT_EQ(run().mode, 0);
 
     // The built-in HXI row without its board link brought up: the mode-set fails, nothing changes.
     ac_llc_reset_boards();
     levels(0, 30, 4);
     EXPECT_EQ(ac_llc_mode(info_, 1), ERR_WRONG_INSTR_BOARD);
     EXPECT_EQ(log_.str(), "ac_llc_mode: uz_write_llcMode failed\n");
-    EXPECT_EQ(slot().mode, 0);
-    EXPECT_EQ(slot().level, 30);
+    EXPECT_EQ(run().mode, 0);
+    EXPECT_EQ(run().level, 30);
 }
 
 TEST_F(Llc, BoardSpecialCases)
@@ -422,7 +423,7 @@ TEST_F(Llc, BoardSpecialCases)
     range(0, 4095);
     levels(0, 9, 8);
     EXPECT_EQ(ac_llc_set_level(info_, 100), NO_ERROR);
-    EXPECT_EQ(slot().level, 9);
+    EXPECT_EQ(run().level, 9);
     info_->curLightSlot = 0;
     EXPECT_EQ(ac_llc_set_level(info_, 100), ERR_WRONG_INSTR_BOARD);  // no board link for the slot
 
@@ -431,7 +432,7 @@ TEST_F(Llc, BoardSpecialCases)
     info_->focusNdwPresent = 0;
     levels(0, 9, 8);
     EXPECT_EQ(ac_llc_set_level(info_, 100), NO_ERROR);
-    EXPECT_EQ(slot().level, 100);
+    EXPECT_EQ(run().level, 100);
     uint16_t level = 1;
     int32_t value = 1;
     EXPECT_EQ(ac_llc_read_level_mode(info_, &level, &value), NO_ERROR);
@@ -454,7 +455,7 @@ TEST_F(Llc, BoardSpecialCases)
     EXPECT_EQ(ac_llc_set_level_wait(info_, 100), NO_ERROR);
     EXPECT_EQ(vllc::sets(vllc::LLC_INSTR), dv{100});
     EXPECT_EQ(u_now_ms() - t0, 500u);
-    EXPECT_EQ(slot().prevLevel, 100);
+    EXPECT_EQ(run().prevLevel, 100);
     EXPECT_EQ(log_.str(), "");
 }
 

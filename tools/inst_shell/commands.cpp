@@ -67,6 +67,7 @@ std::string describe_on(const SysInfo& info)
 std::string describe_level(SysInfo& info)
 {
     const LightSlot& slot = info.currentLight();
+    const LightRun& run = info.currentLightRun();
     uint16_t level = 0;
     ac_llc_get_level(&info, &level);
     float percent = 0;
@@ -74,7 +75,7 @@ std::string describe_level(SysInfo& info)
     if (ac_llc_get_percent(&info, &percent) == NO_ERROR)
         text += u_format(" (%.1f %% of the range %u..%u, 0 %% is the top)", double(percent), unsigned(slot.rangeLow),
                          unsigned(slot.rangeHigh));
-    text += slot.mode == 0 ? ", manual control" : u_format(", automatic control (mode %d)", int(slot.mode));
+    text += run.mode == 0 ? ", manual control" : u_format(", automatic control (mode %d)", int(run.mode));
     return text;
 }
 

@@ -1,5 +1,6 @@
 #include "vell/calfile/sysinfo.h"
 
+#include <memory>
 #include <utility>
 
 #include "vell/platform/errors.h"
@@ -54,7 +55,9 @@ const char* clamped(const char* const (&table)[N], int32_t value)
     return table[value];
 }
 
-// The process-wide slot table; each slot's host-file digit starts as its own number.
+// The process-wide slot table; each slot's host-file digit starts as its own number. It is never
+// destroyed: the services' states hang on the slots, and their release (closing links) must not
+// run in the exit-time destruction of other statics after the links' own tables are gone.
 struct slot_table {
     SysInfo slots[SB_NUM_SLOTS];
     slot_table()
@@ -63,8 +66,7 @@ struct slot_table {
             slots[i].hostFileDigit = static_cast<uint8_t>(i);
     }
 };
-slot_table g_table;
-SysInfo (&g_slots)[SB_NUM_SLOTS] = g_table.slots;
+SysInfo (&g_slots)[SB_NUM_SLOTS] = (*std::make_unique<slot_table>().release()).slots;
 
 // Allocates a sub-record through the allocation hooks and constructs it with its defaults.
 template <class T>
@@ -140,10 +142,32 @@ int32_t sysinfo_ensure_pid_set(SysCalData& info, int axis)
     return ensure(info.pidVals[axis]);
 }
 
+void sysinfo_reset_runtime(SysInfo& info)
+{
+    info.services.clear();
+    info.instrBdSwVersion = 0;
+    info.instrOn = 0;
+    for (LightRun& run : info.lightRun) {
+        run.mode = 0;
+        run.level = 0;
+        run.prevLevel = 0;
+    }
+}
+
+void sysinfo_reset_runtime_all()
+{
+    for (SysInfo& info : g_slots)
+        sysinfo_reset_runtime(info);
+}
+
 void sysinfo_reset_all_slots()
 {
     for (int i = 0; i < SB_NUM_SLOTS; ++i) {
-        g_slots[i] = SysInfo{};
-        g_slots[i].hostFileDigit = static_cast<uint8_t>(i);
+        SysInfo& info = g_slots[i];
+        sysinfo_reset_runtime(info);
+        info.cal() = SysCalData{};
+        info.calFilePath = sb_string{};
+        info.calFile.reset();
+        info.hostFileDigit = static_cast<uint8_t>(i);
     }
 }

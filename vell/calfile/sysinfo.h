@@ -5,6 +5,7 @@
 // (calfile/calfile.h) fills them from a file.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstddef>
 #include <cstdio>
@@ -13,6 +14,8 @@
 #include <new>
 #include <string>
 #include <string_view>
+
+#include "vell/platform/state_store.h"
 
 // ---------------------------------------------------------------------------------------------
 // Enumerations. Each has a display-name table indexed by the value; sb_*_name() clamps a value
@@ -410,14 +413,12 @@ struct RadiusScale {
     bool operator==(const RadiusScale&) const = default;
 };
 
-// One of the two light-level control records.
+// One of the two light-level control records: what the calibration file gives. The mode and
+// the current and previous level are run-time values, in the record's run-time part (LightRun).
 struct LightSlot {
     uint16_t rangeLow = 0;
     uint16_t rangeHigh = 0;
     int16_t target = 0;
-    int32_t mode = 0;       // run-time: set by the light-level operations
-    int16_t level = 0;      // run-time: current light level
-    int16_t prevLevel = 0;  // run-time: previous light level
     uint8_t config = 0;
     int32_t freq = 35000;
     uint16_t avgCurLimit[2] = {0, 0};  // the two (average current limit, forward voltage) pairs
@@ -425,6 +426,14 @@ struct LightSlot {
     float alignModePct = 100.0f;
 
     bool operator==(const LightSlot&) const = default;
+};
+
+// The run-time state of one light slot, set by the light-level operations and the gain thread
+// (which is why each field is atomic: the thread writes the level while the caller reads it).
+struct LightRun {
+    std::atomic<int32_t> mode{0};       // 0 manual, 1 and 2 automatic control
+    std::atomic<int16_t> level{0};      // current light level
+    std::atomic<int16_t> prevLevel{0};  // previous light level
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -435,9 +444,14 @@ struct LightSlot {
 // the defaults; a read and a reset ("+DEFAULTS", sysinfo_set_defaults) assign a fresh SysCalData
 // and touch nothing else. Two records compare equal when every field does (sub-records by value).
 //
-// SysRunState is the state of the instrument services at run time. No read and no reset touches
-// it, so a service may keep here whatever must outlive a new calibration file (open links,
-// loaded tables, availability flags).
+// SysRunState is the state of the instrument at run time. No read and no reset of the
+// calibration part touches it; one function, sysinfo_reset_runtime, puts all of it back to its
+// start. Besides the few facts every layer shares (below), each instrument service keeps its
+// per-instrument state here as an object of its own type in `services`: the service declares the
+// type in its own files and reaches it with `info.services.get<its_state>()` (created on first
+// use) or `find<its_state>()`; the calibration layer never knows the service. A service state
+// holds only what the service itself owns: facts that live in the calibration part (board type,
+// port, PIFOC kind, ...) are read there, never copied.
 
 struct SysCalData {
     // Identity
@@ -495,7 +509,7 @@ struct SysCalData {
     // LLC. Light slot 0: range low/high, target, config a, frequency, AvgCurLimit and
     // FwdVoltage values 1 and 2, alignment-mode percentage. Light slot 1: range third/fourth,
     // config b, the working copies of frequency and percentage, values 3 and 4.
-    LightSlot light[2] = {LightSlot{0, 0, 150, 0, 0, 0, 1}, LightSlot{0, 0, 0, 0, 0, 0, 0}};
+    LightSlot light[2] = {LightSlot{0, 0, 150, 1}, LightSlot{0, 0, 0, 0}};
     int8_t curLightSlot = 0;
     int32_t llcOptions = 0;
     int32_t llcInstrType = LLC_INSTR_NONE;
@@ -587,7 +601,11 @@ struct SysRunState {
     uint8_t instrBdSwVersion = 0;  // set by the instrument power-on sequence
     uint8_t instrOn = 0;           // set by inst_on
 
-    // The instrument services add their run-time members here.
+    // The light slots' run-time state, beside the calibration part's light[2].
+    LightRun lightRun[2];
+
+    // Every service's own per-instrument state, keyed by its type.
+    vp::state_store services;
 };
 
 struct SysInfo : SysCalData, SysRunState {
@@ -599,6 +617,10 @@ struct SysInfo : SysCalData, SysRunState {
 
     SysCalData& cal() noexcept { return *this; }
     const SysCalData& cal() const noexcept { return *this; }
+
+    // The run-time state of the light slot in use (curLightSlot).
+    LightRun& currentLightRun() noexcept { return lightRun[curLightSlot == 1 ? 1 : 0]; }
+    const LightRun& currentLightRun() const noexcept { return lightRun[curLightSlot == 1 ? 1 : 0]; }
 };
 
 // The sysInfo record under its platform name.
@@ -624,6 +646,14 @@ int32_t sysinfo_ensure_pid_set(SysCalData& info, int axis);  // axis 0..7; else 
 int32_t sysinfo_ensure_dyn_wave_gen(SysCalData& info);
 int32_t sysinfo_ensure_hxi_zoom(SysCalData& info);
 
-// Resets all four slots completely (host-file digit = slot number, no file handle, no path).
-// For tests.
+// Puts a record's run-time part back to its start: every service state is destroyed (the newest
+// first; each releases what it holds, closing its links), the light slots' run-time values and
+// the power-on facts are cleared. The calibration part and the file are kept. The record's
+// services must be stopped (no thread of the instrument running).
+void sysinfo_reset_runtime(SysInfo& info);
+// The same for all four slots. For tests and process shutdown.
+void sysinfo_reset_runtime_all();
+
+// Resets all four slots completely (calibration part, run-time part, host-file digit = slot
+// number, no file handle, no path). For tests.
 void sysinfo_reset_all_slots();

@@ -302,7 +302,7 @@ int32_t stop_and_keep_level(SysInfo* si)
     uint16_t level = 0;
     const int32_t rd = can_read_ndw_llcLevel(si, &level, true);
     if (rd == NO_ERROR)
-        si->currentLight().level = static_cast<int16_t>(level);
+        si->currentLightRun().level = static_cast<int16_t>(level);
     return rd;
 }
 

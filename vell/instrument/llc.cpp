@@ -239,7 +239,7 @@ bool auto_capable(const SysInfo& info)
 float percent_of(const SysInfo& info)
 {
     const range r = range_of(info);
-    const int32_t cur = level_of(info.currentLight().level);
+    const int32_t cur = level_of(info.currentLightRun().level);
     return 100.0f * static_cast<float>(r.high - cur) / static_cast<float>(r.high - r.low);
 }
 
@@ -266,24 +266,24 @@ int32_t wait_ndwheel(SysInfo& info)
 
 int32_t wait_polling(SysInfo& info)
 {
-    LightSlot& slot = info.currentLight();
+    LightRun& run = info.currentLightRun();
     const ac_llc_board_ops& row = row_of(info);
-    uint16_t last = level_of(slot.level);
-    if (slot.mode == 1) {
+    uint16_t last = level_of(run.level);
+    if (run.mode == 1) {
         u_sleep_ms(250);
         const int32_t rc = board_read(info, &last);
         if (rc != NO_ERROR)
             return rc;
-        slot.level = stored_of(last);
+        run.level = stored_of(last);
     }
     for (int poll = 0; poll < 80; ++poll) {
         u_sleep_ms(250);
-        if (slot.mode != 0) {
+        if (run.mode != 0) {
             uint16_t now = 0;
             const int32_t rc = board_read(info, &now);
             if (rc != NO_ERROR)
                 return rc;
-            slot.level = stored_of(now);
+            run.level = stored_of(now);
             if (std::abs(int32_t(now) - int32_t(last)) < 3)
                 return NO_ERROR;
             last = now;
@@ -444,7 +444,7 @@ int32_t ac_llc_set_level(SysInfo* info, int32_t level)
 {
     if (info == nullptr)
         return ERR_INVALID_PARAM;
-    LightSlot& slot = info->currentLight();
+    LightRun& run = info->currentLightRun();
     const uint16_t l = clamp_level(*info, level);
     int32_t rc = NO_ERROR;
     switch (info->instrBdType) {
@@ -454,7 +454,7 @@ int32_t ac_llc_set_level(SysInfo* info, int32_t level)
         rc = board_set(*info, l);
         break;
     case BD_HXI:
-        if (slot.mode != 0) {
+        if (run.mode != 0) {
             if (l > HXI_LIMIT)
                 return ERR_PARAM_OUT_OF_RANGE;
             const ac_llc_board_ops& row = row_of(*info);
@@ -483,9 +483,9 @@ int32_t ac_llc_set_level(SysInfo* info, int32_t level)
     }
     if (rc != NO_ERROR)
         return rc;
-    slot.mode = 0;
-    slot.prevLevel = slot.level;
-    slot.level = stored_of(l);
+    run.mode = 0;
+    run.prevLevel = run.level.load();
+    run.level = stored_of(l);
     return NO_ERROR;
 }
 
@@ -498,7 +498,7 @@ int32_t ac_llc_read_level(SysInfo* info, uint16_t* level)
     const int32_t rc = board_read(*info, &l);
     if (rc != NO_ERROR)
         return rc;
-    info->currentLight().level = stored_of(l);
+    info->currentLightRun().level = stored_of(l);
     *level = l;
     return NO_ERROR;
 }
@@ -507,7 +507,7 @@ int32_t ac_llc_get_level(SysInfo* info, uint16_t* level)
 {
     if (info == nullptr || level == nullptr)
         return ERR_INVALID_PARAM;
-    *level = level_of(info->currentLight().level);
+    *level = level_of(info->currentLightRun().level);
     return NO_ERROR;
 }
 
@@ -515,7 +515,7 @@ int32_t ac_llc_restore_level(SysInfo* info)
 {
     if (info == nullptr)
         return ERR_INVALID_PARAM;
-    return ac_llc_set_level(info, level_of(info->currentLight().prevLevel));
+    return ac_llc_set_level(info, level_of(info->currentLightRun().prevLevel));
 }
 
 int32_t ac_llc_get_percent(SysInfo* info, float* percent)
@@ -565,7 +565,7 @@ int32_t ac_llc_set_level_wait(SysInfo* info, int32_t level)
         return ERR_INVALID_PARAM;
     const uint16_t l = clamp_level(*info, level);
     const int32_t b = info->instrBdType;
-    if (l == level_of(info->currentLight().level) && b != BD_HXI && b != BD_CAN && b != BD_MODEL31)
+    if (l == level_of(info->currentLightRun().level) && b != BD_HXI && b != BD_CAN && b != BD_MODEL31)
         return NO_ERROR;
     const int32_t rc = ac_llc_set_level(info, l);
     if (rc != NO_ERROR)
@@ -580,6 +580,7 @@ int32_t ac_llc_mode(SysInfo* info, int32_t mode)
     if (mode != 0 && !auto_capable(*info))
         return NO_ERROR;
     LightSlot& slot = info->currentLight();
+    LightRun& run = info->currentLightRun();
     uint16_t level = 0;
     if (mode == 0) {
         const int32_t rc = ac_llc_read_level(info, &level);
@@ -606,9 +607,9 @@ int32_t ac_llc_mode(SysInfo* info, int32_t mode)
                 return rc;
         }
     }
-    slot.mode = mode;
-    slot.prevLevel = slot.level;
-    slot.level = stored_of(level);
+    run.mode = mode;
+    run.prevLevel = run.level.load();
+    run.level = stored_of(level);
     return NO_ERROR;
 }
 
@@ -616,7 +617,7 @@ int32_t ac_llc_wait(SysInfo* info)
 {
     if (info == nullptr)
         return ERR_INVALID_PARAM;
-    const int32_t mode = info->currentLight().mode;
+    const int32_t mode = info->currentLightRun().mode;
     switch (info->instrBdType) {
     case BD_CAN:
         if (ac_llc_agc_system(info->sysType))
