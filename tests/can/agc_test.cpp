@@ -32,12 +32,12 @@ protected:
             vcan::install_motor_driver(n);
         }
         vcan::ndw_wheel(0, 0, 0x00, 300);
-        can_avail(0)->canFocusNdwAvail = can_avail(0)->canAuxMotorAvail = true;
+        can_avail(sysinfo_slot(0))->canFocusNdwAvail = can_avail(sysinfo_slot(0))->canAuxMotorAvail = true;
         si = sysinfo_slot(0);
         si->sysType = SYS_MODEL17;
         si->currentLight().target = 127;
         can_events_reset();
-        ASSERT_EQ(can_register_events(true), NO_ERROR);
+        ASSERT_EQ(can_register_events(sysinfo_slot(0), true), NO_ERROR);
         ASSERT_EQ(u_event_create(true, true, CAN_NDWHEEL_STOPPED, &stopped_), NO_ERROR);
         ASSERT_EQ(can_agc_init(), NO_ERROR);
         vagc::install(vagc::camera{});
@@ -50,7 +50,7 @@ protected:
         EXPECT_EQ(can_agc_release(), NO_ERROR);
         vagc::remove();
         u_close_handle(stopped_);
-        can_register_events(false);
+        can_register_events(sysinfo_slot(0), false);
         can_events_reset();
         can_set_agc_running_query(nullptr);
         CanTest::TearDown();
@@ -294,6 +294,7 @@ TEST_F(CanAgcTest, RandomControlOrderKeepsOneThreadAtMost)
         case 5:
             ASSERT_EQ(can_agc_stop_thread(), NO_ERROR);
             running = false;
+            current = 0;  // the value belongs to a running thread
             break;
         default:
             ASSERT_EQ(can_agc_start_thread(si), NO_ERROR);

@@ -90,7 +90,7 @@ TEST(CanBus, TheLoadableBridgeIsFoundBesideTheProgramAndBoundByName)
     EXPECT_EQ(can_bus().CAN_Connect(cantest::address_of(ip)), CAN_OK);
     sysinfo_reset_all_slots();
     sysinfo_slot(0)->instrBdType = BD_CAN;
-    EXPECT_EQ(can_read_version(CAN_NODE_ID_LED, &major, &minor), NO_ERROR);
+    EXPECT_EQ(can_read_version(sysinfo_slot(0), CAN_NODE_ID_LED, &major, &minor), NO_ERROR);
     EXPECT_EQ(major, 3);
     EXPECT_EQ(minor, 2);
 

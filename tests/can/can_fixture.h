@@ -11,6 +11,7 @@
 #include "vell/calfile/sysinfo.h"
 #include "vell/can/can_bus.h"
 #include "vell/can/can_sdo.h"
+#include "vell/platform/errors.h"
 #include "vell/platform/hooks.h"
 #include "vell/sim/canbridge/vcan_bridge.h"
 #include "tests/support/test_support.h"
@@ -25,6 +26,13 @@ inline uint32_t address_of(const uint8_t ip[4])
     return a;
 }
 
+// Gives the record a PIFOC of the type: 0 (no PI scanner), SB_PI_751 or SB_PI_DIGITAL.
+inline void set_pi_scanner(SysInfo* si, int32_t type)
+{
+    ASSERT_EQ(sysinfo_ensure_pifoc(*si), NO_ERROR);
+    si->pifoc->type = type;
+}
+
 class CanTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -36,14 +44,14 @@ protected:
         ASSERT_EQ(can_bus().CAN_Connect(address_of(b.ip)), CAN_OK);
         sysinfo_reset_all_slots();
         sysinfo_slot(0)->instrBdType = BD_CAN;
-        can_avail_reset();
+        sysinfo_reset_runtime_all();
         vcan::clear_calls();
     }
     void TearDown() override
     {
         vcan::reset();
         can_bus_unload();
-        can_avail_reset();
+        sysinfo_reset_runtime_all();
         can_set_sleep_reset(nullptr);
         sysinfo_reset_all_slots();
     }

@@ -79,7 +79,7 @@ TEST_F(CanEvents, EnableRegistersExactlyTheModelsPdos)
             info.canInfo->brushMotorProductId = row.product;
         }
         vcan::clear_calls();
-        ASSERT_EQ(can_register_events(true), NO_ERROR);
+        ASSERT_EQ(can_register_events(sysinfo_slot(0), true), NO_ERROR);
         std::vector<vcan::call> calls = vcan::calls();
         ASSERT_FALSE(calls.empty());
         EXPECT_EQ(calls[0].function + " " + calls[0].args, "CAN_RegisterEvents pdo=set emcy=set");
@@ -91,7 +91,7 @@ TEST_F(CanEvents, EnableRegistersExactlyTheModelsPdos)
         EXPECT_EQ(registered, row.cobIds);
 
         vcan::clear_calls();
-        ASSERT_EQ(can_register_events(false), NO_ERROR);
+        ASSERT_EQ(can_register_events(sysinfo_slot(0), false), NO_ERROR);
         EXPECT_EQ(call_names(), (std::vector<std::string>{"CAN_RegisterEvents", "CAN_UnregisterPDOs"}));
         EXPECT_EQ(vcan::calls()[0].args, "pdo=null emcy=null");
         EXPECT_TRUE(vcan::registered_pdos().empty());
@@ -103,18 +103,18 @@ TEST_F(CanEvents, RegistrationFailuresReportTheStatusAndItsCode)
 {
     instrument(SYS_MODEL19);
     vcan::set_status("CAN_RegisterEvents", 0, -2);
-    EXPECT_EQ(can_register_events(true), ERR_CAN_NOT_CONNECTED);
+    EXPECT_EQ(can_register_events(sysinfo_slot(0), true), ERR_CAN_NOT_CONNECTED);
     EXPECT_EQ(log_.str(), "can_register_events canErr = -2\n");
     EXPECT_TRUE(vcan::calls_of("CAN_RegisterPDO").empty());
 
     // Registering PDOs may fail: the enable does not look.
     vcan::set_status("CAN_RegisterPDO", -1, -1);
     log_.clear();
-    EXPECT_EQ(can_register_events(true), NO_ERROR);
+    EXPECT_EQ(can_register_events(sysinfo_slot(0), true), NO_ERROR);
     EXPECT_EQ(vcan::calls_of("CAN_RegisterPDO").size(), 4u);
 
     vcan::set_status("CAN_UnregisterPDOs", 0, 7);
-    EXPECT_EQ(can_register_events(false), ERR_UNKNOWN);
+    EXPECT_EQ(can_register_events(sysinfo_slot(0), false), ERR_UNKNOWN);
     EXPECT_EQ(log_.str(), "can_register_events canErr = 7\n");
 
     log_.clear();
@@ -295,7 +295,7 @@ TEST_F(CanEvents, HandlerReportsOverrunAndFetchFailuresAndGoesOn)
     EXPECT_TRUE(vcan::calls().empty());
 
     // Two PDOs waiting; the first fetch fails, the next ones go on.
-    ASSERT_EQ(can_register_events(true), NO_ERROR);
+    ASSERT_EQ(can_register_events(sysinfo_slot(0), true), NO_ERROR);
     ASSERT_EQ(vcan::RegisterEvents(nullptr, nullptr), CAN_OK);  // keep the bridge's thread out of it
     ASSERT_EQ(vcan::RegisterEvents([](int32_t, int32_t) {}, nullptr), CAN_OK);
     ASSERT_TRUE(vcan::post_pdo(0x1C8, std::vector<uint8_t>{1}.data(), 1));
@@ -311,7 +311,7 @@ TEST_F(CanEvents, HandlerReportsOverrunAndFetchFailuresAndGoesOn)
 TEST_F(CanEvents, BridgeThreadDeliversRegisteredPdosAndEmcysThroughThePump)
 {
     instrument(SYS_MODEL17);
-    ASSERT_EQ(can_register_events(true), NO_ERROR);
+    ASSERT_EQ(can_register_events(sysinfo_slot(0), true), NO_ERROR);
     EXPECT_FALSE(vcan::post_pdo(0x1BF, std::vector<uint8_t>{1}.data(), 1));  // not registered
     const uint8_t block[12] = {};
     ASSERT_TRUE(vcan::post_emcy(1, 2, block, 3));
@@ -326,7 +326,7 @@ TEST_F(CanEvents, BridgeThreadDeliversRegisteredPdosAndEmcysThroughThePump)
     EXPECT_EQ(e.emcy.second, 2);
 
     // After the disable has returned nothing is delivered.
-    ASSERT_EQ(can_register_events(false), NO_ERROR);
+    ASSERT_EQ(can_register_events(sysinfo_slot(0), false), NO_ERROR);
     EXPECT_FALSE(vcan::post_pdo(0x1C8, std::vector<uint8_t>{1}.data(), 1));
     EXPECT_FALSE(vcan::post_emcy(1, 2, block, 3));
     vcan::flush();
@@ -337,7 +337,7 @@ TEST_F(CanEvents, BridgeThreadDeliversRegisteredPdosAndEmcysThroughThePump)
 TEST_F(CanEvents, AFullReceiveBufferLosesPdosAndTheNextCallbackSaysSo)
 {
     instrument(SYS_MODEL19);
-    ASSERT_EQ(can_register_events(true), NO_ERROR);
+    ASSERT_EQ(can_register_events(sysinfo_slot(0), true), NO_ERROR);
     vcan::set_pdo_capacity(2);
     vcan::hold_delivery(true);
     const uint8_t keys[3] = {1, 2, 3};
@@ -386,7 +386,7 @@ TEST_F(CanEvents, StressHundredThousandPdosThroughTwoPumps)
     constexpr uint32_t total = 100000;
     instrument(SYS_MODEL17);
     vcan::set_pdo_capacity(0);
-    ASSERT_EQ(can_register_events(true), NO_ERROR);
+    ASSERT_EQ(can_register_events(sysinfo_slot(0), true), NO_ERROR);
 
     std::atomic<bool> stop{false};
     auto pump = [&stop]() -> int32_t {

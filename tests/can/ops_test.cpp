@@ -33,7 +33,7 @@ protected:
         vcan::install_led_node();
         vcan::install_brush_motor();
         vcan::install_enc_zoom(4, 3);
-        can_node_avail* a = can_avail(0);
+        can_node_avail* a = can_avail(sysinfo_slot(0));
         a->canTriplePztAvail = a->canLargeApAvail = a->canDdZoomAvail = a->canDdRsAvail = true;
         a->canFocusNdwAvail = a->canAuxMotorAvail = a->canBrushMotorAvail = true;
         si = sysinfo_slot(0);
@@ -41,7 +41,6 @@ protected:
         si->canInfo->fwMajor = 2;
         si->turret = 1;
         si->zoom = 2;
-        can_state_reset_all();
         can_events_reset();
         vcan::clear_calls();
         log_.clear();
@@ -49,7 +48,7 @@ protected:
     void TearDown() override
     {
         u_hooks.idle = saved_idle_;
-        can_state_reset_all();
+        sysinfo_reset_runtime_all();
         can_events_reset();
         CanTest::TearDown();
     }
@@ -106,9 +105,9 @@ TEST_F(CanOpsTest, EverySimpleOperationUsesItsObjectSizeGuardAndAbortCode)
         return rc;
     };
     auto with_pi = [](SysInfo* s, const std::function<int32_t()>& op) {
-        can_state(s)->piScanner = can_state(s)->pi751 = true;
+        cantest::set_pi_scanner(s, SB_PI_751);
         int32_t rc = op();
-        can_state(s)->piScanner = can_state(s)->pi751 = false;
+        cantest::set_pi_scanner(s, 0);
         return rc;
     };
     constexpr int32_t DMD = ERR_CAN_SDO_DMD_ERROR, IP = ERR_INVALID_PARAM, WB = ERR_WRONG_INSTR_BOARD;
@@ -236,7 +235,7 @@ TEST_F(CanOpsTest, EverySimpleOperationUsesItsObjectSizeGuardAndAbortCode)
         si->instrBdType = BD_CAN;
 
         if (r.guard != 0) {
-            bool* flag = can_avail_flag(r.guard);
+            bool* flag = can_avail_flag(si, r.guard);
             ASSERT_NE(flag, nullptr);
             *flag = false;
             vcan::clear_calls();
@@ -385,8 +384,7 @@ TEST_F(CanOpsTest, ZoomReadsMapRawValuesByZoomTypeAndProduct)
 
 TEST_F(CanOpsTest, PiScannerTablesAndFirmwareGates)
 {
-    can_state(si)->piScanner = true;
-    can_state(si)->pi751 = true;
+    cantest::set_pi_scanner(si, SB_PI_751);
     vcan::pi_scanner({1.5f, 2.5f}, {10.0f, 20.0f}, 7);
     float amp = 0, vel = 0;
     ASSERT_EQ(can_write_ramp_select(si, 2), NO_ERROR);  // routed to the PI ramp select
@@ -395,11 +393,11 @@ TEST_F(CanOpsTest, PiScannerTablesAndFirmwareGates)
     EXPECT_EQ(amp, 2.5f);
     EXPECT_EQ(vel, 20.0f);
     EXPECT_EQ(can_write_pi_ramp_select(si, 16), ERR_PARAM_OUT_OF_RANGE);
-    can_state(si)->pi751 = false;
+    cantest::set_pi_scanner(si, SB_PI_DIGITAL);
     EXPECT_EQ(can_write_pi_ramp_select(si, 100), NO_ERROR);
     int32_t tables = 0;
     EXPECT_EQ(can_pi_load_ddl_tables(si, &tables), ERR_INVALID_PARAM);
-    can_state(si)->pi751 = true;
+    cantest::set_pi_scanner(si, SB_PI_751);
     vcan::clear_calls();
     const uint64_t t0 = u_now_ms();
     EXPECT_EQ(can_pi_load_ddl_tables(si, &tables), NO_ERROR);
@@ -480,7 +478,7 @@ TEST_F(CanOpsTest, NdWheelHomingPollingAndPumpForms)
         {false, 9000, 5000, 0x00, ERR_CAN_NDW_HOME_ERROR, 10000,
          "can_home_ndw: timeout waiting for move to initial position, time=10000 ms\n"},
     };
-    ASSERT_EQ(can_register_events(true), NO_ERROR);
+    ASSERT_EQ(can_register_events(sysinfo_slot(0), true), NO_ERROR);
     for (const row& r : rows) {
         SCOPED_TRACE(std::string(r.polling ? "polling " : "pump ") + r.line);
         vcan::ndw_wheel(r.search_ms, r.move_ms, r.result);
@@ -491,14 +489,14 @@ TEST_F(CanOpsTest, NdWheelHomingPollingAndPumpForms)
         EXPECT_EQ(u_now_ms() - t0, r.elapsed);
         EXPECT_EQ(log_.str(), r.line);
     }
-    can_register_events(false);
+    can_register_events(sysinfo_slot(0), false);
 }
 
 TEST_F(CanOpsTest, NdWheelLightLevelResetsTheStopEventAndTheWheelSignalsItWhenSettled)
 {
     si->sysType = SYS_MODEL17;
     vcan::ndw_wheel(0, 0, 0x00, 700);
-    ASSERT_EQ(can_register_events(true), NO_ERROR);
+    ASSERT_EQ(can_register_events(sysinfo_slot(0), true), NO_ERROR);
     u_handle stopped = nullptr;
     ASSERT_EQ(u_event_create(true, true, CAN_NDWHEEL_STOPPED, &stopped), NO_ERROR);
     const uint64_t t0 = u_now_ms();
@@ -518,7 +516,7 @@ TEST_F(CanOpsTest, NdWheelLightLevelResetsTheStopEventAndTheWheelSignalsItWhenSe
     u_close_handle(stopped);
     // Without the event the level is written all the same.
     EXPECT_EQ(can_write_ndw_llcLevel(si, 2, false), NO_ERROR);
-    can_register_events(false);
+    can_register_events(sysinfo_slot(0), false);
 }
 
 TEST_F(CanOpsTest, RingSpotSelectionAndAuxMotorTimeOuts)

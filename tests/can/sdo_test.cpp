@@ -152,21 +152,21 @@ TEST_F(CanTest, IdentityReadsSplitTheRevisionAndRefuseOtherBoards)
     vcan::set_object_uint(CAN_NODE_ID_LED, 0x1018, 3, 0x00030002u, 4);
     uint32_t product = 0;
     uint16_t major = 0, minor = 0;
-    EXPECT_EQ(can_read_productID(CAN_NODE_ID_LED, &product), NO_ERROR);
+    EXPECT_EQ(can_read_productID(sysinfo_slot(0), CAN_NODE_ID_LED, &product), NO_ERROR);
     EXPECT_EQ(product, 0x267215D5u);
-    EXPECT_EQ(can_read_version(CAN_NODE_ID_LED, &major, &minor), NO_ERROR);
+    EXPECT_EQ(can_read_version(sysinfo_slot(0), CAN_NODE_ID_LED, &major, &minor), NO_ERROR);
     EXPECT_EQ(major, 3);
     EXPECT_EQ(minor, 2);
 
     // An abort gives the generic CAN code.
     vcan::set_abort(CAN_NODE_ID_LED, 0x1018, 3, 0x06090011u, 1);
-    EXPECT_EQ(can_read_version(CAN_NODE_ID_LED, &major, &minor), ERR_CAN_ERROR);
+    EXPECT_EQ(can_read_version(sysinfo_slot(0), CAN_NODE_ID_LED, &major, &minor), ERR_CAN_ERROR);
     EXPECT_EQ(log_.str(), "can_sdo_read2 called by can_read_version: err=ERR_CAN_ERROR, result=0, abortcode=06090011\n");
 
     vcan::clear_calls();
     sysinfo_slot(0)->instrBdType = BD_BOARD01;
-    EXPECT_EQ(can_read_productID(CAN_NODE_ID_LED, &product), ERR_WRONG_INSTR_BOARD);
-    EXPECT_EQ(can_read_version(CAN_NODE_ID_LED, &major, &minor), ERR_WRONG_INSTR_BOARD);
+    EXPECT_EQ(can_read_productID(sysinfo_slot(0), CAN_NODE_ID_LED, &product), ERR_WRONG_INSTR_BOARD);
+    EXPECT_EQ(can_read_version(sysinfo_slot(0), CAN_NODE_ID_LED, &major, &minor), ERR_WRONG_INSTR_BOARD);
     EXPECT_TRUE(vcan::calls().empty());
 }
 
@@ -186,24 +186,24 @@ TEST_F(CanTest, NodeGuardRefusesAnUnavailableNodeWithoutALibraryCall)
     };
     for (const guard_row& row : rows) {
         SCOPED_TRACE(int(row.node));
-        can_avail_reset();
+        sysinfo_reset_runtime_all();
         log_.clear();
-        EXPECT_EQ(can_node_guard(row.node, "op"), ERR_CAN_NODE_NOT_AVAIL);
+        EXPECT_EQ(can_node_guard(sysinfo_slot(0), row.node, "op"), ERR_CAN_NODE_NOT_AVAIL);
         std::string got = log_.str();
         ASSERT_GT(got.size(), 20u);
         EXPECT_EQ(got.substr(20), row.text);  // after the time stamp and its blank
         log_.clear();
-        EXPECT_EQ(can_node_guard(row.node, nullptr), ERR_CAN_NODE_NOT_AVAIL);
+        EXPECT_EQ(can_node_guard(sysinfo_slot(0), row.node, nullptr), ERR_CAN_NODE_NOT_AVAIL);
         EXPECT_EQ(log_.str(), "");
-        can_avail(0)->*(row.flag) = true;
-        EXPECT_EQ(can_node_guard(row.node, "op"), NO_ERROR);
+        can_avail(sysinfo_slot(0))->*(row.flag) = true;
+        EXPECT_EQ(can_node_guard(sysinfo_slot(0), row.node, "op"), NO_ERROR);
         EXPECT_EQ(log_.str(), "");
-        EXPECT_EQ(can_avail_flag(row.node), &(can_avail(0)->*(row.flag)));
+        EXPECT_EQ(can_avail_flag(sysinfo_slot(0), row.node), &(can_avail(sysinfo_slot(0))->*(row.flag)));
     }
     // The nodes every CAN instrument has are never refused.
-    can_avail_reset();
-    EXPECT_EQ(can_node_guard(CAN_NODE_ID_LED, "op"), NO_ERROR);
-    EXPECT_EQ(can_node_guard(CAN_NODE_ID_RAMP, "op"), NO_ERROR);
+    sysinfo_reset_runtime_all();
+    EXPECT_EQ(can_node_guard(sysinfo_slot(0), CAN_NODE_ID_LED, "op"), NO_ERROR);
+    EXPECT_EQ(can_node_guard(sysinfo_slot(0), CAN_NODE_ID_RAMP, "op"), NO_ERROR);
     EXPECT_TRUE(vcan::calls().empty());
 }
 

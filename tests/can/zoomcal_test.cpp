@@ -119,11 +119,11 @@ protected:
         ASSERT_EQ(sysinfo_ensure_hxi_zoom(*si), NO_ERROR);
         path = dir.str("zoom.txt");
         si->hxiZoom->calFile.assign(path);
-        hxi_zoom_cal_reset_all();
+        sysinfo_reset_runtime_all();
     }
     void TearDown() override
     {
-        hxi_zoom_cal_reset_all();
+        sysinfo_reset_runtime_all();
         CanTest::TearDown();
     }
     int loads() const
@@ -188,7 +188,7 @@ TEST_F(ZoomCalLoad, AFailedPathCopyLeavesNoTableAndFreesEachOnce)
     const u_hook_table saved = u_hooks;
     // Count the allocations of a good load, then fail each of them in turn (the last one is
     // the remembered name, made after the new table is in place).
-    hxi_zoom_cal_reset_all();
+    sysinfo_reset_runtime_all();
     alloc_calls = 0;
     fail_at = -1;
     u_hooks.alloc = &counting_alloc;
@@ -199,7 +199,7 @@ TEST_F(ZoomCalLoad, AFailedPathCopyLeavesNoTableAndFreesEachOnce)
     ASSERT_GE(total, 2);
     for (int at = 1; at <= total; ++at) {
         SCOPED_TRACE(at);
-        hxi_zoom_cal_reset_all();
+        sysinfo_reset_runtime_all();
         alloc_calls = 0;
         fail_at = at;
         u_hooks.alloc = &counting_alloc;
@@ -215,7 +215,7 @@ TEST_F(ZoomCalLoad, AFailedPathCopyLeavesNoTableAndFreesEachOnce)
         EXPECT_EQ(c->table.count, 0);
         EXPECT_EQ(c->loadedPath, nullptr);
     }
-    hxi_zoom_cal_reset_all();
+    sysinfo_reset_runtime_all();
     EXPECT_EQ(hxi_zoom_cal_load(si, nullptr), NO_ERROR);
 }
 

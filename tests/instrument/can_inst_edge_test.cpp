@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "vell/platform/event.h"
+#include "vell/ramps/ramp_set.h"
 #include "tests/instrument/can_inst_fixture.h"
 
 namespace {
@@ -164,7 +165,7 @@ TEST_F(CanInst, MissingAndFaultyNodes)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        can_avail_reset();
+        sysinfo_reset_runtime_all();
         si->sysType = c.sys;
         vcan::instrument_options o;
         o.missing = c.missing;
@@ -175,7 +176,7 @@ TEST_F(CanInst, MissingAndFaultyNodes)
         EXPECT_TRUE(contains(log_.str(), c.line)) << log_.str();
         EXPECT_TRUE(contains(log_.str(), stamped(std::string("can_inst_on: ") + u_err_name(c.rc) + "\n")));
         if (c.sys == SYS_MODEL17 && !c.not_operational.empty()) {
-            EXPECT_FALSE(can_avail(0)->canTriplePztAvail);
+            EXPECT_FALSE(can_avail(sysinfo_slot(0))->canTriplePztAvail);
         }
         can_inst_off(si);
     }
@@ -189,7 +190,7 @@ TEST_F(CanInst, BrushMotorThatIsNotOperationalLosesItsFlagOnlyInGroupOne)
         o.not_operational = {63};
         build(o);
         EXPECT_EQ(can_inst_on(si), ERR_CAN_BRMOTOR_ERROR);
-        EXPECT_EQ(can_avail(0)->canBrushMotorAvail, sys == SYS_MODEL23);
+        EXPECT_EQ(can_avail(sysinfo_slot(0))->canBrushMotorAvail, sys == SYS_MODEL23);
         can_inst_off(si);
     }
 }
@@ -201,9 +202,9 @@ TEST_F(CanInst, WandsThatAreNotOperationalOnlyLoseTheirFlags)
     o.not_operational = {72, 73};
     build(o);
     EXPECT_EQ(can_inst_on(si), NO_ERROR);
-    EXPECT_FALSE(can_avail(0)->canWandAvail);
-    EXPECT_FALSE(can_avail(0)->canWand2Avail);
-    EXPECT_TRUE(can_avail(0)->canTriplePztAvail);
+    EXPECT_FALSE(can_avail(sysinfo_slot(0))->canWandAvail);
+    EXPECT_FALSE(can_avail(sysinfo_slot(0))->canWand2Avail);
+    EXPECT_TRUE(can_avail(sysinfo_slot(0))->canTriplePztAvail);
 }
 
 TEST_F(CanInst, BridgeStatusCheck)
@@ -233,7 +234,7 @@ TEST_F(CanInst, BridgeStatusCheck)
         build(o);
         vcan::bridge_info b = vcan::current_bridge();
         ASSERT_EQ(can_bus().CAN_Connect(caninst::address_of(b)), CAN_OK);
-        can_avail(0)->canTriplePztAvail = c.pzt;
+        can_avail(sysinfo_slot(0))->canTriplePztAvail = c.pzt;
         log_.clear();
         EXPECT_EQ(can_inst_status(si), c.rc) << int(c.bridge) << " " << c.pzt_status;
         EXPECT_EQ(log_.str(), *c.line ? stamped(c.line) : "");
@@ -256,7 +257,8 @@ TEST_F(CanInst, ConfigurationWordFollowsThePiScanner)
         si->sysType = SYS_MODEL23;
         build();
         vcan::set_object_uint(127, 0x2010, 2, c.before, 2);
-        can_state(si)->piScanner = c.pi;
+        ASSERT_EQ(sysinfo_ensure_pifoc(*si), NO_ERROR);
+        si->pifoc->type = c.pi ? SB_PI_DIGITAL : 0;
         ASSERT_EQ(can_inst_on(si), NO_ERROR);
         std::vector<uint8_t> written;
         for (const vcan::call& c2 : vcan::calls_of("CAN_SDOWrite"))
@@ -268,17 +270,96 @@ TEST_F(CanInst, ConfigurationWordFollowsThePiScanner)
     }
 }
 
+// A PI digital scanner of either kind (PifocType 1: a PI 751, 2: another PI scanner) is verified
+// at power-on and put in its triggering mode; afterwards the ramp select, the ramp start and the
+// PIFOC offset go to the scanner's controller (object 0x2041), never to the bridge's own ramps.
+TEST_F(CanInst, PiDigitalScannerOfEitherKind)
+{
+    const std::string failed = "Scanner verification failed. Verify connections and configuration.\n";
+    struct {
+        int32_t type;
+        float amplitude;
+        uint16_t tables;
+        int32_t rc;
+        std::string line;
+        int32_t top;  // highest controller ramp
+    } const cases[] = {
+        {SB_PI_751, 10.0f, 4, NO_ERROR, "Loaded 4 PI 751 digital scanner DDL tables\n", 15},
+        {SB_PI_751, 10.0f, 0, ERR_CAN_DIGITAL_SCANNER_MISSING, failed, 15},
+        {SB_PI_DIGITAL, 12.5f, 0, NO_ERROR, "Enabling PI digital scanner triggering mode\n", 100},
+        {SB_PI_DIGITAL, 0.0f, 4, ERR_CAN_DIGITAL_SCANNER_MISSING, failed, 100},
+    };
+    for (int32_t sys : {SYS_MODEL15, SYS_MODEL25})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(sys) + " type " + std::to_string(c.type) + " " + c.line);
+            si->sysType = sys;
+            ASSERT_EQ(sysinfo_ensure_pifoc(*si), NO_ERROR);
+            si->pifoc->type = c.type;
+            vcan::instrument_options o;
+            o.pi_amplitude = c.amplitude;
+            o.pi_ddl_tables = c.tables;
+            build(o);
+            ASSERT_EQ(can_inst_on(si), c.rc) << log_.str();
+            EXPECT_TRUE(contains(log_.str(), c.line)) << log_.str();
+            if (c.rc != NO_ERROR)
+                continue;
+            std::vector<uint8_t> config;
+            for (const vcan::call& w : vcan::calls_of("CAN_SDOWrite"))
+                if (w.args == "node=127 index=0x2010 sub=2 size=2")
+                    config = w.data;
+            ASSERT_EQ(config.size(), 2u);
+            EXPECT_EQ(config[1] & 0x08, 0x08);  // bit 11: the scanner's triggering mode
+
+            vcan::clear_calls();
+            EXPECT_EQ(can_write_ramp_select(si, c.top), NO_ERROR);
+            EXPECT_EQ(can_write_ramp_select(si, c.top + 1), ERR_PARAM_OUT_OF_RANGE);
+            EXPECT_EQ(can_ramp_start(si), NO_ERROR);
+            EXPECT_EQ(can_write_pifoc_offset(si, 1000, false), NO_ERROR);
+            std::vector<std::string> writes;
+            for (const vcan::call& w : vcan::calls_of("CAN_SDOWrite"))
+                writes.push_back(w.args);
+            EXPECT_EQ(writes, (std::vector<std::string>{"node=127 index=0x2041 sub=1 size=1",
+                                                         "node=127 index=0x2041 sub=6 size=1"}));
+            can_inst_off(si);
+        }
+}
+
+// The sync generator runs the camera at the instrument's frame rate: at power-on, before any ramp
+// was started, the rate the ramp set was made for (no longer 0 Hz).
+TEST_F(CanInst, SyncGeneratorGetsTheRampSetsCameraRate)
+{
+    can_inst_services services = can_inst_default_services();
+    services.ramp_info = [](SysInfo* s) {
+        rr_instr_ramps_t* r = rr_instr_ramps(s);
+        r->ramps.emplace_back();
+        r->ramps.back().hdr.cameraRate = 60.0f;
+        r->haveSet = true;
+        return int32_t{NO_ERROR};
+    };
+    can_inst_set_services(&services);
+    si->sysType = SYS_MODEL23;
+    build();
+    ASSERT_EQ(can_inst_on(si), NO_ERROR) << log_.str();
+    std::vector<uint8_t> rate;
+    for (const vcan::call& w : vcan::calls_of("CAN_SDOWrite"))
+        if (w.args == "node=127 index=0x2030 sub=0 size=4")
+            rate = w.data;
+    EXPECT_EQ(rate, (std::vector<uint8_t>{0x00, 0x00, 0x70, 0x42}));  // 60.0f, little-endian
+    EXPECT_EQ(si->cameraRate.load(), 60.0f);
+    can_inst_off(si);
+}
+
 TEST_F(CanInst, OffThenOnWithoutReadingTheFileAgain)
 {
     si->sysType = SYS_MODEL17;
     build();
     ASSERT_EQ(can_inst_on(si), NO_ERROR);
-    EXPECT_TRUE(can_ndw_event_held());
+    EXPECT_TRUE(can_ndw_event_held(sysinfo_slot(0)));
     EXPECT_TRUE(dev_registered(CAN_DEVICE_HANDLE));
     ASSERT_EQ(can_inst_off(si), NO_ERROR);
     EXPECT_FALSE(dev_registered(CAN_DEVICE_HANDLE));
     EXPECT_FALSE(vcan::connected());
-    EXPECT_FALSE(can_ndw_event_held());
+    EXPECT_FALSE(can_ndw_event_held(sysinfo_slot(0)));
     u_handle h = nullptr;
     EXPECT_NE(u_event_open(CAN_NDWHEEL_STOPPED, &h), NO_ERROR);
     // The run-time fields are cleared, the configured MAC address is kept.
@@ -287,7 +368,7 @@ TEST_F(CanInst, OffThenOnWithoutReadingTheFileAgain)
     EXPECT_TRUE(*si->canInfo == expected);
 
     ASSERT_EQ(can_inst_on(si), NO_ERROR);
-    EXPECT_TRUE(can_ndw_event_held());
+    EXPECT_TRUE(can_ndw_event_held(sysinfo_slot(0)));
     ASSERT_EQ(u_event_open(CAN_NDWHEEL_STOPPED, &h), NO_ERROR);
     u_close_handle(h);
     EXPECT_EQ(si->canInfo->fwMajor, 10);

@@ -60,8 +60,7 @@ protected:
         InstrumentTest::SetUp();
         u_hooks.local_time = linktest::utc_time;
         can_bus_use(vcan::table(), vcan::version_high);
-        can_avail_reset();
-        can_state_reset_all();
+        sysinfo_reset_runtime_all();
         can_events_reset();
         ac_llc_set_board(BD_CAN, ac_llc_board_ops{llc_set, llc_read, nullptr, nullptr, nullptr, agc_stop, agc_start,
                                                   nullptr});
@@ -80,15 +79,14 @@ protected:
     {
         can_inst_set_services(nullptr);
         sleep_mode_stop();
-        can_ndw_event_close();
+        can_ndw_event_close(sysinfo_slot(0));
         dev_release_cntrl();
-        can_register_events(false);
+        can_register_events(sysinfo_slot(0), false);
         vcan::reset();
         can_bus_unload();
         ac_llc_reset_boards();
         wm_reset_slots();
-        can_avail_reset();
-        can_state_reset_all();
+        sysinfo_reset_runtime_all();
         can_events_reset();
         InstrumentTest::TearDown();
     }

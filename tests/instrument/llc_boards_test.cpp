@@ -74,7 +74,7 @@ protected:
             vcan::set_node(n);
         vcan::install_led_node();
         vcan::install_motor_driver(64);
-        can_avail(0)->canFocusNdwAvail = true;
+        can_avail(sysinfo_slot(0))->canFocusNdwAvail = true;
         can_events_reset();
         agc_log::calls.clear();
         agc_log::value = 0;
@@ -373,7 +373,7 @@ TEST_F(LlcBoards, NdWheelWaitPumpsUpTo300Times)
     u_hooks.idle = &tick;
     kind(BD_CAN, SYS_MODEL19, 0, 4095);
     ASSERT_EQ(CanCreateSyncObjects(), NO_ERROR);
-    ASSERT_EQ(can_register_events(true), NO_ERROR);
+    ASSERT_EQ(can_register_events(sysinfo_slot(0), true), NO_ERROR);
     struct row {
         int32_t settle_ms;
         bool event;
@@ -408,7 +408,7 @@ TEST_F(LlcBoards, NdWheelWaitPumpsUpTo300Times)
         vcan::ndw_tick();
         can_process_events(info_);
     }
-    can_register_events(false);
+    can_register_events(sysinfo_slot(0), false);
 }
 
 TEST_F(LlcBoards, AFailedSetLeavesModeAndLevelsUnchanged)

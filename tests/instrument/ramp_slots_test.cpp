@@ -173,8 +173,11 @@ TEST_P(SerialRamps, BuildLoadStartWaitUnload)
     ASSERT_EQ(rr_load_ramp(si, 0), NO_ERROR);  // already in its slot: nothing sent
     EXPECT_EQ(device->frames().size(), mark);
 
-    // 1100 samples at 2 kHz play for 550 ms; the wait asks every 50 ms.
+    // 1100 samples at 2 kHz play for 550 ms; the wait asks every 50 ms. The camera now runs at
+    // the rate the ramp was made for.
+    EXPECT_EQ(si->cameraRate.load(), 0.0f);
     ASSERT_EQ(rr_ramp_start_index(si, 0), NO_ERROR);
+    EXPECT_EQ(si->cameraRate.load(), set->ramps[0].hdr.cameraRate);
     uint64_t t0 = u_now_ms();
     ASSERT_EQ(rr_ramp_wait(si, 2), NO_ERROR);
     EXPECT_GE(u_now_ms() - t0, 550u);
@@ -431,9 +434,8 @@ protected:
         vcan::set_node(62);
         vcan::install_pzt_node(62, 1100);
         vcan::ramp_generator(62, 550);
-        can_avail_reset();
-        can_avail(0)->canTriplePztAvail = true;
-        can_state_reset_all();
+        sysinfo_reset_runtime_all();
+        can_avail(sysinfo_slot(0))->canTriplePztAvail = true;
         si->instrBdType = BD_CAN;
         si->sysType = SYS_MODEL17;
         si->pifoc.reset();
@@ -442,8 +444,7 @@ protected:
     {
         vcan::reset();
         can_bus_unload();
-        can_avail_reset();
-        can_state_reset_all();
+        sysinfo_reset_runtime_all();
         RampSlots::TearDown();
     }
 };
@@ -492,7 +493,6 @@ TEST_F(CanRamps, ExternalProfileCheckedAgainstThePiController)
     ASSERT_EQ(sysinfo_ensure_can_info(*si), NO_ERROR);
     si->canInfo->fwMajor = 7;
     si->canInfo->fwMinor = 3;
-    can_state(si)->piScanner = true;
     std::ofstream(ramp_path("rampcfg.txt")) << "SWLI extprofile2.bx 10 100 0 0 0.25 81 0 1.0\n";
     ASSERT_EQ(rr_get_ramp_info(si), NO_ERROR);
     ASSERT_EQ(set->ramps.size(), 1u);

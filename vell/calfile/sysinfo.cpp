@@ -118,6 +118,14 @@ SysInfo* sysinfo_slot(int slot)
     return &g_slots[slot];
 }
 
+int sysinfo_slot_of(const SysInfo* info)
+{
+    for (int i = 0; i < SB_NUM_SLOTS; ++i)
+        if (info == &g_slots[i])
+            return i;
+    return -1;
+}
+
 void sysinfo_reset(SysInfo& info) { info.cal() = SysCalData{}; }
 
 int32_t sysinfo_set_defaults(int slot)
@@ -147,6 +155,7 @@ void sysinfo_reset_runtime(SysInfo& info)
     info.services.clear();
     info.instrBdSwVersion = 0;
     info.instrOn = 0;
+    info.cameraRate = 0.0f;
     for (LightRun& run : info.lightRun) {
         run.mode = 0;
         run.level = 0;

@@ -604,8 +604,15 @@ struct SysRunState {
     // The light slots' run-time state, beside the calibration part's light[2].
     LightRun lightRun[2];
 
-    // Every service's own per-instrument state, keyed by its type.
-    vp::state_store services;
+    // The camera frame rate in Hz that the instrument runs at: 0 until known. Set through
+    // sysinfo_set_camera_rate by what decides it (the ramp set at power-on and every ramp that is
+    // loaded or started, whose header carries the rate it was made for; the acquisition when it
+    // sets a camera mode); read by the CAN sync generator and the gain thread's live-mode pause.
+    std::atomic<float> cameraRate{0.0f};
+
+    // Every service's own per-instrument state, keyed by its type. Reachable through a const
+    // record too: the run-time part is no part of the record's value.
+    mutable vp::state_store services;
 };
 
 struct SysInfo : SysCalData, SysRunState {
@@ -626,10 +633,38 @@ struct SysInfo : SysCalData, SysRunState {
 // The sysInfo record under its platform name.
 using sysInfo = SysInfo;
 
+// The PI digital scanner of an instrument, from its PIFOC type (the one place this is decided):
+// 0 none, SB_PI_751 (PifocType 1: a PI 751, 15 controller ramps) or SB_PI_DIGITAL (PifocType 2:
+// another PI digital scanner, 100 controller ramps).
+constexpr int32_t SB_PI_751 = 1;
+constexpr int32_t SB_PI_DIGITAL = 2;
+inline int32_t sysinfo_pi_scanner(const SysCalData& info) noexcept
+{
+    const int32_t type = info.pifoc ? info.pifoc->type : 0;
+    return type == SB_PI_751 || type == SB_PI_DIGITAL ? type : 0;
+}
+// The highest PI controller ramp number of the instrument's scanner, 0 without one.
+inline int32_t sysinfo_pi_ramp_count(const SysCalData& info) noexcept
+{
+    const int32_t kind = sysinfo_pi_scanner(info);
+    return kind == SB_PI_751 ? 15 : kind == SB_PI_DIGITAL ? 100 : 0;
+}
+
+// Records the camera frame rate the instrument runs at (see SysRunState::cameraRate); a rate
+// that is not a positive finite number is ignored.
+inline void sysinfo_set_camera_rate(SysInfo& info, float hz) noexcept
+{
+    if (hz > 0.0f && hz < std::numeric_limits<float>::infinity())
+        info.cameraRate.store(hz);
+}
+
 constexpr int SB_NUM_SLOTS = 4;
 
 // The record of a slot, or null for a slot outside 0..3.
 SysInfo* sysinfo_slot(int slot);
+// The slot number (0..3) of a slot's record; -1 for any other record (or null). For the
+// operations that name an instrument by its slot number.
+int sysinfo_slot_of(const SysInfo* info);
 
 // Resets a slot: frees its owned strings and sub-records and stores the defaults of the
 // calibration-file part. The run-time part and the slot's file (host-file digit, open file

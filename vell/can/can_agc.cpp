@@ -147,8 +147,7 @@ int32_t brightest_bin(const frame_geometry& g, const void* buf, uint32_t* hist)
 
 uint32_t frame_pause_ms(const SysInfo* si)
 {
-    const can_slot_state* cs = can_state(si);
-    const double rate = cs != nullptr ? static_cast<double>(cs->cameraRate) : 0.0;
+    const double rate = si != nullptr ? static_cast<double>(si->cameraRate.load()) : 0.0;
     if (!(rate > 0.0))
         return 0;
     const double ms = 1000.0 / rate;
@@ -438,6 +437,7 @@ int32_t can_agc_stop_thread()
     }
     s.thread.store(nullptr);
     u_close_handle(h);
+    s.current.store(0);  // the value is the running thread's: none runs now
     return NO_ERROR;
 }
 
@@ -449,8 +449,10 @@ int32_t can_agc_suspend(SysInfo* si)
     reap_ended();
     if (++s.suspend_count != 1 || s.thread.load() == nullptr)
         return NO_ERROR;
+    const int32_t running = s.current.load();
     const int32_t rc = can_agc_stop_thread();
-    s.saved = s.current.exchange(0);
+    s.current.store(0);
+    s.saved = running;
     return rc;
 }
 

@@ -218,10 +218,9 @@ void register_pdo(uint32_t cobId)
     can_bus().CAN_RegisterPDO(pdo);  // results are not looked at
 }
 
-// The PDOs the bridge is to forward for slot 0's instrument model.
-void register_model_pdos()
+// The PDOs the bridge is to forward for the instrument's model.
+void register_model_pdos(const SysInfo* info)
 {
-    const SysInfo* info = sysinfo_slot(0);
     if (info == nullptr)
         return;
     int32_t sys = info->sysType;
@@ -264,7 +263,7 @@ int32_t CanCreateSyncObjects()
     return NO_ERROR;
 }
 
-int32_t can_register_events(bool enable)
+int32_t can_register_events(const SysInfo* si, bool enable)
 {
     int32_t status = CAN_OK;
     if (enable) {
@@ -273,7 +272,7 @@ int32_t can_register_events(bool enable)
             return err;
         status = can_bus().CAN_RegisterEvents(&ReceivePdoHandler, &ReceiveEmcyHandler);
         if (status == CAN_OK) {
-            register_model_pdos();
+            register_model_pdos(si);
             return NO_ERROR;
         }
     } else {

@@ -73,10 +73,11 @@ struct can_pd_event_record {
 // "CanCreateSyncObjects: Cannot create CanEventMutex\n" (or PdoQueueMutex, EmcyQueueMutex).
 int32_t CanCreateSyncObjects();
 
-// Enable: the locks, CAN_RegisterEvents with the two handlers, then the PDOs of slot 0's
-// instrument model (results ignored). Disable: CAN_RegisterEvents(null, null), then
-// CAN_UnregisterPDOs. Another status than 1: "can_register_events canErr = %d\n" and its code.
-int32_t can_register_events(bool enable);
+// Enable: the locks, CAN_RegisterEvents with the two handlers, then the PDOs of the model of
+// the instrument si (results ignored; none without a record). Disable: CAN_RegisterEvents(null,
+// null), then CAN_UnregisterPDOs. Another status than 1: "can_register_events canErr = %d\n"
+// and its code.
+int32_t can_register_events(const SysInfo* si, bool enable);
 
 // CAN_UnregisterPDOs (a failure is reported, not returned). The locks stay alive; queued
 // records stay in their queues.

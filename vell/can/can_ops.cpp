@@ -21,7 +21,6 @@ namespace {
 
 using namespace dat_bytes;
 
-can_slot_state states[SB_NUM_SLOTS];
 std::atomic<can_agc_running_fn> agc_running{nullptr};
 
 constexpr uint32_t RAMP_SAMPLES = 16384;
@@ -127,8 +126,8 @@ int32_t pzt_node(SysInfo* si, uint8_t* node, int32_t* abort)
     if (rc != NO_ERROR)
         return rc;
     const can_slot_state* st = can_state(si);
-    const int32_t mux = st != nullptr ? st->rampMux : 0;
-    const can_node_avail* av = can_avail(0);
+    const int32_t mux = st->rampMux;
+    const can_node_avail* av = &st->avail;
     if (mux == 0) {
         if (!av->canTriplePztAvail) {
             u_log_sink("The triple PZT node is not available\n");
@@ -151,31 +150,13 @@ int32_t pzt_node(SysInfo* si, uint8_t* node, int32_t* abort)
     return ERR_INVALID_PARAM;
 }
 
-bool pi_scanner(const SysInfo* si)
-{
-    const can_slot_state* st = can_state(si);
-    return st != nullptr && st->piScanner;
-}
+bool pi_scanner(const SysInfo* si) { return si != nullptr && sysinfo_pi_scanner(*si) != 0; }
 
 constexpr uint8_t B = CAN_NODE_ID_RAMP;
 constexpr int32_t RAMP_ABORT = ERR_CAN_SDO_RAMP_ERROR;
 constexpr int32_t BRIDGE_ABORT = ERR_CAN_SDO_BRIDGE_ERROR;
 
 }  // namespace
-
-can_slot_state* can_state(const SysInfo* si)
-{
-    for (int i = 0; i < SB_NUM_SLOTS; ++i)
-        if (si != nullptr && sysinfo_slot(i) == si)
-            return &states[i];
-    return nullptr;
-}
-
-void can_state_reset_all()
-{
-    for (can_slot_state& s : states)
-        s = can_slot_state{};
-}
 
 void can_set_agc_running_query(can_agc_running_fn fn) { agc_running.store(fn, std::memory_order_release); }
 
@@ -291,7 +272,7 @@ int32_t can_write_dmd_keypress_mode(SysInfo* si, uint8_t node, uint8_t mode)
     do {                                                   \
         if (si == nullptr)                                 \
             return ERR_SYS_INFO_NOT_AVAIL;                 \
-        int32_t g_ = can_node_guard(node, name);           \
+        int32_t g_ = can_node_guard(si, node, name);           \
         if (g_ != NO_ERROR)                                \
             return g_;                                     \
         return subst(call, code);                          \
@@ -325,7 +306,7 @@ int32_t can_read_rs_position(SysInfo* si, uint8_t* position)
         *position = 255;
     if (si == nullptr)
         return ERR_SYS_INFO_NOT_AVAIL;
-    int32_t g = can_node_guard(CAN_NODE_ID_DD_RS, "can_read_rs_position");
+    int32_t g = can_node_guard(si, CAN_NODE_ID_DD_RS, "can_read_rs_position");
     if (g != NO_ERROR)
         return g;
     uint8_t raw = 0;
@@ -350,7 +331,7 @@ int32_t can_write_zoom_dd_targetVel(SysInfo* si, float velocity)
 {
     if (si == nullptr)
         return ERR_SYS_INFO_NOT_AVAIL;
-    int32_t g = can_node_guard(CAN_NODE_ID_DD_ZOOM, "can_write_zoom_dd_targetVel");
+    int32_t g = can_node_guard(si, CAN_NODE_ID_DD_ZOOM, "can_write_zoom_dd_targetVel");
     if (g != NO_ERROR)
         return g;
     int32_t rc = subst(can_write_dmd_motor1_targetVel(si, CAN_NODE_ID_DD_ZOOM, velocity), ERR_CAN_SDO_ZOOM_ERROR);
@@ -375,7 +356,7 @@ int32_t can_write_ndw_llcLevel(SysInfo* si, uint16_t level, bool invert)
 {
     if (si == nullptr)
         return ERR_SYS_INFO_NOT_AVAIL;
-    int32_t g = can_node_guard(CAN_NODE_ID_FOCUS_NDW, "can_write_ndw_llcLevel");
+    int32_t g = can_node_guard(si, CAN_NODE_ID_FOCUS_NDW, "can_write_ndw_llcLevel");
     if (g != NO_ERROR)
         return g;
     can_process_events(si);
@@ -458,8 +439,7 @@ int32_t can_set_align_illumination_diode(SysInfo* si, bool on)
 int32_t can_write_syncgen(SysInfo* si)
 {
     BOARD_CHECK();
-    const can_slot_state* st = can_state(si);
-    const float rate = st != nullptr ? st->cameraRate : 0.0f;
+    const float rate = si->cameraRate.load();
     return wr(B, 0x2030, 0, 4, float_bits(rate), RAMP_ABORT, "can_write_syncgen");
 }
 int32_t can_ramp_start(SysInfo* si)
@@ -590,7 +570,7 @@ int32_t can_pi_ramp_start(SysInfo* si)
 int32_t can_write_pi_ramp_select(SysInfo* si, int32_t ramp)
 {
     PI_CHECK();
-    const int32_t top = can_state(si)->pi751 ? 15 : 100;
+    const int32_t top = sysinfo_pi_ramp_count(*si);
     if (ramp < 1 || ramp > top)
         return ERR_PARAM_OUT_OF_RANGE;
     return wr(B, 0x2041, 1, 1, static_cast<uint32_t>(ramp), RAMP_ABORT, "can_write_pi_ramp_select");
@@ -635,7 +615,7 @@ int32_t can_read_pi_serial_integer(SysInfo* si, uint8_t sub, uint16_t* value)
 int32_t can_pi_load_ddl_tables(SysInfo* si, int32_t* tables)
 {
     PI_CHECK();
-    if (!can_state(si)->pi751)
+    if (sysinfo_pi_scanner(*si) != SB_PI_751)
         return ERR_INVALID_PARAM;
     int32_t rc = wr(B, 0x2041, 19, 1, 0, RAMP_ABORT, "can_pi_load_ddl_tables");
     if (rc != NO_ERROR)
@@ -910,7 +890,7 @@ int32_t hxi_enc_zoom_set_backlash(SysInfo* si)
     if (!si->hxiZoom)
         return ERR_HW_FAIL;
     uint16_t major = 0, minor = 0;
-    int32_t rc = can_read_version(FNDW, &major, &minor);
+    int32_t rc = can_read_version(si, FNDW, &major, &minor);
     if (rc != NO_ERROR)
         return rc;
     if (major < 4 || (major == 4 && minor < 3)) {
@@ -934,7 +914,7 @@ int32_t can_home_ndw(SysInfo* si, bool polling, int32_t limit_ms)
 {
     if (si == nullptr)
         return ERR_SYS_INFO_NOT_AVAIL;
-    int32_t rc = can_node_guard(FNDW, "can_home_ndw");
+    int32_t rc = can_node_guard(si, FNDW, "can_home_ndw");
     if (rc != NO_ERROR)
         return rc;
     uint8_t home = 8;
@@ -994,7 +974,7 @@ int32_t can_set_ring_spot(SysInfo* si, int32_t position, bool wait)
         return ERR_SYS_INFO_NOT_AVAIL;
     if (position != 0 && position != 1)
         return ERR_INVALID_PARAM;
-    if (!si->ringSpot || !can_avail(0)->canDdRsAvail || !sys_is(si, {SYS_MODEL17, SYS_MODEL24, SYS_MODEL26}))
+    if (!si->ringSpot || !can_avail(si)->canDdRsAvail || !sys_is(si, {SYS_MODEL17, SYS_MODEL24, SYS_MODEL26}))
         return NO_ERROR;
     uint8_t now = 255;
     int32_t rc = can_read_rs_position(si, &now);
@@ -1054,12 +1034,12 @@ int32_t can_set_diffuser_disks(SysInfo* si, bool on)
             return rc;
         return write(si, static_cast<uint8_t>(on ? (c | 1) : (c & ~1)));
     };
-    if (can_avail(0)->canDdZoomAvail) {
+    if (can_avail(si)->canDdZoomAvail) {
         int32_t rc = toggle(&can_read_zoom_dd_control, &can_write_zoom_dd_control);
         if (rc != NO_ERROR)
             return rc;
     }
-    if (si->ringSpot && can_avail(0)->canDdRsAvail)
+    if (si->ringSpot && can_avail(si)->canDdRsAvail)
         return toggle(&can_read_rs_dd_control, &can_write_rs_dd_control);
     return NO_ERROR;
 }
@@ -1070,7 +1050,7 @@ int32_t can_drive_aux_motor(SysInfo* si, bool forward)
         return ERR_SYS_INFO_NOT_AVAIL;
     if (si->sysType != SYS_MODEL20)
         return NO_ERROR;
-    int32_t rc = can_node_guard(CAN_NODE_ID_AUX_MOTOR, "can_drive_aux_motor");
+    int32_t rc = can_node_guard(si, CAN_NODE_ID_AUX_MOTOR, "can_drive_aux_motor");
     if (rc != NO_ERROR)
         return rc;
     rc = can_write_dmd_motor2_current(si, CAN_NODE_ID_AUX_MOTOR, static_cast<int16_t>(forward ? 500 : -500));

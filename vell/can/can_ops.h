@@ -11,27 +11,11 @@
 
 #include <cstdint>
 
+#include "vell/can/can_state.h"
+
 struct SysInfo;
 struct rr_ramp_hdr_t;
 struct rr_ramp_t;
-
-// Run-time CAN state of an instrument slot that its calibration record does not carry.
-struct can_slot_state {
-    int32_t rampMux = 0;          // 0: triple PZT node 62, 1: large-aperture node 52
-    bool piScanner = false;       // a PI digital scanner is attached
-    bool pi751 = false;           // ... and it is a PI 751 scanner
-    float cameraRate = 0.0f;      // camera frame rate (Hz) for the sync generator
-    float zoomDdTargetVel = 0.0f; // last target velocity written to the zoom/diffuser node
-    uint8_t zoomPosCount = 0;     // zoom changer positions (brush-motor configuration)
-    uint8_t turretPosCount = 0;   // objective turret positions
-    int64_t pifocWriteTime = 0;   // wall-clock seconds of the last PIFOC offset write
-    bool largeApInUse = false;    // the large-aperture node drives the scan
-    int32_t turretPos = -1;       // current objective turret position read at power-on, -1 unknown
-    int32_t scannerKind = -1;     // 1 PIFOC, 2 PZT, 0 neither; -1 before power-on
-};
-// The state of the slot whose record is si; null for a record that is not a slot.
-can_slot_state* can_state(const SysInfo* si);
-void can_state_reset_all();
 
 // While the automatic gain thread runs, the ND wheel light-level write does not count as
 // activity for the sleep-mode service. The gain service installs its running query here.

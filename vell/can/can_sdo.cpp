@@ -5,6 +5,7 @@
 #include "vell/calfile/sysinfo.h"
 #include "vell/can/can_bus.h"
 #include "vell/platform/errors.h"
+#include "vell/platform/event.h"
 #include "vell/platform/log.h"
 
 namespace {
@@ -39,8 +40,6 @@ const node_row* row_of(uint8_t node)
     return nullptr;
 }
 
-can_node_avail avail_slots[SB_NUM_SLOTS];
-
 std::atomic<can_sleep_reset_fn> sleep_reset{nullptr};
 
 using sdo_fn = int32_t (*)(uint8_t, uint16_t, uint8_t, void*, uint32_t, CAN_SDO_RESULT*);
@@ -70,33 +69,40 @@ int32_t sdo_transfer(sdo_fn transfer, const char* self, bool stamped, uint8_t no
     return code;
 }
 
-bool board_is_can()
+// The identity reads' entry check: a record whose board is CAN.
+int32_t board_check(const SysInfo* si)
 {
-    const SysInfo* info = sysinfo_slot(0);
-    return info != nullptr && info->instrBdType == BD_CAN;
+    if (si == nullptr)
+        return ERR_SYS_INFO_NOT_AVAIL;
+    return si->instrBdType == BD_CAN ? NO_ERROR : ERR_WRONG_INSTR_BOARD;
 }
 
 }  // namespace
 
-can_node_avail* can_avail(int slot)
+can_slot_state::~can_slot_state()
 {
-    if (slot < 0 || slot >= SB_NUM_SLOTS)
-        return nullptr;
-    return &avail_slots[slot];
+    if (ndwStopped != nullptr)
+        u_close_handle(ndwStopped);
 }
 
-bool* can_avail_flag(uint8_t node)
+can_slot_state* can_state(const SysInfo* si)
+{
+    return si != nullptr ? &si->services.get<can_slot_state>() : nullptr;
+}
+
+can_node_avail* can_avail(const SysInfo* si)
+{
+    can_slot_state* st = can_state(si);
+    return st != nullptr ? &st->avail : nullptr;
+}
+
+bool* can_avail_flag(const SysInfo* si, uint8_t node)
 {
     const node_row* r = row_of(node);
-    if (r == nullptr || r->flag == nullptr)
+    can_node_avail* avail = can_avail(si);
+    if (r == nullptr || r->flag == nullptr || avail == nullptr)
         return nullptr;
-    return &(avail_slots[0].*(r->flag));
-}
-
-void can_avail_reset()
-{
-    for (can_node_avail& a : avail_slots)
-        a = can_node_avail{};
+    return &(avail->*(r->flag));
 }
 
 const char* can_node_name(uint8_t node)
@@ -133,10 +139,10 @@ int32_t can_sdo_write2(uint8_t node, uint16_t index, uint8_t subIndex, void* dat
                         resetSleepTimer, abortCode, caller);
 }
 
-int32_t can_read_productID(uint8_t node, uint32_t* productId)
+int32_t can_read_productID(const SysInfo* si, uint8_t node, uint32_t* productId)
 {
-    if (!board_is_can())
-        return ERR_WRONG_INSTR_BOARD;
+    if (int32_t rc = board_check(si); rc != NO_ERROR)
+        return rc;
     uint8_t bytes[4] = {};
     int32_t err = can_sdo_read2(node, 0x1018, 2, bytes, sizeof bytes, true, ERR_CAN_ERROR, "can_read_productID");
     if (err != NO_ERROR)
@@ -148,10 +154,10 @@ int32_t can_read_productID(uint8_t node, uint32_t* productId)
     return NO_ERROR;
 }
 
-int32_t can_read_version(uint8_t node, uint16_t* major, uint16_t* minor)
+int32_t can_read_version(const SysInfo* si, uint8_t node, uint16_t* major, uint16_t* minor)
 {
-    if (!board_is_can())
-        return ERR_WRONG_INSTR_BOARD;
+    if (int32_t rc = board_check(si); rc != NO_ERROR)
+        return rc;
     uint8_t bytes[4] = {};
     int32_t err = can_sdo_read2(node, 0x1018, 3, bytes, sizeof bytes, true, ERR_CAN_ERROR, "can_read_version");
     if (err != NO_ERROR)
@@ -163,10 +169,12 @@ int32_t can_read_version(uint8_t node, uint16_t* major, uint16_t* minor)
     return NO_ERROR;
 }
 
-int32_t can_node_guard(uint8_t node, const char* caller)
+int32_t can_node_guard(const SysInfo* si, uint8_t node, const char* caller)
 {
+    if (si == nullptr)
+        return ERR_SYS_INFO_NOT_AVAIL;
     const node_row* r = row_of(node);
-    if (r == nullptr || r->flag == nullptr || avail_slots[0].*(r->flag))
+    if (r == nullptr || r->flag == nullptr || can_state(si)->avail.*(r->flag))
         return NO_ERROR;
     if (caller != nullptr)
         u_log_stamped("%s: %s node is not available\n", caller, r->guard_text);

@@ -3,10 +3,14 @@
 // transfers through which every node operation reads or writes an object-dictionary entry.
 //
 // Everything here runs on the caller's thread and keeps no cache: every read goes to the node.
-// The CAN instrument is the one in slot 0.
+// The availability flags are the instrument's own, in its record's run-time part.
 #pragma once
 
 #include <cstdint>
+
+#include "vell/can/can_state.h"
+
+struct SysInfo;
 
 // Node ids.
 constexpr uint8_t CAN_NODE_ID_LARGEAP = 52;
@@ -21,27 +25,11 @@ constexpr uint8_t CAN_NODE_ID_WAND = 72;
 constexpr uint8_t CAN_NODE_ID_WAND2 = 73;
 constexpr uint8_t CAN_NODE_ID_RAMP = 127;
 
-// Which optional nodes answered at start-up, per instrument slot. Bring-up sets them from the
-// node enumeration and clears one whose node does not become operational; afterwards they are
-// only read. Run-time state of the CAN services, kept here beside the slot's sysInfo record.
-struct can_node_avail {
-    bool canTriplePztAvail = false;
-    bool canLargeApAvail = false;
-    bool canWandAvail = false;
-    bool canWand2Avail = false;
-    bool canDdZoomAvail = false;
-    bool canDdRsAvail = false;
-    bool canFocusNdwAvail = false;
-    bool canAuxMotorAvail = false;
-    bool canBrushMotorAvail = false;
-};
-
-// The flags of a slot (0..3), or null for another slot.
-can_node_avail* can_avail(int slot);
-// The flag of a node in slot 0's set, or null for a node without one (61, 127, unknown ids).
-bool* can_avail_flag(uint8_t node);
-// All slots' flags false. For tests and instrument off.
-void can_avail_reset();
+// The availability flags of the instrument whose record is si; null for no record.
+can_node_avail* can_avail(const SysInfo* si);
+// The flag of a node in that set, or null for no record or a node without a flag (61, 127,
+// unknown ids).
+bool* can_avail_flag(const SysInfo* si, uint8_t node);
 
 // The node's name as diagnostics print it ("CAN_NODE_ID_DD_RS"), or null for an unknown id.
 const char* can_node_name(uint8_t node);
@@ -60,15 +48,16 @@ int32_t can_sdo_write2(uint8_t node, uint16_t index, uint8_t subIndex, void* dat
                        bool resetSleepTimer, int32_t abortCode, const char* caller);
 
 // Identity object 0x1018 of a node: product code (subindex 2), revision (subindex 3; major =
-// upper 16 bits, minor = lower 16 bits). ERR_WRONG_INSTR_BOARD at once when slot 0's
-// instrument board is not CAN.
-int32_t can_read_productID(uint8_t node, uint32_t* productId);
-int32_t can_read_version(uint8_t node, uint16_t* major, uint16_t* minor);
+// upper 16 bits, minor = lower 16 bits). ERR_WRONG_INSTR_BOARD at once when the instrument's
+// board is not CAN (ERR_SYS_INFO_NOT_AVAIL without a record).
+int32_t can_read_productID(const SysInfo* si, uint8_t node, uint32_t* productId);
+int32_t can_read_version(const SysInfo* si, uint8_t node, uint16_t* major, uint16_t* minor);
 
-// Node guard of the per-node operations: 0 when slot 0 has the node's availability flag set
-// (or the node has no flag); else ERR_CAN_NODE_NOT_AVAIL after one stamped line naming the
-// operation. Without an operation name (null) nothing is written. Makes no library call.
-int32_t can_node_guard(uint8_t node, const char* caller);
+// Node guard of the per-node operations: 0 when the instrument has the node's availability flag
+// set (or the node has no flag); else ERR_CAN_NODE_NOT_AVAIL after one stamped line naming the
+// operation (ERR_SYS_INFO_NOT_AVAIL without a record). Without an operation name (null)
+// nothing is written. Makes no library call.
+int32_t can_node_guard(const SysInfo* si, uint8_t node, const char* caller);
 
 // The sleep-mode service's reset signal: every transfer with resetSleepTimer calls it. Until
 // the service installs one (null removes it) nothing is signalled. Safe from any thread.

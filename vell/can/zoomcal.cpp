@@ -64,8 +64,6 @@ bool scan_pair(const std::string& line, double* pos, double* mag)
 
 bool reasonable(double v) { return std::fabs(v) <= POS_MAX; }  // false for NaN as well
 
-hxi_zoom_cal_cache caches[SB_NUM_SLOTS];
-
 // File status as the cache remembers it.
 bool file_status(const char* path, int64_t* time, uint64_t* size)
 {
@@ -199,20 +197,15 @@ int32_t hxi_zoom_cal_read(const char* path, hxi_zoom_cal_table* table, std::stri
     return NO_ERROR;
 }
 
-hxi_zoom_cal_cache* hxi_zoom_cal_cache_of(const SysInfo* si)
+hxi_zoom_cal_cache::~hxi_zoom_cal_cache()
 {
-    for (int i = 0; i < SB_NUM_SLOTS; ++i)
-        if (si != nullptr && sysinfo_slot(i) == si)
-            return &caches[i];
-    return nullptr;
+    hxi_zoom_cal_free(&table);
+    forget_name(*this);
 }
 
-void hxi_zoom_cal_reset_all()
+hxi_zoom_cal_cache* hxi_zoom_cal_cache_of(const SysInfo* si)
 {
-    for (hxi_zoom_cal_cache& c : caches) {
-        hxi_zoom_cal_free(&c.table);
-        forget_name(c);
-    }
+    return si != nullptr ? &si->services.get<hxi_zoom_cal_cache>() : nullptr;
 }
 
 int32_t hxi_zoom_cal_load(SysInfo* si, std::string* report)

@@ -37,19 +37,22 @@ void hxi_zoom_cal_free(hxi_zoom_cal_table* table);
 int32_t hxi_zoom_cal_read(const char* path, hxi_zoom_cal_table* table, std::string* report);
 
 // The loaded calibration of an instrument slot with its load cache: the file it came from and
-// that file's status at load time. Run-time state of the zoom service, kept here beside the
-// slot's sysInfo record.
+// that file's status at load time. Run-time state of the zoom service, kept in the
+// instrument record's run-time part.
 struct hxi_zoom_cal_cache {
     hxi_zoom_cal_table table;
     char* loadedPath = nullptr;  // u_malloc copy
     bool haveStatus = false;
     int64_t statusTime = 0;      // modification time of the file at load
     uint64_t statusSize = 0;     // its size at load
+
+    hxi_zoom_cal_cache() = default;
+    hxi_zoom_cal_cache(const hxi_zoom_cal_cache&) = delete;
+    hxi_zoom_cal_cache& operator=(const hxi_zoom_cal_cache&) = delete;
+    ~hxi_zoom_cal_cache();  // releases the table and the name
 };
-// The cache of the slot whose record is `si`; null for a record that is not a slot.
+// The cache of the instrument whose record is `si` (in its run-time part); null for no record.
 hxi_zoom_cal_cache* hxi_zoom_cal_cache_of(const SysInfo* si);
-// Releases every slot's table and name. For tests and instrument off.
-void hxi_zoom_cal_reset_all();
 
 // Brings the slot's table up to date with its file: an unchanged file (same modification time
 // and size) is not read again; otherwise the remembered name, else the HXI zoom record's file

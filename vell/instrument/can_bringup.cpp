@@ -23,7 +23,6 @@ constexpr uint32_t BRUSH_MOTOR_ZOOM_PDO = 0x267215D7u;
 
 constexpr char SCANNER_FAILED[] = "Scanner verification failed. Verify connections and configuration.\n";
 
-u_handle ndw_stopped = nullptr;
 
 void pause_ms(uint32_t ms)
 {
@@ -65,7 +64,7 @@ int32_t enumerate_nodes(uint8_t nodes[CAN_NODE_TABLE_SIZE], const char* caller)
 int32_t led_node_on(SysInfo* si, const char* caller)
 {
     uint32_t code = 0;
-    if (!get_operational_node(CAN_NODE_ID_LED, "CAN_NODE_ID_LED", &code))
+    if (!get_operational_node(si, CAN_NODE_ID_LED, "CAN_NODE_ID_LED", &code))
         return ERR_CAN_LED_ERROR;
     if (!accepted(LED_CODES, code)) {
         u_log_stamped("%s: Invalid productID = %u for CAN_NODE_ID_LED\n", caller, static_cast<unsigned>(code));
@@ -82,9 +81,9 @@ int32_t brush_motor_on(SysInfo* si, bool clear_flag, const char* caller)
     if (!si->dualBrushMotorPresent)
         return NO_ERROR;
     uint32_t code = 0;
-    if (!get_operational_node(CAN_NODE_ID_BRUSHMOTOR, "CAN_NODE_ID_BRUSHMOTOR", &code)) {
+    if (!get_operational_node(si, CAN_NODE_ID_BRUSHMOTOR, "CAN_NODE_ID_BRUSHMOTOR", &code)) {
         if (clear_flag)
-            can_avail(0)->canBrushMotorAvail = false;
+            can_avail(si)->canBrushMotorAvail = false;
         return ERR_CAN_BRMOTOR_ERROR;
     }
     if (!accepted(BRUSH_MOTOR_CODES, code)) {
@@ -113,7 +112,7 @@ int32_t led_setup(SysInfo* si)
 // Tests that the calibration's required nodes 63 (and 62) answered the enumeration.
 int32_t require_tq_nodes(const SysInfo* si, bool pzt)
 {
-    const can_node_avail* av = can_avail(0);
+    const can_node_avail* av = can_avail(si);
     if (pzt && si->pztPresent && !av->canTriplePztAvail) {
         u_log_sink("Missing the CAN Triple PZT node\n");
         return ERR_CAN_NODE_MISSING;
@@ -155,7 +154,7 @@ constexpr hxi_node HXI_NODES[] = {
 // Steps 1 to 3 of the HXI bring-up: enumeration, status table, required nodes.
 int32_t hxi_nodes(SysInfo* si)
 {
-    can_node_avail* av = can_avail(0);
+    can_node_avail* av = can_avail(si);
     for (const hxi_node& n : HXI_NODES)
         if (n.id != CAN_NODE_ID_AUX_MOTOR)
             av->*n.flag = false;
@@ -196,9 +195,9 @@ int32_t hxi_nodes(SysInfo* si)
 
 // A present node that must become operational: otherwise its flag is cleared and `code`
 // returned.
-int32_t operational_or(uint8_t node, bool can_node_avail::*flag, int32_t code)
+int32_t operational_or(SysInfo* si, uint8_t node, bool can_node_avail::*flag, int32_t code)
 {
-    can_node_avail* av = can_avail(0);
+    can_node_avail* av = can_avail(si);
     if (!(av->*flag))
         return NO_ERROR;
     if (node_operational(node))
@@ -210,24 +209,24 @@ int32_t operational_or(uint8_t node, bool can_node_avail::*flag, int32_t code)
 // Steps 4 to 6: PZT nodes, wands, diffuser disks, ring/spot.
 int32_t hxi_scan_and_diffusers(SysInfo* si)
 {
-    can_node_avail* av = can_avail(0);
+    can_node_avail* av = can_avail(si);
     can_slot_state* st = can_state(si);
     const bool pzt = av->canTriplePztAvail;
-    int32_t rc = operational_or(CAN_NODE_ID_TRIPLEPZT, &can_node_avail::canTriplePztAvail, ERR_CAN_TRIPLEPZT_ERROR);
+    int32_t rc = operational_or(si, CAN_NODE_ID_TRIPLEPZT, &can_node_avail::canTriplePztAvail, ERR_CAN_TRIPLEPZT_ERROR);
     if (rc != NO_ERROR)
         return rc;
     if (pzt)
         si->pztPwr = -1;
     const bool lap = av->canLargeApAvail;
-    rc = operational_or(CAN_NODE_ID_LARGEAP, &can_node_avail::canLargeApAvail, ERR_CAN_LARGEAP_ERROR);
+    rc = operational_or(si, CAN_NODE_ID_LARGEAP, &can_node_avail::canLargeApAvail, ERR_CAN_LARGEAP_ERROR);
     if (rc != NO_ERROR)
         return rc;
     if (lap && st != nullptr)
         st->largeApInUse = true;
-    operational_or(CAN_NODE_ID_WAND, &can_node_avail::canWandAvail, NO_ERROR);
-    operational_or(CAN_NODE_ID_WAND2, &can_node_avail::canWand2Avail, NO_ERROR);
+    operational_or(si, CAN_NODE_ID_WAND, &can_node_avail::canWandAvail, NO_ERROR);
+    operational_or(si, CAN_NODE_ID_WAND2, &can_node_avail::canWand2Avail, NO_ERROR);
     if (av->canDdZoomAvail) {
-        rc = operational_or(CAN_NODE_ID_DD_ZOOM, &can_node_avail::canDdZoomAvail, ERR_CAN_DD_ZOOM_ERROR);
+        rc = operational_or(si, CAN_NODE_ID_DD_ZOOM, &can_node_avail::canDdZoomAvail, ERR_CAN_DD_ZOOM_ERROR);
         if (rc == NO_ERROR)
             rc = set_bit(si, can_read_zoom_dd_control, can_write_zoom_dd_control, 1, false, nullptr);
         if (rc == NO_ERROR)
@@ -237,7 +236,7 @@ int32_t hxi_scan_and_diffusers(SysInfo* si)
             return rc;
     }
     if (av->canDdRsAvail) {
-        rc = operational_or(CAN_NODE_ID_DD_RS, &can_node_avail::canDdRsAvail, ERR_CAN_DD_RS_ERROR);
+        rc = operational_or(si, CAN_NODE_ID_DD_RS, &can_node_avail::canDdRsAvail, ERR_CAN_DD_RS_ERROR);
         if (rc != NO_ERROR)
             return rc;
         si->ringSpot = 1;
@@ -260,8 +259,9 @@ int32_t hxi_ndw(SysInfo* si)
         return NO_ERROR;
     if (!node_operational(CAN_NODE_ID_FOCUS_NDW))
         return ERR_CAN_FOCUS_NDW_ERROR;
-    if (ndw_stopped == nullptr && u_event_create(true, true, CAN_NDWHEEL_STOPPED, &ndw_stopped) != NO_ERROR) {
-        ndw_stopped = nullptr;
+    u_handle& stopped = can_state(si)->ndwStopped;
+    if (stopped == nullptr && u_event_create(true, true, CAN_NDWHEEL_STOPPED, &stopped) != NO_ERROR) {
+        stopped = nullptr;
         u_log_stamped("%s: Error creating event to signal ND wheel is stopped\n", "can_hxi_on");
         return ERR_INTERNAL_RV;
     }
@@ -280,7 +280,7 @@ int32_t hxi_ndw(SysInfo* si)
 // Steps 8 to 10: diffuser modes and rate, auxiliary motor, digital output, encoded zoom.
 int32_t hxi_finish(SysInfo* si)
 {
-    can_node_avail* av = can_avail(0);
+    can_node_avail* av = can_avail(si);
     int32_t rc = NO_ERROR;
     if (av->canDdZoomAvail) {
         rc = can_write_zoom_dd_mode(si, 0);
@@ -299,7 +299,7 @@ int32_t hxi_finish(SysInfo* si)
             return rc;
     }
     if (av->canAuxMotorAvail) {
-        rc = operational_or(CAN_NODE_ID_AUX_MOTOR, &can_node_avail::canAuxMotorAvail, ERR_CAN_AUX_MOTOR_ERROR);
+        rc = operational_or(si, CAN_NODE_ID_AUX_MOTOR, &can_node_avail::canAuxMotorAvail, ERR_CAN_AUX_MOTOR_ERROR);
         if (rc == NO_ERROR && si->sysType == SYS_MODEL20)
             rc = can_drive_aux_motor(si, false);
         if (rc != NO_ERROR)
@@ -396,12 +396,12 @@ bool wait_for_node_operational(uint8_t node, const char* name)
     return false;
 }
 
-bool get_operational_node(uint8_t node, const char* name, uint32_t* productId)
+bool get_operational_node(const SysInfo* si, uint8_t node, const char* name, uint32_t* productId)
 {
     if (!find_node(node, name) || !wait_for_node_operational(node, name))
         return false;
     uint32_t code = 0;
-    const int32_t rc = can_read_productID(node, &code);
+    const int32_t rc = can_read_productID(si, node, &code);
     if (rc != NO_ERROR) {
         u_log_stamped("%s: Error getting node %s product ID: %s\n", "get_operational_node", name, u_err_name(rc));
         return false;
@@ -415,7 +415,7 @@ int32_t can_init_tq_node_availability(SysInfo* si)
 {
     if (si == nullptr)
         return ERR_SYS_INFO_NOT_AVAIL;
-    can_node_avail* av = can_avail(0);
+    can_node_avail* av = can_avail(si);
     av->canBrushMotorAvail = false;
     av->canTriplePztAvail = false;
     uint8_t nodes[CAN_NODE_TABLE_SIZE];
@@ -456,8 +456,8 @@ int32_t can_model15_model25_on(SysInfo* si)
         return rc;
     if (!node_operational(CAN_NODE_ID_RAMP))
         return ERR_CAN_RAMP_ERROR;
-    const can_slot_state* st = can_state(si);
-    if (st != nullptr && st->piScanner && !st->pi751) {
+    const int32_t pi = sysinfo_pi_scanner(*si);
+    if (pi == SB_PI_DIGITAL) {
         float amplitude = 0.0f;
         if (can_write_pi_ramp_select(si, 1) != NO_ERROR || can_read_pi_ramp_amplitude(si, &amplitude) != NO_ERROR)
             amplitude = 0.0f;
@@ -466,7 +466,7 @@ int32_t can_model15_model25_on(SysInfo* si)
             return ERR_CAN_DIGITAL_SCANNER_MISSING;
         }
     }
-    if (st != nullptr && st->piScanner && st->pi751) {
+    if (pi == SB_PI_751) {
         int32_t tables = 0;
         rc = can_pi_load_ddl_tables(si, &tables);
         if (rc == NO_ERROR)
@@ -499,7 +499,7 @@ int32_t can_model23_or_model29_on(SysInfo* si)
         return rc;
     if (!node_operational(CAN_NODE_ID_RAMP) || !node_operational(CAN_NODE_ID_TRIPLEPZT))
         return ERR_CAN_RAMP_ERROR;
-    can_avail(0)->canTriplePztAvail = true;
+    can_avail(si)->canTriplePztAvail = true;
     rc = led_node_on(si, fn);
     if (rc == NO_ERROR)
         rc = brush_motor_on(si, false, fn);
@@ -522,7 +522,7 @@ int32_t can_hxi_on(SysInfo* si)
         rc = hxi_ndw(si);
     if (rc == NO_ERROR)
         rc = hxi_finish(si);
-    const can_node_avail* av = can_avail(0);
+    const can_node_avail* av = can_avail(si);
     if (rc != NO_ERROR && (av->canDdRsAvail || av->canDdZoomAvail))
         can_set_diffuser_disks(si, false);  // best effort: the bring-up's own code is returned
     return rc;
@@ -532,8 +532,7 @@ float can_diffuser_disk_rate(const SysInfo& si)
 {
     if (si.diffDiskRate != -1.0f)
         return si.diffDiskRate;
-    const can_slot_state* st = can_state(&si);
-    const int32_t pos = st != nullptr ? st->turretPos : -1;
+    const int32_t pos = can_state(&si)->turretPos;
     if (pos < 0 || pos >= si.numMags || pos >= SB_MAX_MAGS)
         return 64.0f;
     const double m = si.nomMag[pos];
@@ -552,11 +551,17 @@ float can_diffuser_disk_rate(const SysInfo& si)
     return static_cast<float>(rate);
 }
 
-bool can_ndw_event_held() { return ndw_stopped != nullptr; }
-
-void can_ndw_event_close()
+bool can_ndw_event_held(const SysInfo* si)
 {
-    if (ndw_stopped != nullptr)
-        u_close_handle(ndw_stopped);
-    ndw_stopped = nullptr;
+    const can_slot_state* st = can_state(si);
+    return st != nullptr && st->ndwStopped != nullptr;
+}
+
+void can_ndw_event_close(const SysInfo* si)
+{
+    can_slot_state* st = can_state(si);
+    if (st == nullptr || st->ndwStopped == nullptr)
+        return;
+    u_close_handle(st->ndwStopped);
+    st->ndwStopped = nullptr;
 }

@@ -20,7 +20,7 @@ bool find_node(uint8_t node, const char* name);
 // True when the node reads operational within 10 polls, 200 ms apart.
 bool wait_for_node_operational(uint8_t node, const char* name);
 // find_node, wait_for_node_operational and the product code (into *productId).
-bool get_operational_node(uint8_t node, const char* name, uint32_t* productId);
+bool get_operational_node(const SysInfo* si, uint8_t node, const char* name, uint32_t* productId);
 
 // Node enumeration of the instrument models with a triple PZT and a dual brush motor node:
 // sets their availability flags and prints the node status table.
@@ -38,5 +38,5 @@ float can_diffuser_disk_rate(const SysInfo& si);
 
 // The "CAN_NDWHEEL_STOPPED" event held by power-on: created at HXI bring-up when none is
 // held, closed at instrument off.
-bool can_ndw_event_held();
-void can_ndw_event_close();
+bool can_ndw_event_held(const SysInfo* si);
+void can_ndw_event_close(const SysInfo* si);

@@ -48,14 +48,6 @@ void pause_ms(uint32_t ms)
     u_idle_hook();
 }
 
-int slot_of(const SysInfo* si)
-{
-    for (int i = 0; i < SB_NUM_SLOTS; ++i)
-        if (sysinfo_slot(i) == si)
-            return i;
-    return 0;
-}
-
 // ---- The built-in services ------------------------------------------------------------------
 
 // The PIFOC offset of the current ramp of the set (the first one when none is current).
@@ -77,7 +69,7 @@ int32_t pifoc_offset_from_ramps(SysInfo* si)
 // its calibration state.
 int32_t wave_monitor_link_on(SysInfo* si)
 {
-    wm_device* wm = wm_slot(slot_of(si));
+    wm_device* wm = wm_slot(sysinfo_slot_of(si));
     if (wm == nullptr)
         return ERR_WM_COMM;
     if (wm->link.handle == SIO_INVALID_HANDLE) {
@@ -91,7 +83,7 @@ int32_t wave_monitor_link_on(SysInfo* si)
     return rc;
 }
 
-int32_t bad_pixel_table(SysInfo* si) { return gen_cam_ped_filename(slot_of(si)); }
+int32_t bad_pixel_table(SysInfo* si) { return gen_cam_ped_filename(sysinfo_slot_of(si)); }
 
 constexpr can_inst_services builtin_services{rr_get_ramp_info, pifoc_offset_from_ramps, wave_monitor_link_on,
                                              bad_pixel_table};
@@ -238,22 +230,24 @@ int32_t services_and_scanner(SysInfo* si)
                            SYS_MODEL33, SYS_MODEL17, SYS_MODEL19, SYS_MODEL20, SYS_MODEL23, SYS_MODEL29})) {
         kind = 2;
     }
-    if (st != nullptr)
-        st->scannerKind = kind;
+    st->scannerKind = kind;
+    // The sync generator runs the camera at the instrument's frame rate: until a ramp has set
+    // one, the rate the ramp set was made for.
+    if (!(si->cameraRate.load() > 0.0f))
+        if (const rr_instr_ramps_t* r = rr_instr_ramps(si); r != nullptr && r->haveSet && !r->ramps.empty())
+            sysinfo_set_camera_rate(*si, r->ramps.front().hdr.cameraRate);
     rc = can_write_syncgen(si);
     if (rc != NO_ERROR)
         return rc;
-    const can_node_avail* av = can_avail(0);
+    const can_node_avail* av = can_avail(si);
     if (av->canTriplePztAvail) {
-        if (st != nullptr)
-            st->rampMux = 0;
+        st->rampMux = 0;
         rc = can_inst_status(si);
         if (rc != NO_ERROR)
             return rc;
     }
     if (av->canLargeApAvail) {
-        if (st != nullptr)
-            st->rampMux = 1;
+        st->rampMux = 1;
         rc = can_inst_status(si);
     }
     return rc;
@@ -314,15 +308,14 @@ int32_t events_and_config(SysInfo* si)
     }
     int32_t rc = dev_add_device(DEV_TYPE_CAN, CAN_DEVICE_HANDLE, si);
     if (rc == NO_ERROR)
-        rc = can_register_events(true);
+        rc = can_register_events(si, true);
     if (rc != NO_ERROR || !config_word_supported(*si->canInfo))
         return rc;
     uint16_t config = 0;
     rc = can_bridge_read_config(si, &config);
     if (rc != NO_ERROR)
         return rc;
-    const can_slot_state* st = can_state(si);
-    if (st != nullptr && st->piScanner) {
+    if (sysinfo_pi_scanner(*si) != 0) {
         config |= 0x0800;
         u_log_sink("Enabling PI digital scanner triggering mode\n");
     } else if (config & 0x0800) {
@@ -424,7 +417,7 @@ int32_t can_inst_off(SysInfo* si)
     if (hxi_agc_system(si)) {
         sleep_mode_stop();
         can_agc_stop_thread();
-        can_ndw_event_close();
+        can_ndw_event_close(si);
         can_set_diffuser_disks(si, false);
     }
     int32_t rc = NO_ERROR;
@@ -440,7 +433,7 @@ int32_t can_inst_off(SysInfo* si)
     }
     if (dev_registered(CAN_DEVICE_HANDLE))
         dev_remove_device(CAN_DEVICE_HANDLE);
-    can_register_events(false);
+    can_register_events(si, false);
     can_events_free_resources();
     can_bus().CAN_Disconnect();
     if (si->canInfo)
@@ -465,7 +458,7 @@ int32_t can_inst_status(SysInfo* si)
     else if (status & 0x02)
         fault = "Bridge Status: +12V power trip\n";
     if (fault == nullptr) {
-        const can_node_avail* av = can_avail(0);
+        const can_node_avail* av = can_avail(si);
         if (!av->canTriplePztAvail && !av->canLargeApAvail)
             return NO_ERROR;
         uint8_t top = 0;

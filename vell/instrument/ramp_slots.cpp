@@ -59,7 +59,7 @@ int32_t write_slot(sysInfo* si, const rr_ramp_t& r, int32_t k)
         }
         if (rr_pzt_node_system(si->sysType)) {
             const can_slot_state* st = can_state(si);
-            if (st == nullptr || (st->rampMux != 0 && st->rampMux != 1))
+            if (st->rampMux != 0 && st->rampMux != 1)
                 return ERR_INVALID_PARAM;
             int32_t rc = can_write_pztramp_data(si, k, r.samples.get(), h.nPoints);
             if (rc == NO_ERROR)
@@ -396,6 +396,8 @@ int32_t rr_ramp_start_slot(sysInfo* si, int32_t slot)
                 index = static_cast<int32_t>(i);
         // No ramp holds the slot: nothing to start, and nothing goes on the bus.
         rc = index < 0 ? ERR_PARAM_OUT_OF_RANGE : can_start_ramp(si, index);
+        if (rc == NO_ERROR)
+            sysinfo_set_camera_rate(*si, set->ramps[static_cast<std::size_t>(index)].hdr.cameraRate);
         break;
     }
     default:
@@ -410,14 +412,19 @@ int32_t rr_ramp_start_index(sysInfo* si, int32_t index)
     int32_t rc = rr_set_and_index(si, index, &set);
     if (rc != NO_ERROR)
         return failed("rr_ramp_start_index", rc);
+    const rr_ramp_t& ramp = set->ramps[static_cast<std::size_t>(index)];
     if (si->instrBdType == BD_CAN) {
         rc = can_start_ramp(si, index);
-        return rc != NO_ERROR ? failed("rr_ramp_start_index", rc) : rc;
+    } else {
+        if (ramp.slot == 255)
+            return failed("rr_ramp_start_index", ERR_PARAM_OUT_OF_RANGE);
+        rc = rr_ramp_start_slot(si, ramp.slot);
     }
-    const uint8_t slot = set->ramps[static_cast<std::size_t>(index)].slot;
-    if (slot == 255)
-        return failed("rr_ramp_start_index", ERR_PARAM_OUT_OF_RANGE);
-    return rr_ramp_start_slot(si, slot);
+    if (rc != NO_ERROR)
+        return si->instrBdType == BD_CAN ? failed("rr_ramp_start_index", rc) : rc;
+    // The camera runs at the rate the started ramp was made for.
+    sysinfo_set_camera_rate(*si, ramp.hdr.cameraRate);
+    return NO_ERROR;
 }
 
 int32_t rr_ramp_wait(sysInfo* si, int32_t seconds)

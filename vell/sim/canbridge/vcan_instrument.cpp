@@ -150,6 +150,9 @@ bool build_instrument(const SysInfo& si, const instrument_options& o)
         set_object_uint(node, 0x1018, 2, product_of(node, o), 4);
         install_objects(node, si, o);
     }
+    if (const int32_t ramps = sysinfo_pi_ramp_count(si); ramps > 0 && !has(o.missing, 127))
+        pi_scanner(std::vector<float>(static_cast<std::size_t>(ramps), o.pi_amplitude),
+                   std::vector<float>(static_cast<std::size_t>(ramps), o.pi_velocity), o.pi_ddl_tables);
     return true;
 }
 

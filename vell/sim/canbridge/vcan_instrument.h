@@ -35,6 +35,11 @@ struct instrument_options {
     uint8_t ndw_home_result = 0x00;  // 0x10: the home search fails
     std::vector<uint8_t> missing;          // nodes left out of the network
     std::vector<uint8_t> not_operational;  // nodes that stay pre-operational
+    // A PI digital scanner (a record whose PIFOC type names one): every controller ramp with this
+    // amplitude (0: the scanner does not answer) and velocity, and the DDL tables a PI 751 loads.
+    float pi_amplitude = 10.0f;
+    float pi_velocity = 810.0f;
+    uint16_t pi_ddl_tables = 4;
 };
 
 // The node ids of the record's model, in ascending order (the bridge node 127 and the LED
