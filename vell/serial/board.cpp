@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "vell/platform/byte_order.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/log.h"
 #include "vell/serial/devctl.h"
@@ -592,14 +593,15 @@ int32_t ur_send_cmd_2u8(sio_link* link, int32_t code, uint8_t first, uint8_t sec
 
 int32_t ur_send_cmd_u16(sio_link* link, int32_t code, uint16_t value)
 {
-    const uint8_t a[2] = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    uint8_t a[2];
+    dat_bytes::store_be16(a, value);
     return build(link, code, a, 2, nullptr, 0, nullptr);
 }
 
 int32_t ur_send_cmd_u32(sio_link* link, int32_t code, uint32_t value)
 {
-    const uint8_t a[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
-                          static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    uint8_t a[4];
+    dat_bytes::store_be32(a, value);
     return build(link, code, a, 4, nullptr, 0, nullptr);
 }
 

@@ -4,7 +4,7 @@
 #include <bit>
 #include <charconv>
 
-#include "vell/datafile/byte_order.h"
+#include "vell/platform/byte_order.h"
 #include "vell/platform/errors.h"
 
 namespace sim {
