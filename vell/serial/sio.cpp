@@ -227,7 +227,11 @@ int32_t sio_open(const char* device, sio_link* link)
 {
     if (link == nullptr)
         return ERR_INVALID_PARAM;
-    link->handle = SIO_INVALID_HANDLE;
+    if (link->handle != SIO_INVALID_HANDLE) {
+        // Storing a new handle over this one would lose the port it holds.
+        u_log_sink("sio_open: %s: the link is open already\n", device != nullptr ? device : "(null)");
+        return ERR_CANT_OPEN_SERIAL;
+    }
     if (device == nullptr)
         return ERR_CANT_OPEN_SERIAL;
     sio_handle handle = SIO_INVALID_HANDLE;

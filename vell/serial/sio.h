@@ -115,7 +115,8 @@ constexpr uint32_t SIO_MAXDWORD = 0xFFFFFFFFu;
 
 // Opens the port for reading and writing, not shared, and stores its handle in the link.
 // Then asks for the event mask and 4096-byte queues (POSIX: locks the port and puts it in raw
-// mode). ERR_CANT_OPEN_SERIAL when the port cannot be opened (the handle is then -1);
+// mode). ERR_CANT_OPEN_SERIAL when the port cannot be opened (the handle is then -1), and for
+// a link that is open already, which keeps its port and handle (with a log line);
 // ERR_CANT_SET_SERIAL when the set-up fails (the handle stays in the link: close it).
 // ERR_INVALID_PARAM for a missing link.
 int32_t sio_open(const char* device, sio_link* link);
