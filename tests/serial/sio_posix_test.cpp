@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include <unistd.h>
 
@@ -250,12 +251,11 @@ TEST_F(SioPosix, CloseRestoresTheTerminalSettingsFoundAtOpen)
     ASSERT_TRUE(open.ixon && open.ixoff);
     ASSERT_EQ(sio_close(&link), NO_ERROR);
     const sim::PtyPeer::line after = line();
-    EXPECT_EQ(after.raw, before.raw);
-    EXPECT_EQ(after.speed, before.speed);
-    EXPECT_EQ(after.two_stop, before.two_stop);
-    EXPECT_EQ(after.ixon, before.ixon);
-    EXPECT_EQ(after.ixoff, before.ixoff);
-    EXPECT_EQ(after.vstart, before.vstart);
+    auto fields = [](const sim::PtyPeer::line& l) {
+        return std::tuple(l.speed, l.data_bits, l.parity, l.two_stop, l.crtscts, l.inpck, l.parmrk, l.ixon, l.ixoff,
+                          l.vstart, l.vstop, l.raw);
+    };
+    EXPECT_EQ(fields(after), fields(before));
 }
 
 std::atomic<uint64_t> fake_now{0};
