@@ -264,6 +264,30 @@ TEST_F(AcqManager, StartUpFailuresCloseTheLibraryAndReleaseTheLock)
     EXPECT_EQ(acq_mgrinit(0, dir_.str("missing.cal").c_str()), ERR_CANT_READ_FILE);
 }
 
+// A second start-up releases the first one in order (device resources, then the library)
+// before it loads the library again; when it fails early, nothing stays loaded behind a
+// state that says otherwise.
+TEST_F(AcqManager, ASecondStartUpReleasesTheFirstInOrder)
+{
+    ASSERT_EQ(acq_mgrinit(0, cal_.c_str()), NO_ERROR);
+    grabber_.set("reset", "");
+    ASSERT_EQ(acq_mgrinit(1, cal_.c_str()), NO_ERROR);
+    std::string calls = grabber_.calls();
+    std::size_t freed = calls.find("FreeDeviceResources\n");
+    std::size_t init = calls.find("InitDeviceMgr TnAcq.ini\n");
+    ASSERT_NE(freed, std::string::npos) << calls;
+    EXPECT_LT(freed, init) << calls;
+    EXPECT_EQ(calls.find("FreeDeviceResources\n", freed + 1), std::string::npos) << calls;
+
+    grabber_.set("reset", "");
+    EXPECT_EQ(acq_mgrinit(0, dir_.str("missing.cal").c_str()), ERR_CANT_READ_FILE);
+    EXPECT_EQ(grabber_.calls(), "FreeDeviceResources\n");
+    EXPECT_FALSE(acq_state().loaded);
+    EXPECT_EQ(acq_functions().InitDeviceMgr, nullptr);
+    EXPECT_EQ(acq_copy_lock(), nullptr);
+    EXPECT_TRUE(acq_state().lock_held);  // the process keeps its claim for the next start-up
+}
+
 // Starts this test program as a child that takes the lock and holds it until it is killed.
 void spawn_holder(os::child_process& child, const std::string& name, const vptest::fs::path& marker)
 {

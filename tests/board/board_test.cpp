@@ -93,7 +93,17 @@ TEST_F(Board1, BringUpAndClose)
     ASSERT_EQ(ur_readUZ(link, buf, sizeof buf, UR_RESP_REPORT, &n), NO_ERROR);
     EXPECT_EQ(str(buf, n), bytes({155, 2, 157}));
 
+    // Bringing up a board whose link is open keeps the link, its port and its registration.
     sio_handle h = link->handle;
+    log->clear();
+    EXPECT_EQ(ur_initUZ(b), ERR_UZ_COMM);
+    EXPECT_EQ(link->handle, h);
+    EXPECT_TRUE(dev_registered(h));
+    EXPECT_TRUE(device->peer().port_open());
+    EXPECT_EQ(log->str(), std::string("sio_open: ") + b->device + ": the link is open already\n" +
+                              "ur_initUZ: error initializing " + b->device + ": ERR_CANT_OPEN_SERIAL\n");
+    log->clear();
+
     EXPECT_EQ(ur_closeUZ(b), NO_ERROR);
     EXPECT_EQ(link->handle, SIO_INVALID_HANDLE);
     EXPECT_FALSE(dev_registered(h));

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "vell/datafile/byte_order.h"
+#include "vell/platform/byte_order.h"
 #include "vell/datafile/reader.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/hooks.h"

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <optional>
 #include <string>
 #include <thread>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "vell/platform/errors.h"
 #include "vell/platform/event.h"
@@ -223,7 +228,11 @@ TEST_F(ProcessLock, LockOfAProcessThatDiesIsTakenOverAsAbandoned)
 
     bool abandoned = false;
     ASSERT_EQ(mine.acquire(500, &abandoned), 0);
+#ifdef _WIN32
     EXPECT_TRUE(abandoned);
+#else
+    EXPECT_FALSE(abandoned);  // the flock leaves no trace of its holder
+#endif
     EXPECT_TRUE(mine.release());
     // Released properly: the next holder finds nothing abandoned.
     ASSERT_EQ(mine.acquire(0, &abandoned), 0);
@@ -239,11 +248,12 @@ TEST_F(ProcessLock, AnotherProcessIsRefusedForItsTimeOut)
     ASSERT_TRUE(mine.open(name.c_str()));
     ASSERT_EQ(mine.acquire(0), 0);
 #ifndef _WIN32
-    // One file for every process and user of the machine.
+    // One file for every process of the machine, readable by every user and never written.
     auto file = vptest::fs::path(os::process_lock_dir) / ("vp_lock_" + name + ".lock");
     EXPECT_EQ(vptest::fs::status(file).permissions() & vptest::fs::perms::all,
               vptest::fs::perms::owner_read | vptest::fs::perms::owner_write | vptest::fs::perms::group_read |
-                  vptest::fs::perms::group_write | vptest::fs::perms::others_read | vptest::fs::perms::others_write);
+                  vptest::fs::perms::others_read);
+    EXPECT_EQ(vptest::fs::file_size(file), 0u);
 #endif
     {
         vptest::TempDir own_temp;
@@ -266,6 +276,78 @@ TEST_F(ProcessLock, AnotherProcessIsRefusedForItsTimeOut)
     ASSERT_EQ(mine.acquire(0, &abandoned), 0);
     EXPECT_FALSE(abandoned);
 }
+
+#ifndef _WIN32
+// Anybody can put something at the lock file's path before the lock is first taken: a link to a
+// file of the user's, or a file of their own. Such a path is refused with a line that says why,
+// and the file it leads to keeps its bytes through open, acquire, release and close.
+TEST_F(ProcessLock, ALockPathThatIsNotAPlainFileOfThisUserIsRefusedAndLeftIntact)
+{
+    struct row {
+        const char* what;
+        int error;
+        const char* fault;
+    };
+    const row rows[] = {
+        {"symlink", ELOOP, "is a symbolic link"},
+        {"hardlink", EPERM, "has more than one link"},
+        {"directory", EPERM, "is not a regular file"},
+        {"foreign", EPERM, "belongs to another user"},
+    };
+    vptest::TempDir dir;
+    const std::string precious = "calibration history\n";
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        std::string name = unique_lock_name(r.what);
+        auto path = vptest::fs::path(os::process_lock_dir) / ("vp_lock_" + name + ".lock");
+        auto target = dir / (std::string(r.what) + ".txt");
+        vptest::write_file(target, precious);
+        std::string w = r.what;
+        if (w == "symlink") {
+            vptest::fs::create_symlink(target, path);
+        } else if (w == "hardlink") {
+            vptest::fs::create_hard_link(target, path);
+        } else if (w == "directory") {
+            vptest::fs::create_directory(path);
+        } else {
+            vptest::write_file(path, precious);
+            if (::chown(path.c_str(), 65534, 65534) != 0) {
+                vptest::fs::remove(path);
+                continue;  // only root can give a file away
+            }
+            target = path;
+        }
+        os::process_lock lock;
+        int err = 0;
+        vptest::LogCapture log;
+        EXPECT_FALSE(lock.open(name.c_str(), &err));
+        EXPECT_EQ(err, r.error);
+        EXPECT_EQ(log.str(), "process lock " + name + ": " + path.string() + " " + r.fault + "; refused\n");
+        EXPECT_FALSE(lock.is_open());
+        EXPECT_EQ(lock.acquire(0), U_WAIT_FAILED);
+        lock.close();
+        if (w != "directory") {
+            EXPECT_EQ(vptest::read_file(target), precious);
+        }
+        vptest::fs::remove(path);
+    }
+}
+
+// A lock file this process did not create is taken without writing to it.
+TEST_F(ProcessLock, AnExistingLockFileIsNeverWritten)
+{
+    std::string name = unique_lock_name("existing");
+    auto path = vptest::fs::path(os::process_lock_dir) / ("vp_lock_" + name + ".lock");
+    vptest::write_file(path, "left by someone\n");
+    os::process_lock lock;
+    ASSERT_TRUE(lock.open(name.c_str()));
+    ASSERT_EQ(lock.acquire(0), 0);
+    EXPECT_TRUE(lock.release());
+    lock.close();
+    EXPECT_EQ(vptest::read_file(path), "left by someone\n");
+    vptest::fs::remove(path);
+}
+#endif
 
 TEST(ChildProcess, WaitTimesOutOnTheVirtualClockAndKillEndsIt)
 {

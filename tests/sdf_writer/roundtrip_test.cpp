@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "vell/datafile/byte_order.h"
+#include "vell/platform/byte_order.h"
 #include "vell/datafile/dataset.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/hooks.h"

@@ -109,8 +109,10 @@ TEST_F(SerialPeer, NamesAreServedOnceInEverySpelling)
     sio_link second;
     ASSERT_EQ(sio_open("board-link", &second), NO_ERROR);
     EXPECT_TRUE(other->port_open());
-    EXPECT_EQ(sio_open("BOARD-LINK", &second), ERR_CANT_OPEN_SERIAL);  // other names match exactly
-    EXPECT_EQ(sio_close(&second), ERR_SERIAL_NOT_OPEN);
+    sio_link third;
+    EXPECT_EQ(sio_open("BOARD-LINK", &third), ERR_CANT_OPEN_SERIAL);  // other names match exactly
+    EXPECT_EQ(sio_close(&third), ERR_SERIAL_NOT_OPEN);
+    EXPECT_EQ(sio_close(&second), NO_ERROR);
 }
 
 TEST_F(SerialPeer, PeerDestroyedUnderAnOpenLink)

@@ -68,12 +68,10 @@ TEST(SioClosed, MissingLinkIsAnInvalidParameter)
 TEST(SioClosed, MissingOrUnknownDeviceCannotBeOpened)
 {
     sio_link link;
-    link.handle = 12345;  // whatever was there before is replaced
     EXPECT_EQ(sio_open(nullptr, &link), ERR_CANT_OPEN_SERIAL);
     EXPECT_EQ(link.handle, SIO_INVALID_HANDLE);
 
     vptest::TempDir dir;
-    link.handle = 12345;
     EXPECT_EQ(sio_open(dir.str("no_such_port").c_str(), &link), ERR_CANT_OPEN_SERIAL);
     EXPECT_EQ(link.handle, SIO_INVALID_HANDLE);
     // A failed open leaves nothing to close.

@@ -9,7 +9,12 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 
+#include <unistd.h>
+
+#include "vell/platform/os.h"
+#include "vell/serial/sio_backend.h"
 #include "tests/serial/pty_fixture.h"
 
 namespace {
@@ -190,7 +195,7 @@ TEST_F(SioPosix, StaleHandleNeverTouchesADescriptorThatWasReused)
     sio_link copy;
     copy.handle = stale;
     EXPECT_EQ(sio_close(&copy), ERR_CANT_CLOSE_SERIAL);
-    EXPECT_EQ(copy.handle, stale);
+    EXPECT_EQ(copy.handle, SIO_INVALID_HANDLE);
 
     sio_link fresh;
     ASSERT_EQ(sio_open(other.port_name().c_str(), &fresh), NO_ERROR);
@@ -212,17 +217,76 @@ TEST_F(SioPosix, CloseDiscardsUnreadInputAndThePortOpensAgain)
     EXPECT_EQ(n, 0u);
 }
 
-std::atomic<uint64_t> fake_now{0};
-uint64_t fast_clock() { return fake_now += 250; }
+// A close that the system reports as failed (here: the descriptor was closed behind the layer's
+// back, so close answers EBADF) still ends the link and its entry: a retry cannot reach a port
+// that was given the same descriptor number since.
+TEST_F(SioPosix, AFailedCloseGivesUpTheHandleSoARetryNeverClosesALaterPort)
+{
+    const sio_handle stale = link.handle;
+    ASSERT_EQ(::close(static_cast<int>(stale)), 0);
+    EXPECT_EQ(sio_close(&link), ERR_CANT_CLOSE_SERIAL);
+    EXPECT_EQ(link.handle, SIO_INVALID_HANDLE);
+    sio_timeouts t{};
+    EXPECT_EQ(sio_get_timeouts(stale, &t), ERR_CANT_GET_SERIAL);  // no entry left
 
-TEST_F(SioPosix, DrainGivesUpOnADeviceThatNeverStopsByThePlatformClock)
+    sim::PtyPeer other;
+    sio_link fresh;
+    ASSERT_EQ(sio_open(other.port_name().c_str(), &fresh), NO_ERROR);
+    ASSERT_EQ(sio_init(fresh.handle, nullptr, 0), NO_ERROR);
+    EXPECT_EQ(sio_close(&link), ERR_SERIAL_NOT_OPEN);  // the retry
+    ASSERT_EQ(sio_send_data(fresh.handle, "ok", 2, nullptr), NO_ERROR);
+    EXPECT_EQ(other.receive(2, 2000), "ok");
+    EXPECT_EQ(sio_close(&fresh), NO_ERROR);
+}
+
+// The device gets back the terminal settings it had before the port was opened.
+TEST_F(SioPosix, CloseRestoresTheTerminalSettingsFoundAtOpen)
+{
+    ASSERT_EQ(sio_close(&link), NO_ERROR);
+    const sim::PtyPeer::line before = line();
+    ASSERT_FALSE(before.ixon || before.ixoff);
+    ASSERT_EQ(sio_open(peer->port_name().c_str(), &link), NO_ERROR);
+    ASSERT_EQ(sio_init_sw_flow(link.handle, "19200,8,0,2"), NO_ERROR);
+    const sim::PtyPeer::line open = line();
+    ASSERT_TRUE(open.ixon && open.ixoff);
+    ASSERT_EQ(sio_close(&link), NO_ERROR);
+    const sim::PtyPeer::line after = line();
+    auto fields = [](const sim::PtyPeer::line& l) {
+        return std::tuple(l.speed, l.data_bits, l.parity, l.two_stop, l.crtscts, l.inpck, l.parmrk, l.ixon, l.ixoff,
+                          l.vstart, l.vstop, l.raw);
+    };
+    EXPECT_EQ(fields(after), fields(before));
+}
+
+std::atomic<uint64_t> fake_now{0};
+std::atomic<int> platform_clock_reads{0};
+uint64_t slow_clock() { return ++fake_now; }  // quiet reads still wait for the flood in real time
+uint64_t counted_platform_clock()
+{
+    ++platform_clock_reads;
+    return fake_now += 250;
+}
+
+// The drain's quiet reads wait on the port's own clock, and so does its limit: the platform
+// clock, which is virtual in tests and in the virtual instrument, and which a real port's chatter
+// never lets move, is not asked at all.
+TEST_F(SioPosix, DrainGivesUpOnADeviceThatNeverStopsByThePortsOwnClock)
 {
     set_timeouts(20, 50);
     peer->flood("0123456789");
-    u_hooks.now_ms = fast_clock;  // the drain limit passes after a few rounds
-    EXPECT_EQ(sio_clear_buffer(link.handle), 1);
+    sio_os::clock_ms = slow_clock;
+    u_hooks.now_ms = counted_platform_clock;
+    platform_clock_reads = 0;
+    const uint64_t start = fake_now.load();
+    int32_t rc = sio_clear_buffer(link.handle);
+    const int asked = platform_clock_reads.load();
+    const uint64_t spent = fake_now.load() - start;
+    sio_os::clock_ms = os::monotonic_ms;
     u_hooks_reset();
     peer->stop();
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(asked, 0);
+    EXPECT_GE(spent, SIO_DRAIN_LIMIT_MS);
     EXPECT_GT(peer->flooded(), 0u);
     sio_timeouts back{};
     ASSERT_EQ(sio_get_timeouts(link.handle, &back), NO_ERROR);

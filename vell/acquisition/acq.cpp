@@ -270,6 +270,10 @@ int32_t acq_mgrinit(int slot_digit, const char* cal_file)
         return ERR_INVALID_PARAM;
     SysInfo* slot = sysinfo_slot(0);
 
+    // A start-up after another one first releases what that one set up, in order (the device
+    // resources, then the library); the process lock stays with this process.
+    acq_mgrclose(nullptr);
+
     // 1. The slot: flags cleared, its digit set, no open file, the calibration file read.
     bool held = m.state.lock_held;
     m.state = acq_manager_state{};

@@ -9,7 +9,7 @@
 #include "vell/can/can_events.h"
 #include "vell/can/can_sdo.h"
 #include "vell/can/zoomcal.h"
-#include "vell/datafile/byte_order.h"
+#include "vell/platform/byte_order.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/event.h"
 #include "vell/platform/hooks.h"

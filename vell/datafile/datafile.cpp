@@ -12,7 +12,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "vell/datafile/byte_order.h"
+#include "vell/platform/byte_order.h"
 #include "vell/platform/atomic_file.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/event.h"

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "vell/datafile/byte_order.h"
+#include "vell/platform/byte_order.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/hooks.h"
 #include "vell/platform/os.h"

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdio>
 
-#include "vell/datafile/byte_order.h"
+#include "vell/platform/byte_order.h"
 #include "vell/platform/atomic_file.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/os.h"

@@ -1,16 +1,18 @@
 // A named lock shared by all processes of the machine, with a time-out, that survives its
-// holder crashing: the system releases it when the holding process ends, and the next
-// acquirer is told that the holder went away without releasing it ("abandoned").
+// holder crashing: the system releases it when the holding process ends.
 //
 // Windows: a named mutex in the machine-wide namespace ("Global\\<name>", so that processes of
 // every session and user share it), open to every user for waiting and releasing; an abandoned
-// mutex counts as acquired.
+// mutex counts as acquired, and the acquirer is told that the holder went away without
+// releasing it ("abandoned").
 // POSIX: an exclusive flock on "vp_lock_<name>.lock" in /tmp (characters other than letters,
 // digits, '-', '_' and '.' become '_'). The directory is fixed, not the temporary directory of
 // the environment, so that every process of the machine finds the same file whatever its
-// TMPDIR; the file is created readable and writable by every user. The holder's process id is
-// written into the file and removed on release, so a file that still names a holder tells of
-// an abandoned lock.
+// TMPDIR. The lock is the flock alone: the file is opened read-only and never written, so its
+// content tells nothing and no lock is reported abandoned. Since anybody may create a file in
+// /tmp, open refuses (with a log line naming the file and the fault) a symbolic link (ELOOP), and
+// anything but a regular file with one link owned by this user or by root (EPERM); the file is
+// created readable by every user, so a lock file that root made serves every user.
 //
 // One lock object belongs to one thread at a time. A second object of the same name, in this
 // process on another thread or in another process, is refused while the first holds the lock.
@@ -31,7 +33,7 @@ public:
     process_lock& operator=(const process_lock&) = delete;
 
     // Opens (creating when needed) the lock of that name, not acquiring it. False with the
-    // system error number.
+    // system error number (POSIX: ELOOP or EPERM for a lock file that fails the checks above).
     bool open(const char* name, int* sys_error = nullptr);
 
     // Waits up to timeout_ms (U_INFINITE: no limit) for the lock: 0 when acquired, with

@@ -11,6 +11,7 @@
 #include "vell/platform/errors.h"
 #include "vell/platform/hooks.h"
 #include "vell/platform/log.h"
+#include "vell/serial/link_open.h"
 
 namespace {
 
@@ -134,28 +135,22 @@ int32_t pi_metronics_open(int slot)
     dev->position = not_read;
 
     const char* device = record->posInstrName[0].c_str();
-    int32_t rc = (device == nullptr || device[0] == '\0') ? ERR_CANT_OPEN_SERIAL : sio_open(device, &dev->link);
+    int step = 0;
+    int32_t rc = sio_open_link(device, &dev->link,
+                               {// Without software flow control: CTS handshake.
+                                [](sio_handle h) { return sio_init(h, nullptr, 0); },
+                                [](sio_handle h) { return sio_set_baud_rate(h, 115200); },
+                                [](sio_handle h) { return sio_set_parity(h, SIO_NOPARITY); },
+                                [](sio_handle h) { return sio_set_data_bits(h, 8); }},
+                               &step);
     if (rc != NO_ERROR) {
-        u_log_sink("sio_open() failed: %d\n", int(rc));
+        if (step > 1) {
+            u_log_sink("pi_metronics_open: line set-up failed: %s\n", u_err_name(rc));
+            return rc;
+        }
+        u_log_sink(step == 0 ? "sio_open() failed: %d\n" : "sio_init() failed: %d\n", int(rc));
         u_log_sink("pi_metronics_open() failed\n");
-        if (dev->link.handle != SIO_INVALID_HANDLE)
-            (void)sio_close(&dev->link);
         return ERR_POS_INSTR_COMM;
-    }
-    // Without software flow control: CTS handshake.
-    if ((rc = sio_init(dev->link.handle, nullptr, 0)) != NO_ERROR) {
-        u_log_sink("sio_init() failed: %d\n", int(rc));
-        u_log_sink("pi_metronics_open() failed\n");
-        (void)sio_close(&dev->link);
-        return ERR_POS_INSTR_COMM;
-    }
-    if ((rc = sio_set_baud_rate(dev->link.handle, 115200)) == NO_ERROR &&
-        (rc = sio_set_parity(dev->link.handle, SIO_NOPARITY)) == NO_ERROR)
-        rc = sio_set_data_bits(dev->link.handle, 8);
-    if (rc != NO_ERROR) {
-        u_log_sink("pi_metronics_open: line set-up failed: %s\n", u_err_name(rc));
-        (void)sio_close(&dev->link);
-        return rc;
     }
     double discarded = not_read;
     (void)metronics_read_pos(slot, &discarded);

@@ -17,7 +17,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "vell/datafile/byte_order.h"
+#include "vell/platform/byte_order.h"
 #include "vell/datafile/parallel.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/event.h"

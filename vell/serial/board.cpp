@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "vell/platform/byte_order.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/log.h"
 #include "vell/serial/devctl.h"
+#include "vell/serial/link_open.h"
 
 namespace {
 
@@ -498,21 +500,14 @@ int32_t ur_initUZ(ur_board* board)
         return ERR_INVALID_PARAM;
     if (!serial_board(board->instrBdType))
         return ERR_WRONG_INSTR_BOARD;
-    int32_t r = board->device[0] != '\0' ? sio_open(board->device, &board->link) : ERR_CANT_OPEN_SERIAL;
-    if (r == NO_ERROR)
-        r = sio_init_sw_flow(board->link.handle, nullptr);
-    if (r == NO_ERROR)
-        r = sio_set_baud_rate(board->link.handle, UR_BAUD);
-    if (r == NO_ERROR)
-        r = sio_disable_sw_flow(board->link.handle);
-    if (r == NO_ERROR)
-        r = dev_add_device(DEV_TYPE_SERIAL, board->link.handle, board);
+    int32_t r = sio_open_link(board->device, &board->link,
+                              {[](sio_handle h) { return sio_init_sw_flow(h, nullptr); },
+                               [](sio_handle h) { return sio_set_baud_rate(h, UR_BAUD); },
+                               [](sio_handle h) { return sio_disable_sw_flow(h); },
+                               [board](sio_handle h) { return dev_add_device(DEV_TYPE_SERIAL, h, board); }});
     if (r == NO_ERROR)
         return NO_ERROR;
     u_log_sink("ur_initUZ: error initializing %s: %s\n", board->device, u_err_name(r));
-    if (r != ERR_CANT_OPEN_SERIAL)
-        sio_close(&board->link);
-    board->link.handle = SIO_INVALID_HANDLE;
     return ERR_UZ_COMM;
 }
 
@@ -592,14 +587,15 @@ int32_t ur_send_cmd_2u8(sio_link* link, int32_t code, uint8_t first, uint8_t sec
 
 int32_t ur_send_cmd_u16(sio_link* link, int32_t code, uint16_t value)
 {
-    const uint8_t a[2] = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    uint8_t a[2];
+    dat_bytes::store_be16(a, value);
     return build(link, code, a, 2, nullptr, 0, nullptr);
 }
 
 int32_t ur_send_cmd_u32(sio_link* link, int32_t code, uint32_t value)
 {
-    const uint8_t a[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
-                          static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    uint8_t a[4];
+    dat_bytes::store_be32(a, value);
     return build(link, code, a, 4, nullptr, 0, nullptr);
 }
 

@@ -4,16 +4,11 @@
 #include <cstring>
 #include <vector>
 
+#include "vell/platform/byte_order.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/log.h"
 
 namespace {
-
-void put16(uint8_t* p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
 
 int32_t code_or_fail(const ur_board* board, const char* name, int32_t* code)
 {
@@ -30,9 +25,9 @@ int32_t send_block(ur_board* board, int32_t code, const uint16_t* words, std::si
     std::vector<uint8_t> frame(4 + 2 * n + 1);
     frame[0] = 4;
     frame[1] = static_cast<uint8_t>(code);
-    put16(&frame[2], static_cast<uint16_t>(n));
+    dat_bytes::store_be16(&frame[2], static_cast<uint16_t>(n));
     for (std::size_t i = 0; i < n; ++i)
-        put16(&frame[4 + 2 * i], words[i]);
+        dat_bytes::store_be16(&frame[4 + 2 * i], words[i]);
     frame.back() = ur_checksum(frame.data() + 1, frame.size() - 2);
     return ur_writeUZ(&board->link, static_cast<uint32_t>(frame.size()), frame.data(), frame.size(), true, true);
 }
@@ -69,11 +64,11 @@ int32_t ur_ramp_download(ur_board* board, const ur_ramp_load_args& args, const u
     if (samples == nullptr || n == 0 || n != args.nPoints)
         return ERR_INVALID_PARAM;
     uint8_t a[13] = {args.slot, args.rampID};
-    put16(&a[2], args.nPoints);
-    put16(&a[4], args.updateRate);
-    put16(&a[6], args.trigStartAddr);
-    put16(&a[8], args.trigEndAddr);
-    put16(&a[10], args.gain);
+    dat_bytes::store_be16(&a[2], args.nPoints);
+    dat_bytes::store_be16(&a[4], args.updateRate);
+    dat_bytes::store_be16(&a[6], args.trigStartAddr);
+    dat_bytes::store_be16(&a[8], args.trigEndAddr);
+    dat_bytes::store_be16(&a[10], args.gain);
     a[12] = args.scanDir;
     rc = ur_request(&board->link, load, a, sizeof a, nullptr, 0);
     if (rc != NO_ERROR)
@@ -145,7 +140,7 @@ int32_t ur_ramp_update_rate(ur_board* board, uint8_t slot, uint16_t updateRate)
     if (rc != NO_ERROR)
         return rc;
     uint8_t a[3] = {slot};
-    put16(&a[1], updateRate);
+    dat_bytes::store_be16(&a[1], updateRate);
     uint8_t reply[4] = {};
     return ur_request(&board->link, code, a, sizeof a, reply, sizeof reply);
 }
@@ -168,6 +163,6 @@ int32_t ur_write_io(ur_board* board, uint16_t address, uint8_t value)
     if (rc != NO_ERROR)
         return rc;
     uint8_t a[3] = {0, 0, value};
-    put16(a, address);
+    dat_bytes::store_be16(a, address);
     return ur_request(&board->link, code, a, sizeof a, nullptr, 0);
 }

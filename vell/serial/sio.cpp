@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "vell/platform/errors.h"
-#include "vell/platform/hooks.h"
 #include "vell/platform/log.h"
+#include "vell/platform/os.h"
 #include "vell/serial/sio_backend.h"
 
 namespace {
@@ -161,7 +161,11 @@ int32_t change_state(sio_handle handle, Change change)
 namespace sio_os {
 
 const sio_port_ops ops = {get_state, set_state, get_timeouts, set_timeouts, set_dtr,
-                          purge,     clear_errors, write,      read,         close};
+                          purge,     clear_errors, write,      read,         close, now_ms};
+
+uint64_t (*clock_ms)() = os::monotonic_ms;
+
+uint64_t now_ms() { return clock_ms(); }
 
 bool com_port_number(const char* name, int& number)
 {
@@ -223,7 +227,11 @@ int32_t sio_open(const char* device, sio_link* link)
 {
     if (link == nullptr)
         return ERR_INVALID_PARAM;
-    link->handle = SIO_INVALID_HANDLE;
+    if (link->handle != SIO_INVALID_HANDLE) {
+        // Storing a new handle over this one would lose the port it holds.
+        u_log_sink("sio_open: %s: the link is open already\n", device != nullptr ? device : "(null)");
+        return ERR_CANT_OPEN_SERIAL;
+    }
     if (device == nullptr)
         return ERR_CANT_OPEN_SERIAL;
     sio_handle handle = SIO_INVALID_HANDLE;
@@ -424,8 +432,11 @@ int32_t sio_clear_buffer(sio_handle handle)
     }
 
     // A device that never stops sending would keep this loop going for ever: give up after
-    // the drain limit and report the failure.
-    const uint64_t start = u_now_ms();
+    // the drain limit and report the failure. The limit runs on the port's own clock, the one
+    // its quiet reads wait on: on the platform clock a real port's chatter, which never lets
+    // the virtual clock move, would keep the loop going.
+    const sio_port_ops& port = ops_of(handle);
+    const uint64_t start = port.now_ms();
     bool purged = false;
     bool found = false;
     bool gave_up = false;
@@ -437,7 +448,7 @@ int32_t sio_clear_buffer(sio_handle handle)
         found = got > 0;
         if (!purged || !found)
             break;
-        if (u_now_ms() - start >= SIO_DRAIN_LIMIT_MS) {
+        if (port.now_ms() - start >= SIO_DRAIN_LIMIT_MS) {
             gave_up = true;
             break;
         }
@@ -487,8 +498,9 @@ int32_t sio_close(sio_link* link)
         return ERR_INVALID_PARAM;
     if (link->handle == SIO_INVALID_HANDLE)
         return ERR_SERIAL_NOT_OPEN;
-    if (!ops_of(link->handle).close(link->handle))
-        return ERR_CANT_CLOSE_SERIAL;
+    // A failed close still ends the link: the system has let the handle go, and a retry could
+    // reach a port opened since under the same number.
+    bool closed = ops_of(link->handle).close(link->handle);
     link->handle = SIO_INVALID_HANDLE;
-    return NO_ERROR;
+    return closed ? NO_ERROR : ERR_CANT_CLOSE_SERIAL;
 }

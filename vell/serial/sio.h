@@ -115,7 +115,8 @@ constexpr uint32_t SIO_MAXDWORD = 0xFFFFFFFFu;
 
 // Opens the port for reading and writing, not shared, and stores its handle in the link.
 // Then asks for the event mask and 4096-byte queues (POSIX: locks the port and puts it in raw
-// mode). ERR_CANT_OPEN_SERIAL when the port cannot be opened (the handle is then -1);
+// mode). ERR_CANT_OPEN_SERIAL when the port cannot be opened (the handle is then -1), and for
+// a link that is open already, which keeps its port and handle (with a log line);
 // ERR_CANT_SET_SERIAL when the set-up fails (the handle stays in the link: close it).
 // ERR_INVALID_PARAM for a missing link.
 int32_t sio_open(const char* device, sio_link* link);
@@ -167,7 +168,8 @@ int32_t sio_read_data(sio_handle handle, void* buffer, uint32_t count, uint32_t*
 // Empties both queues and goes on discarding input until the line stays quiet for 100 ms (the
 // read total constant; the multiplier stays and counts for the one byte read); the port's
 // time-outs are put back afterwards. 1 when the port keeps sending for longer than the drain
-// limit (2000 ms by the platform clock) or a purge fails.
+// limit (2000 ms by the clock the port's own time-outs run on: the platform clock for a virtual
+// port, the system's monotonic clock for a system port) or a purge fails.
 int32_t sio_clear_buffer(sio_handle handle);
 constexpr uint32_t SIO_DRAIN_QUIET_MS = 100;
 constexpr uint32_t SIO_DRAIN_LIMIT_MS = 2000;
@@ -183,7 +185,10 @@ bool sio_input_ready(sio_handle handle);
 // the port cannot be queried, ERR_INVALID_PARAM for a missing out-parameter.
 int32_t sio_line_errors(sio_handle handle, uint32_t* errors);
 
-// Clears the event mask, drops DTR, purges both queues and closes the port; on success the
-// link's handle is -1 again. ERR_SERIAL_NOT_OPEN for a closed link, ERR_CANT_CLOSE_SERIAL when
-// the close fails, ERR_INVALID_PARAM for a missing link.
+// Clears the event mask, drops DTR, purges both queues and closes the port (POSIX: with the
+// terminal settings it had before sio_open put back); the link's handle is -1 again.
+// ERR_SERIAL_NOT_OPEN for a closed link, ERR_INVALID_PARAM for a missing link,
+// ERR_CANT_CLOSE_SERIAL when the system reports a failed close: the handle is given up all the
+// same, since the system has released it and a retry could close a port opened since under the
+// same number.
 int32_t sio_close(sio_link* link);

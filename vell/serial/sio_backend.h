@@ -22,6 +22,10 @@ struct sio_port_ops {
     bool (*write)(sio_handle handle, const void* buffer, uint32_t count, uint32_t& written);
     bool (*read)(sio_handle handle, void* buffer, uint32_t count, uint32_t& got);
     bool (*close)(sio_handle handle);
+    // The clock, in milliseconds, on which the port's own time-outs run; an operation of the
+    // shared half that waits across several primitives (the drain) measures on it too, so that
+    // one operation never mixes two clocks.
+    uint64_t (*now_ms)();
 };
 
 namespace sio_virtual {
@@ -43,6 +47,13 @@ namespace sio_os {
 
 // The primitives below as a table.
 extern const sio_port_ops ops;
+
+// The clock of the system ports' time-outs, in milliseconds: the system's monotonic clock, not
+// the platform's (a real port sends and keeps quiet in real time, also while a test or the
+// virtual instrument runs the platform on the virtual clock). Replaceable for tests; now_ms()
+// reads it.
+extern uint64_t (*clock_ms)();
+uint64_t now_ms();
 
 // Recognises "COMn" and "\\.\COMn" (letters in any case, n from 1 to 256 without leading
 // zeros) and gives n.
@@ -79,7 +90,9 @@ bool write(sio_handle handle, const void* buffer, uint32_t count, uint32_t& writ
 // fail (a time-out that cuts the read short is not a failure here).
 bool read(sio_handle handle, void* buffer, uint32_t count, uint32_t& got);
 
-// Clears the event mask, drops DTR, purges and closes. True when the close succeeded.
+// Clears the event mask, drops DTR, purges, puts back the settings the port had before it was
+// opened (POSIX) and closes. True when the close succeeded. The handle is given up either way:
+// the system has released it even when it reports a failure.
 bool close(sio_handle handle);
 
 // Input of a port that marks line errors in the data (termios PARMRK without ISTRIP): the

@@ -373,7 +373,8 @@ bool v_close(sio_handle h)
 namespace sio_virtual {
 
 const sio_port_ops ops = {v_get_state, v_set_state,  v_get_timeouts, v_set_timeouts, v_set_dtr,
-                          v_purge,     v_clear_errors, v_write,      v_read,         v_close};
+                          v_purge,     v_clear_errors, v_write,      v_read,         v_close,
+                          u_now_ms};
 
 bool owns(sio_handle handle) { return handle <= first_handle; }
 

@@ -7,6 +7,7 @@
 #include "vell/platform/errors.h"
 #include "vell/platform/hooks.h"
 #include "vell/platform/log.h"
+#include "vell/serial/link_open.h"
 
 namespace {
 
@@ -64,22 +65,15 @@ int32_t temp_comm_open(sio_link* link, const char* device)
 {
     if (link == nullptr)
         return ERR_INVALID_PARAM;
-    int32_t rc = (device == nullptr || device[0] == '\0') ? ERR_CANT_OPEN_SERIAL : sio_open(device, link);
-    if (rc == NO_ERROR)
-        rc = sio_init_sw_flow(link->handle, nullptr);
-    if (rc == NO_ERROR)
-        rc = sio_set_baud_rate(link->handle, 9600);
-    if (rc == NO_ERROR)
-        rc = sio_set_parity(link->handle, SIO_EVENPARITY);
-    if (rc == NO_ERROR)
-        rc = sio_set_data_bits(link->handle, 7);
-    if (rc == NO_ERROR)
-        rc = sio_disable_sw_flow(link->handle);
+    int32_t rc = sio_open_link(device, link,
+                               {[](sio_handle h) { return sio_init_sw_flow(h, nullptr); },
+                                [](sio_handle h) { return sio_set_baud_rate(h, 9600); },
+                                [](sio_handle h) { return sio_set_parity(h, SIO_EVENPARITY); },
+                                [](sio_handle h) { return sio_set_data_bits(h, 7); },
+                                [](sio_handle h) { return sio_disable_sw_flow(h); }});
     if (rc == NO_ERROR)
         return NO_ERROR;
     u_log_sink("temp_comm_open: error initializing device %s: %s\n", device ? device : "(none)", u_err_name(rc));
-    if (link->handle != SIO_INVALID_HANDLE)
-        (void)sio_close(link);
     return ERR_TEMP_SENSOR_COMM;
 }
 

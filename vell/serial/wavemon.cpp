@@ -10,10 +10,11 @@
 #include <cstring>
 #include <string>
 
-#include "vell/datafile/byte_order.h"
+#include "vell/platform/byte_order.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/hooks.h"
 #include "vell/platform/log.h"
+#include "vell/serial/link_open.h"
 
 namespace {
 
@@ -123,21 +124,15 @@ int32_t wm_comm_open_fd(sio_link* link, const char* device)
 {
     if (link == nullptr)
         return ERR_INVALID_PARAM;
-    int32_t rc = (device == nullptr || device[0] == '\0') ? ERR_CANT_OPEN_SERIAL : sio_open(device, link);
-    if (rc == NO_ERROR)
-        rc = sio_init_sw_flow(link->handle, nullptr);
-    if (rc == NO_ERROR)
-        rc = sio_set_baud_rate(link->handle, 115200);
-    if (rc == NO_ERROR)
-        rc = sio_set_parity(link->handle, SIO_NOPARITY);
-    if (rc == NO_ERROR)
-        rc = sio_disable_sw_flow(link->handle);
+    int32_t rc = sio_open_link(device, link,
+                               {[](sio_handle h) { return sio_init_sw_flow(h, nullptr); },
+                                [](sio_handle h) { return sio_set_baud_rate(h, 115200); },
+                                [](sio_handle h) { return sio_set_parity(h, SIO_NOPARITY); },
+                                [](sio_handle h) { return sio_disable_sw_flow(h); }});
     if (rc == NO_ERROR)
         return NO_ERROR;
     u_log_sink("%s: error initializing device %s: %s\n", "wm_comm_open_fd", device ? device : "(none)",
                u_err_name(rc));
-    if (link->handle != SIO_INVALID_HANDLE)
-        (void)sio_close(link);
     return ERR_WM_COMM;
 }
 

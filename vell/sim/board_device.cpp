@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "vell/platform/errors.h"
 #include "vell/platform/hooks.h"
@@ -43,19 +44,15 @@ board_device::~board_device() { peer_->stop(); }
 
 int32_t board_device::create(const char* port_name, int32_t board_type, std::unique_ptr<board_device>* out)
 {
-    if (out == nullptr || ur_vocabulary(board_type, nullptr) == nullptr)
+    if (ur_vocabulary(board_type, nullptr) == nullptr)
         return ERR_INVALID_PARAM;
-    std::unique_ptr<serial_peer> peer;
-    int32_t rc = serial_peer::create(port_name, &peer);
-    if (rc != NO_ERROR)
-        return rc;
-    out->reset(new board_device(std::move(peer), board_type));
-    board_device* self = out->get();
-    self->peer_->respond([self](std::string& pending) {
-        self->serve(pending);
-        return std::string();
-    });
-    return NO_ERROR;
+    return start_device(
+        port_name, out,
+        [board_type](std::unique_ptr<serial_peer> peer) { return new board_device(std::move(peer), board_type); },
+        [](board_device& self, std::string& pending) {
+            self.serve(pending);  // answers itself, late or in pieces as scripted
+            return std::string();
+        });
 }
 
 void board_device::serve(std::string& pending)
@@ -128,17 +125,15 @@ void board_device::serve(std::string& pending)
         if (silent)
             continue;
         std::string out = before + reply;
-        if (late > 0 && !peer_->pause(late))
-            return;
+        std::vector<std::string> pieces;
         if (gap > 0) {
-            for (std::size_t i = 0; i < out.size(); ++i) {
-                if (i > 0 && !peer_->pause(gap))
-                    return;
-                peer_->send(out.substr(i, 1));
-            }
+            for (char c : out)
+                pieces.emplace_back(1, c);
         } else {
-            peer_->send(out);
+            pieces.push_back(std::move(out));
         }
+        if (!peer_->send_paced(pieces, gap, late))
+            return;
     }
 }
 

@@ -13,35 +13,26 @@ readout_device::~readout_device() { peer_->stop(); }
 
 int32_t readout_device::create(const char* port_name, std::unique_ptr<readout_device>* out)
 {
-    if (out == nullptr)
-        return ERR_INVALID_PARAM;
-    std::unique_ptr<serial_peer> peer;
-    int32_t rc = serial_peer::create(port_name, &peer);
-    if (rc != NO_ERROR)
-        return rc;
-    out->reset(new readout_device(std::move(peer)));
-    readout_device* self = out->get();
-    self->peer_->respond([self](std::string& pending) {
-        std::string reply;
-        for (std::size_t at; (at = pending.find('\n')) != std::string::npos;) {
-            std::string query = pending.substr(0, at);
-            pending.erase(0, at + 1);
-            if (query != "KEY 1")
-                continue;
-            std::lock_guard<std::mutex> guard(self->lock_);
-            ++self->queries_;
-            if (self->silent_)
-                continue;
-            if (!self->scripts_.empty()) {
-                reply += self->scripts_.front();
-                self->scripts_.pop_front();
-            } else {
-                reply += self->display();
-            }
-        }
-        return reply;
-    });
-    return NO_ERROR;
+    return start_device(
+        port_name, out, [](std::unique_ptr<serial_peer> peer) { return new readout_device(std::move(peer)); },
+        [](readout_device& self, std::string& pending) {
+            return answer_each(pending, '\n', [&self](const std::string& query) { return self.answer(query); });
+        });
+}
+
+std::string readout_device::answer(const std::string& query)
+{
+    if (query != "KEY 1")
+        return {};
+    std::lock_guard<std::mutex> guard(lock_);
+    ++queries_;
+    if (silent_)
+        return {};
+    if (scripts_.empty())
+        return display();
+    std::string reply = std::move(scripts_.front());
+    scripts_.pop_front();
+    return reply;
 }
 
 std::string readout_device::display() const

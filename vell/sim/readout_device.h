@@ -31,6 +31,7 @@ public:
 
 private:
     explicit readout_device(std::unique_ptr<serial_peer> peer);
+    std::string answer(const std::string& query);
     std::string display() const;  // under lock_
 
     std::unique_ptr<serial_peer> peer_;

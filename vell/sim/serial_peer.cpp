@@ -207,24 +207,27 @@ void serial_peer::stay_silent()
     });
 }
 
+bool serial_peer::send_paced(const std::vector<std::string>& pieces, uint32_t gap_ms, uint32_t delay_ms)
+{
+    if (delay_ms > 0 && !pause(delay_ms))
+        return false;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (i > 0 && !pause(gap_ms))
+            return false;
+        if (!send(pieces[i]))
+            return false;
+    }
+    return true;
+}
+
 void serial_peer::send_late(std::string bytes, uint32_t delay_ms)
 {
-    start([this, bytes = std::move(bytes), delay_ms] {
-        if (pause(delay_ms))
-            send(bytes);
-    });
+    start([this, bytes = std::move(bytes), delay_ms] { send_paced({bytes}, 0, delay_ms); });
 }
 
 void serial_peer::send_in_pieces(std::vector<std::string> pieces, uint32_t gap_ms)
 {
-    start([this, pieces = std::move(pieces), gap_ms] {
-        for (std::size_t i = 0; i < pieces.size(); ++i) {
-            if (i > 0 && !pause(gap_ms))
-                return;
-            if (!send(pieces[i]))
-                return;
-        }
-    });
+    start([this, pieces = std::move(pieces), gap_ms] { send_paced(pieces, gap_ms); });
 }
 
 void serial_peer::flood(std::string pattern)
@@ -261,6 +264,18 @@ void serial_peer::hang_up()
     if (behaviour_id_.load() != std::this_thread::get_id())
         stop();
     port_->hang_up();
+}
+
+std::string answer_each(std::string& pending, char terminator,
+                        const std::function<std::string(const std::string& message)>& answer)
+{
+    std::string reply;
+    for (std::size_t at; (at = pending.find(terminator)) != std::string::npos;) {
+        std::string message = pending.substr(0, at);
+        pending.erase(0, at + 1);
+        reply += answer(message);
+    }
+    return reply;
 }
 
 }  // namespace sim

@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "vell/platform/errors.h"
 #include "vell/platform/event.h"
 #include "vell/serial/sio_vport.h"
 
@@ -92,6 +93,10 @@ public:
     bool stop_requested() const { return stopping_.load(); }
     // For behaviours: waits ms milliseconds; false when stopped meanwhile.
     bool pause(uint32_t ms);
+    // For behaviours: sends the pieces in turn, the first delay_ms after the call, the others
+    // gap_ms apart: a late answer, an answer in pieces, or both. False when stopped meanwhile or
+    // a piece could not be sent.
+    bool send_paced(const std::vector<std::string>& pieces, uint32_t gap_ms, uint32_t delay_ms = 0);
 
     // Everything the behaviours have taken from the port so far.
     std::string received() const;
@@ -123,5 +128,31 @@ private:
     mutable std::mutex received_lock_;
     std::string received_;
 };
+
+// Takes every complete message, ended by `terminator`, out of `pending` in order, and returns
+// what `answer` gives for each (terminator not included), joined; an unfinished message stays in
+// `pending`. The answer loop of the devices with line-shaped requests.
+std::string answer_each(std::string& pending, char terminator,
+                        const std::function<std::string(const std::string& message)>& answer);
+
+// The set-up of a device simulation: a peer serving the port name, the device made on it by
+// `make` (a function from the peer to a new Device), and `serve(device, pending)` run on the
+// peer's thread with the input received (see serial_peer::respond). The codes of
+// serial_peer::create, or ERR_INVALID_PARAM for a missing `out`.
+template <typename Device, typename Make, typename Serve>
+int32_t start_device(const char* port_name, std::unique_ptr<Device>* out, Make make, Serve serve)
+{
+    if (out == nullptr)
+        return ERR_INVALID_PARAM;
+    std::unique_ptr<serial_peer> peer;
+    int32_t rc = serial_peer::create(port_name, &peer);
+    if (rc != NO_ERROR)
+        return rc;
+    serial_peer& port = *peer;
+    out->reset(make(std::move(peer)));
+    Device* self = out->get();
+    port.respond([self, serve](std::string& pending) { return serve(*self, pending); });
+    return NO_ERROR;
+}
 
 }  // namespace sim

@@ -26,19 +26,12 @@ tempctl_device::~tempctl_device() { peer_->stop(); }
 
 int32_t tempctl_device::create(const char* port_name, std::unique_ptr<tempctl_device>* out)
 {
-    if (out == nullptr)
-        return ERR_INVALID_PARAM;
-    std::unique_ptr<serial_peer> peer;
-    int32_t rc = serial_peer::create(port_name, &peer);
-    if (rc != NO_ERROR)
-        return rc;
-    out->reset(new tempctl_device(std::move(peer)));
-    tempctl_device* self = out->get();
-    self->peer_->respond([self](std::string& pending) {
-        std::lock_guard<std::mutex> guard(self->lock_);
-        return self->handle(pending);
-    });
-    return NO_ERROR;
+    return start_device(
+        port_name, out, [](std::unique_ptr<serial_peer> peer) { return new tempctl_device(std::move(peer)); },
+        [](tempctl_device& self, std::string& pending) {
+            std::lock_guard<std::mutex> guard(self.lock_);
+            return self.handle(pending);
+        });
 }
 
 std::string tempctl_device::handle(std::string& pending)

@@ -4,7 +4,7 @@
 #include <bit>
 #include <charconv>
 
-#include "vell/datafile/byte_order.h"
+#include "vell/platform/byte_order.h"
 #include "vell/platform/errors.h"
 
 namespace sim {
@@ -36,25 +36,14 @@ wavemon_device::~wavemon_device() { peer_->stop(); }
 
 int32_t wavemon_device::create(const char* port_name, std::unique_ptr<wavemon_device>* out)
 {
-    if (out == nullptr)
-        return ERR_INVALID_PARAM;
-    std::unique_ptr<serial_peer> peer;
-    int32_t rc = serial_peer::create(port_name, &peer);
-    if (rc != NO_ERROR)
-        return rc;
-    out->reset(new wavemon_device(std::move(peer)));
-    wavemon_device* self = out->get();
-    self->peer_->respond([self](std::string& pending) {
-        std::string reply;
-        for (std::size_t at; (at = pending.find('\r')) != std::string::npos;) {
-            std::string command = pending.substr(0, at);
-            pending.erase(0, at + 1);
-            std::lock_guard<std::mutex> guard(self->lock_);
-            reply += self->handle(command);
-        }
-        return reply;
-    });
-    return NO_ERROR;
+    return start_device(
+        port_name, out, [](std::unique_ptr<serial_peer> peer) { return new wavemon_device(std::move(peer)); },
+        [](wavemon_device& self, std::string& pending) {
+            return answer_each(pending, '\r', [&self](const std::string& command) {
+                std::lock_guard<std::mutex> guard(self.lock_);
+                return self.handle(command);
+            });
+        });
 }
 
 std::string wavemon_device::handle(const std::string& command)

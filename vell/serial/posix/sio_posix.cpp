@@ -59,7 +59,6 @@
 #include <string>
 
 #include "vell/platform/errors.h"
-#include "vell/platform/hooks.h"
 #include "vell/platform/os.h"
 #include "vell/serial/sio_backend.h"
 
@@ -72,6 +71,8 @@ struct port {
     uint64_t serial = 0;  // tells this opening of the descriptor from a later one
     uint32_t errors = 0;  // line error flags not yet reported
     uint8_t mark = 0;     // an error mark cut off by the last read (see sio_os::unmark_input)
+    bool restore = false; // `before` holds the terminal settings found at open
+    termios before{};
 #if defined(__linux__)
     bool counted = false;  // the driver keeps error counters
     serial_icounter_struct counts{};
@@ -359,7 +360,7 @@ bool modem_line(int fd, int line, bool on)
     return ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
 }
 
-uint64_t now_real() { return os::monotonic_ms(); }
+uint64_t now_real() { return sio_os::now_ms(); }
 
 #if defined(__linux__)
 // Error flags from the growth of the driver's error counters since the last look.
@@ -404,8 +405,9 @@ wait_result wait_for(int fd, short events, int64_t timeout_ms)
     }
 }
 
-// Waits until the driver's output queue is empty, at most `allowance` ms by the platform clock
-// (0: no limit), then for the last bytes to leave the UART. The waits are platform sleeps.
+// Waits until the driver's output queue is empty, at most `allowance` ms by the port's clock
+// (0: no limit), then for the last bytes to leave the UART. The port sends in real time, so the
+// waits are real sleeps, like the write's own waits.
 void drain_output(int fd, uint64_t allowance)
 {
     int queued = 0;
@@ -413,11 +415,11 @@ void drain_output(int fd, uint64_t allowance)
         ::tcdrain(fd);
         return;
     }
-    const uint64_t deadline = allowance == 0 ? 0 : u_now_ms() + allowance;
+    const uint64_t deadline = allowance == 0 ? 0 : now_real() + allowance;
     while (queued > 0) {
-        if (deadline != 0 && u_now_ms() >= deadline)
+        if (deadline != 0 && now_real() >= deadline)
             return;  // stopped by flow control: tcdrain would wait for ever
-        u_sleep_ms(1);
+        os::sleep_real_ms(1);
         if (::ioctl(fd, TIOCOUTQ, &queued) != 0)
             break;
     }
@@ -468,6 +470,8 @@ int32_t open(const char* device, sio_handle& handle)
     int32_t rc = ERR_CANT_SET_SERIAL;
     termios t{};
     if (::isatty(fd) && ::tcgetattr(fd, &t) == 0) {
+        p.before = t;  // put back at close, for whoever uses the device next
+        p.restore = true;
         p.pseudo = is_pseudo_terminal(fd);
         make_raw(t);
         if (::tcsetattr(fd, TCSANOW, &t) == 0 && ::tcgetattr(fd, &t) == 0) {
@@ -719,14 +723,19 @@ bool close(sio_handle handle)
         return false;  // not a port of this layer: leave the descriptor alone
     (void)modem_line(fd, TIOCM_DTR, false);
     (void)::tcflush(fd, TCIOFLUSH);
-    if (::close(fd) != 0)
-        return false;  // the port stays in the table: the link still holds it
-    // The descriptor number may already belong to a port opened since: remove only this one.
-    std::lock_guard<std::mutex> guard(ports_lock);
-    auto it = ports.find(fd);
-    if (it != ports.end() && it->second.serial == p.serial)
-        ports.erase(it);
-    return true;
+    if (p.restore)
+        (void)::tcsetattr(fd, TCSANOW, &p.before);
+    {
+        // The entry goes before the descriptor: once closed, its number may be given to a port
+        // opened on another thread, whose entry must stay.
+        std::lock_guard<std::mutex> guard(ports_lock);
+        auto it = ports.find(fd);
+        if (it != ports.end() && it->second.serial == p.serial)
+            ports.erase(it);
+    }
+    // A failed close has released the descriptor all the same (Linux, and POSIX leaves it
+    // unspecified): nothing of it is kept for a retry.
+    return ::close(fd) == 0;
 }
 
 }  // namespace sio_os

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "vell/platform/errors.h"
-#include "vell/platform/hooks.h"
 #include "vell/platform/os.h"
 #include "vell/serial/sio_backend.h"
 
@@ -156,9 +155,10 @@ bool write(sio_handle handle, const void* buffer, uint32_t count, uint32_t& writ
 
     // Wait for the output queue to empty or a line error to show, within the write time-out
     // plus the transmission time of the bytes (no limit without a write time-out), measured on
-    // the platform clock from the end of the write; the waits are platform sleeps.
+    // the port's clock from the end of the write; the port sends in real time, so the waits are
+    // real sleeps, like the driver's own.
     COMMTIMEOUTS t{};
-    const uint64_t start = u_now_ms();
+    const uint64_t start = now_ms();
     uint64_t deadline = 0;
     if (GetCommTimeouts(handle_of(handle), &t)) {
         uint64_t limit = uint64_t{t.WriteTotalTimeoutMultiplier} * count + t.WriteTotalTimeoutConstant;
@@ -172,9 +172,9 @@ bool write(sio_handle handle, const void* buffer, uint32_t count, uint32_t& writ
         uint32_t errors = 0, in_queue = 0, out_queue = 0;
         if (!clear_errors(handle, errors, in_queue, out_queue) || errors != 0 || out_queue == 0)
             break;
-        if (deadline != 0 && u_now_ms() >= deadline)
+        if (deadline != 0 && now_ms() >= deadline)
             break;
-        u_sleep_ms(1);
+        os::sleep_real_ms(1);
     }
     return done == count;
 }
