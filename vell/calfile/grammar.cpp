@@ -611,9 +611,29 @@ bool calfile_arg_due(const cal_arg& arg, const SysCalData& si)
     return value != calfile_value(arg.field, calfile_defaults());
 }
 
-bool calfile_line_due(const cal_line& line, const SysCalData& si)
+bool calfile_ftp_lines_due(const SysCalData& si)
+{
+    if (!si.ftpInfo)
+        return false;
+    if (si.sysType == SYS_FTP)
+        return true;
+    // On another system the lines are written only when they hold data: leaving them out then
+    // would lose what a file or an update gave.
+    FtpInfo given = *si.ftpInfo;
+    given.materialsPath.clear();  // the materials loader's, not the file's
+    return !(given == FtpInfo{});
+}
+
+bool calfile_sub_written(const cal_line& line, const SysCalData& si)
 {
     if (!calfile_sub_present(line, si))
+        return false;
+    return line.in != cal_sub::ftp || calfile_ftp_lines_due(si);
+}
+
+bool calfile_line_due(const cal_line& line, const SysCalData& si)
+{
+    if (!calfile_sub_written(line, si))
         return false;
     if (line.due != nullptr)
         return line.due(si);

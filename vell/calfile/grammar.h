@@ -127,6 +127,11 @@ void calfile_reset_field(const cal_field& field, SysCalData& si);
 bool calfile_sub_present(const cal_line& line, const SysCalData& si);
 int32_t calfile_sub_ensure(const cal_line& line, SysCalData& si);
 
+// Whether the writer writes the rows of a row's sub-record: the sub-record exists, and for the
+// FTP rows the system is an FTP system or its FTP values differ from the defaults.
+bool calfile_ftp_lines_due(const SysCalData& si);
+bool calfile_sub_written(const cal_line& line, const SysCalData& si);
+
 // A PIFOC sub-record that holds a value or coefficients (not only a PifocType line's type).
 bool calfile_pifoc_value_due(const SysCalData& si);
 

@@ -49,7 +49,7 @@ int32_t syntax(const char* message) { return report(ERR_SB_CALFILE_SYNTAX, messa
 
 // A number into a field of any width (nothing into a name).
 template <class V>
-void store(const cal_field& field, SysInfo& si, V value)
+void store(const cal_field& field, SysCalData& si, V value)
 {
     std::visit(
         [&](auto ref) {
@@ -64,7 +64,7 @@ void store(const cal_field& field, SysInfo& si, V value)
 // One calibration line being parsed into a record.
 class line_parser {
 public:
-    line_parser(SysInfo& info, calfile_stream& in, given_flags& given)
+    line_parser(SysCalData& info, calfile_stream& in, given_flags& given)
         : si_(info), in_(in), g_(given)
     {
     }
@@ -75,7 +75,7 @@ public:
     bool fatal() const { return fatal_; }
 
 private:
-    SysInfo& si_;
+    SysCalData& si_;
     calfile_stream& in_;
     given_flags& g_;
     bool fatal_ = false;
@@ -952,7 +952,7 @@ int32_t line_parser::hxi_std_mags_line(const cal_arg& value)
 // ---------------------------------------------------------------------------------------------
 
 // Final checks after an error-free read; 0 when the information the instrument needs is there.
-int32_t final_checks(const SysInfo& si, const given_flags& g)
+int32_t final_checks(const SysCalData& si, const given_flags& g)
 {
     for (std::size_t i = 0; i < calfile_num_checks; ++i) {
         const cal_check& c = calfile_checks[i];
@@ -968,7 +968,7 @@ int32_t final_checks(const SysInfo& si, const given_flags& g)
 }
 
 // Corrections of settings the instrument cannot have; warnings only.
-void consistency_corrections(SysInfo& si)
+void consistency_corrections(SysCalData& si)
 {
     if (si.instrBdType != BD_CAN && si.zoom == 2) {
         calfile_report_read("This instrument cannot have a motorized zoom.");
@@ -991,7 +991,7 @@ void consistency_corrections(SysInfo& si)
 // Reads one line starting at the stream's position. `eof` tells that the text ended before the
 // line had a first word. Returns the line's status; `fatal` is set when the read must end at
 // once with it.
-int32_t read_one_line(SysInfo& si, calfile_stream& in, given_flags& g, bool& eof, bool& fatal)
+int32_t read_one_line(SysCalData& si, calfile_stream& in, given_flags& g, bool& eof, bool& fatal)
 {
     eof = false;
     fatal = false;
@@ -1015,7 +1015,7 @@ int32_t read_one_line(SysInfo& si, calfile_stream& in, given_flags& g, bool& eof
     return st;
 }
 
-int32_t read_lines(SysInfo& si, calfile_stream& in)
+int32_t read_lines(SysCalData& si, calfile_stream& in)
 {
     calfile_report_state& rep = calfile_reporting();
     given_flags& g = state().given;
@@ -1071,7 +1071,13 @@ int32_t read_update(SysInfo& si, const char* text)
     calfile_stream in(std::string(text + 1));
     rep.line = 1;
     bool eof = false, fatal = false;
-    return read_one_line(si, in, g, eof, fatal);
+    // All or nothing: the line is read into a copy of the calibration part, which replaces the
+    // slot's only when the line was read without error.
+    SysCalData copy = si.cal();
+    const int32_t status = read_one_line(copy, in, g, eof, fatal);
+    if (status == NO_ERROR)
+        sysinfo_apply_cal(si, std::move(copy));
+    return status;
 }
 
 std::filesystem::file_type file_type_of(const std::string& path)

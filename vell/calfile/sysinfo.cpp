@@ -118,6 +118,39 @@ SysInfo* sysinfo_slot(int slot)
 
 void sysinfo_reset(SysInfo& info) { info.cal() = SysCalData{}; }
 
+namespace {
+
+// Moves `changed`'s value into the sub-record `kept` when both exist, and hands `changed` the
+// kept block, so that the assignment of the whole record keeps it in place.
+template <class T>
+void keep_in_place(sb_owned<T>& kept, sb_owned<T>& changed)
+{
+    if (kept && changed) {
+        *kept = std::move(*changed);
+        changed = std::move(kept);
+    }
+}
+
+}  // namespace
+
+void sysinfo_apply_cal(SysInfo& info, SysCalData&& changed)
+{
+    SysCalData& cal = info.cal();
+    keep_in_place(cal.canInfo, changed.canInfo);
+    keep_in_place(cal.pifoc, changed.pifoc);
+    for (int axis = 0; axis < SB_NUM_AXES; ++axis)
+        keep_in_place(cal.pidVals[axis], changed.pidVals[axis]);
+    keep_in_place(cal.dynWaveGen, changed.dynWaveGen);
+    keep_in_place(cal.ftpInfo, changed.ftpInfo);
+    keep_in_place(cal.hxiZoom, changed.hxiZoom);
+    for (int k = 0; k < 2; ++k) {
+        changed.light[k].mode = cal.light[k].mode;
+        changed.light[k].level = cal.light[k].level;
+        changed.light[k].prevLevel = cal.light[k].prevLevel;
+    }
+    cal = std::move(changed);
+}
+
 int32_t sysinfo_set_defaults(int slot)
 {
     SysInfo* info = sysinfo_slot(slot);

@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "vell/platform/hooks.h"
+
 // ---------------------------------------------------------------------------------------------
 // Enumerations. Each has a display-name table indexed by the value; sb_*_name() clamps a value
 // beyond the table (or negative) to entry 0 before the lookup.
@@ -260,11 +262,23 @@ struct sb_release {
 };
 // An owned sub-record, absent or present. Two are equal when both are absent or both hold equal
 // records, so that the records that own them compare by value.
+//
+// Copying one copies the sub-record into a new block of the allocation hooks (std::bad_alloc
+// when there is none), so that a whole record can be copied, changed and put back.
 template <class T>
 class sb_owned {
 public:
     sb_owned() = default;
     sb_owned(T* object, sb_release release) noexcept : p_(object, release) {}
+    sb_owned(sb_owned&&) noexcept = default;
+    sb_owned& operator=(sb_owned&&) noexcept = default;
+    sb_owned(const sb_owned& other) : p_(clone(other.p_.get())) {}
+    sb_owned& operator=(const sb_owned& other)
+    {
+        if (this != &other)
+            p_ = clone(other.p_.get());
+        return *this;
+    }
 
     T* get() const noexcept { return p_.get(); }
     T* operator->() const noexcept { return p_.get(); }
@@ -279,6 +293,22 @@ public:
     friend bool operator==(const sb_owned& a, std::nullptr_t) noexcept { return a.p_ == nullptr; }
 
 private:
+    static std::unique_ptr<T, sb_release> clone(const T* from)
+    {
+        if (from == nullptr)
+            return std::unique_ptr<T, sb_release>(nullptr, sb_release{u_hooks.release});
+        void (*release)(void*) = u_hooks.release;
+        void* block = u_calloc(1, sizeof(T));
+        if (block == nullptr)
+            throw std::bad_alloc();
+        try {
+            return std::unique_ptr<T, sb_release>(::new (block) T(*from), sb_release{release});
+        } catch (...) {
+            release(block);
+            throw;
+        }
+    }
+
     std::unique_ptr<T, sb_release> p_;
 };
 
@@ -614,6 +644,11 @@ SysInfo* sysinfo_slot(int slot);
 // handle, path of the file last read) are kept. ERR_PARAM_OUT_OF_RANGE for a slot outside 0..3.
 int32_t sysinfo_set_defaults(int slot);
 void sysinfo_reset(SysInfo& info);
+
+// Puts a changed copy of the slot's calibration part in its place. Sub-records that both hold
+// keep their place in memory (their values are replaced), so that a service holding one does
+// not lose it; the light slots' run-time values (mode and levels) stay as the slot has them.
+void sysinfo_apply_cal(SysInfo& info, SysCalData&& changed);
 
 // Create-if-absent operations of the sub-records. Each returns NO_ERROR when the sub-record
 // exists afterwards, ERR_NO_MEM when it could not be allocated (the record is then unchanged).

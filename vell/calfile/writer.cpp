@@ -470,7 +470,7 @@ void cal_writer::line(const cal_line& row)
         require(cal_need::wm_comm);
     if (row.kind != cal_kind::irregular)
         plain(row);
-    else if (calfile_sub_present(row, si_))
+    else if (calfile_sub_written(row, si_))
         irregular_line(row);
     // A board that has a keyword and needs a communication line.
     const bool named_board = bd != BD_BOARD02 && bd != BD_BOARD04 && bd >= 0 && bd < SB_NUM_BOARD_TYPE_NAMES;
