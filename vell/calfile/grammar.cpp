@@ -650,6 +650,27 @@ bool calfile_line_due(const cal_line& line, const SysCalData& si)
     return false;
 }
 
+const cal_custom_preset* calfile_custom_preset(int32_t board)
+{
+    static const cal_custom_preset config_bytes{
+        9, {{1, 0}, {3, 0}, {4, 1}, {5, 0}, {6, 1}, {7, 1}, {9, 1}, {8, 0}, {10, 1}}, 1, "Setting interlaceFlag to %d\n"};
+    static const cal_custom_preset field_ctrl{3, {{1, 1}, {2, 5}, {10, 0}}, 10, "Setting fieldCtrl to %d\n"};
+    static const cal_custom_preset interlace{1, {{10, 0}}, 1, nullptr};
+    switch (board) {
+    case BD_BOARD01:
+    case BD_FTP:
+        return &config_bytes;
+    case BD_HXI:
+    case BD_MODEL31:
+        return &field_ctrl;
+    case BD_CAN:
+    case BD_NOTNEEDED:
+        return &interlace;
+    default:
+        return nullptr;
+    }
+}
+
 bool calfile_is_one_of(int32_t value, std::initializer_list<int32_t> set)
 {
     for (int32_t v : set)
@@ -820,8 +841,7 @@ cal_given calfile_given_by(const SysCalData& si)
     g.wmMonOpd = due(TOK_WMMONOPD);
     g.wmSysGain = due(TOK_WMSYSGAIN);
     g.wavelengths = si.wavelength[0][0] != 0.0 ? 1 : 0;
-    while (g.badPixels < 40 && si.badPixels[g.badPixels][0] >= 0)
-        ++g.badPixels;
+    g.badPixels = sysinfo_bad_pixel_count(si);
     g.bpixFile = g.badPixels == 0 && si.bpixFileName.is_set();
     return g;
 }

@@ -162,6 +162,22 @@ inline constexpr int CAL_CONFIG_BYTES[8] = {3, 4, 5, 6, 7, 9, 8, 10};
 inline constexpr int CAL_CONFIG_HIGHS[8] = {1, 1, 3, 1, 1, 1, 1, 1};
 inline constexpr int CAL_CONFIG_HIGHS_HXI[2] = {1, 15};
 
+// What a Camera Type Custom line does on an instrument board: the configuration bytes it
+// presets (1-based, with their values, in this order), the byte that its optional number sets
+// (1 interlaceFlag, 10 fieldCtrl) and the log line that reports that byte (or null).
+struct cal_custom_preset {
+    struct setting {
+        int byte;
+        uint8_t value;
+    };
+    int count;
+    setting bytes[9];
+    int number_byte;
+    const char* log;
+};
+// The preset of a board, or null for a board that takes no Custom camera.
+const cal_custom_preset* calfile_custom_preset(int32_t board);
+
 // ---------------------------------------------------------------------------------------------
 // Limits besides those of the line table.
 

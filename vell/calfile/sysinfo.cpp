@@ -133,6 +133,14 @@ void keep_in_place(sb_owned<T>& kept, sb_owned<T>& changed)
 
 }  // namespace
 
+int sysinfo_bad_pixel_count(const SysCalData& info)
+{
+    int n = 0;
+    while (n < SB_MAX_BAD_PIXELS && info.badPixels[n][0] >= 0)
+        ++n;
+    return n;
+}
+
 void sysinfo_apply_cal(SysInfo& info, SysCalData&& changed)
 {
     SysCalData& cal = info.cal();

@@ -383,14 +383,20 @@ struct DynWaveGenInfo {
 constexpr double SB_NOT_SET = std::numeric_limits<double>::infinity();
 constexpr int SB_MAX_MAGS = 15;
 
+// Values of one magnification on an FTPDisper or FTPAvg_K0 line.
+constexpr int SB_FTP_VALUES_PER_MAG = 10;
+
 struct FtpMagInfo {
-    double disper[10] = {SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET,
-                         SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET};
-    double avgK0[10] = {SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET,
-                        SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET};
+    double disper[SB_FTP_VALUES_PER_MAG];
+    double avgK0[SB_FTP_VALUES_PER_MAG];
     float dmiCenter[2] = {0, 0};
     float tiltCenter[2] = {0, 0};
 
+    FtpMagInfo() noexcept
+    {
+        for (int i = 0; i < SB_FTP_VALUES_PER_MAG; ++i)
+            disper[i] = avgK0[i] = SB_NOT_SET;
+    }
     bool operator==(const FtpMagInfo&) const = default;
 };
 
@@ -469,7 +475,15 @@ struct LightSlot {
 // it, so a service may keep here whatever must outlive a new calibration file (open links,
 // loaded tables, availability flags).
 
+// Bad pixels that the record holds.
+constexpr int SB_MAX_BAD_PIXELS = 40;
+
 struct SysCalData {
+    SysCalData()
+    {
+        for (auto& pixel : badPixels)
+            pixel[0] = pixel[1] = -1;
+    }
     // Identity
     sb_string instrName;
     uint8_t unit = 0;  // 0..7
@@ -496,12 +510,7 @@ struct SysCalData {
     uint8_t cameraAlign = ALIGN_DEFAULT;
     int32_t cameraPll = 1;
     int32_t cameraOptions = 0;
-    int16_t badPixels[40][2] = {
-        {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1},
-        {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1},
-        {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1},
-        {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1},
-        {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}};
+    int16_t badPixels[SB_MAX_BAD_PIXELS][2];  // (x, y); x = -1 ends the list (all -1 at first)
     uint8_t bpixFileFlag = 0;
     sb_string bpixFileName;
     int32_t splitAxis = 0;  // 0 none, 1 X, 2 Y
@@ -644,6 +653,9 @@ SysInfo* sysinfo_slot(int slot);
 // handle, path of the file last read) are kept. ERR_PARAM_OUT_OF_RANGE for a slot outside 0..3.
 int32_t sysinfo_set_defaults(int slot);
 void sysinfo_reset(SysInfo& info);
+
+// The number of bad pixels stored: the pairs before the first whose x is negative.
+int sysinfo_bad_pixel_count(const SysCalData& info);
 
 // Puts a changed copy of the slot's calibration part in its place. Sub-records that both hold
 // keep their place in memory (their values are replaced), so that a service holding one does
