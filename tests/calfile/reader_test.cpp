@@ -1,6 +1,7 @@
 // The calibration file reader: opening, the line loop, error collection and one-line updates.
 #include <string>
 
+#include "vell/calfile/writer.h"
 #include "vell/platform/dirs.h"
 #include "vell/platform/os.h"
 #include "tests/calfile/reader_fixture.h"
@@ -351,6 +352,61 @@ TEST_F(ReaderTest, UpdateFailureReturnsTheLineStatusAndNamesTheText)
     EXPECT_EQ(log_.str(), "");  // no "Error in line" for an update
     EXPECT_EQ(update("+Frob"), ERR_SB_CALFILE_SYNTAX);
     EXPECT_EQ(log_.str(), "Error(s) reading system calibration info\n\"+Frob\":\nUnrecognized token \"Frob\"\n");
+}
+
+// A "+" update is all or nothing: a line that fails leaves every field and sub-record of the
+// slot as it was, whatever it had read before the failure.
+TEST_F(ReaderTest, RejectedUpdatesChangeNothing)
+{
+    ASSERT_EQ(read(kBase + "Pifoc 3 0.9 0.01\nNomMag 1 2 5\nSysMag 1 2 5\nCamera Bad [1,2]\n"), NO_ERROR);
+    const SysCalData before = slot().cal();
+    const PifocInfo* pifoc = slot().pifoc.get();
+    struct row {
+        const char* text;
+        int32_t rc;
+    };
+    const row rows[] = {
+        {"+FTPSys 0.5 2", ERR_SB_CALFILE_VALUE_RANGE},       // would create ftpInfo
+        {"+Pifoc 7 0.7 0.001", ERR_SB_CALFILE_VALUE_RANGE},  // beta check after value and coefficient
+        {"+SysMag 1 2", ERR_SB_CALFILE_INCONSISTENT},        // count check after the list
+        {"+Camera Bad [3,4] [5,800]", ERR_SB_CALFILE_VALUE_RANGE},
+        {"+DynWaveGen 1 2 50", ERR_SB_CALFILE_VALUE_RANGE},
+        {"+PidVals_X 1 2 3 4 1 5 0.1 0.2 0.3 9", ERR_SB_CALFILE_VALUE_RANGE},
+    };
+    for (const row& r : rows) {
+        EXPECT_EQ(update(r.text), r.rc) << r.text;
+        EXPECT_TRUE(slot().cal() == before) << r.text;
+        EXPECT_EQ(slot().pifoc.get(), pifoc) << r.text;
+    }
+    EXPECT_FALSE(slot().ftpInfo);
+    EXPECT_FALSE(slot().dynWaveGen);
+
+    // An accepted update changes its fields; a sub-record it changes stays where it was.
+    ASSERT_EQ(update("+Pifoc 7 0.95 0.02"), NO_ERROR);
+    EXPECT_EQ(slot().pifoc.get(), pifoc);
+    EXPECT_EQ(pifoc->value, 7);
+    EXPECT_EQ(pifoc->coef, 0.95);
+    EXPECT_EQ(pifoc->beta, 0.02);
+    ASSERT_EQ(update("+Camera Bad [3,4]"), NO_ERROR);
+    EXPECT_EQ(slot().badPixels[1][0], 3);
+    EXPECT_EQ(slot().badPixels[2][0], -1);
+}
+
+// The FTP lines belong to FTP systems; on another system they are written only when they hold
+// data, which leaving them out would lose.
+TEST_F(ReaderTest, FtpLinesAreWrittenForFtpSystemsAndForDataOnly)
+{
+    ASSERT_EQ(read(kBase), NO_ERROR);
+    ASSERT_EQ(sysinfo_ensure_ftp_info(slot()), NO_ERROR);
+    slot().ftpInfo->materialsPath = "/somewhere/FtpMaterials.txt";  // the loader's, not the file's
+    std::string text;
+    ASSERT_EQ(calfile_write_text(slot(), text), NO_ERROR);
+    EXPECT_EQ(text.find("FTP"), std::string::npos) << text;
+    ASSERT_EQ(update("+FTPSys 0.5 0.25 -0.5 2"), NO_ERROR);
+    ASSERT_EQ(calfile_write_text(slot(), text), NO_ERROR);
+    EXPECT_NE(text.find("\nFTPSys                  0.5  0.25  -0.5  2\n"), std::string::npos) << text;
+    ASSERT_EQ(sb_readCal_bytes(1, text, "written"), NO_ERROR) << log_.str();
+    EXPECT_EQ(sysinfo_slot(1)->ftpInfo->sys[3], 2.0);
 }
 
 TEST_F(ReaderTest, UpdateRunsNoFinalChecks)

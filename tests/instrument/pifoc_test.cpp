@@ -1,6 +1,11 @@
 // PIFOC info file, effective time, time gain, report line and diagnostic log.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 #include <cmath>
 #include <cstdint>
 #include <ctime>
@@ -66,6 +71,16 @@ TEST_F(Pifoc, LoadingChecksTheFileAndItsValues)
          "te = 4294967296  t1 = 4294967297  leakage = 0 (0 uA)\n" + unreasonable +
              "te  = 4294967296\nt1  = 4294967297\nnow = 6000000000\n",
          true, {}},
+        {"a leakage the saver writes: 5 counts are noise at 0 uA", "3600 1000000000 5\n", 2000000000, NO_ERROR,
+         "te = 3600  t1 = 1000000000  leakage = 5 (2.23965e-06 uA)\n", true, {3600, 1000000000, 5}},
+        {"the highest leakage in range", "3600 1000000000 111\n", 2000000000, NO_ERROR,
+         "te = 3600  t1 = 1000000000  leakage = 111 (4.97203e-05 uA)\n", true, {3600, 1000000000, 111}},
+        {"the lowest leakage in range", "3600 1000000000 -31254947\n", 2000000000, NO_ERROR,
+         "te = 3600  t1 = 1000000000  leakage = -31254947 (-14 uA)\n", true, {3600, 1000000000, -31254947}},
+        {"leakage above 0 uA", "3600 1000000000 112\n", 2000000000, ERR_PARAM_OUT_OF_RANGE,
+         "te = 3600  t1 = 1000000000  leakage = 112 (5.01682e-05 uA)\n"
+         "xr_load_pifoc_info: leakage = 5.01682e-05 uA is out of range [-14,0]\n",
+         true, {}},
         {"leakage beyond -14 uA", "3600 1000000000 -40000000\n", 2000000000, ERR_PARAM_OUT_OF_RANGE,
          "te = 3600  t1 = 1000000000  leakage = -40000000 (-17.9172 uA)\n"
          "xr_load_pifoc_info: leakage = -17.9172 uA is out of range [-14,0]\n",
@@ -125,6 +140,55 @@ TEST_F(Pifoc, SavingWritesOneLineThatLoadsBack)
     EXPECT_EQ(xr_save_pifoc_info(si_), ERR_CANT_CREATE_FILE);
     EXPECT_EQ(log_.str(), "xr_save_pifoc_info: cannot create " + info_path() + "\n");
 }
+
+// What the saver writes the loader reads: values the loader would refuse are not written, and
+// the file keeps what it held.
+TEST_F(Pifoc, SavingKeepsToTheLoadersRule)
+{
+    set(3600, 1000000000, 0);
+    ASSERT_EQ(xr_save_pifoc_info(si_), NO_ERROR);
+    struct row {
+        xr_pifoc_values v;
+        const char* log;
+    };
+    const row rows[] = {
+        {{1, 0, 0}, "xr_save_pifoc_info: te = 1  t1 = 0  leakage = 0 would not load again\n"},
+        {{3600, 100, 0}, "xr_save_pifoc_info: te = 3600  t1 = 100  leakage = 0 would not load again\n"},
+        {{3600, 1000000000, 112}, "xr_save_pifoc_info: te = 3600  t1 = 1000000000  leakage = 112 would not load again\n"},
+        {{3600, 1000000000, -31254948},
+         "xr_save_pifoc_info: te = 3600  t1 = 1000000000  leakage = -31254948 would not load again\n"},
+    };
+    for (const row& r : rows) {
+        st_->values = r.v;
+        log_.clear();
+        EXPECT_EQ(xr_save_pifoc_info(si_), ERR_PARAM_OUT_OF_RANGE) << r.log;
+        EXPECT_EQ(log_.str(), r.log);
+        EXPECT_EQ(vptest::read_file(info_path()), "3600 1000000000 0\n");
+    }
+}
+
+#ifndef _WIN32
+// With every file descriptor in use the temporary file cannot be created: the save fails and
+// the existing file, with its effective-time history, stays.
+TEST_F(Pifoc, AFailedCreateKeepsTheExistingFile)
+{
+    vptest::write_file(info_path(), "# history\n3600 1000000000 0\n");
+    set(7200, 1000003600, 0);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowest_free = dup(0);
+    ASSERT_GE(lowest_free, 0);
+    close(lowest_free);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowest_free);  // no further descriptor
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const int32_t rc = xr_save_pifoc_info(si_);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(rc, ERR_CANT_CREATE_FILE);
+    EXPECT_EQ(log_.str(), "xr_save_pifoc_info: cannot create " + info_path() + "\n");
+    EXPECT_EQ(vptest::read_file(info_path()), "# history\n3600 1000000000 0\n");
+}
+#endif
 
 TEST_F(Pifoc, CanInstrumentsAndRecordsWithoutPifocAreRefused)
 {

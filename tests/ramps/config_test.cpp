@@ -2,7 +2,11 @@
 // checking an entry against its ramp.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -384,6 +388,165 @@ TEST(RampConfigSave, TheInstrumentsRampSetBecomesAConfiguration)
     rr_instr_ramps_reset_all();
     sysinfo_reset_all_slots();
 }
+
+// Every entry the reader can give, written and read again, is the same entry: the fixed form
+// where it reads back, else the fewest digits that do. Random values of every field's range
+// and the values that the fixed form rounds onto a limit or onto another float.
+TEST(RampConfigWrite, EveryEntryTheReaderGivesReadsBackAsItself)
+{
+    vptest::TempDir dir;
+    std::mt19937 rng(42);
+    struct range {
+        double lo, hi;
+        std::vector<double> edges;
+    };
+    // Open ranges, as the reader takes them (PMI: ScanLen and ScanCal 0, RampSlope from 0).
+    const range scan_len{0, 1000, {0.001, 999.999, 12.345, 999.9999999, 1e-30, 0.005}};
+    const range camera_rate{0, 50000, {49999.999, 49999.9999999, 0.001, 25.125}};
+    const range fpf{0, 10, {9.9999, 9.99999999, 0.0001, 0.1235}};
+    const range slope{0, 4000, {3999.99999, 3999.99999999, 0.00001, 81.00005}};
+    const range obj_mag{0, 1000, {0.001, 999.999, 999.9999999, 0.004}};
+    const range scan_cal{0.5, 1.5, {1.499999, 0.500001, 1.4999999999, 0.50000000001, 1.000004}};
+    auto pick = [&](const range& r) {
+        std::uniform_int_distribution<int> how(0, 3);
+        double v = 0;
+        do {
+            if (how(rng) == 0) {
+                v = r.edges[std::uniform_int_distribution<std::size_t>(0, r.edges.size() - 1)(rng)];
+            } else {
+                // Any scale: uniform in the exponent as well as in the range.
+                const double u = std::uniform_real_distribution<double>(0, 1)(rng);
+                v = how(rng) == 1 ? r.lo + (r.hi - r.lo) * u : r.hi * std::pow(10.0, -12 * u);
+            }
+        } while (!(v > r.lo && v < r.hi));
+        return static_cast<float>(v);  // as the reader stores it
+    };
+    for (int round = 0; round < 20; ++round) {
+        std::vector<rr_ramp_cfg_t> entries(200);
+        for (rr_ramp_cfg_t& e : entries) {
+            const int kind = std::uniform_int_distribution<int>(0, 2)(rng);
+            e.RampType = kind == 0 ? RR_SWLI : kind == 1 ? RR_PMI : RR_BTW;
+            e.WavelenIndex = kind == 2 ? std::uniform_int_distribution<int>(0, 4)(rng) : 0;
+            std::snprintf(e.FileName, sizeof e.FileName, "r%u.b7", static_cast<unsigned>(rng() % 1000));
+            const bool pmi = e.RampType == RR_PMI;
+            e.ScanLen = pmi ? 0.0f : pick(scan_len);
+            e.CameraRate = pick(camera_rate);
+            e.CameraInterlace = static_cast<int32_t>(rng() % 2);
+            e.GrabSkip = static_cast<int32_t>(rng() % 100);
+            e.FringesPerFrame = pick(fpf);
+            e.RampSlope = pmi && rng() % 4 == 0 ? 0.0f : pick(slope);
+            e.ObjMag = e.RampType != RR_BTW && rng() % 4 == 0 ? 0.0f : pick(obj_mag);
+            e.ScanCal = pmi ? 0.0f : pick(scan_cal);
+            e.Hide = static_cast<int32_t>(rng() % 2);
+        }
+        ASSERT_EQ(rr_write_ramp_config(dir.str("p.txt").c_str(), entries.data(), 200), NO_ERROR);
+        read_result r = read_text(dir, vptest::read_file(dir / "p.txt"), "p.txt");
+        ASSERT_EQ(r.rc, NO_ERROR) << r.log;
+        ASSERT_EQ(r.log, "");
+        ASSERT_EQ(r.entries.size(), entries.size());
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const rr_ramp_cfg_t& a = entries[i];
+            const rr_ramp_cfg_t& b = r.entries[i];
+            const std::string line = rr_format_ramp_config(&a, 1).substr(heading.size());
+            EXPECT_EQ(a.RampType, b.RampType) << line;
+            EXPECT_EQ(a.WavelenIndex, b.WavelenIndex) << line;
+            EXPECT_STREQ(a.FileName, b.FileName) << line;
+            EXPECT_EQ(a.ScanLen, b.ScanLen) << line;
+            EXPECT_EQ(a.CameraRate, b.CameraRate) << line;
+            EXPECT_EQ(a.CameraInterlace, b.CameraInterlace) << line;
+            EXPECT_EQ(a.GrabSkip, b.GrabSkip) << line;
+            EXPECT_EQ(a.FringesPerFrame, b.FringesPerFrame) << line;
+            EXPECT_EQ(a.RampSlope, b.RampSlope) << line;
+            EXPECT_EQ(a.ObjMag, b.ObjMag) << line;
+            EXPECT_EQ(a.ScanCal, b.ScanCal) << line;
+            EXPECT_EQ(a.Hide, b.Hide) << line;
+        }
+    }
+    // The fixed form stays where it reads back; a value it would change gets its own digits, and
+    // the float 50000 (what the reader makes of 49999.999) the double just below the limit.
+    const rr_ramp_cfg_t shown[] = {cfg(RR_SWLI, 0, "a.b7", 12.345f, 49999.999f, 0, 0, 9.9999f, 81, 0, 1.499999f, 0),
+                                   cfg(RR_SWLI, 0, "a.b7", 10.2f, 25, 0, 0, 0.25f, 81, 0, 1, 0)};
+    EXPECT_EQ(rr_format_ramp_config(shown, 2).substr(heading.size()),
+              "\n SWLI a.b7                   12.345 49999.99999999999  0  0 9.9999  81.0000   0.00 1.499999 0\n"
+              "\n SWLI a.b7                    10.20  25.00  0  0 0.250  81.0000   0.00 1.00000 0\n");
+}
+
+// A saved set is read back by the next build: each entry matches its ramp; a ramp whose entry
+// could not be read back (a name with a blank, values the reader refuses) is not saved and
+// the file is left as it was.
+TEST(RampConfigSave, WhatIsSavedMatchesItsRampsOrNothingIsSaved)
+{
+    sysinfo_reset_all_slots();
+    rr_instr_ramps_reset_all();
+    vptest::TempDir dir;
+    const std::string out = dir.str("saved.txt");
+    sysInfo* si = sysinfo_slot(1);
+    rr_instr_ramps_t& st = *rr_instr_ramps(si);
+    st.haveSet = true;
+    auto add = [&](const char* name, int32_t type, float len, float rate, float fpf, float slope, float mag, float cal) {
+        rr_ramp_t r;
+        r.name = name;
+        rr_ramp_hdr_t& h = r.hdr;
+        h.rampType = type, h.scanLen = len, h.cameraRate = rate, h.fringesPerFrame = fpf, h.rampSlope = slope;
+        h.objMag = mag, h.scanCal = cal;
+        st.ramps.push_back(std::move(r));
+    };
+    add("a.b7", RR_SWLI, 12.345f, 25, 0.25f, 81, 0, 1);
+    add("b.b7", RR_SWLI, 999.999f, 49999.999f, 9.9999f, 81.00005f, 0, 1.499999f);
+    add("c.b7", RR_BTW, 0.001f, 30, 0.25f, 81, 0.001f, 0.500001f);
+    add("d.p5", 5, 10, 30, 0.125f, 0, 0, 1);  // PMI: scan length and calibration are not saved
+    ASSERT_EQ(rr_save_ramp_config(si, out.c_str()), NO_ERROR);
+    rr_ramp_cfg_t* list = nullptr;
+    int32_t count = 0;
+    vptest::LogCapture log;
+    ASSERT_EQ(rr_read_ramp_config(out.c_str(), &list, &count), NO_ERROR);
+    EXPECT_EQ(log.str(), "");
+    ASSERT_EQ(count, 4);
+    for (int32_t i = 0; i < count; ++i)
+        EXPECT_EQ(rr_check_ramp_config(&list[i], &st.ramps[static_cast<std::size_t>(i)]), NO_ERROR) << i;
+    EXPECT_EQ(list[3].RampType, RR_PMI);
+    EXPECT_EQ(list[3].ScanLen, 0.0f);
+    EXPECT_EQ(list[3].ScanCal, 0.0f);
+    u_free(list);
+    const std::string saved = vptest::read_file(out);
+
+    struct refusal {
+        const char* name;
+        float scan_cal;
+        std::string log;
+    };
+    const refusal rows[] = {
+        {"my ramp.b5", 1, "rr_save_ramp_config: ramp name \"my ramp.b5\" contains a blank, tab or line end\n"},
+        {"tab\tramp.b5", 1, "rr_save_ramp_config: ramp name \"tab\tramp.b5\" contains a blank, tab or line end\n"},
+        {"e.b7", 0, "rr_save_ramp_config: ramp \"e.b7\" cannot be saved: its ScanCal value does not read back\n"},
+    };
+    for (const refusal& r : rows) {
+        add(r.name, RR_SWLI, 10, 25, 0.25f, 81, 0, r.scan_cal);
+        log.clear();
+        EXPECT_EQ(rr_save_ramp_config(si, out.c_str()), ERR_INVALID_PARAM) << r.name;
+        EXPECT_EQ(log.str(), r.log);
+        EXPECT_EQ(vptest::read_file(out), saved) << "the saved file is left as it was";
+        st.ramps.pop_back();
+    }
+    rr_instr_ramps_reset_all();
+    sysinfo_reset_all_slots();
+}
+
+#ifndef _WIN32
+// A read error is not the end of the file: nothing is returned. (A directory opens for reading
+// on POSIX systems and fails at the first read.)
+TEST(RampConfigRead, AReadErrorReturnsNothing)
+{
+    vptest::TempDir dir;
+    std::filesystem::create_directory(dir / "rampcfg.txt");
+    vptest::LogCapture log;
+    rr_ramp_cfg_t* list = nullptr;
+    int32_t count = -1;
+    EXPECT_EQ(rr_read_ramp_config(dir.str("rampcfg.txt").c_str(), &list, &count), ERR_CANT_READ_FILE);
+    EXPECT_EQ(list, nullptr);
+    EXPECT_EQ(log.str(), "Cannot read ramp config file \"" + dir.str("rampcfg.txt") + "\"\n");
+}
+#endif
 
 TEST(RampConfigCheck, EntryAgainstItsLoadedRamp)
 {

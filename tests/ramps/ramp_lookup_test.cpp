@@ -182,3 +182,33 @@ TEST_F(RampSet, CheckAndFind)
 }
 
 }  // namespace
+
+namespace {
+
+// The duration follows the board type the ramp was made for: a ramp of an HXI or Model31 board
+// plays updateRate + 1 clocks per sample, a generic ramp one, on whatever instrument.
+TEST(RampDuration, FollowsTheRampsBoardType)
+{
+    sysinfo_reset_all_slots();
+    sysInfo* si = sysinfo_slot(0);
+    si->sysType = SYS_MODEL05;
+    struct row {
+        int32_t instrument, ramp, ms;
+    };
+    const row rows[] = {
+        {BD_HXI, 0, 50},       {BD_MODEL31, 0, 50}, {BD_HXI, BD_HXI, 150},
+        {BD_MODEL31, BD_MODEL31, 150}, {BD_BOARD01, 0, 50},  {BD_BOARD01, BD_BOARD01, 50},
+    };
+    for (const row& r : rows) {
+        si->instrBdType = r.instrument;
+        rr_ramp_t ramp = rising(100, 5000, 10);
+        ramp.hdr.sampleClkFreq = 2;  // kHz: 100 samples take 50 ms at one clock per sample
+        ramp.hdr.updateRate = 2;
+        ramp.hdr.instrBdType = r.ramp;
+        ASSERT_EQ(rr_set_derived_values(*si, &ramp), NO_ERROR);
+        EXPECT_EQ(ramp.duration, r.ms) << "instrument " << r.instrument << ", ramp " << r.ramp;
+    }
+    sysinfo_reset_all_slots();
+}
+
+}  // namespace

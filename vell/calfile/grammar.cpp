@@ -611,9 +611,29 @@ bool calfile_arg_due(const cal_arg& arg, const SysCalData& si)
     return value != calfile_value(arg.field, calfile_defaults());
 }
 
-bool calfile_line_due(const cal_line& line, const SysCalData& si)
+bool calfile_ftp_lines_due(const SysCalData& si)
+{
+    if (!si.ftpInfo)
+        return false;
+    if (si.sysType == SYS_FTP)
+        return true;
+    // On another system the lines are written only when they hold data: leaving them out then
+    // would lose what a file or an update gave.
+    FtpInfo given = *si.ftpInfo;
+    given.materialsPath.clear();  // the materials loader's, not the file's
+    return !(given == FtpInfo{});
+}
+
+bool calfile_sub_written(const cal_line& line, const SysCalData& si)
 {
     if (!calfile_sub_present(line, si))
+        return false;
+    return line.in != cal_sub::ftp || calfile_ftp_lines_due(si);
+}
+
+bool calfile_line_due(const cal_line& line, const SysCalData& si)
+{
+    if (!calfile_sub_written(line, si))
         return false;
     if (line.due != nullptr)
         return line.due(si);
@@ -628,6 +648,27 @@ bool calfile_line_due(const cal_line& line, const SysCalData& si)
             return true;
     }
     return false;
+}
+
+const cal_custom_preset* calfile_custom_preset(int32_t board)
+{
+    static const cal_custom_preset config_bytes{
+        9, {{1, 0}, {3, 0}, {4, 1}, {5, 0}, {6, 1}, {7, 1}, {9, 1}, {8, 0}, {10, 1}}, 1, "Setting interlaceFlag to %d\n"};
+    static const cal_custom_preset field_ctrl{3, {{1, 1}, {2, 5}, {10, 0}}, 10, "Setting fieldCtrl to %d\n"};
+    static const cal_custom_preset interlace{1, {{10, 0}}, 1, nullptr};
+    switch (board) {
+    case BD_BOARD01:
+    case BD_FTP:
+        return &config_bytes;
+    case BD_HXI:
+    case BD_MODEL31:
+        return &field_ctrl;
+    case BD_CAN:
+    case BD_NOTNEEDED:
+        return &interlace;
+    default:
+        return nullptr;
+    }
 }
 
 bool calfile_is_one_of(int32_t value, std::initializer_list<int32_t> set)
@@ -800,8 +841,7 @@ cal_given calfile_given_by(const SysCalData& si)
     g.wmMonOpd = due(TOK_WMMONOPD);
     g.wmSysGain = due(TOK_WMSYSGAIN);
     g.wavelengths = si.wavelength[0][0] != 0.0 ? 1 : 0;
-    while (g.badPixels < 40 && si.badPixels[g.badPixels][0] >= 0)
-        ++g.badPixels;
+    g.badPixels = sysinfo_bad_pixel_count(si);
     g.bpixFile = g.badPixels == 0 && si.bpixFileName.is_set();
     return g;
 }

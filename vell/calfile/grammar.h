@@ -127,6 +127,11 @@ void calfile_reset_field(const cal_field& field, SysCalData& si);
 bool calfile_sub_present(const cal_line& line, const SysCalData& si);
 int32_t calfile_sub_ensure(const cal_line& line, SysCalData& si);
 
+// Whether the writer writes the rows of a row's sub-record: the sub-record exists, and for the
+// FTP rows the system is an FTP system or its FTP values differ from the defaults.
+bool calfile_ftp_lines_due(const SysCalData& si);
+bool calfile_sub_written(const cal_line& line, const SysCalData& si);
+
 // A PIFOC sub-record that holds a value or coefficients (not only a PifocType line's type).
 bool calfile_pifoc_value_due(const SysCalData& si);
 
@@ -156,6 +161,22 @@ bool calfile_needs_sys_gain(int32_t sys);      // a wmSysGain line (a warning on
 inline constexpr int CAL_CONFIG_BYTES[8] = {3, 4, 5, 6, 7, 9, 8, 10};
 inline constexpr int CAL_CONFIG_HIGHS[8] = {1, 1, 3, 1, 1, 1, 1, 1};
 inline constexpr int CAL_CONFIG_HIGHS_HXI[2] = {1, 15};
+
+// What a Camera Type Custom line does on an instrument board: the configuration bytes it
+// presets (1-based, with their values, in this order), the byte that its optional number sets
+// (1 interlaceFlag, 10 fieldCtrl) and the log line that reports that byte (or null).
+struct cal_custom_preset {
+    struct setting {
+        int byte;
+        uint8_t value;
+    };
+    int count;
+    setting bytes[9];
+    int number_byte;
+    const char* log;
+};
+// The preset of a board, or null for a board that takes no Custom camera.
+const cal_custom_preset* calfile_custom_preset(int32_t board);
 
 // ---------------------------------------------------------------------------------------------
 // Limits besides those of the line table.

@@ -49,7 +49,7 @@ int32_t syntax(const char* message) { return report(ERR_SB_CALFILE_SYNTAX, messa
 
 // A number into a field of any width (nothing into a name).
 template <class V>
-void store(const cal_field& field, SysInfo& si, V value)
+void store(const cal_field& field, SysCalData& si, V value)
 {
     std::visit(
         [&](auto ref) {
@@ -64,7 +64,7 @@ void store(const cal_field& field, SysInfo& si, V value)
 // One calibration line being parsed into a record.
 class line_parser {
 public:
-    line_parser(SysInfo& info, calfile_stream& in, given_flags& given)
+    line_parser(SysCalData& info, calfile_stream& in, given_flags& given)
         : si_(info), in_(in), g_(given)
     {
     }
@@ -75,7 +75,7 @@ public:
     bool fatal() const { return fatal_; }
 
 private:
-    SysInfo& si_;
+    SysCalData& si_;
     calfile_stream& in_;
     given_flags& g_;
     bool fatal_ = false;
@@ -490,46 +490,22 @@ int32_t line_parser::camera_type(int32_t st)
     if (type != CAM_CUSTOM)
         return st;
 
-    uint8_t* cfg = si_.cameraConfig;
-    enum { interlace, field_ctrl } target;
-    switch (si_.instrBdType) {
-    case BD_BOARD01:
-    case BD_FTP: {
-        // Bytes 1, 3, 4, 5, 6, 7, 9, 8 and 10.
-        static const int bytes[] = {1, 3, 4, 5, 6, 7, 9, 8, 10};
-        static const uint8_t values[] = {0, 0, 1, 0, 1, 1, 1, 0, 1};
-        for (int i = 0; i < 9; ++i)
-            cfg[bytes[i] - 1] = values[i];
-        target = interlace;
-        break;
-    }
-    case BD_HXI:
-    case BD_MODEL31:
-        si_.interlaceFlag() = 1;
-        cfg[1] = 5;
-        si_.fieldCtrl() = 0;
-        target = field_ctrl;
-        break;
-    case BD_CAN:
-    case BD_NOTNEEDED:
-        si_.fieldCtrl() = 0;
-        target = interlace;
-        break;
-    default:
+    const cal_custom_preset* preset = calfile_custom_preset(si_.instrBdType);
+    if (preset == nullptr)
         return syntax("Unexpected token.");
-    }
+    for (int i = 0; i < preset->count; ++i)
+        si_.cameraConfig[preset->bytes[i].byte - 1] = preset->bytes[i].value;
+    uint8_t& number = si_.cameraConfig[preset->number_byte - 1];
     cal_peek next = calfile_peek(in_, st);
     if (next == cal_peek::number) {
-        st = get_int(st, lim(0), target == interlace ? si_.interlaceFlag() : si_.fieldCtrl());
+        st = get_int(st, lim(0), number);
     } else if (next != cal_peek::eol) {
         return ERR_SB_CALFILE_SYNTAX;
     }
     if (st != NO_ERROR)
         return st;
-    if (si_.instrBdType == BD_BOARD01 || si_.instrBdType == BD_FTP)
-        u_log_sink("Setting interlaceFlag to %d\n", si_.interlaceFlag());
-    else if (si_.instrBdType == BD_HXI || si_.instrBdType == BD_MODEL31)
-        u_log_sink("Setting fieldCtrl to %d\n", si_.fieldCtrl());
+    if (preset->log != nullptr)
+        u_log_sink(preset->log, number);
     return st;
 }
 
@@ -584,7 +560,7 @@ int32_t line_parser::camera_bad_pixels(int32_t st)
             return st;
         if (next != cal_peek::lbracket)
             return syntax("Syntax error.");
-        if (g_.badPixels >= 40)
+        if (g_.badPixels >= SB_MAX_BAD_PIXELS)
             return report(ERR_SB_CALFILE_VALUE_RANGE, "Too many camera bad pixels.");
         int32_t x = 0, y = 0;
         st = expect_punct(st, '[');
@@ -749,12 +725,12 @@ int32_t line_parser::mags_line(double* list)
 int32_t line_parser::ftp_values(int32_t st, double* values, const cal_arg& r)
 {
     int count = 0;
-    st = real_list(st, r, values, 10, "Too many FTPDisper or FTPAvg_K0 values.", count);
+    st = real_list(st, r, values, SB_FTP_VALUES_PER_MAG, "Too many FTPDisper or FTPAvg_K0 values.", count);
     if (st != NO_ERROR)
         return st;
     if (count < 2)
         return syntax("Not enough FTPDisper or FTPAvg_K0 values.");
-    for (int i = count; i < 10; ++i)
+    for (int i = count; i < SB_FTP_VALUES_PER_MAG; ++i)
         values[i] = SB_NOT_SET;
     return st;
 }
@@ -952,7 +928,7 @@ int32_t line_parser::hxi_std_mags_line(const cal_arg& value)
 // ---------------------------------------------------------------------------------------------
 
 // Final checks after an error-free read; 0 when the information the instrument needs is there.
-int32_t final_checks(const SysInfo& si, const given_flags& g)
+int32_t final_checks(const SysCalData& si, const given_flags& g)
 {
     for (std::size_t i = 0; i < calfile_num_checks; ++i) {
         const cal_check& c = calfile_checks[i];
@@ -968,7 +944,7 @@ int32_t final_checks(const SysInfo& si, const given_flags& g)
 }
 
 // Corrections of settings the instrument cannot have; warnings only.
-void consistency_corrections(SysInfo& si)
+void consistency_corrections(SysCalData& si)
 {
     if (si.instrBdType != BD_CAN && si.zoom == 2) {
         calfile_report_read("This instrument cannot have a motorized zoom.");
@@ -991,7 +967,7 @@ void consistency_corrections(SysInfo& si)
 // Reads one line starting at the stream's position. `eof` tells that the text ended before the
 // line had a first word. Returns the line's status; `fatal` is set when the read must end at
 // once with it.
-int32_t read_one_line(SysInfo& si, calfile_stream& in, given_flags& g, bool& eof, bool& fatal)
+int32_t read_one_line(SysCalData& si, calfile_stream& in, given_flags& g, bool& eof, bool& fatal)
 {
     eof = false;
     fatal = false;
@@ -1015,7 +991,7 @@ int32_t read_one_line(SysInfo& si, calfile_stream& in, given_flags& g, bool& eof
     return st;
 }
 
-int32_t read_lines(SysInfo& si, calfile_stream& in)
+int32_t read_lines(SysCalData& si, calfile_stream& in)
 {
     calfile_report_state& rep = calfile_reporting();
     given_flags& g = state().given;
@@ -1066,12 +1042,17 @@ int32_t read_update(SysInfo& si, const char* text)
     rep.plus_text = text;
     given_flags& g = state().given;
     g = given_flags{};
-    while (g.badPixels < 40 && si.badPixels[g.badPixels][0] >= 0)
-        ++g.badPixels;
+    g.badPixels = sysinfo_bad_pixel_count(si);
     calfile_stream in(std::string(text + 1));
     rep.line = 1;
     bool eof = false, fatal = false;
-    return read_one_line(si, in, g, eof, fatal);
+    // All or nothing: the line is read into a copy of the calibration part, which replaces the
+    // slot's only when the line was read without error.
+    SysCalData copy = si.cal();
+    const int32_t status = read_one_line(copy, in, g, eof, fatal);
+    if (status == NO_ERROR)
+        sysinfo_apply_cal(si, std::move(copy));
+    return status;
 }
 
 std::filesystem::file_type file_type_of(const std::string& path)

@@ -1,15 +1,13 @@
 #include "vell/calfile/scanner.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <limits>
 #include <string>
 
 #include "vell/platform/errors.h"
+#include "vell/platform/number_lex.h"
 
 namespace {
 
@@ -190,29 +188,11 @@ int32_t calfile_int(calfile_stream& in, int32_t status, int32_t lo, int32_t hi, 
     in.skip_space();
     if (in.at_end())
         return ERR_EOF;
-    std::string_view text = in.text();
-    std::size_t start = in.pos();
-    std::size_t p = start;
-    bool negative = false;
-    if (text[p] == '+' || text[p] == '-') {
-        negative = text[p] == '-';
-        ++p;
-    }
-    if (p >= text.size() || !is_digit(static_cast<unsigned char>(text[p])))
+    int32_t v = 0;
+    std::size_t length = 0;
+    if (!u_lex_int(in.text().substr(in.pos()), v, length))
         return ERR_SB_CALFILE_SYNTAX;
-    int64_t n = 0;
-    constexpr int64_t cap = int64_t(std::numeric_limits<int32_t>::max()) + 1;
-    while (p < text.size() && is_digit(static_cast<unsigned char>(text[p]))) {
-        if (n < cap)
-            n = n * 10 + (text[p] - '0');
-        ++p;
-    }
-    n = std::min(n, cap);
-    if (negative)
-        n = -n;
-    n = std::clamp<int64_t>(n, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
-    in.seek(p);
-    int32_t v = static_cast<int32_t>(n);
+    in.seek(in.pos() + length);
     if (v < lo || v > hi) {
         calfile_report_read("%d out of range [%d,%d]", v, lo, hi);
         return ERR_SB_CALFILE_VALUE_RANGE;
@@ -229,58 +209,11 @@ int32_t calfile_real(calfile_stream& in, int32_t status, double lo, double hi, d
     in.skip_space();
     if (in.at_end())
         return ERR_EOF;
-    std::string_view text = in.text();
-    auto digit_at = [&](std::size_t i) {
-        return i < text.size() && is_digit(static_cast<unsigned char>(text[i]));
-    };
-    std::size_t start = in.pos();
-    std::size_t p = start;
-    bool negative = false;
-    if (text[p] == '+' || text[p] == '-') {
-        negative = text[p] == '-';
-        ++p;
-    }
-    std::size_t mantissa = p;
-    std::size_t digits = 0;
-    while (digit_at(p)) {
-        ++p;
-        ++digits;
-    }
-    if (p < text.size() && text[p] == '.') {
-        ++p;
-        while (digit_at(p)) {
-            ++p;
-            ++digits;
-        }
-    }
-    if (digits == 0)
-        return ERR_SB_CALFILE_SYNTAX;
-    if (p < text.size() && (text[p] == 'e' || text[p] == 'E')) {
-        std::size_t q = p + 1;
-        if (q < text.size() && (text[q] == '+' || text[q] == '-'))
-            ++q;
-        if (digit_at(q)) {
-            while (digit_at(q))
-                ++q;
-            p = q;
-        }
-    }
-    // from_chars takes no leading '+' and a '-' only directly before the digits.
     double v = 0.0;
-    auto [end, ec] = std::from_chars(text.data() + mantissa, text.data() + p, v,
-                                     std::chars_format::general);
-    (void)end;
-    if (ec == std::errc::result_out_of_range) {
-        // Too large gives infinity; too small (denormal underflow) gives zero.
-        std::size_t e = text.find_first_of("eE", mantissa);
-        bool tiny = e != std::string_view::npos && e < p && text[e + 1] == '-';
-        v = tiny ? 0.0 : std::numeric_limits<double>::infinity();
-    } else if (ec != std::errc()) {
+    std::size_t length = 0;
+    if (!u_lex_real(in.text().substr(in.pos()), v, length))
         return ERR_SB_CALFILE_SYNTAX;
-    }
-    if (negative)
-        v = -v;
-    in.seek(p);
+    in.seek(in.pos() + length);
 
     bool low_ok = ends == cal_ends::open_low || ends == cal_ends::open ? v > lo : v >= lo;
     bool high_ok = ends == cal_ends::open_high || ends == cal_ends::open ? v < hi : v <= hi;

@@ -128,6 +128,42 @@ int sysinfo_slot_of(const SysInfo* info)
 
 void sysinfo_reset(SysInfo& info) { info.cal() = SysCalData{}; }
 
+namespace {
+
+// Moves `changed`'s value into the sub-record `kept` when both exist, and hands `changed` the
+// kept block, so that the assignment of the whole record keeps it in place.
+template <class T>
+void keep_in_place(sb_owned<T>& kept, sb_owned<T>& changed)
+{
+    if (kept && changed) {
+        *kept = std::move(*changed);
+        changed = std::move(kept);
+    }
+}
+
+}  // namespace
+
+int sysinfo_bad_pixel_count(const SysCalData& info)
+{
+    int n = 0;
+    while (n < SB_MAX_BAD_PIXELS && info.badPixels[n][0] >= 0)
+        ++n;
+    return n;
+}
+
+void sysinfo_apply_cal(SysInfo& info, SysCalData&& changed)
+{
+    SysCalData& cal = info.cal();
+    keep_in_place(cal.canInfo, changed.canInfo);
+    keep_in_place(cal.pifoc, changed.pifoc);
+    for (int axis = 0; axis < SB_NUM_AXES; ++axis)
+        keep_in_place(cal.pidVals[axis], changed.pidVals[axis]);
+    keep_in_place(cal.dynWaveGen, changed.dynWaveGen);
+    keep_in_place(cal.ftpInfo, changed.ftpInfo);
+    keep_in_place(cal.hxiZoom, changed.hxiZoom);
+    cal = std::move(changed);
+}
+
 int32_t sysinfo_set_defaults(int slot)
 {
     SysInfo* info = sysinfo_slot(slot);

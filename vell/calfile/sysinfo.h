@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "vell/platform/hooks.h"
 #include "vell/platform/state_store.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -263,11 +264,23 @@ struct sb_release {
 };
 // An owned sub-record, absent or present. Two are equal when both are absent or both hold equal
 // records, so that the records that own them compare by value.
+//
+// Copying one copies the sub-record into a new block of the allocation hooks (std::bad_alloc
+// when there is none), so that a whole record can be copied, changed and put back.
 template <class T>
 class sb_owned {
 public:
     sb_owned() = default;
     sb_owned(T* object, sb_release release) noexcept : p_(object, release) {}
+    sb_owned(sb_owned&&) noexcept = default;
+    sb_owned& operator=(sb_owned&&) noexcept = default;
+    sb_owned(const sb_owned& other) : p_(clone(other.p_.get())) {}
+    sb_owned& operator=(const sb_owned& other)
+    {
+        if (this != &other)
+            p_ = clone(other.p_.get());
+        return *this;
+    }
 
     T* get() const noexcept { return p_.get(); }
     T* operator->() const noexcept { return p_.get(); }
@@ -282,6 +295,22 @@ public:
     friend bool operator==(const sb_owned& a, std::nullptr_t) noexcept { return a.p_ == nullptr; }
 
 private:
+    static std::unique_ptr<T, sb_release> clone(const T* from)
+    {
+        if (from == nullptr)
+            return std::unique_ptr<T, sb_release>(nullptr, sb_release{u_hooks.release});
+        void (*release)(void*) = u_hooks.release;
+        void* block = u_calloc(1, sizeof(T));
+        if (block == nullptr)
+            throw std::bad_alloc();
+        try {
+            return std::unique_ptr<T, sb_release>(::new (block) T(*from), sb_release{release});
+        } catch (...) {
+            release(block);
+            throw;
+        }
+    }
+
     std::unique_ptr<T, sb_release> p_;
 };
 
@@ -356,14 +385,20 @@ struct DynWaveGenInfo {
 constexpr double SB_NOT_SET = std::numeric_limits<double>::infinity();
 constexpr int SB_MAX_MAGS = 15;
 
+// Values of one magnification on an FTPDisper or FTPAvg_K0 line.
+constexpr int SB_FTP_VALUES_PER_MAG = 10;
+
 struct FtpMagInfo {
-    double disper[10] = {SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET,
-                         SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET};
-    double avgK0[10] = {SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET,
-                        SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET, SB_NOT_SET};
+    double disper[SB_FTP_VALUES_PER_MAG];
+    double avgK0[SB_FTP_VALUES_PER_MAG];
     float dmiCenter[2] = {0, 0};
     float tiltCenter[2] = {0, 0};
 
+    FtpMagInfo() noexcept
+    {
+        for (int i = 0; i < SB_FTP_VALUES_PER_MAG; ++i)
+            disper[i] = avgK0[i] = SB_NOT_SET;
+    }
     bool operator==(const FtpMagInfo&) const = default;
 };
 
@@ -453,7 +488,15 @@ struct LightRun {
 // holds only what the service itself owns: facts that live in the calibration part (board type,
 // port, PIFOC kind, ...) are read there, never copied.
 
+// Bad pixels that the record holds.
+constexpr int SB_MAX_BAD_PIXELS = 40;
+
 struct SysCalData {
+    SysCalData()
+    {
+        for (auto& pixel : badPixels)
+            pixel[0] = pixel[1] = -1;
+    }
     // Identity
     sb_string instrName;
     uint8_t unit = 0;  // 0..7
@@ -480,12 +523,7 @@ struct SysCalData {
     uint8_t cameraAlign = ALIGN_DEFAULT;
     int32_t cameraPll = 1;
     int32_t cameraOptions = 0;
-    int16_t badPixels[40][2] = {
-        {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1},
-        {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1},
-        {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1},
-        {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1},
-        {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}};
+    int16_t badPixels[SB_MAX_BAD_PIXELS][2];  // (x, y); x = -1 ends the list (all -1 at first)
     uint8_t bpixFileFlag = 0;
     sb_string bpixFileName;
     int32_t splitAxis = 0;  // 0 none, 1 X, 2 Y
@@ -671,6 +709,14 @@ int sysinfo_slot_of(const SysInfo* info);
 // handle, path of the file last read) are kept. ERR_PARAM_OUT_OF_RANGE for a slot outside 0..3.
 int32_t sysinfo_set_defaults(int slot);
 void sysinfo_reset(SysInfo& info);
+
+// The number of bad pixels stored: the pairs before the first whose x is negative.
+int sysinfo_bad_pixel_count(const SysCalData& info);
+
+// Puts a changed copy of the slot's calibration part in its place. Sub-records that both hold
+// keep their place in memory (their values are replaced), so that a service holding one does
+// not lose it; the run-time part is not touched.
+void sysinfo_apply_cal(SysInfo& info, SysCalData&& changed);
 
 // Create-if-absent operations of the sub-records. Each returns NO_ERROR when the sub-record
 // exists afterwards, ERR_NO_MEM when it could not be allocated (the record is then unchanged).

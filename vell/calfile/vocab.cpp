@@ -344,7 +344,22 @@ const token_value pos_instrs[] = {
 
 const token_value temp_sensors[] = {{TOK_EURO2216E, TEMP_EURO2216E}};
 
+template <std::size_t N>
+bool has_keyword(const token_value (&table)[N], int32_t value, int names)
+{
+    if (value < 0 || value >= names)
+        return false;
+    for (const auto& entry : table)
+        if (entry.value == value)
+            return true;
+    return false;
+}
+
 }  // namespace
+
+bool cal_sys_type_writable(int32_t value) { return has_keyword(sys_types, value, SB_NUM_SYS_TYPE_NAMES); }
+bool cal_camera_type_writable(int32_t value) { return has_keyword(camera_types, value, SB_NUM_CAMERA_TYPE_NAMES); }
+bool cal_light_type_writable(int32_t value) { return has_keyword(light_types, value, SB_NUM_LIGHT_TYPE_NAMES); }
 
 int cal_sys_type_of(cal_token token) { return value_of(sys_types, token); }
 int cal_board_type_of(cal_token token) { return value_of(board_types, token); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 enum cal_token : int {
@@ -261,3 +262,9 @@ int cal_light_type_of(cal_token token);
 int cal_llc_instr_of(cal_token token);
 int cal_pos_instr_of(cal_token token);
 int cal_temp_sensor_of(cal_token token);
+
+// Whether a value can be written: a keyword of the vocabulary gives it back, and it has a
+// display name to be written with (the system type "special" has none).
+bool cal_sys_type_writable(int32_t value);
+bool cal_camera_type_writable(int32_t value);
+bool cal_light_type_writable(int32_t value);

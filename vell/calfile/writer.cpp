@@ -147,8 +147,9 @@ int llc_range_values(const SysInfo& si)
 
     // That rule is kept whenever its line reads back as the slot's ranges; otherwise (a range
     // the rule leaves out, four values beyond what the line takes) the first line that does.
+    const cal_line& row = *calfile_find_line(TOK_LLC, TOK_RANGE);
     auto gives_back = [&](int given) {
-        if (given == 4 && (slot.v[2] > 4096 || slot.v[3] > 4096))
+        if (given == 4 && (slot.v[2] > row.args[2].hi || slot.v[3] > row.args[3].hi))
             return false;
         return reader_ranges(si, given, slot) == slot;
     };
@@ -470,7 +471,7 @@ void cal_writer::line(const cal_line& row)
         require(cal_need::wm_comm);
     if (row.kind != cal_kind::irregular)
         plain(row);
-    else if (calfile_sub_present(row, si_))
+    else if (calfile_sub_written(row, si_))
         irregular_line(row);
     // A board that has a keyword and needs a communication line.
     const bool named_board = bd != BD_BOARD02 && bd != BD_BOARD04 && bd >= 0 && bd < SB_NUM_BOARD_TYPE_NAMES;
@@ -534,7 +535,7 @@ void cal_writer::system_line(const cal_line& row)
 {
     const SysInfo& si = si_;
     const int32_t sys = si.sysType;
-    if (!((sys >= SYS_HXI && sys <= SYS_MODEL08) || (sys >= SYS_MODEL09 && sys <= SYS_MODEL29)))
+    if (!cal_sys_type_writable(sys))
         fail(ERR_SB_CAL_INFO_INCOMPLETE, "System type undefined.");
     key(sb_sys_type_name(sys));
     put(num(si.dateCode / 100, row.args[0], 2));
@@ -575,8 +576,9 @@ void cal_writer::camera_line(const cal_line& row)
     case TOK_TYPE: {
         // An unknown camera on an instrument with neither board nor frame grabber reads back
         // from a file without the line.
-        bool has_keyword = (cam >= CAM_XC77CE && cam <= CAM_SMD4M15) || (cam >= CAM_CID2250 && cam <= CAM_A504K);
-        bool custom_board = cfg_board_a || cfg_board_b || bd == BD_CAN || bd == BD_NOTNEEDED;
+        const bool has_keyword = cal_camera_type_writable(cam);
+        const cal_custom_preset* preset = calfile_custom_preset(bd);
+        const bool custom_board = preset != nullptr;
         if (cam == CAM_UNKNOWN && bd == BD_NONE && si.fgType == FG_NONE)
             return;
         if (!has_keyword || (custom && !custom_board))
@@ -585,7 +587,7 @@ void cal_writer::camera_line(const cal_line& row)
         // Model31) may stay from an earlier Custom line under another camera: a Custom line
         // before the camera's own line carries it, and the Camera Config line then restores
         // the bytes that the Custom preset changed.
-        const uint8_t custom_only = cfg_board_b ? si.fieldCtrl() : custom_board ? si.interlaceFlag() : 0;
+        const uint8_t custom_only = custom_board ? cfg[preset->number_byte - 1] : 0;
         custom_first_ = !custom && has_keyword && custom_only != 0;
         if (custom_first_) {
             key(row.keyword);
@@ -667,9 +669,7 @@ void cal_writer::camera_line(const cal_line& row)
         return;
     case TOK_BPIX:
     case TOK_BAD: {
-        int pixels = 0;
-        while (pixels < 40 && si.badPixels[pixels][0] >= 0)
-            ++pixels;
+        const int pixels = sysinfo_bad_pixel_count(si);
         if (row.sub == TOK_BPIX) {  // a file of bad pixels, when the list is empty
             if (pixels == 0 && (si.bpixFileFlag != 0 || si.bpixFileName.is_set())) {
                 key(row.keyword);
@@ -724,7 +724,7 @@ void cal_writer::light_line(const cal_line& row)
 {
     const SysInfo& si = si_;
     const int32_t type = si.lightType;
-    if (type < LIGHT_HENE || type > LIGHT_LED)
+    if (!cal_light_type_writable(type))
         fail(ERR_SB_CAL_INFO_INCOMPLETE, "Light Type undefined.");
     const bool unset = si.wavelength[0][0] == 0.0;
     if (unset)
@@ -834,7 +834,7 @@ void cal_writer::ftp_line(const cal_line& row)
             if (!(values[0] < FLT_MAX_D))
                 continue;
             int count = 1;
-            while (count < 10 && values[count] < FLT_MAX_D)
+            while (count < SB_FTP_VALUES_PER_MAG && values[count] < FLT_MAX_D)
                 ++count;
             key(row.keyword);
             put(num(m, row.args[0]));

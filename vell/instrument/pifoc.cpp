@@ -175,14 +175,14 @@ int32_t xr_read_pifoc_info_file(const char* path, int64_t now, xr_pifoc_values* 
     u_log_sink("Pifoc info file is %s\n", path);
     u_log_sink("te = %lld  t1 = %lld  leakage = %d (%g uA)\n", static_cast<long long>(te),
                static_cast<long long>(t1), leakage, current);
-    if (te < 1 || t1 < 0 || t1 < te || t1 > now || te > XR_TIME_MAX || t1 > XR_TIME_MAX) {
+    if (!xr_pifoc_times_ok(te, t1, now)) {
         u_log_sink("xr_load_pifoc_info: unreasonable te or t1 value\n");
         u_log_sink("te  = %lld\n", static_cast<long long>(te));
         u_log_sink("t1  = %lld\n", static_cast<long long>(t1));
         u_log_sink("now = %lld\n", static_cast<long long>(now));
         return ERR_PARAM_OUT_OF_RANGE;
     }
-    if (!(current >= XR_LEAKAGE_MIN_UA && current <= XR_LEAKAGE_MAX_UA)) {
+    if (!xr_pifoc_leakage_ok(leakage)) {
         u_log_sink("xr_load_pifoc_info: leakage = %g uA is out of range [%g,%g]\n", current, XR_LEAKAGE_MIN_UA,
                    XR_LEAKAGE_MAX_UA);
         return ERR_PARAM_OUT_OF_RANGE;
@@ -197,6 +197,20 @@ std::string xr_format_pifoc_info(const xr_pifoc_values& values)
 {
     return u_format("%lld %lld %d\n", static_cast<long long>(values.te), static_cast<long long>(values.t1),
                        values.leakage);
+}
+
+bool xr_pifoc_times_ok(int64_t te, int64_t t1, int64_t now)
+{
+    return te >= 1 && t1 >= 0 && t1 >= te && t1 <= now && te <= XR_TIME_MAX && t1 <= XR_TIME_MAX;
+}
+
+bool xr_pifoc_leakage_ok(int32_t leakage)
+{
+    // Within the range as far as the platform resolves currents: a few counts above 0 are the
+    // noise of a measurement at 0 uA.
+    const double current = leakage * XR_LEAKAGE_UA_PER_COUNT;
+    constexpr double half = XR_LEAKAGE_RESOLUTION_UA / 2;
+    return current >= XR_LEAKAGE_MIN_UA - half && current < XR_LEAKAGE_MAX_UA + half;
 }
 
 int32_t xr_load_pifoc_info(SysInfo* info)
@@ -214,10 +228,19 @@ int32_t xr_save_pifoc_info(const SysInfo* info)
     if (st == nullptr)
         return ERR_INVALID_PARAM;
     const std::string path = xr_pifoc_info_path(info->pifoc->value);
+    // What the loader would refuse is not written: the file keeps the last values it can give.
+    const xr_pifoc_values& v = st->values;
+    if (!xr_pifoc_times_ok(v.te, v.t1, XR_TIME_MAX) || !xr_pifoc_leakage_ok(v.leakage)) {
+        u_log_sink("xr_save_pifoc_info: te = %lld  t1 = %lld  leakage = %d would not load again\n",
+                   static_cast<long long>(v.te), static_cast<long long>(v.t1), v.leakage);
+        return ERR_PARAM_OUT_OF_RANGE;
+    }
     os::fs::path native;
     os::atomic_file out;
     bool opened = os::native_path(path.c_str(), native) && out.open(native);
-    if (!opened && !native.empty()) {
+    if (!opened && out.target_refused()) {
+        // Only a file that exists and may not be written is removed and made anew; a failure
+        // to create the temporary file (no descriptor, a full disk) keeps the history it holds.
         os::remove_file(native);
         opened = out.open(native);
     }

@@ -19,6 +19,7 @@
 constexpr double XR_LEAKAGE_UA_PER_COUNT = 4.4793068e-7;  // leakage current of one count, in uA
 constexpr double XR_LEAKAGE_MIN_UA = -14.0;
 constexpr double XR_LEAKAGE_MAX_UA = 0.0;
+constexpr double XR_LEAKAGE_RESOLUTION_UA = 0.0001;  // the diagnostic log's resolution of currents
 constexpr double XR_GAIN_MIN = 0.8;
 constexpr double XR_GAIN_MAX = 1.15;
 constexpr int64_t XR_TIME_MAX = 4294967295;  // te and t1 above this are unreasonable
@@ -48,10 +49,15 @@ void xr_pifoc_reset_all_slots();
 std::string xr_pifoc_info_path(int pifoc);
 std::string xr_pifoc_log_path(int pifoc);
 
+// The one rule for the info file's values, which the loader checks and the saver keeps: te >= 1,
+// 0 <= t1, te <= t1 <= now, both at most XR_TIME_MAX; and a leakage current within [-14, 0] uA
+// to XR_LEAKAGE_RESOLUTION_UA (counts from -31254947 to 111).
+bool xr_pifoc_times_ok(int64_t te, int64_t t1, int64_t now);
+bool xr_pifoc_leakage_ok(int32_t leakage);
+
 // Reads an info file: the first line that has a word and is not a comment must start with te
 // and t1, optionally followed by the leakage count (else 0), all decimal integers. Values are
-// checked against `now`: te >= 1, 0 <= t1, te <= t1 <= now, both at most XR_TIME_MAX, and a
-// leakage current within [-14, 0] uA. *out is changed only on success. Errors:
+// checked against `now` by the rule above. *out is changed only on success. Errors:
 // ERR_CANT_OPEN_FILE, ERR_CANT_READ_FILE (no data line, a word that is not an integer, a read
 // failure), ERR_PARAM_OUT_OF_RANGE, ERR_INVALID_PARAM (no path or no out).
 int32_t xr_read_pifoc_info_file(const char* path, int64_t now, xr_pifoc_values* out);
@@ -64,8 +70,10 @@ std::string xr_format_pifoc_info(const xr_pifoc_values& values);
 int32_t xr_load_pifoc_info(SysInfo* info);
 
 // Writes the slot's te, t1 and leakage to its info file, through a temporary file that replaces
-// the file only after a checked write and close. Errors: ERR_INVALID_PARAM,
-// ERR_CANT_CREATE_FILE, ERR_CANT_WRITE_FILE.
+// the file only after a checked write and close. Values that the loader would refuse are not
+// written (ERR_PARAM_OUT_OF_RANGE, with a message). An existing file whose permissions refuse
+// writing is removed and created anew; any other failure to create leaves it as it was. Errors:
+// ERR_INVALID_PARAM, ERR_PARAM_OUT_OF_RANGE, ERR_CANT_CREATE_FILE, ERR_CANT_WRITE_FILE.
 int32_t xr_save_pifoc_info(const SysInfo* info);
 
 // Updates the effective time to `now`: with d = now - t1, a powered PIFOC gains d seconds; one

@@ -1,6 +1,7 @@
 #include "vell/platform/atomic_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <system_error>
 
 #include "vell/platform/os.h"
@@ -27,14 +28,18 @@ fs::path follow_links(fs::path path)
 }
 
 // Whether the user may write an existing file: opened for update, as a plain open for writing
-// would be, and closed again unchanged.
-bool writable(const fs::path& file)
+// would be, and closed again unchanged. An open that fails for another reason than the file's
+// permissions (no descriptor or memory left) answers neither yes nor no.
+enum class write_access { yes, refused, unknown };
+write_access may_write(const fs::path& file)
 {
+    errno = 0;
     std::FILE* f = open_file(file, "r+b");
-    if (f == nullptr)
-        return false;
-    std::fclose(f);
-    return true;
+    if (f != nullptr) {
+        std::fclose(f);
+        return write_access::yes;
+    }
+    return errno == EACCES || errno == EPERM || errno == EROFS ? write_access::refused : write_access::unknown;
 }
 
 }  // namespace
@@ -44,6 +49,7 @@ atomic_file::~atomic_file() { abandon(); }
 bool atomic_file::open(const fs::path& given)
 {
     abandon();
+    target_refused_ = false;
     fs::path target = follow_links(given);
     if (target.empty())
         return false;
@@ -57,8 +63,12 @@ bool atomic_file::open(const fs::path& given)
     }
     if (kind == file_kind::directory || target.filename().empty())
         return false;
-    if (kind == file_kind::regular && !writable(target))
-        return false;
+    if (kind == file_kind::regular) {
+        const write_access access = may_write(target);
+        target_refused_ = access == write_access::refused;
+        if (access != write_access::yes)
+            return false;
+    }
     fs::path dir = target.parent_path();
     if (dir.empty())
         dir = ".";

@@ -26,6 +26,11 @@ public:
 
     std::FILE* get() const { return file_; }
 
+    // After a failed open: whether it failed because the target exists and its permissions
+    // refuse writing (rather than because the temporary file could not be created, or the
+    // system ran out of descriptors or memory).
+    bool target_refused() const { return target_refused_; }
+
     // When the new file is flushed to the disk before it takes the target's place: always, or
     // only when it replaces an existing file (a new file then risks no more than a plain write
     // would, and a large one is not held up by the disk).
@@ -45,6 +50,7 @@ private:
     std::filesystem::path temp_;
     bool in_place_ = false;
     bool replacing_ = false;  // the target existed when it was opened
+    bool target_refused_ = false;
 };
 
 }  // namespace os

@@ -1,5 +1,6 @@
 #include "vell/ramps/ramp_config.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "vell/platform/errors.h"
 #include "vell/platform/hooks.h"
 #include "vell/platform/log.h"
+#include "vell/platform/number_lex.h"
 #include "vell/platform/os.h"
 #include "vell/ramps/ramp_math.h"
 #include "vell/ramps/ramp_set.h"
@@ -67,58 +69,43 @@ private:
     std::string_view rest_;
 };
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// The leading decimal number of a token ("nan", "inf" and hexadecimal forms are not numbers;
-// what follows the number is ignored). False when the token does not start with a number.
+// The leading number of a token (what follows it is ignored). False when the token does not
+// start with a number.
 bool leading_real(std::string_view t, double& value)
 {
-    std::size_t i = 0;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-'))
-        ++i;
-    std::size_t digits = 0;
-    while (i < t.size() && is_digit(t[i]))
-        ++i, ++digits;
-    if (i < t.size() && t[i] == '.') {
-        ++i;
-        while (i < t.size() && is_digit(t[i]))
-            ++i, ++digits;
-    }
-    if (digits == 0)
-        return false;
-    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-        std::size_t j = i + 1;
-        if (j < t.size() && (t[j] == '+' || t[j] == '-'))
-            ++j;
-        if (j < t.size() && is_digit(t[j])) {
-            while (j < t.size() && is_digit(t[j]))
-                ++j;
-            i = j;
-        }
-    }
-    std::string text(t.substr(0, i));
-    value = std::strtod(text.c_str(), nullptr);  // beyond the range: an infinity, then refused
-    return true;
+    std::size_t length = 0;
+    return u_lex_real(t, value, length);
 }
 
-// The leading decimal integer of a token, saturated to the 32-bit range.
+// The leading integer of a token, saturated to the 32-bit range.
 bool leading_int(std::string_view t, int32_t& value)
 {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-'))
-        negative = t[i++] == '-';
-    if (i >= t.size() || !is_digit(t[i]))
+    std::size_t length = 0;
+    return u_lex_int(t, value, length);
+}
+
+// The accepted values of the real fields (numbered as in the messages), by ramp type: the
+// reader checks what it reads with these, and the writer picks texts that pass them.
+bool real_ok(int field, int32_t type, double v)
+{
+    const bool pmi = type == RR_PMI;
+    const bool btw = type == RR_BTW;
+    switch (field) {
+    case 3:  // ScanLen
+        return pmi ? v == 0.0 : v > 0.0 && v < 1000.0;
+    case 4:  // CameraRate
+        return v > 0.0 && v < 50000.0;
+    case 7:  // FringesPerFrame
+        return v > 0.0 && v < 10.0;
+    case 8:  // RampSlope
+        return (pmi ? v >= 0.0 : v > 0.0) && v < 4000.0;
+    case 9:  // ObjMag
+        return (btw ? v > 0.0 : v >= 0.0) && v < 1000.0;
+    case 10:  // ScanCal
+        return pmi ? v == 0.0 : v > 0.5 && v < 1.5;
+    default:
         return false;
-    int64_t v = 0;
-    while (i < t.size() && is_digit(t[i])) {
-        if (v <= INT64_C(1) << 40)
-            v = v * 10 + (t[i] - '0');
-        ++i;
     }
-    v = negative ? -v : v;
-    value = v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
-    return true;
 }
 
 // A rejected ramp line: the first message (without line feed) and the second (with
@@ -174,8 +161,6 @@ bool parse_spec(std::string_view line, rr_ramp_cfg_t& e, line_error& err)
                             field_names[0], 1, 4);
         return false;
     }
-    const bool pmi = e.RampType == RR_PMI;
-    const bool btw = e.RampType == RR_BTW;
     const char* const delims = " \t";
 
     // 2 FileName
@@ -194,7 +179,7 @@ bool parse_spec(std::string_view line, rr_ramp_cfg_t& e, line_error& err)
     // 3 ScanLen
     if (!tok.next(delims, t) || !leading_real(t, v))
         return missing(3);
-    if (pmi ? !(v == 0.0) : !(v > 0.0 && v < 1000.0))
+    if (!real_ok(3, e.RampType, v))
         return bad_real(3, v,
                         u_format("For PMI ramps, the %s value must be 0\nFor SWLI or BTW ramps, it must be greater than "
                                "%g and less than %g (um)\n",
@@ -203,7 +188,7 @@ bool parse_spec(std::string_view line, rr_ramp_cfg_t& e, line_error& err)
     // 4 CameraRate
     if (!tok.next(delims, t) || !leading_real(t, v))
         return missing(4);
-    if (!(v > 0.0 && v < 50000.0))
+    if (!real_ok(4, e.RampType, v))
         return bad_real(4, v, u_format("The %s value must be greater than 0 and less than %g (Hz)\n", field_names[3], 50000.0));
     e.CameraRate = static_cast<float>(v);
     // 5 CameraInterlace
@@ -222,13 +207,13 @@ bool parse_spec(std::string_view line, rr_ramp_cfg_t& e, line_error& err)
     // 7 FringesPerFrame
     if (!tok.next(delims, t) || !leading_real(t, v))
         return missing(7);
-    if (!(v > 0.0 && v < 10.0))
+    if (!real_ok(7, e.RampType, v))
         return bad_real(7, v, u_format("The %s value must be greater than %g and less than %g\n", field_names[6], 0.0, 10.0));
     e.FringesPerFrame = static_cast<float>(v);
     // 8 RampSlope
     if (!tok.next(delims, t) || !leading_real(t, v))
         return missing(8);
-    if (!((pmi ? v >= 0.0 : v > 0.0) && v < 4000.0))
+    if (!real_ok(8, e.RampType, v))
         return bad_real(8, v,
                         u_format("For PMI ramps, the %s value may be 0\nFor SWLI or BTW ramps, it must be greater than %g "
                                "and less than %g (nm/frm)\n",
@@ -237,7 +222,7 @@ bool parse_spec(std::string_view line, rr_ramp_cfg_t& e, line_error& err)
     // 9 ObjMag
     if (!tok.next(delims, t) || !leading_real(t, v))
         return missing(9);
-    if (!((btw ? v > 0.0 : v >= 0.0) && v < 1000.0))
+    if (!real_ok(9, e.RampType, v))
         return bad_real(9, v,
                         u_format("For PMI or SWLI ramps, the %s value may be 0\nFor BTW ramps, it must be greater than %g "
                                "and less than %g\n",
@@ -246,7 +231,7 @@ bool parse_spec(std::string_view line, rr_ramp_cfg_t& e, line_error& err)
     // 10 ScanCal
     if (!tok.next(delims, t) || !leading_real(t, v))
         return missing(10);
-    if (pmi ? !(v == 0.0) : !(v > 0.5 && v < 1.5))
+    if (!real_ok(10, e.RampType, v))
         return bad_real(10, v,
                         u_format("For PMI ramps, the %s value must be 0\nFor SWLI or BTW ramps, it must be greater than "
                                "%g and less than %g\n",
@@ -264,7 +249,8 @@ bool parse_spec(std::string_view line, rr_ramp_cfg_t& e, line_error& err)
 }
 
 // Next line of at most 511 characters, through its line feed. A carriage return before the line
-// feed is dropped; the line ends at a NUL byte. False at the end of the file.
+// feed is dropped; the line ends at a NUL byte. False at the end of the file and after a read
+// error (which the caller tells by the stream's error flag).
 bool read_line(std::FILE* f, std::string& line)
 {
     line.clear();
@@ -281,7 +267,7 @@ bool read_line(std::FILE* f, std::string& line)
     std::size_t nul = line.find('\0');
     if (nul != std::string::npos)
         line.resize(nul);
-    return any;
+    return any && !std::ferror(f);  // a read error is not the end of the file
 }
 
 struct file_closer {
@@ -299,6 +285,86 @@ const char* type_text(int32_t type, int32_t index)
     if (type == RR_BTW)
         return btw[index >= 1 && index <= 4 ? index : 0];
     return "XXX";
+}
+
+
+// The text of a real field: the fixed form "%<width>.<precision>f" where it reads back as the
+// entry's value, otherwise the fewest digits that do (right-aligned in the same width). A value
+// that no text gives back (outside the field's range) keeps the fixed form.
+std::string real_text(float value, int field, int32_t type, int width, int precision)
+{
+    const int32_t read_type = rr_is_pmi(type) ? RR_PMI : type;  // "PMI" reads back as type 1
+    auto reads_back = [&](const std::string& text) {
+        double v = 0.0;
+        std::size_t length = 0;
+        return u_lex_real(text, v, length) && length == text.size() && real_ok(field, read_type, v) &&
+               static_cast<float>(v) == value;
+    };
+    auto chars = [](auto v, auto... format) {
+        char buf[128];
+        auto res = std::to_chars(buf, buf + sizeof buf, v, format...);
+        return res.ec == std::errc() ? std::string(buf, res.ptr) : std::string();
+    };
+    auto padded = [&](std::string text) {
+        if (text.size() < static_cast<std::size_t>(width))
+            text.insert(0, static_cast<std::size_t>(width) - text.size(), ' ');
+        return text;
+    };
+    const double d = value;
+    const std::string fixed = chars(d, std::chars_format::fixed, precision);
+    if (reads_back(fixed))
+        return padded(fixed);
+    // The float's own shortest text, then the double's (which reads back exactly); a float that
+    // lies on an open end of the range (999.99999 um is the float 1000) is reached from inside.
+    std::string candidates[4] = {chars(value), chars(d), chars(std::nextafter(d, 0.0)),
+                                 chars(std::nextafter(d, d < 0 ? -HUGE_VAL : HUGE_VAL))};
+    for (const std::string& text : candidates)
+        if (!text.empty() && reads_back(text))
+            return padded(text);
+    return padded(fixed.empty() ? std::string("nan") : fixed);
+}
+
+// One entry's line of the file.
+std::string entry_line(const rr_ramp_cfg_t& e)
+{
+    const int name_len = static_cast<int>(strnlen(e.FileName, RR_CFG_MAX_FILENAME));
+    const int32_t t = e.RampType;
+    return u_format(" %-4s %-22.*s %s %s %2d %2d %s %s %s %s %1d\n", type_text(t, e.WavelenIndex), name_len,
+                    e.FileName, real_text(e.ScanLen, 3, t, 6, 2).c_str(), real_text(e.CameraRate, 4, t, 6, 2).c_str(),
+                    e.CameraInterlace, e.GrabSkip, real_text(e.FringesPerFrame, 7, t, 5, 3).c_str(),
+                    real_text(e.RampSlope, 8, t, 8, 4).c_str(), real_text(e.ObjMag, 9, t, 6, 2).c_str(),
+                    real_text(e.ScanCal, 10, t, 7, 5).c_str(), e.Hide);
+}
+
+// The first field (by its name) of an entry that its written line does not give back, or null
+// when the line reads back as the entry.
+const char* field_not_read_back(const rr_ramp_cfg_t& e)
+{
+    rr_ramp_cfg_t read;
+    line_error err;
+    if (!parse_spec(entry_line(e), read, err)) {
+        // The field number is the last number in the message: "... (field %d)".
+        const std::size_t at = err.first.rfind("field ");
+        const int field = at == std::string::npos ? 0 : std::atoi(err.first.c_str() + at + 6);
+        return field >= 1 && field <= 11 ? field_names[field - 1] : field_names[0];
+    }
+    if (read.RampType != e.RampType || read.WavelenIndex != e.WavelenIndex)
+        return field_names[0];
+    if (std::strncmp(read.FileName, e.FileName, sizeof e.FileName) != 0)
+        return field_names[1];
+    const float mine[] = {e.ScanLen, e.CameraRate, e.FringesPerFrame, e.RampSlope, e.ObjMag, e.ScanCal};
+    const float theirs[] = {read.ScanLen, read.CameraRate, read.FringesPerFrame, read.RampSlope, read.ObjMag, read.ScanCal};
+    const int numbers[] = {3, 4, 7, 8, 9, 10};
+    for (int i = 0; i < 6; ++i)
+        if (!(mine[i] == theirs[i]))
+            return field_names[numbers[i] - 1];
+    if (read.CameraInterlace != e.CameraInterlace)
+        return field_names[4];
+    if (read.GrabSkip != e.GrabSkip)
+        return field_names[5];
+    if (read.Hide != e.Hide)
+        return field_names[10];
+    return nullptr;
 }
 
 }  // namespace
@@ -378,7 +444,11 @@ int32_t rr_read_ramp_config(const char* path, rr_ramp_cfg_t** entries, int32_t* 
         list[accepted++] = entry;
     }
 
-    if (accepted == 0) {
+    if (rc == NO_ERROR && std::ferror(f.get())) {
+        // What was read so far is not the file: nothing is returned.
+        u_log_sink("Cannot read ramp config file \"%s\"\n", path);
+        rc = ERR_CANT_READ_FILE;
+    } else if (accepted == 0) {
         u_log_sink("No acceptable ramp specs in ramp config file \"%s\"\n", path);
         u_log_sink("Format description and sample:\n%s\n%s\n", RR_CFG_FORMAT_TEXT, RR_CFG_SAMPLE_SPEC);
         if (rc == NO_ERROR)
@@ -403,18 +473,13 @@ std::string rr_format_ramp_config(const rr_ramp_cfg_t* entries, int32_t count)
     const rr_ramp_cfg_t* group = nullptr;
     for (int32_t i = 0; entries != nullptr && i < count; ++i) {
         const rr_ramp_cfg_t& e = entries[i];
-        const int name_len = static_cast<int>(strnlen(e.FileName, RR_CFG_MAX_FILENAME));
         if (group == nullptr || e.RampType != group->RampType ||
             std::strncmp(e.FileName, group->FileName, RR_CFG_MAX_FILENAME) != 0 ||
             !(std::fabs(static_cast<double>(e.CameraRate) - group->CameraRate) <= 1.0)) {
             text += '\n';
             group = &e;
         }
-        text += u_format(" %-4s %-22.*s %6.2f %6.2f %2d %2d %5.3f %8.4f %6.2f %7.5f %1d\n",
-                       type_text(e.RampType, e.WavelenIndex), name_len, e.FileName, static_cast<double>(e.ScanLen),
-                       static_cast<double>(e.CameraRate), e.CameraInterlace, e.GrabSkip,
-                       static_cast<double>(e.FringesPerFrame), static_cast<double>(e.RampSlope),
-                       static_cast<double>(e.ObjMag), static_cast<double>(e.ScanCal), e.Hide);
+        text += entry_line(e);
     }
     return text;
 }
@@ -471,18 +536,34 @@ int32_t rr_save_ramp_config(const sysInfo* si, const char* path)
                        RR_CFG_MAX_FILENAME);
             return ERR_INVALID_PARAM;
         }
-        e.RampType = r.hdr.rampType;
+        if (!derived && name.find_first_of(" \t\n\r") != std::string::npos) {
+            // The reader splits the line there, and the saved file would stand in the way of the
+            // ramp directory.
+            u_log_sink("rr_save_ramp_config: ramp name \"%s\" contains a blank, tab or line end\n", r.name.c_str());
+            return ERR_INVALID_PARAM;
+        }
+        // A PMI entry carries type 1 and no scan length or scan calibration: the reader wants
+        // them so, and its check of the entry against the ramp does not look at them.
+        const bool pmi = rr_is_pmi(r.hdr.rampType);
+        e.RampType = pmi ? RR_PMI : r.hdr.rampType;
         e.WavelenIndex = r.hdr.wavelenSelect;
         std::memcpy(e.FileName, derived ? "+" : name.c_str(), derived ? 2 : name.size() + 1);
-        e.ScanLen = r.hdr.scanLen;
+        e.ScanLen = pmi ? 0.0f : r.hdr.scanLen;
         e.CameraRate = r.hdr.cameraRate;
         e.CameraInterlace = r.hdr.cameraInterlace;
         e.GrabSkip = r.hdr.grabSkip;
         e.FringesPerFrame = r.hdr.fringesPerFrame;
         e.RampSlope = r.hdr.rampSlope;
         e.ObjMag = r.hdr.objMag;
-        e.ScanCal = r.hdr.scanCal;
+        e.ScanCal = pmi ? 0.0f : r.hdr.scanCal;
         e.Hide = r.hide;
+        // Every saved entry reads back as itself, or nothing is saved: a line the reader refuses
+        // would cost its ramp at the next build.
+        if (const char* field = field_not_read_back(e)) {
+            u_log_sink("rr_save_ramp_config: ramp \"%s\" cannot be saved: its %s value does not read back\n",
+                       r.name.c_str(), field);
+            return ERR_INVALID_PARAM;
+        }
     }
     return rr_write_ramp_config(path, list.get(), static_cast<int32_t>(n));
 }

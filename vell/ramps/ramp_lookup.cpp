@@ -88,7 +88,9 @@ int32_t rr_set_derived_values(const sysInfo& si, rr_ramp_t* ramp)
 {
     rr_ramp_hdr_t& h = ramp->hdr;
     double ms = h.nPoints / static_cast<double>(h.sampleClkFreq);
-    if (si.instrBdType == BD_HXI || si.instrBdType == BD_MODEL31)
+    // The ramp's own board type (what it was made for) decides, not the instrument's: a generic
+    // ramp (0) plays one sample per clock on every board.
+    if (h.instrBdType == BD_HXI || h.instrBdType == BD_MODEL31)
         ms *= h.updateRate + 1.0;
     ramp->duration = std::max<int32_t>(rr_math::round_i32(ms), 1);
     if (rr_is_pmi(h.rampType)) {
