@@ -216,11 +216,11 @@ int32_t list_ramps(session& s, std::string* said)
         return ERR_NO_RAMP_INFO;
     for (std::size_t i = 0; i < set->ramps.size(); ++i) {
         const rr_ramp_t& r = set->ramps[i];
-        std::fprintf(s.out, "  %3zu  %-24s type %2d  %4d buckets  %8.3f um  %6d ms  %s\n", i, r.name.c_str(),
+        std::fprintf(s.out, "  %3u  %-24s type %2d  %4d buckets  %8.3f um  %6d ms  %s\n", unsigned(i), r.name.c_str(),
                      int(r.hdr.rampType), int(r.hdr.nBuckets), double(r.hdr.scanLen), int(r.duration),
                      r.slot == 255 ? "not loaded" : u_format("in slot %u", unsigned(r.slot)).c_str());
     }
-    *said = u_format("%zu ramp%s in the set", set->ramps.size(), set->ramps.size() == 1 ? "" : "s");
+    *said = u_format("%u ramp%s in the set", unsigned(set->ramps.size()), set->ramps.size() == 1 ? "" : "s");
     return NO_ERROR;
 }
 
