@@ -2,10 +2,15 @@
 // lines out, exit status.
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "vell/platform/dirs.h"
 #include "vell/platform/errors.h"
+#include "vell/platform/os.h"
+#include "vell/ramps/ramp_file.h"
 #include "tests/inst_on/inst_on_fixture.h"
 #include "tools/inst_shell/commands.h"
 #include "tools/inst_shell/shell.h"
@@ -193,6 +198,242 @@ TEST_F(Shell, CommandWordsSplitIntoCommands)
     EXPECT_EQ(commands, expect);
     EXPECT_FALSE(inst_shell::split_commands({"on", "50"}, &commands, &bad));
     EXPECT_EQ(bad, "50");
+}
+
+// ---------------------------------------------------------------------------------------------
+// An instrument that is not on.
+
+struct not_on_case {
+    const char* what;
+    std::vector<std::string> args;  // options and files
+    std::string input;              // the commands, one per line
+    int status;
+    std::string lines;  // after the file's and the virtual instrument's lines
+};
+
+const std::string kSerialNotOn = "FAILED - the instrument is not switched on (ERR_SERIAL_NOT_OPEN)\n";
+const std::string kCanNotOn = "FAILED - the instrument is not switched on (ERR_CAN_NOT_CONNECTED)\n";
+
+TEST_F(Shell, AnInstrumentThatIsNotOnSaysSo)
+{
+    const not_on_case cases[] = {
+        {"never switched on: nothing that talks to it runs",
+         {"--sim", kSerialCal},
+         "light\nlight 25\nlight level\nlight wait\nreset\nstatus\nramps load 0\nramps start 0\nramps wait\n"
+         "gain start 5\n",
+         1,
+         "light: " + kSerialNotOn + "light: " + kSerialNotOn + "light: " + kSerialNotOn + "light: " + kSerialNotOn +
+             "reset: " + kSerialNotOn + "status: " + kSerialNotOn + "ramps: " + kSerialNotOn + "ramps: " +
+             kSerialNotOn + "ramps: " + kSerialNotOn + "gain: " + kSerialNotOn},
+        {"never switched on: what needs no instrument answers",
+         {"--sim", kSerialCal},
+         "events\nsleep status\ngain\ngain stop\nuse\noff\n",
+         0,
+         "events: no events waiting\n"
+         "sleep: this instrument has no sleep mode\n"
+         "gain: this instrument has no automatic gain control\n"
+         "gain: this instrument has no automatic gain control\n"
+         "use: instrument 0, " +
+             kSerialCal +
+             ": HXI serial 100234, HXI board on COM2, XC77CE camera on a Matrox frame grabber; it is not on\n"
+             "off: instrument is off\n"},
+        {"a failed on leaves it off: no light level that was never read",
+         {"--sim", "--sim-identity-differs", "light", kSerialCal},
+         "on\nlight\nreset\n",
+         1,
+         "on: FAILED - the calibration file does not fit the instrument (see the messages above) "
+         "(ERR_SB_INST_CONFIG)\nlight: " +
+             kSerialNotOn + "reset: " + kSerialNotOn},
+        {"a CAN instrument that is off: reset says so, not a hardware failure",
+         {"--sim", kCanCal},
+         "reset\nstatus\nlight 50\n",
+         1,
+         "reset: " + kCanNotOn + "status: " + kCanNotOn + "light: " + kCanNotOn},
+        {"a CAN bring-up that stopped at a missing node",
+         {"--sim", "--sim-missing-node", "61", kCanCal},
+         "on\nlight\nstatus\n",
+         1,
+         "on: FAILED - failed (ERR_CAN_LED_ERROR)\nlight: " + kCanNotOn + "status: " + kCanNotOn},
+    };
+    for (const not_on_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(run(c.args, c.input), c.status);
+        // The lines after the file's and the virtual instrument's.
+        std::size_t start = output.find('\n', output.find("virtual instrument: "));
+        ASSERT_NE(start, std::string::npos) << output;
+        EXPECT_EQ(output.substr(start + 1), c.lines);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Two instruments in one console.
+
+// A PMI ramp of n samples for the scanner of serial number `pzt`.
+void write_pmi_ramp(const std::string& path, int32_t pzt, int32_t n)
+{
+    rr_ramp_hdr_t h{};
+    h.rampType = RR_PMI;
+    h.pztID = pzt;
+    h.nPoints = n;
+    h.sampleClkFreq = 2;
+    h.updateRate = 65536 - 2000;
+    h.cameraRate = 100;
+    h.trigStartAddr = n / 10;
+    h.trigEndAddr = n - n / 10;
+    h.offset = 50 * (n / 3);
+    h.scanDir = 1;
+    h.nBuckets = 5;
+    h.fringesPerFrame = 0.25f;
+    h.rampGainDflt = 1000;
+    h.rampTriple[0] = 1, h.rampTriple[1] = 0.5f, h.rampTriple[2] = 0.25f;
+    std::vector<uint16_t> samples(n);
+    for (int32_t i = 0; i < n; ++i)
+        samples[std::size_t(i)] = uint16_t(50 * i);
+    ASSERT_EQ(rr_write_ramp_file(path.c_str(), &h, samples.data()), NO_ERROR);
+}
+
+// The answers of a session by instrument: each result line with its "[N] " taken off, with the
+// indented lines printed before it (ramp lists, events), less the "use" lines. One instrument:
+// all under 0.
+std::map<int, std::string> by_instrument(const std::string& output)
+{
+    std::map<int, std::string> out;
+    std::istringstream in(output);
+    std::string line;
+    std::string pending;
+    while (std::getline(in, line)) {
+        if (line.rfind("  ", 0) == 0) {
+            pending += line + "\n";
+            continue;
+        }
+        int n = 0;
+        if (line.size() > 4 && line[0] == '[' && line[2] == ']' && line[3] == ' ') {
+            n = line[1] - '0';
+            line = line.substr(4);
+        }
+        if (line.rfind("use: ", 0) != 0)
+            out[n] += pending + line + "\n";
+        pending.clear();
+    }
+    return out;
+}
+
+class TwoInstruments : public Shell {
+protected:
+    void SetUp() override
+    {
+        Shell::SetUp();
+        ASSERT_TRUE(os::set_env("RV_RAMPS_DIR", ramps_.path().string().c_str()));
+        u_dirs_reset_for_tests();
+        // One ramp for each instrument's scanner (the file's serial number); the CAN ramp node
+        // takes ramps of 16384 samples.
+        write_pmi_ramp(ramps_.str("p5.p100234"), 100234, 400);
+        write_pmi_ramp(ramps_.str("p5.p204518"), 204518, 16384);
+    }
+    void TearDown() override
+    {
+        os::set_env("RV_RAMPS_DIR", nullptr);
+        u_dirs_reset_for_tests();
+        Shell::TearDown();
+    }
+    vptest::TempDir ramps_;
+};
+
+// What each instrument is asked, step by step (a ramp's start and wait in one step, so that
+// the wait measures that ramp alone).
+const std::vector<std::string> kSteps = {"on",           "status",       "light %s",    "light",
+                                         "ramps build", "ramps load 0", "ramps start 0\nramps wait",
+                                         "gain",         "sleep status"};
+
+std::string step(const std::string& text, const char* level)
+{
+    const std::size_t at = text.find("%s");
+    return at == std::string::npos ? text : text.substr(0, at) + level + text.substr(at + 2);
+}
+
+// The CAN instrument is instrument 0: the CAN layer still reaches its bring-up through slot 0.
+TEST_F(TwoInstruments, EachAnswersAsIfAlone)
+{
+    // Alone, each in slot 0.
+    std::string can_script, serial_script;
+    for (const std::string& text : kSteps) {
+        can_script += step(text, "50") + "\n";
+        serial_script += step(text, "25") + "\n";
+    }
+    ASSERT_EQ(run({"--sim", kCanCal}, can_script + "off\n"), 0) << output << logged();
+    const std::string can_alone = by_instrument(output)[0];
+    ASSERT_EQ(run({"--sim", kSerialCal}, serial_script + "off\n"), 0) << output << logged();
+    const std::string serial_alone = by_instrument(output)[0];
+    EXPECT_NE(can_alone.find("ramps: ramp 0 started\nramps: the ramp has ended (waited 500 ms)\n"), std::string::npos)
+        << can_alone;
+    EXPECT_NE(serial_alone.find("ramps: ramp 0 started\nramps: the ramp has ended (waited 200 ms)\n"),
+              std::string::npos)
+        << serial_alone;
+
+    // Together, step by step in turn, then off in either order: each instrument's answers are
+    // those it gives alone.
+    std::string together;
+    for (const std::string& text : kSteps)
+        together += "use 0\n" + step(text, "50") + "\nuse 1\n" + step(text, "25") + "\n";
+    const std::string off0 = "use 0\noff\n", off1 = "use 1\noff\n";
+    for (const std::string& ends : {off0 + off1, off1 + off0}) {
+        SCOPED_TRACE(ends);
+        EXPECT_EQ(run({"--sim", kCanCal, kSerialCal}, together + ends), 0) << output << logged();
+        std::map<int, std::string> answers = by_instrument(output);
+        ASSERT_EQ(answers.size(), 2u) << output;
+        EXPECT_EQ(answers[0], can_alone);
+        EXPECT_EQ(answers[1], serial_alone);
+    }
+}
+
+TEST_F(Shell, SeveralInstrumentsOnTheCommandLine)
+{
+    struct row {
+        const char* what;
+        std::vector<std::string> args;
+        int status;
+        std::string output;  // exact, or (ending in "...") its beginning
+    } rows[] = {
+        {"the commands address instrument 0 until use",
+         {"--sim", kSerialCal, kCanCal, "on", "use", "1", "light", "use", "2"},
+         1,
+         "[0] " + kFileLine.substr(0, kFileLine.find('\n') + 1) + "[1] calibration file: " + kCanCal +
+             ": Model23 serial 204518, CAN board (CAN bridge MAC address 00 50 C2 12 34 56), PIA1000 camera on a "
+             "GigE frame grabber\n[0] virtual instrument: ready, with the identity of the calibration file\n"
+             "[1] virtual instrument: ready: CAN bridge 00:50:C2:12:34:56 with the nodes of a Model23\n[0] " +
+             kOnLine + "[1] use: instrument 1, " + kCanCal +
+             ": Model23 serial 204518, CAN board (CAN bridge MAC address 00 50 C2 12 34 56), PIA1000 camera on a "
+             "GigE frame grabber; it is not on\n[1] light: " +
+             kCanNotOn + "[1] use: FAILED - there is no instrument 2; this session holds instruments 0 to 1 "
+             "(ERR_PARAM_OUT_OF_RANGE)\n"},
+        {"one CAN bridge per console",
+         {"--sim", kCanCal, kSerialCal, kCanCal, "on"},
+         1,
+         "[0] calibration file: " + kCanCal + "...[2] calibration file: FAILED - " + kCanCal +
+             " describes a second CAN instrument; the console reaches one CAN bridge, that of instrument 0 "
+             "(ERR_CAN_NOT_AVAIL)\n"},
+        {"with both kinds, the identity option is the serial board's",
+         {"--sim", "--sim-identity-differs", "serial", kCanCal, kSerialCal},
+         0,
+         "...[0] virtual instrument: ready: CAN bridge 00:50:C2:12:34:56 with the nodes of a Model23\n"
+         "[1] virtual instrument: ready, with an EEPROM identity that differs from the calibration file\n"},
+        {"one slot each, four at most", {"--sim", kSerialCal, kSerialCal, kSerialCal, kSerialCal, kSerialCal}, 2, ""},
+        {"a file that is no file", {"--sim", kSerialCal, "fly", "on"}, 1, "...[1] calibration file: FAILED - cannot use fly"},
+        {"one instrument: no use of another", {"--sim", kSerialCal, "use", "1"}, 1,
+         "...use: FAILED - there is no instrument 1; this session holds instrument 0 (ERR_PARAM_OUT_OF_RANGE)\n"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(run(r.args), r.status);
+        const std::string& want = r.output;
+        const std::size_t dots = want.find("...");
+        if (dots == std::string::npos) {
+            EXPECT_EQ(output, want);
+        } else {  // the part before "..." begins the output, the part after is in it
+            EXPECT_EQ(output.substr(0, dots), want.substr(0, dots));
+            EXPECT_NE(output.find(want.substr(dots + 3)), std::string::npos) << output;
+        }
+    }
 }
 
 }  // namespace

@@ -108,10 +108,9 @@ int32_t cmd_reset(session& s, const words&, std::string* said)
 
 int32_t cmd_status(session& s, const words&, std::string* said)
 {
-    const int32_t rc = inst_status(s.slot);
+    const int32_t rc = inst_status(s.slot);  // only asked of an instrument that is on
     if (rc == NO_ERROR)
-        *said = s.info->instrOn ? "instrument answers and reports no fault; it is on"
-                                : "instrument answers and reports no fault; it has not been switched on";
+        *said = "instrument answers and reports no fault; it is on";
     return rc;
 }
 
@@ -217,11 +216,11 @@ int32_t list_ramps(session& s, std::string* said)
         return ERR_NO_RAMP_INFO;
     for (std::size_t i = 0; i < set->ramps.size(); ++i) {
         const rr_ramp_t& r = set->ramps[i];
-        std::fprintf(s.out, "  %3zu  %-24s type %2d  %4d buckets  %8.3f um  %6d ms  %s\n", i, r.name.c_str(),
+        std::fprintf(s.out, "  %3u  %-24s type %2d  %4d buckets  %8.3f um  %6d ms  %s\n", unsigned(i), r.name.c_str(),
                      int(r.hdr.rampType), int(r.hdr.nBuckets), double(r.hdr.scanLen), int(r.duration),
                      r.slot == 255 ? "not loaded" : u_format("in slot %u", unsigned(r.slot)).c_str());
     }
-    *said = u_format("%zu ramp%s in the set", set->ramps.size(), set->ramps.size() == 1 ? "" : "s");
+    *said = u_format("%u ramp%s in the set", unsigned(set->ramps.size()), set->ramps.size() == 1 ? "" : "s");
     return NO_ERROR;
 }
 
@@ -268,20 +267,47 @@ int32_t cmd_gain(session& s, const words& args, std::string* said)
 {
     int32_t rc = NO_ERROR;
     int32_t value = 0;
-    if (args.size() == 2 && args[0] == "start" && parse_int(args[1], &value))
-        rc = can_agc_start(s.info, value);
-    else if (args.size() == 1 && args[0] == "stop")
-        rc = can_agc_running() ? can_agc_stop_thread() : NO_ERROR;
-    else if (!args.empty())
+    const bool start = args.size() == 2 && args[0] == "start" && parse_int(args[1], &value);
+    const bool stop = args.size() == 1 && args[0] == "stop";
+    if (!start && !stop && !args.empty())
         return ERR_INVALID_PARAM;
+    // The gain thread is one per process and belongs to the one instrument it applies to: an
+    // instrument without gain control neither starts nor stops it.
+    if (!can_agc_applies(s.info)) {
+        *said = "this instrument has no automatic gain control";
+        return NO_ERROR;
+    }
+    if (start)
+        rc = can_agc_start(s.info, value);
+    else if (stop)
+        rc = can_agc_running() ? can_agc_stop_thread() : NO_ERROR;
     if (rc != NO_ERROR)
         return rc;
-    if (!can_agc_applies(s.info))
-        *said = "this instrument has no automatic gain control";
-    else if (can_agc_running())
+    if (can_agc_running())
         *said = u_format("automatic gain control is running with value %d", int(can_agc_current_value()));
     else
         *said = "automatic gain control is stopped";
+    return NO_ERROR;
+}
+
+// Chooses the instrument the following commands address (alone: names the one addressed).
+int32_t cmd_use(session& s, const words& args, std::string* said)
+{
+    int32_t n = s.slot;
+    if (!args.empty() && !parse_int(args[0], &n))
+        return ERR_INVALID_PARAM;
+    const int32_t held = int32_t(s.instruments.size());
+    SysInfo* info = n >= 0 && n < held ? sysinfo_slot(n) : nullptr;
+    if (info == nullptr) {
+        *said = held == 1 ? u_format("there is no instrument %d; this session holds instrument 0", int(n))
+                          : u_format("there is no instrument %d; this session holds instruments 0 to %d", int(n),
+                                     int(held - 1));
+        return ERR_PARAM_OUT_OF_RANGE;
+    }
+    s.slot = n;
+    s.info = info;
+    *said = u_format("instrument %d, %s; it is %s", int(n), s.instruments[std::size_t(n)].c_str(),
+                     info->instrOn ? "on" : "not on");
     return NO_ERROR;
 }
 
@@ -296,27 +322,35 @@ int32_t cmd_help(session&, const words&, std::string* said)
 constexpr const char* light_words[] = {"percent", "level", "mode", "wait"};
 constexpr const char* sleep_words[] = {"status"};
 constexpr const char* ramp_words[] = {"build", "list", "load", "start", "wait"};
+constexpr const char* ramp_on_words[] = {"load", "start", "wait"};
 constexpr const char* gain_words[] = {"start", "stop"};
+constexpr const char* gain_on_words[] = {"start"};
+
+using on_rule = command_row::on_rule;
 
 constexpr command_row rows[] = {
-    {"on", "on", "switch the instrument on and check it against the calibration file", 0, {}, cmd_on},
-    {"off", "off", "switch the instrument off", 0, {}, cmd_off},
-    {"reset", "reset", "reset the instrument and switch it on again", 0, {}, cmd_reset},
-    {"status", "status", "ask the instrument whether it is well", 0, {}, cmd_status},
+    {"on", "on", "switch the instrument on and check it against the calibration file", 0, {}, on_rule::never, {},
+     cmd_on},
+    {"off", "off", "switch the instrument off", 0, {}, on_rule::never, {}, cmd_off},
+    {"reset", "reset", "reset the instrument and switch it on again", 0, {}, on_rule::always, {}, cmd_reset},
+    {"status", "status", "ask the instrument whether it is well", 0, {}, on_rule::always, {}, cmd_status},
     {"light", "light [P | percent P | level [N] | mode M | wait]",
      "show the light level; set it in percent (0 = brightest) or as a level; read it; manual (0) or "
      "automatic (1, 2) control; wait until it has settled",
-     2, light_words, cmd_light},
+     2, light_words, on_rule::always, {}, cmd_light},
     {"sleep", "sleep status", "whether the instrument has a sleep mode and whether it is watched", 1, sleep_words,
-     cmd_sleep},
+     on_rule::never, {}, cmd_sleep},
     {"ramps", "ramps [build | list | load I | start I | wait [S]]",
      "build the ramp set from the ramp directory (alone: when there is none yet) and list it; load ramp I into the instrument; start it; wait "
      "up to S seconds (5) for it to end",
-     2, ramp_words, cmd_ramps},
+     2, ramp_words, on_rule::for_words, ramp_on_words, cmd_ramps},
     {"gain", "gain [start V | stop]", "automatic gain control: start it with value V, stop it, or show it", 2,
-     gain_words, cmd_gain},
-    {"events", "events", "show and clear the events the instrument has sent", 0, {}, cmd_events},
-    {"help", "help", "this list", 0, {}, cmd_help},
+     gain_words, on_rule::for_words, gain_on_words, cmd_gain},
+    {"events", "events", "show and clear the events the instrument has sent", 0, {}, on_rule::never, {}, cmd_events},
+    {"use", "use [N]",
+     "address instrument N (0 = the first calibration file) with the commands that follow; alone: the one addressed",
+     1, {}, on_rule::never, {}, cmd_use},
+    {"help", "help", "this list", 0, {}, on_rule::never, {}, cmd_help},
 };
 
 struct error_text {
@@ -393,18 +427,48 @@ std::string error_words(int32_t code)
     return "failed";
 }
 
+bool needs_instrument_on(const words& command)
+{
+    const command_row* row = command.empty() ? nullptr : find_command(command[0]);
+    if (row == nullptr)
+        return false;
+    switch (row->needs_on) {
+    case on_rule::never: return false;
+    case on_rule::always: return true;
+    case on_rule::for_words: break;
+    }
+    for (const char* w : row->on_words)
+        if (command.size() >= 2 && command[1] == w)
+            return true;
+    return false;
+}
+
+std::string instrument_tag(const session& s, int slot)
+{
+    return s.instruments.size() > 1 ? u_format("[%d] ", slot) : std::string();
+}
+
 int32_t run_command(session& s, const words& command)
 {
     const command_row* row = command.empty() ? nullptr : find_command(command[0]);
     int32_t rc = ERR_INVALID_PARAM;
     std::string said;
-    if (row != nullptr && int(command.size()) - 1 <= row->max_args)
+    if (row == nullptr || int(command.size()) - 1 > row->max_args) {
+        // not understood
+    } else if (needs_instrument_on(command) && !s.info->instrOn) {
+        // Nothing is sent: the answer is the one the instrument's closed link would give.
+        rc = s.info->instrBdType == BD_CAN ? ERR_CAN_NOT_CONNECTED : ERR_SERIAL_NOT_OPEN;
+        said = "the instrument is not switched on";
+    } else {
         rc = row->run(s, words(command.begin() + 1, command.end()), &said);
+    }
     const std::string name = command.empty() ? std::string("?") : command[0];
+    const std::string tag = instrument_tag(s, s.slot);
     if (rc == NO_ERROR)
-        std::fprintf(s.out, "%s: %s\n", name.c_str(), said.c_str());
+        std::fprintf(s.out, "%s%s: %s\n", tag.c_str(), name.c_str(), said.c_str());
     else
-        std::fprintf(s.out, "%s: FAILED - %s (%s)\n", name.c_str(), error_words(rc).c_str(), u_err_name(rc));
+        std::fprintf(s.out, "%s%s: FAILED - %s (%s)\n", tag.c_str(), name.c_str(),
+                     said.empty() ? error_words(rc).c_str() : said.c_str(), u_err_name(rc));
     std::fflush(s.out);
     return rc;
 }

@@ -1,7 +1,16 @@
-// The console's commands: one table of rows, each a name, the words it takes and what it does.
-// A command answers with one result line "<name>: <what happened>" on the session's output, or
-// "<name>: FAILED - <why, in words> (<error name>)"; the library's own diagnostics go to the log
-// sink (standard error).
+// The console's commands: one table of rows, each a name, the words it takes, whether it needs
+// the instrument on and what it does. A command answers with one result line
+// "<name>: <what happened>" on the session's output, or "<name>: FAILED - <why, in words>
+// (<error name>)"; the library's own diagnostics go to the log sink (standard error). When the
+// session holds more than one instrument, every result line begins with the number of the
+// instrument it concerns, "[1] light: ...".
+//
+// A command that talks to the instrument (reset, status, light, ramps load/start/wait, gain
+// start) runs only on an instrument that is on, that is whose last on or reset went through
+// (SysInfo::instrOn); on any other it sends nothing and answers "<name>: FAILED - the
+// instrument is not switched on (<error>)", the error being the one its closed link gives
+// (ERR_SERIAL_NOT_OPEN, ERR_CAN_NOT_CONNECTED). on, off, events, sleep status, gain stop and
+// the ramp set's build and list need no instrument on.
 #pragma once
 
 #include <cstdint>
@@ -15,10 +24,13 @@ struct SysInfo;
 
 namespace inst_shell {
 
+// The instruments of a session sit in slots 0, 1, ...; one of them is addressed at a time.
 struct session {
-    int slot = 0;
-    SysInfo* info = nullptr;
+    int slot = 0;             // the instrument the commands address
+    SysInfo* info = nullptr;  // its record
     std::FILE* out = stdout;
+    // What each slot holds: its calibration file's line ("<path>: HXI serial ..."), by slot.
+    std::vector<std::string> instruments;
 };
 
 using words = std::vector<std::string>;
@@ -31,7 +43,11 @@ struct command_row {
     // are always taken); used to split a command line of many commands.
     int max_args;
     std::span<const char* const> keywords;
-    // Runs the command; on success `said` holds what happened.
+    // Whether the instrument must be on: always, never, or only when the first argument is
+    // one of on_words.
+    enum class on_rule { never, always, for_words } needs_on;
+    std::span<const char* const> on_words;
+    // Runs the command; on success `said` holds what happened, on failure (when not empty) why.
     int32_t (*run)(session& s, const words& args, std::string* said);
 };
 
@@ -42,11 +58,19 @@ const command_row* find_command(std::string_view name);
 // offending word in `bad` when a word is not a command.
 bool split_commands(const words& all, std::vector<words>* commands, std::string* bad);
 
-// Runs one command (name and arguments) and prints its result line. Returns its code.
+// Whether the command (name and arguments) must wait for the instrument to be on.
+bool needs_instrument_on(const words& command);
+
+// Runs one command (name and arguments) on the addressed instrument and prints its result line.
+// Returns its code (a refusal for an instrument that is not on included).
 int32_t run_command(session& s, const words& command);
 
 // A failure in words a service engineer understands.
 std::string error_words(int32_t code);
+
+// The tag of a result line: "[N] " for instrument N when the session holds more than one
+// instrument, else nothing.
+std::string instrument_tag(const session& s, int slot);
 
 // The help text: one line per command.
 std::string commands_help();

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,14 +23,20 @@ namespace inst_shell {
 
 const char kUsage[] =
     "usage: inst_shell [--sim [--sim-identity-differs WHAT] [--sim-missing-node N]...] CALFILE\n"
-    "                  [COMMAND [ARG...]]...\n"
+    "                  [CALFILE...] [COMMAND [ARG...]]...\n"
     "  Reads the system calibration file CALFILE and runs the commands on its instrument, those\n"
     "  given after the file or, when there are none, one per line from standard input.\n"
     "  Each command prints one result line; the library's messages go to standard error.\n"
-    "  --sim   run against the virtual instrument built from CALFILE (no hardware, no waiting)\n"
-    "  --sim-identity-differs WHAT   the virtual instrument's EEPROM reports another\n"
-    "          system, board, camera, light, serial or date than CALFILE (serial boards)\n"
-    "  --sim-missing-node N   leave CAN node N (1 to 127) out of the virtual network\n"
+    "  Several instruments: every word before the first command is a calibration file, read\n"
+    "  into instrument 0, 1, ... (at most 4; at most one CAN instrument, as the CAN bus library\n"
+    "  reaches one bridge). The commands address instrument 0 until \"use N\" chooses another;\n"
+    "  each result line then begins with the instrument's number, \"[1] light: ...\".\n"
+    "  A command that talks to the instrument (reset, status, light, ramps load, start and\n"
+    "  wait, gain start) answers \"FAILED - the instrument is not switched on\" until it is on.\n"
+    "  --sim   run against the virtual instruments built from the files (no hardware, no waiting)\n"
+    "  --sim-identity-differs WHAT   the virtual serial boards' EEPROM reports another\n"
+    "          system, board, camera, light, serial or date than their file\n"
+    "  --sim-missing-node N   leave CAN node N (1 to 127) out of the virtual CAN network\n"
     "commands:\n";
 
 namespace {
@@ -37,8 +44,8 @@ namespace {
 struct options {
     bool sim = false;
     sim_options sim_opts;
-    const char* calfile = nullptr;
-    std::vector<words> commands;  // from the command line
+    std::vector<std::string> calfiles;  // by slot
+    std::vector<words> commands;        // from the command line
 };
 
 int usage()
@@ -69,9 +76,19 @@ bool parse(int argc, char** argv, options* o)
     }
     if ((o->sim_opts.differs != identity_field::none || !o->sim_opts.missing_nodes.empty()) && !o->sim)
         return false;
-    if (i >= argc || argv[i][0] == '\0')
+    // The calibration files: every word up to the first command name (a file named like a
+    // command is given with its directory, "./on").
+    for (; i < argc && (o->calfiles.empty() || find_command(argv[i]) == nullptr); ++i) {
+        if (argv[i][0] == '\0')
+            return false;
+        o->calfiles.push_back(argv[i]);
+    }
+    if (o->calfiles.empty())
         return false;
-    o->calfile = argv[i++];
+    if (o->calfiles.size() > std::size_t(SB_NUM_SLOTS)) {
+        std::fprintf(stderr, "inst_shell: at most %d calibration files, one per instrument slot\n", SB_NUM_SLOTS);
+        return false;
+    }
     const words rest(argv + i, argv + argc);
     std::string bad;
     if (!split_commands(rest, &o->commands, &bad)) {
@@ -117,9 +134,9 @@ bool read_line(std::FILE* in, std::string* line)
     return any;
 }
 
-std::string describe_file(const SysInfo& info, const char* path)
+std::string describe_file(const SysInfo& info, const std::string& path)
 {
-    std::string text = std::string(path) + ": " + sb_sys_type_name(info.sysType) + " serial " +
+    std::string text = path + ": " + sb_sys_type_name(info.sysType) + " serial " +
                        std::to_string(info.serialNum) + ", " + sb_board_type_name(info.instrBdType) + " board";
     if (info.instrBdType == BD_CAN && info.canInfo) {
         char mac[24];
@@ -133,15 +150,15 @@ std::string describe_file(const SysInfo& info, const char* path)
            " frame grabber";
 }
 
-void line(std::FILE* out, const char* what, const std::string& text)
+void line(std::FILE* out, const std::string& what, const std::string& text)
 {
-    std::fprintf(out, "%s: %s\n", what, text.c_str());
+    std::fprintf(out, "%s: %s\n", what.c_str(), text.c_str());
     std::fflush(out);
 }
 
-void failed(std::FILE* out, const char* what, const std::string& why, int32_t rc)
+void failed(std::FILE* out, const std::string& what, const std::string& why, int32_t rc)
 {
-    std::fprintf(out, "%s: FAILED - %s (%s)\n", what, why.c_str(), u_err_name(rc));
+    std::fprintf(out, "%s: FAILED - %s (%s)\n", what.c_str(), why.c_str(), u_err_name(rc));
     std::fflush(out);
 }
 
@@ -166,15 +183,30 @@ int run_commands(session& s, const options& o, std::FILE* in)
     return status;
 }
 
-// What the session leaves behind: the board link closed, the sleep-mode service stopped, the
-// CAN bus library unbound. The instrument itself is left as the commands left it.
-void close_session(int slot)
+// What the session leaves behind: the board links closed, the sleep-mode service stopped, the
+// CAN bus library unbound. The instruments themselves are left as the commands left them.
+void close_session(int held)
 {
-    ur_board* b = ur_board_slot(slot);
-    if (b != nullptr && b->link.handle != SIO_INVALID_HANDLE)
-        ur_closeUZ(b);
+    for (int slot = 0; slot < held; ++slot) {
+        ur_board* b = ur_board_slot(slot);
+        if (b != nullptr && b->link.handle != SIO_INVALID_HANDLE)
+            ur_closeUZ(b);
+    }
     sleep_mode_stop();
     can_bus_unload();
+}
+
+// The --sim options that concern one instrument of the session: with instruments of both kinds,
+// an EEPROM identity that differs is the serial boards' and the missing nodes are the CAN
+// instrument's; an option that fits no instrument of the session stays, and its build refuses it.
+sim_options sim_options_for(const sim_options& all, const SysInfo& info, bool any_serial, bool any_can)
+{
+    sim_options o = all;
+    if (info.instrBdType == BD_CAN && any_serial)
+        o.differs = identity_field::none;
+    if (info.instrBdType != BD_CAN && any_can)
+        o.missing_nodes.clear();
+    return o;
 }
 
 std::string describe_virtual(const SysInfo& info, const sim_options& o)
@@ -192,35 +224,82 @@ std::string describe_virtual(const SysInfo& info, const sim_options& o)
                : "ready, with an EEPROM identity that differs from the calibration file";
 }
 
+// Reads every calibration file into its slot; false after the failure line. At most one CAN
+// instrument: the CAN bus library reaches one bridge per process.
+bool read_files(session& s, const options& o)
+{
+    int can_slot = -1;
+    for (int slot = 0; slot < int(o.calfiles.size()); ++slot) {
+        const std::string what = instrument_tag(s, slot) + "calibration file";
+        const std::string& path = o.calfiles[std::size_t(slot)];
+        const int32_t rc = sb_readCal(slot, path.c_str());
+        if (rc != NO_ERROR) {
+            failed(s.out, what, "cannot use " + path + " (see the messages above)", rc);
+            return false;
+        }
+        const SysInfo& info = *sysinfo_slot(slot);
+        if (info.instrBdType == BD_CAN && can_slot >= 0) {
+            failed(s.out, what,
+                   path + " describes a second CAN instrument; the console reaches one CAN bridge, that of instrument " +
+                       std::to_string(can_slot),
+                   ERR_CAN_NOT_AVAIL);
+            return false;
+        }
+        if (info.instrBdType == BD_CAN)
+            can_slot = slot;
+        s.instruments[std::size_t(slot)] = describe_file(info, path);
+        line(s.out, what, s.instruments[std::size_t(slot)]);
+    }
+    return true;
+}
+
+// Builds the virtual instruments (--sim) or loads the CAN bus library for a CAN instrument;
+// false after the failure line.
+bool make_instruments(session& s, const options& o, std::vector<std::unique_ptr<virtual_instrument>>* virt)
+{
+    const int held = int(s.instruments.size());
+    bool any_can = false;
+    bool any_serial = false;
+    for (int slot = 0; slot < held; ++slot)
+        (sysinfo_slot(slot)->instrBdType == BD_CAN ? any_can : any_serial) = true;
+    if (!o.sim) {
+        if (!any_can)
+            return true;
+        const int32_t rc = can_bus_load();
+        if (rc != NO_ERROR)
+            failed(s.out, "CAN bus library", "cannot load " + std::string(CAN_LIBRARY), rc);
+        return rc == NO_ERROR;
+    }
+    for (int slot = 0; slot < held; ++slot) {
+        const SysInfo& info = *sysinfo_slot(slot);
+        const std::string what = instrument_tag(s, slot) + "virtual instrument";
+        const sim_options options = sim_options_for(o.sim_opts, info, any_serial, any_can);
+        std::string why;
+        virt->push_back(std::make_unique<virtual_instrument>());
+        const int32_t rc = virt->back()->build(info, options, &why);
+        if (rc != NO_ERROR) {
+            failed(s.out, what, why, rc);
+            return false;
+        }
+        line(s.out, what, describe_virtual(info, options));
+    }
+    return true;
+}
+
 int run_session(const options& o, std::FILE* in, std::FILE* out)
 {
     session s;
-    s.info = sysinfo_slot(s.slot);
     s.out = out;
-    int32_t rc = sb_readCal(s.slot, o.calfile);
-    if (rc != NO_ERROR) {
-        failed(out, "calibration file", std::string("cannot use ") + o.calfile + " (see the messages above)", rc);
+    s.instruments.resize(o.calfiles.size());
+    if (!read_files(s, o))
         return 1;
-    }
-    line(out, "calibration file", describe_file(*s.info, o.calfile));
-    virtual_instrument virt;
-    if (o.sim) {
-        std::string why;
-        rc = virt.build(*s.info, o.sim_opts, &why);
-        if (rc != NO_ERROR) {
-            failed(out, "virtual instrument", why, rc);
-            return 1;
-        }
-        line(out, "virtual instrument", describe_virtual(*s.info, o.sim_opts));
-    } else if (s.info->instrBdType == BD_CAN) {
-        rc = can_bus_load();
-        if (rc != NO_ERROR) {
-            failed(out, "CAN bus library", "cannot load " + std::string(CAN_LIBRARY), rc);
-            return 1;
-        }
-    }
-    const int status = run_commands(s, o, in);
-    close_session(s.slot);
+    s.slot = 0;
+    s.info = sysinfo_slot(0);
+    std::vector<std::unique_ptr<virtual_instrument>> virt;
+    int status = 1;
+    if (make_instruments(s, o, &virt))
+        status = run_commands(s, o, in);
+    close_session(int(s.instruments.size()));
     return status;
 }
 

@@ -1,5 +1,6 @@
 #include "tools/inst_shell/virtual_instrument.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "vell/calfile/sysinfo.h"
@@ -11,6 +12,7 @@
 #include "vell/sim/board_device.h"
 #include "vell/sim/canbridge/vcan_bridge.h"
 #include "vell/sim/canbridge/vcan_instrument.h"
+#include "vell/sim/canbridge/vcan_nodes.h"
 
 namespace inst_shell {
 
@@ -18,6 +20,8 @@ namespace {
 
 // A software version above every camera rule of the serial boards.
 constexpr uint8_t kSimSoftwareVersion = 20;
+// How long a ramp started on a virtual PZT ramp node plays.
+constexpr uint32_t kSimRampPlayMs = 500;
 
 int32_t next_in(int32_t value, int count) { return value + 1 < count ? value + 1 : 1; }
 
@@ -121,6 +125,12 @@ int32_t make_virtual_can_instrument(const SysInfo& info, const sim_options& opti
     if (!vcan::build_instrument(info, bridge)) {
         *why = "the calibration file names no MacAddress, or its system type is not a CAN model";
         return ERR_SB_INST_CONFIG;
+    }
+    // The PZT ramp nodes play the ramps they are given, so that ramps load, start and end.
+    for (uint8_t node : vcan::instrument_nodes(info)) {
+        const bool missing = std::find(bridge.missing.begin(), bridge.missing.end(), node) != bridge.missing.end();
+        if ((node == 62 || node == 52) && !missing)
+            vcan::ramp_generator(node, kSimRampPlayMs);
     }
     can_bus_use(vcan::table(), vcan::version_high);
     return NO_ERROR;

@@ -4,7 +4,8 @@
 // Serial-board instruments get the virtual controller board of the file's board type on the
 // file's InstrComm port, with an EEPROM identity that matches the file (or differs in one chosen
 // value) and a software version that every camera rule accepts. CAN instruments get the virtual
-// CAN bridge with the file's MAC address and the nodes of its model (make_virtual_can_instrument).
+// CAN bridge with the file's MAC address and the nodes of its model (make_virtual_can_instrument),
+// whose PZT ramp nodes play a started ramp for half a second.
 #pragma once
 
 #include <cstdint>
