@@ -351,7 +351,8 @@ std::string step(const std::string& text, const char* level)
     return at == std::string::npos ? text : text.substr(0, at) + level + text.substr(at + 2);
 }
 
-// The CAN instrument is instrument 0: the CAN layer still reaches its bring-up through slot 0.
+// The serial-board instrument in slot 0, the CAN instrument in slot 1: nothing of the CAN side
+// falls back to slot 0's record.
 TEST_F(TwoInstruments, EachAnswersAsIfAlone)
 {
     // Alone, each in slot 0.
@@ -374,15 +375,15 @@ TEST_F(TwoInstruments, EachAnswersAsIfAlone)
     // those it gives alone.
     std::string together;
     for (const std::string& text : kSteps)
-        together += "use 0\n" + step(text, "50") + "\nuse 1\n" + step(text, "25") + "\n";
+        together += "use 1\n" + step(text, "50") + "\nuse 0\n" + step(text, "25") + "\n";
     const std::string off0 = "use 0\noff\n", off1 = "use 1\noff\n";
     for (const std::string& ends : {off0 + off1, off1 + off0}) {
         SCOPED_TRACE(ends);
-        EXPECT_EQ(run({"--sim", kCanCal, kSerialCal}, together + ends), 0) << output << logged();
+        EXPECT_EQ(run({"--sim", kSerialCal, kCanCal}, together + ends), 0) << output << logged();
         std::map<int, std::string> answers = by_instrument(output);
         ASSERT_EQ(answers.size(), 2u) << output;
-        EXPECT_EQ(answers[0], can_alone);
-        EXPECT_EQ(answers[1], serial_alone);
+        EXPECT_EQ(answers[1], can_alone);
+        EXPECT_EQ(answers[0], serial_alone);
     }
 }
 
