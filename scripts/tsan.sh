@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the suites that run threads (the platform's threads and events, serial ports and their
-# peers, the device multiplexer, CAN events, the sleep-mode and gain threads, the parallel text
+# peers, the device multiplexer, CAN events, the sleep-mode and gain threads, two instruments
+# driven from two threads, the parallel text
 # parsing) under ThreadSanitizer and runs them. Fails on any data race or test failure.
 # Usage: scripts/tsan.sh [build-dir] [suite ...]
 set -euo pipefail
@@ -9,7 +10,7 @@ build=${1:-$root/build-tsan}
 shift || true
 suites=("$@")
 if [ ${#suites[@]} -eq 0 ]; then
-  suites=(platform_os serial serial_links board devctl can instrument sdf datafile perf_equiv)
+  suites=(platform_os serial serial_links board devctl can instrument inst_on sdf datafile perf_equiv)
 fi
 bash "$root/scripts/deps.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVP_TSAN=ON >/dev/null

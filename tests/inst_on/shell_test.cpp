@@ -7,13 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "vell/calfile/calfile.h"
+#include "vell/can/can_agc.h"
+#include "vell/instrument/sleep_mode.h"
 #include "vell/platform/dirs.h"
+#include "vell/platform/thread.h"
+#include "vell/ramps/ramp_set.h"
+#include "vell/instrument/ramp_slots.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/os.h"
 #include "vell/ramps/ramp_file.h"
 #include "tests/inst_on/inst_on_fixture.h"
 #include "tools/inst_shell/commands.h"
 #include "tools/inst_shell/shell.h"
+#include "tools/inst_shell/virtual_instrument.h"
 
 namespace {
 
@@ -384,6 +391,69 @@ TEST_F(TwoInstruments, EachAnswersAsIfAlone)
         ASSERT_EQ(answers.size(), 2u) << output;
         EXPECT_EQ(answers[1], can_alone);
         EXPECT_EQ(answers[0], serial_alone);
+    }
+}
+
+// The same two instruments, each driven from a platform thread of its own at the same time
+// (virtual time advances only while both wait), then switched off in either order: each thread
+// sees what it sees with the other instrument idle. The suite runs under ThreadSanitizer.
+TEST_F(TwoInstruments, EachOnAThreadOfItsOwn)
+{
+    ASSERT_EQ(sb_readCal(0, kSerialCal.c_str()), NO_ERROR) << logged();
+    ASSERT_EQ(sb_readCal(1, kCanCal.c_str()), NO_ERROR) << logged();
+    inst_shell::virtual_instrument serial_sim, can_sim;
+    std::string why;
+    ASSERT_EQ(serial_sim.build(*sysinfo_slot(0), {}, &why), NO_ERROR) << why;
+    ASSERT_EQ(can_sim.build(*sysinfo_slot(1), {}, &why), NO_ERROR) << why;
+
+    // Power-on, status, light, ramps and the services' verdicts of one instrument, in words.
+    auto drive = [](int slot, uint16_t level) {
+        SysInfo* si = sysinfo_slot(slot);
+        std::string out;
+        auto note = [&out](const char* what, int32_t rc) { out += std::string(what) + " " + u_err_name(rc) + "\n"; };
+        note("on", inst_on(slot));
+        note("status", inst_status(slot));
+        note("light", ac_llc_set_level(si, level));
+        uint16_t now = 0;
+        note("level", ac_llc_get_level(si, &now));
+        out += std::to_string(now) + "\n";
+        note("ramps", rr_get_ramp_info(si));
+        note("load", rr_load_ramp(si, 0));
+        const uint64_t t0 = u_now_ms();
+        note("start", rr_ramp_start_index(si, 0));
+        note("wait", rr_ramp_wait(si, 5));
+        out += "played " + std::to_string(u_now_ms() - t0) + " ms\n";
+        out += "sleep " + std::to_string(sleep_mode_applies(si)) + " gain " + std::to_string(can_agc_applies(si));
+        return out;
+    };
+    const std::string serial_alone = drive(0, 60);
+    ASSERT_EQ(inst_off(0), NO_ERROR);
+    const std::string can_alone = drive(1, 900);
+    ASSERT_EQ(inst_off(1), NO_ERROR);
+    const std::string all_good = "on NO_ERROR\nstatus NO_ERROR\nlight NO_ERROR\nlevel NO_ERROR\n%d\nramps NO_ERROR\n"
+                                 "load NO_ERROR\nstart NO_ERROR\nwait NO_ERROR\nplayed %d ms\nsleep 0 gain 0";
+    EXPECT_EQ(serial_alone, u_format(all_good.c_str(), 60, 200));
+    EXPECT_EQ(can_alone, u_format(all_good.c_str(), 900, 500));
+
+    for (const bool serial_first : {true, false}) {
+        SCOPED_TRACE(serial_first ? "serial off first" : "CAN off first");
+        std::string serial_seen, can_seen;
+        u_handle a = nullptr, b = nullptr;
+        ASSERT_EQ(u_thread_start([&] { serial_seen = drive(0, 60); return int32_t{NO_ERROR}; }, &a), NO_ERROR);
+        ASSERT_EQ(u_thread_start([&] { can_seen = drive(1, 900); return int32_t{NO_ERROR}; }, &b), NO_ERROR);
+        u_thread_join(a, U_INFINITE);
+        u_thread_join(b, U_INFINITE);
+        u_close_handle(a);
+        u_close_handle(b);
+        EXPECT_EQ(serial_seen, serial_alone);
+        EXPECT_EQ(can_seen, can_alone);
+        // The first off leaves the other instrument on and answering.
+        const int first = serial_first ? 0 : 1;
+        EXPECT_EQ(inst_off(first), NO_ERROR) << logged();
+        EXPECT_EQ(sysinfo_slot(first)->instrOn, 0);
+        EXPECT_EQ(sysinfo_slot(1 - first)->instrOn, 1);
+        EXPECT_EQ(inst_status(1 - first), NO_ERROR) << logged();
+        EXPECT_EQ(inst_off(1 - first), NO_ERROR) << logged();
     }
 }
 
