@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the suites that run threads (the platform's threads and events, serial ports and their
 # peers, the device multiplexer, CAN events, the sleep-mode and gain threads, two instruments
-# driven from two threads, the parallel text
-# parsing) under ThreadSanitizer and runs them. Fails on any data race or test failure.
+# driven from two threads, the parallel text parsing) under ThreadSanitizer and runs them.
+# Fails on any data race or test failure.
 # Usage: scripts/tsan.sh [build-dir] [suite ...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
