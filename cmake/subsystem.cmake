@@ -24,6 +24,19 @@ function(vp_subsystem name)
     # programs through MinGW's automatic import of data.
     set_target_properties(${name} PROPERTIES VERSION ${PROJECT_VERSION}
       SOVERSION ${PROJECT_VERSION_MAJOR} WINDOWS_EXPORT_ALL_SYMBOLS ON)
+    # Installed, a library finds the subsystems it builds on beside itself. Only a library that
+    # has them gets an RPATH: CMake makes room for the installed RPATH by padding a shorter
+    # build RPATH with ':', and empty entries are the current directory to the loader (a
+    # library without one, libvell_platform.so, would load libraries planted in the working
+    # folder).
+    foreach(dep IN LISTS ARG_DEPS)
+      if(TARGET ${dep})
+        get_target_property(dep_type ${dep} TYPE)
+        if(dep_type STREQUAL "SHARED_LIBRARY")
+          set_target_properties(${name} PROPERTIES INSTALL_RPATH "$ORIGIN")
+        endif()
+      endif()
+    endforeach()
   endif()
   target_include_directories(${name} PUBLIC
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
@@ -40,8 +53,15 @@ function(vp_subsystem name)
   set_property(GLOBAL APPEND PROPERTY VP_INSTALLED_SUBSYSTEMS ${name})
 endfunction()
 
-# vp_tool(TARGET): a command-line tool of the platform, installed in bin/.
+# vp_tool(TARGET): a command-line tool of the platform, installed in bin/. Its build RPATH (two
+# or more library folders) is longer than the installed one, so it needs no padding.
 function(vp_tool target)
+  if(BUILD_SHARED_LIBS AND NOT WIN32)
+    # The shared libraries from the same prefix, wherever the tree is unpacked (tar archive,
+    # Debian package, any --prefix); Windows finds the DLLs beside the .exe in bin/.
+    file(RELATIVE_PATH bin_to_lib /root/${CMAKE_INSTALL_BINDIR} /root/${CMAKE_INSTALL_LIBDIR})
+    set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
+  endif()
   install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
 

@@ -78,6 +78,17 @@ cmake -S "$root" -B "$shared" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD
       -DVP_BUILD_TESTS=OFF -DVP_PYTHON=OFF >/dev/null
 cmake --build "$shared" -j "$(nproc)" >/dev/null
 consumers shared "$shared"
+# No installed RPATH holds an empty entry, which the loader would take for the current folder.
+bad_rpath=0
+while IFS= read -r f; do
+  rp=$(readelf -d "$f" 2>/dev/null | sed -n 's/.*R\(UN\)\{0,1\}PATH.*\[\(.*\)\]/\2/p')
+  case ":$rp:" in *::*) [ -n "$rp" ] && { echo "$f: RPATH '$rp' has an empty entry" >&2; bad_rpath=1; } ;; esac
+done < <(find "$work/prefix-shared" -type f \( -name 'lib*.so*' -o -path '*/bin/*' \))
+if [ "$bad_rpath" -eq 0 ]; then
+  echo "ok: shared: no installed RPATH searches the current folder"; passed=$((passed + 1))
+else
+  echo "FAILED: shared: installed RPATHs with empty entries" >&2; failed=$((failed + 1))
+fi
 lib=$(find "$work/prefix-shared" -name libvell_sdf.so)
 soname=$(objdump -p "$lib" 2>/dev/null | sed -n 's/^ *SONAME *//p')
 if [ "$soname" = "libvell_sdf.so.1" ] && [ -f "$lib.1.0.0" ]; then
