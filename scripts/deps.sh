@@ -9,6 +9,10 @@ command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
 command -v g++ >/dev/null 2>&1 || need+=(g++)
 [ -f /usr/src/googletest/CMakeLists.txt ] || [ -f /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake ] || need+=(googletest libgtest-dev)
+# The Python module vell and its tests: built for Debian's interpreter, with its numpy and pybind11.
+for pkg in python3-dev python3-numpy python3-pytest pybind11-dev; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+done
 for pkg in "$@"; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
