@@ -301,12 +301,9 @@ int32_t turret_and_zoom(SysInfo* si)
 // Steps 16 and 17.
 int32_t events_and_config(SysInfo* si)
 {
-    if (!gl_DevInfo.initialised) {
-        const int32_t rc = dev_init_cntrl(false);
-        if (rc != NO_ERROR)
-            return rc;
-    }
-    int32_t rc = dev_add_device(DEV_TYPE_CAN, CAN_DEVICE_HANDLE, si);
+    int32_t rc = dev_init_cntrl(false);  // nothing when the table is up already
+    if (rc == NO_ERROR)
+        rc = dev_add_device(DEV_TYPE_CAN, CAN_DEVICE_HANDLE, si);
     if (rc == NO_ERROR)
         rc = can_register_events(si, true);
     if (rc != NO_ERROR || !config_word_supported(*si->canInfo))

@@ -2,6 +2,7 @@
 #include "vell/serial/devctl.h"
 
 #include <atomic>
+#include <mutex>
 
 #include "vell/platform/errors.h"
 #include "vell/platform/log.h"
@@ -25,6 +26,15 @@ poller_state& ps()
     static poller_state s;
     return s;
 }
+
+// The table's lock: instruments register and remove their devices from their own threads while
+// the poller scans. It is never held across a wait.
+std::mutex& table_lock()
+{
+    static std::mutex m;
+    return m;
+}
+using hold = std::lock_guard<std::mutex>;
 
 bool serial_ready(sio_handle handle, void*) { return sio_input_ready(handle); }
 
@@ -75,15 +85,25 @@ void scan()
 {
     dev_info& d = gl_DevInfo;
     u_handle* ev = ps().events;
-    d.ready_type = 0;
-    d.ready_index = -1;
+    {
+        hold h(table_lock());
+        d.ready_type = 0;
+        d.ready_index = -1;
+    }
     int candidates = 0;
     for (int i = 0;;) {
-        dev_entry& e = d.entries[i];
+        dev_entry e;
+        {
+            hold h(table_lock());
+            e = d.entries[i];
+        }
         if (e.in_use == 1 && e.enabled == 1 && (e.type & d.mask) != 0 && e.test != nullptr) {
             if (e.test(e.handle, e.record)) {
-                d.ready_type = e.type;
-                d.ready_index = i;
+                {
+                    hold h(table_lock());
+                    d.ready_type = e.type;
+                    d.ready_index = i;
+                }
                 u_event_set(ev[EV_DONE1]);
                 return;
             }
@@ -142,6 +162,7 @@ int32_t fail(const char* op, int32_t err)
 
 int32_t dev_init_cntrl(bool force)
 {
+    hold h(table_lock());
     poller_state& s = ps();
     if (gl_DevInfo.initialised && !force)
         return NO_ERROR;
@@ -178,6 +199,7 @@ void dev_release_cntrl()
         u_close_handle(s.thread);
         s.thread = nullptr;
     }
+    hold lock(table_lock());
     for (u_handle& h : s.events) {
         if (h != nullptr)
             u_close_handle(h);
@@ -199,6 +221,7 @@ bool dev_type_valid(int32_t type)
 
 int32_t dev_add_device(int32_t type, sio_handle handle, void* record)
 {
+    hold h(table_lock());
     const char* op = "dev_add_device";
     if (!gl_DevInfo.initialised)
         return fail(op, ERR_DEV_CNTRL);
@@ -254,6 +277,7 @@ int32_t dev_add_device(int32_t type, sio_handle handle, void* record)
 
 int32_t dev_remove_device(sio_handle handle)
 {
+    hold h(table_lock());
     const char* op = "dev_remove_device";
     if (!gl_DevInfo.initialised)
         return fail(op, ERR_DEV_CNTRL);
@@ -273,6 +297,7 @@ int32_t dev_remove_device(sio_handle handle)
 
 bool dev_registered(sio_handle handle)
 {
+    hold h(table_lock());
     if (!gl_DevInfo.initialised || handle == SIO_INVALID_HANDLE || gl_DevInfo.count == 0)
         return false;
     return find(handle) >= 0;
@@ -280,6 +305,7 @@ bool dev_registered(sio_handle handle)
 
 int32_t dev_set_event_state(sio_handle handle, int32_t state)
 {
+    hold h(table_lock());
     const char* op = "dev_set_event_state";
     if (!gl_DevInfo.initialised)
         return fail(op, ERR_DEV_CNTRL);
@@ -296,8 +322,11 @@ int32_t dev_data_read(int32_t mask, dev_entry* out, bool wait)
 {
     dev_info& d = gl_DevInfo;
     u_handle* ev = ps().events;
-    d.ready_type = 0;
-    d.ready_index = -1;
+    {
+        hold h(table_lock());
+        d.ready_type = 0;
+        d.ready_index = -1;
+    }
     if (!d.initialised || (mask != DEV_TYPE_ALL && !dev_type_valid(mask))) {
         u_log_sink("%s: %s\n", "dev_data_read", u_err_name(ERR_DEV_CNTRL));
         return 0;
@@ -316,6 +345,7 @@ int32_t dev_data_read(int32_t mask, dev_entry* out, bool wait)
             return DEV_NONE_READY;
         // The poller is parked now. A device it found just after the window still counts: its
         // test may already have consumed the device's signal.
+        hold h(table_lock());
         if (d.ready_type != 0 && d.ready_index >= 0) {
             const dev_entry& e = d.entries[d.ready_index];
             if (out != nullptr) {
