@@ -86,7 +86,7 @@ protected:
         vcan::reset();
         can_bus_unload();
         ac_llc_reset_boards();
-        wm_reset_slots();
+        sysinfo_reset_runtime_all();
         can_avail_reset();
         can_state_reset_all();
         can_events_reset();

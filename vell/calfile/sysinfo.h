@@ -604,8 +604,9 @@ struct SysRunState {
     // The light slots' run-time state, beside the calibration part's light[2].
     LightRun lightRun[2];
 
-    // Every service's own per-instrument state, keyed by its type.
-    vp::state_store services;
+    // Every service's own per-instrument state, keyed by its type. Reachable from a const record
+    // too: the run-time part is no part of the record's calibrated value.
+    mutable vp::state_store services;
 };
 
 struct SysInfo : SysCalData, SysRunState {

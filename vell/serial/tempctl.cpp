@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "vell/calfile/sysinfo.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/hooks.h"
 #include "vell/platform/log.h"
@@ -47,8 +48,6 @@ void log_error_register(sio_link* link)
         }
     }
 }
-
-sio_link g_slots[TEMP_NUM_SLOTS];
 
 }  // namespace
 
@@ -230,16 +229,16 @@ int32_t temp_comm_init(sio_link* link)
     return NO_ERROR;
 }
 
-sio_link* temp_slot(int slot)
+temp_device::~temp_device()
 {
-    return (slot >= 0 && slot < TEMP_NUM_SLOTS) ? &g_slots[slot] : nullptr;
+    if (link.handle != SIO_INVALID_HANDLE)
+        (void)sio_close(&link);
 }
 
-void temp_reset_slots()
+temp_device& temp_device_of(SysInfo& info) { return info.services.get<temp_device>(); }
+
+sio_link* temp_slot(int slot)
 {
-    for (sio_link& l : g_slots) {
-        if (l.handle != SIO_INVALID_HANDLE)
-            (void)sio_close(&l);
-        l = sio_link{};
-    }
+    SysInfo* info = sysinfo_slot(slot);
+    return info != nullptr ? &temp_device_of(*info).link : nullptr;
 }
