@@ -25,19 +25,9 @@ std::string printable(const char* text, std::size_t length)
 
 }  // namespace
 
-pi_metronics::~pi_metronics()
-{
-    if (link.handle != SIO_INVALID_HANDLE)
-        (void)sio_close(&link);
-}
-
 pi_metronics& pi_metronics_of(SysInfo& info) { return info.services.get<pi_metronics>(); }
 
-pi_metronics* pi_metronics_slot(int slot)
-{
-    SysInfo* info = sysinfo_slot(slot);
-    return info != nullptr ? &pi_metronics_of(*info) : nullptr;
-}
+pi_metronics* pi_metronics_slot(int slot) { return sysinfo_slot_state<pi_metronics>(slot); }
 
 int32_t metronics_parse_line(const char* text, std::size_t length, double* position)
 {

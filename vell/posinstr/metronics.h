@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "vell/serial/owned_link.h"
 #include "vell/serial/sio.h"
 
 struct SysInfo;
@@ -28,12 +29,7 @@ constexpr uint32_t METRONICS_SETTLE_MS = 100;
 // Run-time state of an instrument's readout; destroying it (the record's run-time reset) closes
 // a link left open.
 struct pi_metronics {
-    pi_metronics() = default;
-    ~pi_metronics();
-    pi_metronics(const pi_metronics&) = delete;
-    pi_metronics& operator=(const pi_metronics&) = delete;
-
-    sio_link link;
+    sio_owned_link link;
     double position = std::numeric_limits<double>::infinity();  // millimetres; +infinity until read
 };
 // The readout state of an instrument record (any record), created on first use.

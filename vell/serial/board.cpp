@@ -487,7 +487,7 @@ ur_board& ur_board_of(SysInfo& info)
 ur_board* ur_board_slot(int slot)
 {
     SysInfo* info = sysinfo_slot(slot);
-    return info != nullptr ? &ur_board_of(*info) : nullptr;
+    return info != nullptr ? &ur_board_of(*info) : nullptr;  // ur_board_of tells the board its record
 }
 
 const ur_cmd* ur_vocabulary(int32_t board_type, std::size_t* count, const char** prefix)

@@ -229,16 +229,10 @@ int32_t temp_comm_init(sio_link* link)
     return NO_ERROR;
 }
 
-temp_device::~temp_device()
-{
-    if (link.handle != SIO_INVALID_HANDLE)
-        (void)sio_close(&link);
-}
-
 temp_device& temp_device_of(SysInfo& info) { return info.services.get<temp_device>(); }
 
 sio_link* temp_slot(int slot)
 {
-    SysInfo* info = sysinfo_slot(slot);
-    return info != nullptr ? &temp_device_of(*info).link : nullptr;
+    temp_device* d = sysinfo_slot_state<temp_device>(slot);
+    return d != nullptr ? &d->link : nullptr;
 }

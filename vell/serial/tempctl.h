@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vell/serial/owned_link.h"
 #include "vell/serial/sio.h"
 
 struct SysInfo;
@@ -69,12 +70,7 @@ int32_t temp_comm_init(sio_link* link);
 // An instrument's temperature controller link; destroying it (the record's run-time reset)
 // closes the link when it is open.
 struct temp_device {
-    temp_device() = default;
-    ~temp_device();
-    temp_device(const temp_device&) = delete;
-    temp_device& operator=(const temp_device&) = delete;
-
-    sio_link link;
+    sio_owned_link link;
 };
 // The temperature controller of an instrument record (any record), created on first use.
 temp_device& temp_device_of(SysInfo& info);

@@ -448,16 +448,6 @@ void wm_report_calibration(const wm_calibration& cal)
     u_log_sink("System Gain: %f\n", double(cal.sysGain));
 }
 
-wm_device::~wm_device()
-{
-    if (link.handle != SIO_INVALID_HANDLE)
-        (void)sio_close(&link);
-}
-
 wm_device& wm_device_of(SysInfo& info) { return info.services.get<wm_device>(); }
 
-wm_device* wm_slot(int slot)
-{
-    SysInfo* info = sysinfo_slot(slot);
-    return info != nullptr ? &wm_device_of(*info) : nullptr;
-}
+wm_device* wm_slot(int slot) { return sysinfo_slot_state<wm_device>(slot); }

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vell/serial/owned_link.h"
 #include "vell/serial/sio.h"
 
 struct SysInfo;
@@ -123,12 +124,7 @@ void wm_report_calibration(const wm_calibration& cal);
 // An instrument's wave monitor state; destroying it (the record's run-time reset) closes a link
 // left open.
 struct wm_device {
-    wm_device() = default;
-    ~wm_device();
-    wm_device(const wm_device&) = delete;
-    wm_device& operator=(const wm_device&) = delete;
-
-    sio_link link;
+    sio_owned_link link;
     wm_calibration cal;
 };
 // The wave monitor state of an instrument record (any record), created on first use.
