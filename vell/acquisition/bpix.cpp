@@ -65,17 +65,17 @@ void release_table(bpix_block* blocks, int32_t count)
 
 // An instrument's bad pixel table, in its record's run-time part; destroying it (the record's
 // run-time reset) releases the table.
-struct slot_table {
-    slot_table() = default;
-    ~slot_table() { release_table(blocks, count); }
-    slot_table(const slot_table&) = delete;
-    slot_table& operator=(const slot_table&) = delete;
+struct bpix_table {
+    bpix_table() = default;
+    ~bpix_table() { release_table(blocks, count); }
+    bpix_table(const bpix_table&) = delete;
+    bpix_table& operator=(const bpix_table&) = delete;
 
     bpix_block* blocks = nullptr;
     int32_t count = 0;
 };
 
-void release_slot(slot_table& t)
+void release_bpix_table(bpix_table& t)
 {
     release_table(t.blocks, t.count);
     t.blocks = nullptr;
@@ -269,10 +269,10 @@ int32_t gen_cam_ped_filename(int slot)
     SysInfo* info = sysinfo_slot(slot);
     if (info == nullptr)
         return ERR_INVALID_PARAM;
-    slot_table& t = info->services.get<slot_table>();
+    bpix_table& t = info->services.get<bpix_table>();
 
     void* room = u_malloc(sizeof(bpix_block) * BPIX_MAX_BLOCKS);
-    release_slot(t);
+    release_bpix_table(t);
     if (room == nullptr)
         return ERR_NO_MEM;
     bpix_block* blocks = static_cast<bpix_block*>(room);
@@ -319,7 +319,7 @@ int32_t gen_cam_ped_filename(int slot)
 void bpix_slot_table(int slot, const bpix_block** blocks, int32_t* count)
 {
     const SysInfo* info = sysinfo_slot(slot);
-    const slot_table* t = info != nullptr ? info->services.find<slot_table>() : nullptr;
+    const bpix_table* t = info != nullptr ? info->services.find<bpix_table>() : nullptr;
     if (blocks != nullptr)
         *blocks = t != nullptr ? t->blocks : nullptr;
     if (count != nullptr)
