@@ -14,6 +14,7 @@
 
 #include "fuzz/fuzz_port.h"
 #include "fuzz/fuzz_support.h"
+#include "vell/calfile/sysinfo.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/hooks.h"
 #include "vell/platform/log.h"
@@ -33,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     const uint8_t* in = data + 3;
     const std::size_t n = size - 3;
 
+    sysinfo_slot(0)->instrBdType = type;  // the board's type is its record's
     ur_board* board = ur_board_slot(0);
-    board->instrBdType = type;
     VP_FUZZ_CHECK(sio_open("board-fuzz", &board->link) == NO_ERROR);
     VP_FUZZ_CHECK(device.send(in, static_cast<uint32_t>(n), 0) == n);
     std::vector<uint8_t> buffer(capacity + 1, 0xA5);

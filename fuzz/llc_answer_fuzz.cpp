@@ -32,12 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     SysInfo* info = sysinfo_slot(0);
     info->instrBdType = type;
     info->curLightSlot = 0;
-    LightSlot& slot = info->currentLight();
+    LightRun& slot = info->currentLightRun();
     slot.mode = 2;
     slot.level = 7;
     slot.prevLevel = 5;
-    ur_board* board = ur_board_slot(0);
-    board->instrBdType = type;
+    ur_board* board = ur_board_slot(0);  // its type is the record's
     VP_FUZZ_CHECK(sio_open("llc-fuzz", &board->link) == NO_ERROR);
     VP_FUZZ_CHECK(device.send(data + 1, static_cast<uint32_t>(size - 1), 0) == size - 1);
 

@@ -255,11 +255,9 @@ protected:
         os::set_env("RV_CONFIG_DIR", dir.path().string().c_str());
         u_dirs_reset_for_tests();
         sysinfo_reset_all_slots();
-        bpix_reset_all_slots();
     }
     void TearDown() override
     {
-        bpix_reset_all_slots();
         sysinfo_reset_all_slots();
         os::set_env("RV_CONFIG_DIR", saved_config_ ? saved_config_->c_str() : nullptr);
         os::set_env("RV_INSTALL_DIR", saved_install_ ? saved_install_->c_str() : nullptr);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "vell/calfile/sysinfo.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/hooks.h"
 #include "vell/serial/board.h"
@@ -35,9 +36,9 @@ protected:
         log = std::make_unique<vptest::LogCapture>();
         ASSERT_EQ(dev_init_cntrl(true), NO_ERROR);
         ASSERT_EQ(sim::board_device::create("COM2", type, &device), NO_ERROR);
+        sysinfo_slot(1)->instrBdType = type;
+        sysinfo_slot(1)->instrComm.assign("COM2");
         b = ur_board_slot(1);
-        b->instrBdType = type;
-        std::strcpy(b->device, "COM2");
         ASSERT_EQ(ur_initUZ(b), NO_ERROR);
         link = &b->link;
         log->clear();
@@ -47,7 +48,7 @@ protected:
         if (b->link.handle != SIO_INVALID_HANDLE) {
             EXPECT_EQ(ur_closeUZ(b), NO_ERROR);
         }
-        *b = ur_board{};
+        sysinfo_reset_all_slots();
         device.reset();
         dev_release_cntrl();
         log.reset();
@@ -100,8 +101,8 @@ TEST_F(Board1, BringUpAndClose)
     EXPECT_EQ(link->handle, h);
     EXPECT_TRUE(dev_registered(h));
     EXPECT_TRUE(device->peer().port_open());
-    EXPECT_EQ(log->str(), std::string("sio_open: ") + b->device + ": the link is open already\n" +
-                              "ur_initUZ: error initializing " + b->device + ": ERR_CANT_OPEN_SERIAL\n");
+    EXPECT_EQ(log->str(), std::string("sio_open: ") + std::string(b->port()) + ": the link is open already\n" +
+                              "ur_initUZ: error initializing " + std::string(b->port()) + ": ERR_CANT_OPEN_SERIAL\n");
     log->clear();
 
     EXPECT_EQ(ur_closeUZ(b), NO_ERROR);
@@ -111,19 +112,20 @@ TEST_F(Board1, BringUpAndClose)
     EXPECT_EQ(ur_closeUZ(b), ERR_SERIAL_NOT_OPEN);
 
     // Refusals of bring-up.
-    ur_board other;
-    other.instrBdType = 2;
-    std::strcpy(other.device, "COM2");
+    SysInfo record;  // not a slot's: it has a board of its own
+    ur_board& other = ur_board_of(record);
+    record.instrBdType = 2;
+    record.instrComm.assign("COM2");
     EXPECT_EQ(ur_initUZ(&other), ERR_WRONG_INSTR_BOARD);
-    other.instrBdType = UR_BOARD_FTP;
-    std::strcpy(other.device, "COM9");
+    record.instrBdType = UR_BOARD_FTP;
+    record.instrComm.assign("COM9");
     EXPECT_EQ(ur_initUZ(&other), ERR_UZ_COMM);
     EXPECT_EQ(other.link.handle, SIO_INVALID_HANDLE);
     EXPECT_EQ(log->str(), "ur_initUZ: error initializing COM9: ERR_CANT_OPEN_SERIAL\n");
     // Registration needs the device table.
     dev_release_cntrl();
     log->clear();
-    std::strcpy(other.device, "COM2");
+    record.instrComm.assign("COM2");
     EXPECT_EQ(ur_initUZ(&other), ERR_UZ_COMM);
     EXPECT_EQ(other.link.handle, SIO_INVALID_HANDLE);
     EXPECT_FALSE(device->peer().port_open());
@@ -350,6 +352,7 @@ TEST_F(Board1, RampMemoryWithLongFrames)
 TEST_F(Board1, CommandNames)
 {
     ur_board* other = ur_board_slot(3);
+    SysInfo& record = *sysinfo_slot(3);
     struct row {
         int32_t type;
         int32_t code;
@@ -362,14 +365,14 @@ TEST_F(Board1, CommandNames)
     };
     other->link.handle = -77;  // a stand-in handle; nothing is sent
     for (const row& r : rows) {
-        other->instrBdType = r.type;
+        record.instrBdType = r.type;
         EXPECT_STREQ(ur_cmd_str(-77, r.code), r.name) << r.type << " " << r.code;
     }
-    other->instrBdType = 8;
+    record.instrBdType = 8;
     log->clear();
     EXPECT_STREQ(ur_cmd_str(-77, 1), "INVALID_PARAM");
     EXPECT_EQ(log->str(), "ur_cmd_str: unknown instrBdType\n");
-    *other = ur_board{};
+    other->link.handle = SIO_INVALID_HANDLE;
     EXPECT_STREQ(ur_cmd_str(-1, 1), "INVALID_PARAM");  // a closed slot owns nothing
     EXPECT_STREQ(ur_cmd_str(-77, 1), "INVALID_PARAM");
 
@@ -391,6 +394,41 @@ TEST_F(Board1, CommandNames)
 }
 
 // The other board types: their vocabularies against the virtual board, reports during a request.
+// The board's type and port are read from the record whenever needed, so they follow a change of
+// the record; the record's run-time reset closes the link and forgets its registration.
+TEST_F(Board1, TypeAndPortAreTheRecordsAndTheResetClosesTheLink)
+{
+    SysInfo& record = *sysinfo_slot(1);
+    EXPECT_EQ(b->record(), &record);
+    EXPECT_STREQ(b->port(), "COM2");
+    record.instrBdType = UR_BOARD_FTP;
+    EXPECT_EQ(b->type(), UR_BOARD_FTP);
+    EXPECT_STREQ(ur_cmd_str(link->handle, 40), "FTP_RAMP_UPDATERATE_CMD");
+    record.instrBdType = UR_BOARD_01;
+
+    // Off, then on again on the port the record now names.
+    std::unique_ptr<sim::board_device> second;
+    ASSERT_EQ(sim::board_device::create("COM5", UR_BOARD_01, &second), NO_ERROR);
+    ASSERT_EQ(ur_closeUZ(b), NO_ERROR);
+    record.instrComm.assign("COM5");
+    EXPECT_STREQ(b->port(), "COM5");
+    ASSERT_EQ(ur_initUZ(b), NO_ERROR);
+    EXPECT_TRUE(second->peer().port_open());
+    EXPECT_FALSE(device->peer().port_open());
+    uint8_t reply[8] = {};
+    ASSERT_EQ(ur_request(link, 31, nullptr, 0, reply, sizeof reply), NO_ERROR);
+    EXPECT_EQ(second->frames().size(), 1u);
+
+    const sio_handle h = link->handle;
+    sysinfo_reset_runtime(record);
+    EXPECT_FALSE(second->peer().port_open());
+    EXPECT_FALSE(dev_registered(h));
+    b = ur_board_slot(1);  // a new board, its link closed
+    link = &b->link;
+    EXPECT_EQ(link->handle, SIO_INVALID_HANDLE);
+    EXPECT_EQ(ur_send_cmd(link, 31), ERR_SYS_INFO_NOT_AVAIL);
+}
+
 TEST_P(Board, LightIdentityAndKeyReports)
 {
     const int32_t type = GetParam();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "vell/calfile/sysinfo.h"
 #include "vell/can/can_events.h"
 #include "vell/can/can_ops.h"
 #include "vell/platform/errors.h"
@@ -667,7 +668,7 @@ TEST_F(CanOpsTest, RampStartSelectsChecksAndStamps)
     EXPECT_EQ(vcan::object(52, 0x2000, 0), std::vector<uint8_t>{1});
     si->sysType = SYS_MODEL01;
     EXPECT_EQ(can_start_ramp(si, 1), ERR_INTERNAL_RV);
-    rr_instr_ramps_reset_all();
+    sysinfo_reset_runtime_all();
 }
 
 }  // namespace

@@ -28,12 +28,7 @@ protected:
     }
     void TearDown() override
     {
-        for (int s = 0; s < UR_SLOTS; ++s) {
-            ur_board* b = ur_board_slot(s);
-            if (b->link.handle != SIO_INVALID_HANDLE)
-                ur_closeUZ(b);
-            *b = ur_board{};
-        }
+        sysinfo_reset_runtime_all();  // closes the board links
         inst_reset_sequences();
         inst_set_board_service(nullptr);
         ac_llc_reset_boards();

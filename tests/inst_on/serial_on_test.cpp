@@ -82,8 +82,8 @@ TEST_F(SerialOn, PowerOnReadsVersionAndIdentityOfEveryBoard)
             expect.push_back(bytes({2, code, code}));
         EXPECT_EQ(frames(), expect);
         const ur_board* b = ur_board_slot(0);
-        EXPECT_EQ(b->instrBdType, r.board);
-        EXPECT_STREQ(b->device, "COM2");
+        EXPECT_EQ(b->type(), r.board);
+        EXPECT_STREQ(b->port(), "COM2");
         EXPECT_TRUE(dev_registered(b->link.handle));
         EXPECT_EQ(inst_off(0), NO_ERROR);
         EXPECT_FALSE(link_open());

@@ -85,7 +85,6 @@ protected:
         vcan::reset();
         can_bus_unload();
         ac_llc_reset_boards();
-        wm_reset_slots();
         sysinfo_reset_runtime_all();
         can_events_reset();
         InstrumentTest::TearDown();

@@ -87,7 +87,7 @@ TEST_P(Transcript, PowerOnThenOff)
     const std::string actual = transcript();
     auto expected = kTranscripts.find(m.name);
     EXPECT_EQ(actual, expected != kTranscripts.end() ? expected->second : "");
-    wm_reset_slots();
+    sysinfo_reset_runtime_all();
 }
 
 INSTANTIATE_TEST_SUITE_P(CanInst, Transcript, ::testing::ValuesIn(kModels),

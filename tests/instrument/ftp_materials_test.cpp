@@ -294,8 +294,8 @@ TEST_F(FtpLoad, FailuresAreSummedUpAndLeaveNoTable)
     si_->ftpInfo.reset();
     EXPECT_EQ(ftp_load_materials(si_), ERR_FTP_NO_FTP_INFO);
     EXPECT_EQ(ftp_load_materials(nullptr), ERR_SYS_INFO_NOT_AVAIL);
-    SysInfo outside;
-    EXPECT_EQ(ftp_load_materials(&outside), ERR_SYS_INFO_NOT_AVAIL);
+    SysInfo outside;  // not a slot's record: its own state, and no ftpInfo
+    EXPECT_EQ(ftp_load_materials(&outside), ERR_FTP_NO_FTP_INFO);
 }
 
 TEST_F(FtpLoad, AMagnificationThatIsNoFtpMagnificationEndsTheMap)

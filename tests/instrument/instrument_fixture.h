@@ -35,16 +35,14 @@ protected:
         ASSERT_TRUE(os::set_env("RV_CONFIG_DIR", cfg_.path().string().c_str()));
         u_dirs_reset_for_tests();
         sysinfo_reset_all_slots();
-        ftp_reset_all_slots();
-        xr_pifoc_reset_all_slots();
+        xr_set_pifoc_log_limit(XR_PIFOC_LOG_DEFAULT_LIMIT);
         set_now(2000000000);
         u_hooks.wall_s = [] { return fixed_now(); };
     }
     void TearDown() override
     {
         u_hooks_reset();
-        ftp_reset_all_slots();
-        xr_pifoc_reset_all_slots();
+        xr_set_pifoc_log_limit(XR_PIFOC_LOG_DEFAULT_LIMIT);
         sysinfo_reset_all_slots();
         os::set_env("RV_CONFIG_DIR", saved_cfg_ ? saved_cfg_->c_str() : nullptr);
         u_dirs_reset_for_tests();

@@ -94,10 +94,9 @@ protected:
     {
         close_board();
         ASSERT_EQ(sim::board_device::create("COM2", type, &device_), NO_ERROR);
-        ur_board* b = ur_board_slot(0);
-        b->instrBdType = type;
-        std::strcpy(b->device, "COM2");
-        ASSERT_EQ(ur_initUZ(b), NO_ERROR);
+        info_->instrBdType = type;
+        info_->instrComm.assign("COM2");
+        ASSERT_EQ(ur_initUZ(ur_board_slot(0)), NO_ERROR);
         kind(type, sys, lo, hi);
     }
     void close_board()
@@ -105,7 +104,6 @@ protected:
         ur_board* b = ur_board_slot(0);
         if (b->link.handle != SIO_INVALID_HANDLE)
             ur_closeUZ(b);
-        *b = ur_board{};
         device_.reset();
     }
     void kind(int32_t board, int32_t sys, uint16_t lo, uint16_t hi, bool ndw = true)
@@ -434,13 +432,7 @@ TEST_F(LlcBoards, AFailedSetLeavesModeAndLevelsUnchanged)
          "ur_writeUZ failed: cmd=FTP_LLC_SET_CMD\n"},
         {"hxi mode-set rejected", BD_HXI, SYS_HXI, 1, script(fault::nak, 3), ERR_UZ_RECV_FAILED,
          "ur_writeUZ failed: cmd=UZ2_LLC_MODE_SET_CMD\n"},
-        {"model31 link of another board", BD_MODEL31, SYS_MODEL31, 2,
-         [] { ur_board_slot(0)->instrBdType = BD_HXI; }, ERR_WRONG_INSTR_BOARD, ""},
-        {"hxi link down", BD_HXI, SYS_HXI, 2, [this] {
-             close_board();
-             ur_board_slot(0)->instrBdType = BD_HXI;
-         },
-         ERR_SYS_INFO_NOT_AVAIL, ""},
+        {"hxi link down", BD_HXI, SYS_HXI, 2, [this] { close_board(); }, ERR_SYS_INFO_NOT_AVAIL, ""},
         {"can led aborts", BD_CAN, SYS_MODEL01, 2, [] { vcan::set_abort(61, 0x2001, 0, 0x06090011u); },
          ERR_CAN_SDO_LED_ERROR, nullptr},
         {"can nd wheel aborts", BD_CAN, SYS_MODEL17, 2, [] { vcan::set_abort(64, 0x2028, 0, 0x06090011u); },

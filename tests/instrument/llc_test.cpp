@@ -409,7 +409,7 @@ TEST_F(Llc, ModeChecksItsArgumentFirstOnEveryBoard)
     // The built-in HXI row without its board link brought up: the mode-set fails, nothing changes.
     ac_llc_reset_boards();
     levels(0, 30, 4);
-    EXPECT_EQ(ac_llc_mode(info_, 1), ERR_WRONG_INSTR_BOARD);
+    EXPECT_EQ(ac_llc_mode(info_, 1), ERR_SYS_INFO_NOT_AVAIL);
     EXPECT_EQ(log_.str(), "ac_llc_mode: uz_write_llcMode failed\n");
     EXPECT_EQ(run().mode, 0);
     EXPECT_EQ(run().level, 30);
@@ -425,7 +425,7 @@ TEST_F(Llc, BoardSpecialCases)
     EXPECT_EQ(ac_llc_set_level(info_, 100), NO_ERROR);
     EXPECT_EQ(run().level, 9);
     info_->curLightSlot = 0;
-    EXPECT_EQ(ac_llc_set_level(info_, 100), ERR_WRONG_INSTR_BOARD);  // no board link for the slot
+    EXPECT_EQ(ac_llc_set_level(info_, 100), ERR_SYS_INFO_NOT_AVAIL);  // no board link for the slot
 
     // CAN systems with automatic control but no ND wheel send nothing and read 0.
     board(BD_CAN, SYS_MODEL19);
@@ -444,7 +444,7 @@ TEST_F(Llc, BoardSpecialCases)
     levels(0, 100, 8);
     EXPECT_EQ(ac_llc_set_level_wait(info_, 100), NO_ERROR);
     EXPECT_TRUE(u_vclock_sleeps().empty());
-    EXPECT_EQ(ac_llc_set_level_wait(info_, 101), ERR_WRONG_INSTR_BOARD);
+    EXPECT_EQ(ac_llc_set_level_wait(info_, 101), ERR_SYS_INFO_NOT_AVAIL);
 
     ac_llc_set_board(BD_HXI, fake_board::ops());
     board(BD_HXI, SYS_HXI);
@@ -486,8 +486,8 @@ TEST_F(Llc, WaitsByBoard)
         {"ftp", BD_FTP, SYS_FTP, 0, 0, NO_ERROR, {1000}, ""},
         {"ftp auto", BD_FTP, SYS_FTP, 0, 1, ERR_INVALID_PARAM, {}, ""},
         {"board02 never settles", BD_BOARD02, SYS_MODEL01, 0, 0, ERR_HW_FAIL, polls, "ac_llc_wait: LLC unstable\n"},
-        {"hxi without its link", BD_HXI, SYS_HXI, 0, 0, ERR_WRONG_INSTR_BOARD, {250}, "ac_llc_wait: uz_llc_stable failed\n"},
-        {"model31 read without its link", BD_MODEL31, SYS_MODEL31, 0, 1, ERR_WRONG_INSTR_BOARD, {250}, ""},
+        {"hxi without its link", BD_HXI, SYS_HXI, 0, 0, ERR_SYS_INFO_NOT_AVAIL, {250}, "ac_llc_wait: uz_llc_stable failed\n"},
+        {"model31 read without its link", BD_MODEL31, SYS_MODEL31, 0, 1, ERR_SYS_INFO_NOT_AVAIL, {250}, ""},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);

@@ -69,7 +69,7 @@ protected:
     {
         InstrumentTest::SetUp();
         clock_ = std::make_unique<u_virtual_clock>(0);
-        rr_instr_ramps_reset_all();
+        sysinfo_reset_runtime_all();
         si = sysinfo_slot(0);
         si->sysType = SYS_MODEL05;
         si->serialNum = PZT_SN;
@@ -80,7 +80,7 @@ protected:
     void TearDown() override
     {
         os::set_env("KEEP_RAMPS_LOADED_IN_INSTR", nullptr);
-        rr_instr_ramps_reset_all();
+        sysinfo_reset_runtime_all();
         rr_set_model13_ramp_ops(nullptr);
         clock_.reset();
         InstrumentTest::TearDown();
@@ -111,15 +111,13 @@ protected:
         board_type = GetParam();
         si->instrBdType = board_type;
         ASSERT_EQ(sim::board_device::create("COM3", board_type, &device), NO_ERROR);
+        si->instrComm.assign("COM3");
         b = ur_board_slot(0);
-        b->instrBdType = board_type;
-        std::strcpy(b->device, "COM3");
         ASSERT_EQ(ur_initUZ(b), NO_ERROR);
     }
     void TearDown() override
     {
         ur_closeUZ(b);
-        *b = ur_board{};
         device.reset();
         dev_release_cntrl();
         RampSlots::TearDown();
@@ -567,7 +565,7 @@ TEST_F(RampSlots, TunedLaserGainGoesToTheWaveMonitor)
     log_.clear();
     EXPECT_EQ(rr_setRampGain(si, 4), ERR_WM_TUNE_RANGE_TOO_LARGE);
     EXPECT_EQ(log_.str(), "wm_verify_ramp_in_limits: req_range = 6e+06 too large\n");
-    wm_reset_slots();
+    sysinfo_reset_runtime_all();
 }
 
 }  // namespace

@@ -211,12 +211,10 @@ protected:
     void SetUp() override
     {
         sysinfo_reset_all_slots();
-        pi_lcdmi_reset_all_slots();
     }
     void TearDown() override
     {
         sysinfo_reset_all_slots();
-        pi_lcdmi_reset_all_slots();
     }
     SysInfo& slot(const char* device, const std::string& config)
     {

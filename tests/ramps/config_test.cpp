@@ -349,7 +349,6 @@ TEST(RampConfigWrite, WhatIsWrittenReadsBackIntoTheSameEntries)
 TEST(RampConfigSave, TheInstrumentsRampSetBecomesAConfiguration)
 {
     sysinfo_reset_all_slots();
-    rr_instr_ramps_reset_all();
     vptest::TempDir dir;
     const std::string out = dir.str("saved.txt");
     sysInfo* si = sysinfo_slot(2);
@@ -385,7 +384,6 @@ TEST(RampConfigSave, TheInstrumentsRampSetBecomesAConfiguration)
     EXPECT_EQ(rr_save_ramp_config(si, out.c_str()), ERR_INVALID_PARAM);
     EXPECT_EQ(log.str(), "rr_save_ramp_config: ramp name \"" + std::string(81, 'n') + "\" is longer than 80 characters\n");
     EXPECT_EQ(vptest::read_file(out), text) << "the saved file is left as it was";
-    rr_instr_ramps_reset_all();
     sysinfo_reset_all_slots();
 }
 
@@ -477,7 +475,7 @@ TEST(RampConfigWrite, EveryEntryTheReaderGivesReadsBackAsItself)
 TEST(RampConfigSave, WhatIsSavedMatchesItsRampsOrNothingIsSaved)
 {
     sysinfo_reset_all_slots();
-    rr_instr_ramps_reset_all();
+    sysinfo_reset_runtime_all();
     vptest::TempDir dir;
     const std::string out = dir.str("saved.txt");
     sysInfo* si = sysinfo_slot(1);
@@ -528,7 +526,7 @@ TEST(RampConfigSave, WhatIsSavedMatchesItsRampsOrNothingIsSaved)
         EXPECT_EQ(vptest::read_file(out), saved) << "the saved file is left as it was";
         st.ramps.pop_back();
     }
-    rr_instr_ramps_reset_all();
+    sysinfo_reset_runtime_all();
     sysinfo_reset_all_slots();
 }
 

@@ -98,7 +98,6 @@ protected:
     void SetUp() override
     {
         sysinfo_reset_all_slots();
-        rr_instr_ramps_reset_all();
         si = sysinfo_slot(0);
         si->sysType = SYS_MODEL05;
         si->instrBdType = BD_BOARD01;
@@ -107,7 +106,6 @@ protected:
     }
     void TearDown() override
     {
-        rr_instr_ramps_reset_all();
         sysinfo_reset_all_slots();
     }
     rr_ramp_t& add(int32_t type, int32_t id)

@@ -24,7 +24,7 @@ protected:
     }
     void TearDown() override
     {
-        pi_metronics_reset_slots();
+        sysinfo_reset_runtime_all();
         sysinfo_set_defaults(1);
         device.reset();
         Links::TearDown();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "vell/calfile/sysinfo.h"
 #include "vell/serial/wavemon.h"
 #include "vell/sim/serial_peer.h"
 #include "vell/sim/wavemon_device.h"
@@ -423,7 +424,7 @@ TEST_F(WaveMonitor, SlotStateKeepsTheLinkAndReadout)
     device->set_status(WM_CAL_CALIBRATED | WM_CAL_BIT31, values);
     ASSERT_EQ(wm_read_calibration(&slot->link, &slot->cal), NO_ERROR);
     EXPECT_EQ(wm_slot(2)->cal.calTime, linktest::kWallNow - 60);
-    wm_reset_slots();
+    sysinfo_reset_runtime_all();
     EXPECT_EQ(wm_slot(2)->link.handle, SIO_INVALID_HANDLE);
     EXPECT_FALSE(wm_slot(2)->cal.calibrated);
     EXPECT_FALSE(device->peer().port_open());

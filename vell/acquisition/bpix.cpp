@@ -55,17 +55,6 @@ bool read_header(u_words& words, bpix_block& b, std::string& detail)
     return true;
 }
 
-struct slot_table {
-    bpix_block* blocks = nullptr;
-    int32_t count = 0;
-};
-
-std::array<slot_table, SB_NUM_SLOTS>& tables()
-{
-    static std::array<slot_table, SB_NUM_SLOTS> t;
-    return t;
-}
-
 void release_table(bpix_block* blocks, int32_t count)
 {
     if (blocks == nullptr)
@@ -74,10 +63,23 @@ void release_table(bpix_block* blocks, int32_t count)
     u_free(blocks);
 }
 
-void release_slot(slot_table& t)
+// An instrument's bad pixel table, in its record's run-time part; destroying it (the record's
+// run-time reset) releases the table.
+struct bpix_table {
+    bpix_table() = default;
+    ~bpix_table() { release_table(blocks, count); }
+    bpix_table(const bpix_table&) = delete;
+    bpix_table& operator=(const bpix_table&) = delete;
+
+    bpix_block* blocks = nullptr;
+    int32_t count = 0;
+};
+
+void release_bpix_table(bpix_table& t)
 {
     release_table(t.blocks, t.count);
-    t = slot_table{};
+    t.blocks = nullptr;
+    t.count = 0;
 }
 
 }  // namespace
@@ -267,10 +269,10 @@ int32_t gen_cam_ped_filename(int slot)
     SysInfo* info = sysinfo_slot(slot);
     if (info == nullptr)
         return ERR_INVALID_PARAM;
-    slot_table& t = tables()[static_cast<std::size_t>(slot)];
+    bpix_table& t = info->services.get<bpix_table>();
 
     void* room = u_malloc(sizeof(bpix_block) * BPIX_MAX_BLOCKS);
-    release_slot(t);
+    release_bpix_table(t);
     if (room == nullptr)
         return ERR_NO_MEM;
     bpix_block* blocks = static_cast<bpix_block*>(room);
@@ -316,15 +318,10 @@ int32_t gen_cam_ped_filename(int slot)
 
 void bpix_slot_table(int slot, const bpix_block** blocks, int32_t* count)
 {
-    const slot_table* t = slot >= 0 && slot < SB_NUM_SLOTS ? &tables()[static_cast<std::size_t>(slot)] : nullptr;
+    const SysInfo* info = sysinfo_slot(slot);
+    const bpix_table* t = info != nullptr ? info->services.find<bpix_table>() : nullptr;
     if (blocks != nullptr)
         *blocks = t != nullptr ? t->blocks : nullptr;
     if (count != nullptr)
         *count = t != nullptr ? t->count : 0;
-}
-
-void bpix_reset_all_slots()
-{
-    for (slot_table& t : tables())
-        release_slot(t);
 }

@@ -70,5 +70,3 @@ int32_t gen_cam_ped_filename(int slot);
 // The bad pixel table of a slot: its blocks (null when none) and their number.
 void bpix_slot_table(int slot, const bpix_block** blocks, int32_t* count);
 
-// For tests: releases the tables of every slot.
-void bpix_reset_all_slots();

@@ -704,6 +704,15 @@ SysInfo* sysinfo_slot(int slot);
 // operations that name an instrument by its slot number.
 int sysinfo_slot_of(const SysInfo* info);
 
+// A service's state of type T on a slot's record (created on first use), null for a slot outside
+// 0..3: how a service that is addressed by slot number reaches its state.
+template <class T>
+T* sysinfo_slot_state(int slot)
+{
+    SysInfo* info = sysinfo_slot(slot);
+    return info != nullptr ? &info->services.get<T>() : nullptr;
+}
+
 // Resets a slot: frees its owned strings and sub-records and stores the defaults of the
 // calibration-file part. The run-time part and the slot's file (host-file digit, open file
 // handle, path of the file last read) are kept. ERR_PARAM_OUT_OF_RANGE for a slot outside 0..3.

@@ -69,9 +69,7 @@ int32_t pifoc_offset_from_ramps(SysInfo* si)
 // its calibration state.
 int32_t wave_monitor_link_on(SysInfo* si)
 {
-    wm_device* wm = wm_slot(sysinfo_slot_of(si));
-    if (wm == nullptr)
-        return ERR_WM_COMM;
+    wm_device* wm = &wm_device_of(*si);
     if (wm->link.handle == SIO_INVALID_HANDLE) {
         const int32_t rc = wm_comm_open_fd(&wm->link, si->wmComm.c_str());
         if (rc != NO_ERROR)

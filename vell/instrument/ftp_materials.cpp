@@ -363,12 +363,6 @@ int32_t ftp_read_materials(const char* path, ftp_material** table)
 
 namespace {
 
-ftp_slot_state& slot_state(int slot)
-{
-    static ftp_slot_state states[SB_NUM_SLOTS];
-    return states[slot];
-}
-
 int32_t load_failed(int32_t rc)
 {
     u_log_sink("ftp_load_materials failed: %s\n", u_err_name(rc));
@@ -379,13 +373,10 @@ int32_t load_failed(int32_t rc)
 
 ftp_slot_state* ftp_state_of(const SysInfo* info)
 {
-    if (info == nullptr)
-        return nullptr;
-    for (int i = 0; i < SB_NUM_SLOTS; ++i)
-        if (sysinfo_slot(i) == info)
-            return &slot_state(i);
-    return nullptr;
+    return info != nullptr ? &info->services.get<ftp_slot_state>() : nullptr;
 }
+
+ftp_slot_state::~ftp_slot_state() { ftp_free_materials(materials); }
 
 int32_t ftp_load_materials(SysInfo* info)
 {
@@ -448,13 +439,4 @@ int32_t ftp_map_magnifications(const SysInfo* info, ftp_slot_state* ftp)
         }
     }
     return NO_ERROR;
-}
-
-void ftp_reset_all_slots()
-{
-    for (int i = 0; i < SB_NUM_SLOTS; ++i) {
-        ftp_slot_state& st = slot_state(i);
-        ftp_free_materials(st.materials);
-        st = ftp_slot_state{};
-    }
 }

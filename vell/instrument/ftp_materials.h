@@ -57,26 +57,33 @@ const std::string& ftp_materials_help();
 // The sample material line shown with the help text (ends with a line feed).
 extern const char* const FTP_MATLS_SAMPLE_LINE;
 
-// What the FTP services hold besides the calibration record's ftpInfo, for one instrument slot:
+// What the FTP services hold besides the calibration record's ftpInfo, for one instrument, in
+// its record's run-time part (destroying it releases the materials table):
 // the materials table, the path the materials were read from, the four FTP magnifications and
 // the map of the nominal magnifications onto the dispersion columns. The configured file name
 // stays in ftpInfo as the calibration file gave it, so that the calibration writer keeps
 // writing it.
 struct ftp_slot_state {
+    ftp_slot_state() = default;
+    ~ftp_slot_state();
+    ftp_slot_state(const ftp_slot_state&) = delete;
+    ftp_slot_state& operator=(const ftp_slot_state&) = delete;
+
     ftp_material* materials = nullptr;  // null until a load succeeds
     std::string materialsPath;          // the path found by the last load; empty when none
     double mags[FTP_NUM_MAGS] = {0.8, 1.0, 1.7, 4.0};
     int8_t magMap[SB_MAX_MAGS] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 };
 
-// The FTP state of a slot record (one of sysinfo_slot(0..3)); null for any other record.
+// The FTP state of an instrument record (any record), created on first use; null only for a
+// null record.
 ftp_slot_state* ftp_state_of(const SysInfo* info);
 
 // Loads the materials of an FTP instrument at power-on: releases the slot's table, finds the
 // configured file (a name that begins with "/" or "\" or has ":" as its second character is
 // used unchanged, any other is looked for with u_find_config_file), reads it into the slot's
-// table and maps the magnifications. Errors: ERR_SYS_INFO_NOT_AVAIL (no record, or not a slot
-// record), ERR_FTP_NO_FTP_INFO, ERR_INVALID_PARAM (no file name), ERR_FTP_CANT_READ_MATLS_FILE
+// table and maps the magnifications. Errors: ERR_SYS_INFO_NOT_AVAIL (no record),
+// ERR_FTP_NO_FTP_INFO, ERR_INVALID_PARAM (no file name), ERR_FTP_CANT_READ_MATLS_FILE
 // (the file was not found or not read; the cause is logged), ERR_NO_MEM, and the errors of
 // ftp_map_magnifications.
 int32_t ftp_load_materials(SysInfo* info);
@@ -87,5 +94,3 @@ int32_t ftp_load_materials(SysInfo* info);
 // so far. ERR_SYS_INFO_NOT_AVAIL or ERR_FTP_NO_FTP_INFO when the record or the state is missing.
 int32_t ftp_map_magnifications(const SysInfo* info, ftp_slot_state* ftp);
 
-// Releases the FTP state of all four slots. For tests.
-void ftp_reset_all_slots();

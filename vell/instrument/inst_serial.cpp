@@ -27,7 +27,7 @@ int32_t code_of(int32_t board, std::string_view name)
 ur_board* open_board(int slot)
 {
     ur_board* b = ur_board_slot(slot);
-    if (b == nullptr || b->link.handle == SIO_INVALID_HANDLE || ur_vocabulary(b->instrBdType, nullptr) == nullptr)
+    if (b == nullptr || b->link.handle == SIO_INVALID_HANDLE || ur_vocabulary(b->type(), nullptr) == nullptr)
         return nullptr;
     return b;
 }
@@ -35,7 +35,7 @@ ur_board* open_board(int slot)
 // A request by command name whose reply carries `size` data bytes, read big-endian.
 int32_t read_value(ur_board& b, std::string_view name, std::size_t size, uint32_t* value)
 {
-    const int32_t code = code_of(b.instrBdType, name);
+    const int32_t code = code_of(b.type(), name);
     if (code < 0)
         return ERR_WRONG_INSTR_BOARD;
     uint8_t reply[UR_MAX_FRAME] = {};
@@ -100,7 +100,7 @@ int32_t builtin_send_camera_config(int slot, SysInfo& info)
     if (info.cameraType != CAM_CUSTOM)
         return ERR_INVALID_PARAM;
     ur_board* b = open_board(slot);
-    const int32_t code = b != nullptr ? code_of(b->instrBdType, "CUSTOM_CAMERA") : -1;
+    const int32_t code = b != nullptr ? code_of(b->type(), "CUSTOM_CAMERA") : -1;
     if (code < 0)
         return ERR_WRONG_INSTR_BOARD;
     uint8_t args[8] = {};
@@ -119,8 +119,8 @@ const inst_board_service& inst_board_service_in_use() { return service; }
 
 void inst_set_board_service(const inst_board_service* s) { service = s != nullptr ? *s : builtin_service; }
 
-// Power-on of a serial board: the board link of the slot takes the board type and port from the
-// calibration record, opens (a link left open is closed first), reads the software version
+// Power-on of a serial board: the board link of the slot (whose type and port are the calibration
+// record's) opens (a link left open is closed first), reads the software version
 // into the slot and checks the EEPROM identity. A failure after the link opened closes it again.
 int32_t inst_serial_on(int slot, SysInfo& info)
 {
@@ -134,13 +134,6 @@ int32_t inst_serial_on(int slot, SysInfo& info)
         u_log_sink("%s failed: no InstrComm port in the calibration file: %s\n", "inst_on", u_err_name(ERR_UZ_COMM));
         return ERR_UZ_COMM;
     }
-    if (std::strlen(port) >= sizeof b->device) {
-        u_log_sink("%s failed: InstrComm port name too long: %s\n", "inst_on", u_err_name(ERR_UZ_COMM));
-        return ERR_UZ_COMM;
-    }
-    b->instrBdType = info.instrBdType;
-    std::memset(b->device, 0, sizeof b->device);
-    std::memcpy(b->device, port, std::strlen(port));
     int32_t rc = dev_init_cntrl(false);
     if (rc == NO_ERROR)
         rc = ur_initUZ(b);

@@ -9,23 +9,6 @@
 
 namespace {
 
-// The board link of the record's slot, when it speaks the record's board type.
-int32_t link_of(const SysInfo& info, sio_link** link)
-{
-    for (int slot = 0; slot < SB_NUM_SLOTS; ++slot) {
-        if (sysinfo_slot(slot) != &info)
-            continue;
-        ur_board* b = ur_board_slot(slot);
-        if (b == nullptr)
-            return ERR_SYS_INFO_NOT_AVAIL;
-        if (b->instrBdType != info.instrBdType)
-            return ERR_WRONG_INSTR_BOARD;
-        *link = &b->link;
-        return NO_ERROR;
-    }
-    return ERR_SYS_INFO_NOT_AVAIL;
-}
-
 // The code of a command of the record's board type ("LLC_SET"), or -1.
 int32_t code_of(const SysInfo& info, const char* name)
 {
@@ -45,13 +28,11 @@ int32_t exchange(SysInfo& info, const char* name, const uint8_t* args, std::size
     const int32_t code = code_of(info, name);
     if (code < 0)
         return ERR_WRONG_INSTR_BOARD;
-    sio_link* link = nullptr;
-    int32_t rc = link_of(info, &link);
-    if (rc != NO_ERROR)
-        return rc;
+    // The record's own board link: its type and port are the record's.
+    sio_link* link = &ur_board_of(info).link;
     uint8_t reply[UR_MAX_FRAME] = {};
     uint32_t got = 0;
-    rc = ur_request(link, code, args, nargs, data != nullptr ? reply : nullptr, sizeof reply, &got);
+    int32_t rc = ur_request(link, code, args, nargs, data != nullptr ? reply : nullptr, sizeof reply, &got);
     if (rc != NO_ERROR || data == nullptr)
         return rc;
     // Echoed code, data, checksum: the link has checked the code and the reply's length.

@@ -38,12 +38,6 @@ long& log_limit()
     return limit;
 }
 
-xr_pifoc_state& slot_state(int slot)
-{
-    static xr_pifoc_state states[SB_NUM_SLOTS];
-    return states[slot];
-}
-
 std::string file_path(const char* base, int pifoc)
 {
     const char* cfg = u_config_dir();
@@ -53,7 +47,7 @@ std::string file_path(const char* base, int pifoc)
 }
 
 // The slot state of a record that the PIFOC services apply to, or null (and a message) when
-// the record is missing, belongs to a CAN instrument, has no PifocInfo or is not a slot record.
+// the record is missing, belongs to a CAN instrument or has no PifocInfo.
 xr_pifoc_state* usable(const SysInfo* info, const char* operation)
 {
     xr_pifoc_state* st = xr_pifoc_state_of(info);
@@ -91,19 +85,7 @@ bool parse_integer(std::string_view w, int64_t& v)
 
 xr_pifoc_state* xr_pifoc_state_of(const SysInfo* info)
 {
-    if (info == nullptr)
-        return nullptr;
-    for (int i = 0; i < SB_NUM_SLOTS; ++i)
-        if (sysinfo_slot(i) == info)
-            return &slot_state(i);
-    return nullptr;
-}
-
-void xr_pifoc_reset_all_slots()
-{
-    for (int i = 0; i < SB_NUM_SLOTS; ++i)
-        slot_state(i) = xr_pifoc_state{};
-    log_limit() = XR_PIFOC_LOG_DEFAULT_LIMIT;
+    return info != nullptr ? &info->services.get<xr_pifoc_state>() : nullptr;
 }
 
 std::string xr_pifoc_info_path(int pifoc) { return file_path("pifoc", pifoc); }

@@ -33,17 +33,16 @@ struct xr_pifoc_values {
     int32_t leakage = 0;   // raw leakage count; the current is leakage * XR_LEAKAGE_UA_PER_COUNT uA
 };
 
-// The run-time PIFOC state of an instrument slot, besides the calibration record's PifocInfo
+// The run-time PIFOC state of an instrument, in its record's run-time part, besides the calibration record's PifocInfo
 // (PIFOC number, type, beta and g0).
 struct xr_pifoc_state {
     int32_t state = -1;  // 1 while the PIFOC counts as powered, -1 otherwise (set by the caller)
     xr_pifoc_values values;
 };
 
-// The PIFOC state of a slot record (one of sysinfo_slot(0..3)); null for any other record.
+// The PIFOC state of an instrument record (any record), created on first use; null only for a
+// null record.
 xr_pifoc_state* xr_pifoc_state_of(const SysInfo* info);
-// Puts the state of all four slots back to its start. For tests.
-void xr_pifoc_reset_all_slots();
 
 // The paths of the info file and of the diagnostic log of PIFOC number n.
 std::string xr_pifoc_info_path(int pifoc);

@@ -225,7 +225,7 @@ int32_t settle_slots(sysInfo* si, rr_instr_ramps_t& set, bool keep)
         }
         return NO_ERROR;
     }
-    ur_board* board = ur_board_slot(rr_slot_index(si));
+    ur_board* board = si != nullptr ? &ur_board_of(*si) : nullptr;
     uint8_t ids[256];
     std::size_t count = 0;
     int32_t rc = board != nullptr ? ur_ramp_request(board, ids, static_cast<std::size_t>(slots), &count)

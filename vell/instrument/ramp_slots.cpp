@@ -36,8 +36,7 @@ int32_t invalid_board(const char* op, const sysInfo& si)
 // The serial board of the instrument, or the failure.
 int32_t board_of(sysInfo* si, ur_board** out)
 {
-    const int slot = rr_slot_index(si);
-    *out = slot < 0 ? nullptr : ur_board_slot(slot);
+    *out = si != nullptr ? &ur_board_of(*si) : nullptr;
     return *out == nullptr ? ERR_SYS_INFO_NOT_AVAIL : NO_ERROR;
 }
 
@@ -287,9 +286,7 @@ int32_t tuning_gain(sysInfo* si, rr_instr_ramps_t& set, const rr_ramp_t& r, int3
     int32_t rc = wm_verify_ramp_in_limits("wm_verify_ramp_in_limits", range, rate, r.hdr.nBuckets, limits);
     if (rc != NO_ERROR)
         return rc;
-    wm_device* wm = wm_slot(rr_slot_index(si));
-    if (wm == nullptr)
-        return ERR_SYS_INFO_NOT_AVAIL;
+    wm_device* wm = &wm_device_of(*si);
     int32_t answer[2] = {};
     rc = wm_ramp_request(&wm->link, rr_math::trunc_i32(range / 1000000.0), r.hdr.nBuckets, answer);
     if (rc == NO_ERROR) {
@@ -307,14 +304,6 @@ bool tuned_laser(const sysInfo& si)
 }
 
 }  // namespace
-
-int rr_slot_index(const sysInfo* si)
-{
-    for (int i = 0; si != nullptr && i < SB_NUM_SLOTS; ++i)
-        if (sysinfo_slot(i) == si)
-            return i;
-    return -1;
-}
 
 bool rr_pi_system(int32_t sys)
 {

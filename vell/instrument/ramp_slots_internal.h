@@ -6,8 +6,6 @@
 #include "vell/calfile/sysinfo.h"
 #include "vell/ramps/ramp_set.h"
 
-// The instrument slot (0..3) of a record, -1 for another record.
-int rr_slot_index(const sysInfo* si);
 // CAN systems by their ramp node: the bridge ramp node with the digital PI controller, the PZT
 // ramp node, none.
 bool rr_pi_system(int32_t sys);

@@ -185,23 +185,19 @@ private:
 
 constexpr int dump_width = 13;
 
-struct slot_state {
+// What an instrument record keeps of its LCDMI, in its run-time part.
+struct lcdmi_run_state {
     bool loaded = false;
     pi_lcdmi_state state;
 };
-
-std::array<slot_state, SB_NUM_SLOTS>& slots()
-{
-    static std::array<slot_state, SB_NUM_SLOTS> s;
-    return s;
-}
 
 int32_t load(int slot)
 {
     SysInfo* info = sysinfo_slot(slot);
     if (info == nullptr || info->posInstrType != POS_LCDMI)
         return ERR_INVALID_PARAM;
-    slots()[static_cast<std::size_t>(slot)] = slot_state{};
+    lcdmi_run_state& mine = info->services.get<lcdmi_run_state>();
+    mine = lcdmi_run_state{};
     const char* device = info->posInstrName[0].c_str();
     const std::size_t n = device != nullptr ? std::strlen(device) : 0;
     if (n == 0 || device[n - 1] < '0' || device[n - 1] > '9') {
@@ -226,7 +222,7 @@ int32_t load(int slot)
         }
         st.has_config = true;
     }
-    slots()[static_cast<std::size_t>(slot)] = slot_state{true, st};
+    mine = lcdmi_run_state{true, st};
     return NO_ERROR;
 }
 
@@ -333,9 +329,7 @@ int32_t pi_lcdmi_load_config(int slot)
 
 const pi_lcdmi_state* pi_lcdmi_slot(int slot)
 {
-    if (slot < 0 || slot >= SB_NUM_SLOTS || !slots()[static_cast<std::size_t>(slot)].loaded)
-        return nullptr;
-    return &slots()[static_cast<std::size_t>(slot)].state;
+    const SysInfo* info = sysinfo_slot(slot);
+    const lcdmi_run_state* mine = info != nullptr ? info->services.find<lcdmi_run_state>() : nullptr;
+    return mine != nullptr && mine->loaded ? &mine->state : nullptr;
 }
-
-void pi_lcdmi_reset_all_slots() { slots() = {}; }

@@ -59,7 +59,7 @@ void lcdmi_print_config(const lcdmi_config& config, std::FILE* stream);
 // Configuration load of the LCDMI position instrument of a slot (position instrument type LCDMI):
 // the device name (first PosInstr name) must end with the digit of the board; the configuration
 // file, when the second PosInstr name gives one, is found with u_find_config_file and read. The
-// board digit and the configuration are kept in the position-instrument table of the slot.
+// board digit and the configuration are kept in the run-time part of the slot's record.
 // A read failure prints its report through the log sink; every failure is logged as
 // "Error opening LCDMI: <error name>".
 // Errors: ERR_INVALID_PARAM (bad slot, not an LCDMI instrument, device name without a digit),
@@ -74,5 +74,3 @@ struct pi_lcdmi_state {
 };
 const pi_lcdmi_state* pi_lcdmi_slot(int slot);
 
-// For tests: forgets the state of every slot.
-void pi_lcdmi_reset_all_slots();

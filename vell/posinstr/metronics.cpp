@@ -18,9 +18,6 @@ namespace {
 constexpr double not_read = std::numeric_limits<double>::infinity();
 constexpr const char* op_read = "metronics_read_pos";
 
-pi_metronics g_slots[SB_NUM_SLOTS] = {
-    {sio_link{}, not_read}, {sio_link{}, not_read}, {sio_link{}, not_read}, {sio_link{}, not_read}};
-
 // The line as text for a message: up to its first zero byte.
 std::string printable(const char* text, std::size_t length)
 {
@@ -29,10 +26,9 @@ std::string printable(const char* text, std::size_t length)
 
 }  // namespace
 
-pi_metronics* pi_metronics_slot(int slot)
-{
-    return (slot >= 0 && slot < SB_NUM_SLOTS) ? &g_slots[slot] : nullptr;
-}
+pi_metronics& pi_metronics_of(SysInfo& info) { return info.services.get<pi_metronics>(); }
+
+pi_metronics* pi_metronics_slot(int slot) { return sysinfo_slot_state<pi_metronics>(slot); }
 
 int32_t metronics_parse_line(const char* text, std::size_t length, double* position)
 {
@@ -167,10 +163,4 @@ int32_t pi_metronics_close(int slot)
     if (dev->link.handle == SIO_INVALID_HANDLE)
         return NO_ERROR;
     return sio_close(&dev->link);
-}
-
-void pi_metronics_reset_slots()
-{
-    for (int i = 0; i < SB_NUM_SLOTS; ++i)
-        (void)pi_metronics_close(i);
 }

@@ -6,14 +6,19 @@
 // or in inches when the line contains "in". Positions are returned in millimetres.
 //
 // The calibration record of the slot names the instrument (posInstrType) and its port (the first
-// PosInstr name); the open link and the last position are run-time state of the slot, kept here.
+// PosInstr name); the open link and the last position are run-time state of the instrument, kept
+// in its record's run-time part.
 // Results: 0 or a platform error code; every failure writes one line through u_log_sink.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
+#include "vell/serial/owned_link.h"
 #include "vell/serial/sio.h"
+
+struct SysInfo;
 
 inline constexpr char METRONICS_QUERY[] = "KEY 1\n";
 // Longest answer line, its end excluded.
@@ -21,12 +26,15 @@ constexpr int METRONICS_MAX_LINE = 79;
 // Pause before the port is drained after an answer.
 constexpr uint32_t METRONICS_SETTLE_MS = 100;
 
-// Run-time state of a slot's readout.
+// Run-time state of an instrument's readout; destroying it (the record's run-time reset) closes
+// a link left open.
 struct pi_metronics {
-    sio_link link;
-    double position;  // millimetres; +infinity until a value has been read
+    sio_owned_link link;
+    double position = std::numeric_limits<double>::infinity();  // millimetres; +infinity until read
 };
-// The slot's readout state, null for a slot outside 0..3.
+// The readout state of an instrument record (any record), created on first use.
+pi_metronics& pi_metronics_of(SysInfo& info);
+// The readout state of a slot's record, null for a slot outside 0..3.
 pi_metronics* pi_metronics_slot(int slot);
 
 // Opens the readout of the slot's calibration record: ERR_INVALID_PARAM for a slot outside 0..3
@@ -48,5 +56,3 @@ int32_t metronics_read_pos(int slot, double* position);
 // without the process locale, in decimal only (no hexadecimal, infinity or NaN forms).
 int32_t metronics_parse_line(const char* text, std::size_t length, double* position);
 
-// Closes every slot's link and forgets the positions. For tests and process shutdown.
-void pi_metronics_reset_slots();

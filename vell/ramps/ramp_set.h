@@ -1,6 +1,5 @@
-// The ramp state of the instruments in the four slots: the ramp set and the slot map.
-//
-// Kept beside the slots (indexed like sysinfo_slot) until the instrument record carries it.
+// The ramp state of an instrument: the ramp set and the slot map, kept in the instrument record's
+// run-time part.
 #pragma once
 
 #include <cstdint>
@@ -26,12 +25,9 @@ struct rr_instr_ramps_t {
     void clear();
 };
 
-// The ramp state of the instrument whose record is `si`, or null when `si` is not one of the
-// slot records.
+// The ramp state of the instrument whose record is `si` (any record), created on first use; null
+// only for a null record.
 rr_instr_ramps_t* rr_instr_ramps(const sysInfo* si);
-
-// Clears the state of all four slots. For tests.
-void rr_instr_ramps_reset_all();
 
 // ---------------------------------------------------------------------------------------------
 // Computations over a ramp and the set; nothing here talks to the instrument.

@@ -3,7 +3,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
 
+#include "vell/calfile/sysinfo.h"
 #include "vell/platform/byte_order.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/log.h"
@@ -228,7 +232,18 @@ const ur_cmd ftp_cmds[] = {
     {41, "CUSTOM_CAMERA", 10, 0},
 };
 
-ur_board g_boards[UR_SLOTS];
+// Every board in existence, by the address of its link: how a link finds its board. Boards
+// enter when they are created and leave when they are destroyed, under the lock. Never destroyed
+// (a board may outlive the process's static objects).
+struct board_registry {
+    std::mutex lock;
+    std::unordered_map<const sio_link*, ur_board*> boards;
+};
+board_registry& registry()
+{
+    static board_registry& r = *std::make_unique<board_registry>().release();
+    return r;
+}
 
 template <std::size_t N>
 constexpr std::size_t count_of(const ur_cmd (&)[N])
@@ -236,14 +251,36 @@ constexpr std::size_t count_of(const ur_cmd (&)[N])
     return N;
 }
 
-ur_board* owner(sio_handle handle)
+// The board whose link this is, when the link is open.
+ur_board* owner(const sio_link* link)
 {
-    if (handle == SIO_INVALID_HANDLE)
+    if (link == nullptr || link->handle == SIO_INVALID_HANDLE)
         return nullptr;
-    for (ur_board& b : g_boards)
-        if (b.link.handle == handle)
-            return &b;
-    return nullptr;
+    board_registry& r = registry();
+    std::lock_guard<std::mutex> hold(r.lock);
+    auto found = r.boards.find(link);
+    return found != r.boards.end() ? found->second : nullptr;
+}
+
+// The command's full name for the board's type.
+const char* cmd_name(const ur_board* b, int32_t code)
+{
+    thread_local char text[64];
+    if (b == nullptr)
+        return "INVALID_PARAM";
+    std::size_t n = 0;
+    const char* prefix = nullptr;
+    const int32_t type = b->type();
+    const ur_cmd* t = ur_vocabulary(type, &n, &prefix);
+    if (t == nullptr) {
+        u_log_sink("ur_cmd_str: unknown instrBdType\n");
+        return "INVALID_PARAM";
+    }
+    const ur_cmd* c = ur_cmd_find(type, code);
+    if (c == nullptr)
+        c = ur_cmd_find(type, 0);
+    std::snprintf(text, sizeof text, "%s%s_CMD", prefix, c != nullptr ? c->name : "INVALID");
+    return text;
 }
 
 bool serial_board(int32_t type)
@@ -290,7 +327,7 @@ int32_t read_answer(ur_board* b, int32_t kind, uint32_t* count)
             u_log_sink("ur_readUZ: sio_read_data failed\n");
             return ERR_UZ_RECV_TIMEOUT;
         }
-        ur_frame_verdict v = ur_classify_frame(b->instrBdType, kind, length, b->rx);
+        ur_frame_verdict v = ur_classify_frame(b->type(), kind, length, b->rx);
         switch (v) {
         case ur_frame_verdict::done:
             *count = length;
@@ -317,10 +354,10 @@ int32_t read_answer(ur_board* b, int32_t kind, uint32_t* count)
 
 int32_t check_owner(sio_link* link, ur_board** out)
 {
-    ur_board* b = link != nullptr ? owner(link->handle) : nullptr;
+    ur_board* b = owner(link);
     if (b == nullptr)
         return ERR_SYS_INFO_NOT_AVAIL;
-    if (!serial_board(b->instrBdType))
+    if (!serial_board(b->type()))
         return ERR_WRONG_INSTR_BOARD;
     *out = b;
     return NO_ERROR;
@@ -363,7 +400,7 @@ int32_t write_request(sio_link* link, uint32_t L, uint8_t* frame, std::size_t ca
                 r = ERR_UZ_RECV_FAILED;
                 break;
             }
-            const ur_cmd* c = ur_cmd_find(b->instrBdType, code);
+            const ur_cmd* c = ur_cmd_find(b->type(), code);
             if (c != nullptr && got < c->reply_len) {
                 u_log_sink("ur_writeUZ: short reply  wanted %d  got %u\n", c->reply_len, got);
                 r = ERR_UZ_RECV_FAILED;
@@ -376,7 +413,7 @@ int32_t write_request(sio_link* link, uint32_t L, uint8_t* frame, std::size_t ca
         break;
     }
     if (r != NO_ERROR)
-        u_log_sink("ur_writeUZ failed: cmd=%s\n", ur_cmd_str(link->handle, code));
+        u_log_sink("ur_writeUZ failed: cmd=%s\n", cmd_name(b, code));
     return r;
 }
 
@@ -389,9 +426,9 @@ int32_t build(sio_link* link, int32_t code, const uint8_t* args, std::size_t nar
     int32_t r = check_owner(link, &b);
     if (r != NO_ERROR)
         return r;
-    const ur_cmd* c = ur_cmd_find(b->instrBdType, code);
+    const ur_cmd* c = ur_cmd_find(b->type(), code);
     if (c == nullptr || c->req_len != 2 + nargs) {
-        u_log_sink("ur_send: %s refused: %s\n", ur_cmd_str(link->handle, code), u_err_name(ERR_INVALID_PARAM));
+        u_log_sink("ur_send: %s refused: %s\n", cmd_name(b, code), u_err_name(ERR_INVALID_PARAM));
         return ERR_INVALID_PARAM;
     }
     uint8_t frame[UR_MAX_FRAME + 1] = {};
@@ -412,7 +449,48 @@ int32_t build(sio_link* link, int32_t code, const uint8_t* args, std::size_t nar
 
 }  // namespace
 
-ur_board* ur_board_slot(int slot) { return slot >= 0 && slot < UR_SLOTS ? &g_boards[slot] : nullptr; }
+ur_board::ur_board()
+{
+    board_registry& r = registry();
+    std::lock_guard<std::mutex> hold(r.lock);
+    r.boards.emplace(&link, this);
+}
+
+ur_board::~ur_board()
+{
+    if (link.handle != SIO_INVALID_HANDLE)
+        (void)ur_closeUZ(this);
+    board_registry& r = registry();
+    std::lock_guard<std::mutex> hold(r.lock);
+    r.boards.erase(&link);
+}
+
+int32_t ur_board::type() const
+{
+    const SysInfo* i = record();
+    return i != nullptr ? i->instrBdType : 0;
+}
+
+const char* ur_board::port() const
+{
+    const SysInfo* i = record();
+    const char* name = i != nullptr ? i->instrComm.c_str() : nullptr;
+    return name != nullptr ? name : "";
+}
+
+ur_board& ur_board_of(SysInfo& info)
+{
+    ur_board& b = info.services.get<ur_board>();
+    SysInfo* none = nullptr;
+    b.info.compare_exchange_strong(none, &info, std::memory_order_acq_rel);
+    return b;
+}
+
+ur_board* ur_board_slot(int slot)
+{
+    SysInfo* info = sysinfo_slot(slot);
+    return info != nullptr ? &ur_board_of(*info) : nullptr;  // ur_board_of tells the board its record
+}
 
 const ur_cmd* ur_vocabulary(int32_t board_type, std::size_t* count, const char** prefix)
 {
@@ -498,16 +576,16 @@ int32_t ur_initUZ(ur_board* board)
 {
     if (board == nullptr)
         return ERR_INVALID_PARAM;
-    if (!serial_board(board->instrBdType))
+    if (!serial_board(board->type()))
         return ERR_WRONG_INSTR_BOARD;
-    int32_t r = sio_open_link(board->device, &board->link,
+    int32_t r = sio_open_link(board->port(), &board->link,
                               {[](sio_handle h) { return sio_init_sw_flow(h, nullptr); },
                                [](sio_handle h) { return sio_set_baud_rate(h, UR_BAUD); },
                                [](sio_handle h) { return sio_disable_sw_flow(h); },
                                [board](sio_handle h) { return dev_add_device(DEV_TYPE_SERIAL, h, board); }});
     if (r == NO_ERROR)
         return NO_ERROR;
-    u_log_sink("ur_initUZ: error initializing %s: %s\n", board->device, u_err_name(r));
+    u_log_sink("ur_initUZ: error initializing %s: %s\n", board->port(), u_err_name(r));
     return ERR_UZ_COMM;
 }
 
@@ -554,22 +632,15 @@ int32_t ur_readUZ(sio_link* link, uint8_t* buffer, std::size_t capacity, int32_t
 
 const char* ur_cmd_str(sio_handle handle, int32_t code)
 {
-    thread_local char text[64];
-    ur_board* b = owner(handle);
-    if (b == nullptr)
-        return "INVALID_PARAM";
-    std::size_t n = 0;
-    const char* prefix = nullptr;
-    const ur_cmd* t = ur_vocabulary(b->instrBdType, &n, &prefix);
-    if (t == nullptr) {
-        u_log_sink("ur_cmd_str: unknown instrBdType\n");
-        return "INVALID_PARAM";
+    const ur_board* b = nullptr;
+    if (handle != SIO_INVALID_HANDLE) {
+        board_registry& r = registry();
+        std::lock_guard<std::mutex> hold(r.lock);
+        for (const auto& [link, board] : r.boards)
+            if (link->handle == handle)
+                b = board;
     }
-    const ur_cmd* c = ur_cmd_find(b->instrBdType, code);
-    if (c == nullptr)
-        c = ur_cmd_find(b->instrBdType, 0);
-    std::snprintf(text, sizeof text, "%s%s_CMD", prefix, c != nullptr ? c->name : "INVALID");
-    return text;
+    return cmd_name(b, code);
 }
 
 int32_t ur_send_cmd(sio_link* link, int32_t code) { return build(link, code, nullptr, 0, nullptr, 0, nullptr); }

@@ -6,11 +6,13 @@
 // byte L the checksum, the low 8 bits of the sum of bytes 1 ... L-1. A received length of 0 or of
 // 128 and above is an empty frame. A reply code of 255 acknowledges, 254 rejects.
 //
-// Run-time state: the link keeps one `ur_board` per instrument slot (four, like the calibration
-// records): the board type and port name that instrument bring-up copies from the slot's
-// calibration record (instrBdType, InstrComm), the open serial link and the link's own receive
-// buffer. A link finds its board by comparing its port handle with the four boards in slot
-// order; a closed link (-1) never matches. The serial layer stays below the calibration file.
+// Run-time state: each instrument record holds its own `ur_board` in its run-time part: the open
+// serial link and the link's own receive buffer. The board type and the port are read from the
+// record's calibration part (instrBdType, InstrComm) whenever they are needed, never copied, so
+// they always say what the record says. The board remembers the record that holds it; a link
+// finds its board by identity (the link is the board's own member, known to the board registry
+// from the board's creation to its destruction), not by searching records or comparing handles.
+// Destroying the board (the record's run-time reset) closes a link left open.
 //
 // Requests are strictly sequential per link: one request, then its answer. Every failure writes
 // one line through u_log_sink and returns a platform error code; the link stays open.
@@ -19,7 +21,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <atomic>
+
 #include "vell/serial/sio.h"
+
+struct SysInfo;
 
 // Serial board types (the calibration record's instrument board types).
 constexpr int32_t UR_BOARD_01 = 1;       // vocabulary UZ1_
@@ -43,17 +49,33 @@ constexpr int32_t UR_BAUD = 38400;
 constexpr int32_t UR_FIRST_BYTE_TIMEOUT_S = 10;
 constexpr int UR_READS = 3;      // frames read per answer
 constexpr int UR_ATTEMPTS = 3;   // sends per request
-constexpr int UR_SLOTS = 4;
 // The largest received frame: a length byte below 128.
 constexpr uint32_t UR_MAX_FRAME = 127;
 
+// The board link of one instrument record, kept in the record's run-time part. Not copyable:
+// the link is known by its address.
 struct ur_board {
-    int32_t instrBdType = 0;
-    char device[64] = {};                 // port name, e.g. "COM2"
+    ur_board();
+    ~ur_board();  // closes a link left open
+    ur_board(const ur_board&) = delete;
+    ur_board& operator=(const ur_board&) = delete;
+
+    // The record's instrument board type (instrBdType) and port name (InstrComm, "" when none);
+    // 0 and "" for a board that no record holds.
+    int32_t type() const;
+    const char* port() const;
+    SysInfo* record() const { return info.load(std::memory_order_acquire); }
+
     sio_link link;
     uint8_t rx[UR_MAX_FRAME] = {};        // the last frame received, after its length byte
+
+private:
+    friend ur_board& ur_board_of(SysInfo& info);
+    std::atomic<SysInfo*> info{nullptr};  // the record that holds the board
 };
 
+// The board of an instrument record (any record, a slot's or not), created on first use.
+ur_board& ur_board_of(SysInfo& info);
 // The board of an instrument slot (0 to 3), null for another slot.
 ur_board* ur_board_slot(int slot);
 
@@ -90,8 +112,8 @@ enum class ur_frame_verdict {
 };
 ur_frame_verdict ur_classify_frame(int32_t board_type, int32_t kind, uint8_t length, const uint8_t* body);
 
-// Opens the board's port (38400 baud, no flow control) and registers it in the device-control
-// table as type 2 with the board as its record. ERR_WRONG_INSTR_BOARD for a board type without
+// Opens the board's port, the record's InstrComm (38400 baud, no flow control), and registers
+// it in the device-control table as type 2 with the board as its record. ERR_WRONG_INSTR_BOARD for a board type without
 // the protocol; ERR_UZ_COMM after "ur_initUZ: error initializing %s: %s\n" when a step fails
 // (the half-opened port is closed).
 int32_t ur_initUZ(ur_board* board);
@@ -114,8 +136,8 @@ int32_t ur_writeUZ(sio_link* link, uint32_t L, uint8_t* frame, std::size_t capac
 // UR_STATUS_CHECKSUM and UR_STATUS_REJECTED.
 int32_t ur_readUZ(sio_link* link, uint8_t* buffer, std::size_t capacity, int32_t kind, uint32_t* count);
 
-// The command's full name ("UZ1_LLC_READ_CMD") for log lines; "INVALID_PARAM" when no board owns
-// the handle or its type has no vocabulary; a code beyond the vocabulary names code 0 (board 6,
+// The command's full name ("UZ1_LLC_READ_CMD") for log lines; "INVALID_PARAM" when no board's
+// link holds the handle or the board's type has no vocabulary; a code beyond the vocabulary names code 0 (board 6,
 // which has no code 0: "MODEL31_INVALID_CMD"). The text lives in a buffer of the calling thread
 // that the next call overwrites.
 const char* ur_cmd_str(sio_handle handle, int32_t code);

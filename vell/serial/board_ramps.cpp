@@ -14,7 +14,7 @@ int32_t code_or_fail(const ur_board* board, const char* name, int32_t* code)
 {
     if (board == nullptr)
         return ERR_INVALID_PARAM;
-    *code = ur_cmd_code(board->instrBdType, name);
+    *code = ur_cmd_code(board->type(), name);
     return *code < 0 ? ERR_WRONG_INSTR_BOARD : NO_ERROR;
 }
 
@@ -126,7 +126,7 @@ int32_t ur_ramp_request(ur_board* board, uint8_t* ids, std::size_t capacity, std
     rc = ur_request(&board->link, code, nullptr, 0, reply, sizeof reply, &got);
     if (rc != NO_ERROR)
         return rc;
-    const std::size_t slots = ur_ramp_table_size(board->instrBdType);
+    const std::size_t slots = ur_ramp_table_size(board->type());
     const std::size_t n = slots < capacity ? slots : capacity;
     std::memcpy(ids, reply + 1, n);
     *count = n;

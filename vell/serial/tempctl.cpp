@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "vell/calfile/sysinfo.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/hooks.h"
 #include "vell/platform/log.h"
@@ -48,8 +49,6 @@ void log_error_register(sio_link* link)
         }
     }
 }
-
-sio_link g_slots[TEMP_NUM_SLOTS];
 
 }  // namespace
 
@@ -224,16 +223,10 @@ int32_t temp_comm_init(sio_link* link)
     return NO_ERROR;
 }
 
+temp_device& temp_device_of(SysInfo& info) { return info.services.get<temp_device>(); }
+
 sio_link* temp_slot(int slot)
 {
-    return (slot >= 0 && slot < TEMP_NUM_SLOTS) ? &g_slots[slot] : nullptr;
-}
-
-void temp_reset_slots()
-{
-    for (sio_link& l : g_slots) {
-        if (l.handle != SIO_INVALID_HANDLE)
-            (void)sio_close(&l);
-        l = sio_link{};
-    }
+    temp_device* d = sysinfo_slot_state<temp_device>(slot);
+    return d != nullptr ? &d->link : nullptr;
 }

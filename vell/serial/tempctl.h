@@ -13,7 +13,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vell/serial/owned_link.h"
 #include "vell/serial/sio.h"
+
+struct SysInfo;
 
 constexpr uint8_t TEMP_EOT = 4;
 constexpr uint8_t TEMP_STX = 2;
@@ -62,10 +65,14 @@ int32_t temp_comm_read(sio_link* link, char* answer, std::size_t capacity, int32
 // written in turn (the first failure ends it), then a pause of 5000 ms.
 int32_t temp_comm_init(sio_link* link);
 
-// --- Run-time state per instrument slot ---
+// --- Run-time state per instrument ---
 
-constexpr int TEMP_NUM_SLOTS = 4;
-// The slot's temperature controller link, null for a slot outside 0..3.
+// An instrument's temperature controller link; destroying it (the record's run-time reset)
+// closes the link when it is open.
+struct temp_device {
+    sio_owned_link link;
+};
+// The temperature controller of an instrument record (any record), created on first use.
+temp_device& temp_device_of(SysInfo& info);
+// The temperature controller link of a slot's record, null for a slot outside 0..3.
 sio_link* temp_slot(int slot);
-// Closes every open slot link. For tests and process shutdown.
-void temp_reset_slots();

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "vell/calfile/sysinfo.h"
 #include "vell/platform/byte_order.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/hooks.h"
@@ -79,8 +80,6 @@ int32_t command_ack(sio_link* link, const char* command)
     wm_buf_release(&buf);
     return rc;
 }
-
-wm_device g_slots[WM_NUM_SLOTS];
 
 }  // namespace
 
@@ -444,16 +443,6 @@ void wm_report_calibration(const wm_calibration& cal)
     u_log_sink("System Gain: %f\n", double(cal.sysGain));
 }
 
-wm_device* wm_slot(int slot)
-{
-    return (slot >= 0 && slot < WM_NUM_SLOTS) ? &g_slots[slot] : nullptr;
-}
+wm_device& wm_device_of(SysInfo& info) { return info.services.get<wm_device>(); }
 
-void wm_reset_slots()
-{
-    for (wm_device& d : g_slots) {
-        if (d.link.handle != SIO_INVALID_HANDLE)
-            (void)sio_close(&d.link);
-        d = wm_device{};
-    }
-}
+wm_device* wm_slot(int slot) { return sysinfo_slot_state<wm_device>(slot); }

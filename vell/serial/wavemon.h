@@ -3,9 +3,9 @@
 // on and off and reports its calibration and status.
 //
 // The link functions take the serial link and, to open it, the device name (the calibration
-// record's wmComm); they do not read the calibration record themselves, so the serial layer stays
-// below the calibration file. What the platform keeps at run time for a slot's wave monitor (the
-// open link and the last calibration readout) lives in `wm_slot`.
+// record's wmComm); they do not read the calibration record themselves. What the platform keeps
+// at run time for an instrument's wave monitor (the open link and the last calibration readout)
+// is a `wm_device` in the instrument record's run-time part.
 //
 // Results: 0 or a platform error code. Every failure writes one line through u_log_sink.
 #pragma once
@@ -13,7 +13,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vell/serial/owned_link.h"
 #include "vell/serial/sio.h"
+
+struct SysInfo;
 
 // Control bytes of the answers.
 constexpr uint8_t WM_ACK = 6;
@@ -116,14 +119,15 @@ int32_t wm_read_calibration(sio_link* link, wm_calibration* cal);
 // Writes the readout's report lines through u_log_sink.
 void wm_report_calibration(const wm_calibration& cal);
 
-// --- Run-time state per instrument slot ---
+// --- Run-time state per instrument ---
 
+// An instrument's wave monitor state; destroying it (the record's run-time reset) closes a link
+// left open.
 struct wm_device {
-    sio_link link;
+    sio_owned_link link;
     wm_calibration cal;
 };
-constexpr int WM_NUM_SLOTS = 4;
-// The slot's wave monitor state, null for a slot outside 0..3.
+// The wave monitor state of an instrument record (any record), created on first use.
+wm_device& wm_device_of(SysInfo& info);
+// The wave monitor state of a slot's record, null for a slot outside 0..3.
 wm_device* wm_slot(int slot);
-// Closes every open slot link and clears the state. For tests and process shutdown.
-void wm_reset_slots();
