@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -75,8 +76,22 @@ public:
         static std::string captured;
         return captured;
     }
-    std::string str() const { return text(); }
-    void clear() { text().clear(); }
+    // Lines may come from several threads (two instruments, the gain thread).
+    static std::mutex& text_lock()
+    {
+        static std::mutex m;
+        return m;
+    }
+    std::string str() const
+    {
+        std::lock_guard<std::mutex> hold(text_lock());
+        return text();
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> hold(text_lock());
+        text().clear();
+    }
 
 private:
     static void sink(const char* format, ...)
@@ -90,6 +105,7 @@ private:
         if (n > 0) {
             std::vector<char> buf(static_cast<std::size_t>(n) + 1);
             std::vsnprintf(buf.data(), buf.size(), format, args);
+            std::lock_guard<std::mutex> hold(text_lock());
             text().append(buf.data(), static_cast<std::size_t>(n));
         }
         va_end(args);
