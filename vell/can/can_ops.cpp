@@ -79,6 +79,10 @@ constexpr bool R = false, W = true;
 constexpr int32_t DMD = ERR_CAN_SDO_DMD_ERROR, RMP = ERR_CAN_SDO_RAMP_ERROR, BRG = ERR_CAN_SDO_BRIDGE_ERROR;
 constexpr int32_t LEDA = ERR_CAN_SDO_LED_ERROR, BRMA = ERR_CAN_SDO_BRMOTOR_ERROR, ENCA = ERR_CAN_SDO_ENC_ZOOM_ERROR;
 
+// What the record must hold besides the CAN board: a turret (type 1 or 2), a zoom changer and
+// the bridge record, the bridge record, the HXI zoom record.
+enum class need : uint8_t { nothing, turret, zoom, can_info, hxi_zoom };
+
 struct row {
     const char* name;
     uint8_t node;
@@ -91,6 +95,7 @@ struct row {
     binding bind;
     bool slotted;  // object index + ramp slot k (0 to 3)
     rule val;
+    need needs = need::nothing;
 };
 
 enum op : uint8_t {
@@ -152,8 +157,8 @@ constexpr row table[OP_COUNT] = {
     {"can_read_bridge_status",         BR, 0x2010, 1, 1, R, BRG, check::board, ANY, false, U},
     {"can_bridge_read_config",         BR, 0x2010, 2, 2, R, RMP, check::board, ANY, false, U},
     {"can_bridge_write_config",        BR, 0x2010, 2, 2, W, RMP, check::board, ANY, false, U},
-    {"can_write_fg_trigger",           BR, 0x2010, 5, 2, W, RMP, check::board, ANY, false, U},
-    {"can_write_fg_trigger",           BR, 0x2010, 5, 1, W, RMP, check::board, ANY, false, U},
+    {"can_write_fg_trigger",           BR, 0x2010, 5, 2, W, RMP, check::board, ANY, false, U, need::can_info},
+    {"can_write_fg_trigger",           BR, 0x2010, 5, 1, W, RMP, check::board, ANY, false, U, need::can_info},
     {"can_bridge_read_digitalout",     BR, 0x6200, 1, 1, R, BRG, check::board, ANY, false, U},
     {"can_bridge_write_digitalout",    BR, 0x6200, 1, 1, W, BRG, check::board, ANY, false, U},
     {"can_set_align_illumination_diode", BR, 0x6240, 1, 1, W, BRG, check::board, ANY, false, U},
@@ -169,8 +174,8 @@ constexpr row table[OP_COUNT] = {
     {"can_write_pifoc_offset",         BR, 0x2009, 1, 2, W, RMP, check::board, ANY, false, WORD},
     {"can_pi_ramp_start",              BR, 0x2041, 6, 1, W, RMP, check::pi, ANY, false, U},
     {"can_write_pi_ramp_select",       BR, 0x2041, 1, 1, W, RMP, check::pi, ANY, false, U},
-    {"can_read_pi_ramp_status",        BR, 0x2040, 0, 2, R, RMP, check::pi, ANY, false, U},
-    {"can_read_pi_ramp_status",        BR, 0x2041, 11, 2, R, RMP, check::pi, ANY, false, U},
+    {"can_read_pi_ramp_status",        BR, 0x2040, 0, 2, R, RMP, check::pi, ANY, false, U, need::can_info},
+    {"can_read_pi_ramp_status",        BR, 0x2041, 11, 2, R, RMP, check::pi, ANY, false, U, need::can_info},
     {"can_read_pi_ramp_amplitude",     BR, 0x2041, 2, 4, R, RMP, check::pi, ANY, false, F},
     {"can_read_pi_ramp_velocity",      BR, 0x2041, 3, 4, R, RMP, check::pi, ANY, false, F},
     {"can_read_pi_serial_integer",     BR, 0x2041, 0, 2, R, RMP, check::pi, ANY, false, U},
@@ -195,16 +200,16 @@ constexpr row table[OP_COUNT] = {
     {"can_write_llc_fwdvlt",           LED, 0x2004, 0, 2, W, LEDA, check::board, ANY, false, TO10000},
     {"can_write_llc_pwmfreq",          LED, 0x2006, 0, 4, W, LEDA, check::board, ANY, false, TO1M},
     // dual brush motor node 63
-    {"can_read_turret",                BRM, 0x2002, 0, 1, R, BRMA, check::board, ANY, false, U},
-    {"can_read_turret_status",         BRM, 0x2001, 0, 1, R, BRMA, check::board, ANY, false, U},
-    {"can_read_zoom",                  BRM, 0x2012, 0, 1, R, BRMA, check::board, ANY, false, U},
-    {"can_read_all_zoom",              BRM, 0x2015, 0, 0, R, BRMA, check::board, ANY, false, U},
+    {"can_read_turret",                BRM, 0x2002, 0, 1, R, BRMA, check::board, ANY, false, U, need::turret},
+    {"can_read_turret_status",         BRM, 0x2001, 0, 1, R, BRMA, check::board, ANY, false, U, need::turret},
+    {"can_read_zoom",                  BRM, 0x2012, 0, 1, R, BRMA, check::board, ANY, false, U, need::zoom},
+    {"can_read_all_zoom",              BRM, 0x2015, 0, 0, R, BRMA, check::board, ANY, false, U, need::zoom},
     {"can_get_brmtr_config",           BRM, 0x2020, 1, 0, R, BRMA, check::board, ANY, false, U},
     // HXI encoded zoom on node 64
     {"hxi_enc_zoom_set_soft_limits",   ENC, 0x607D, 1, 4, W, ENCA, check::none, ANY, false, U},
     {"hxi_enc_zoom_set_soft_limits",   ENC, 0x607D, 2, 4, W, ENCA, check::none, ANY, false, U},
-    {"hxi_enc_zoom_set_motion_mode",   ENC, 0x2002, 0, 1, W, ENCA, check::board, ANY, false, U},
-    {"hxi_enc_zoom_set_backlash",      ENC, 0x2019, 0, 4, W, ENCA, check::board, ANY, false, U},
+    {"hxi_enc_zoom_set_motion_mode",   ENC, 0x2002, 0, 1, W, ENCA, check::board, ANY, false, U, need::hxi_zoom},
+    {"hxi_enc_zoom_set_backlash",      ENC, 0x2019, 0, 4, W, ENCA, check::board, ANY, false, U, need::hxi_zoom},
 };
 // clang-format on
 
@@ -251,6 +256,14 @@ int32_t enter(op id, SysInfo* si, target* t, uint8_t node = ARG, int32_t k = 0)
             return r.chk == check::dmd ? ERR_INVALID_PARAM : ERR_WRONG_INSTR_BOARD;
         if (r.chk == check::pi && !pi_scanner(si))
             return ERR_INVALID_PARAM;
+        if (r.needs == need::turret && si->turret != 1 && si->turret != 2)
+            return ERR_MOTORIZED_OR_ENCODED_TURRET_NOT_AVAILABLE;
+        if (r.needs == need::zoom && si->zoom == 0)
+            return ERR_ZOOM_NOT_AVAILABLE;
+        if ((r.needs == need::zoom || r.needs == need::can_info) && !si->canInfo)
+            return ERR_HW_FAIL;
+        if (r.needs == need::hxi_zoom && !si->hxiZoom)
+            return ERR_HW_FAIL;
     }
     t->node = r.node == ARG ? node : r.node;
     t->abort = r.abort;
@@ -376,18 +389,6 @@ int32_t trigger(op id, SysInfo* si, int32_t k, const rr_ramp_hdr_t& hdr, bool do
     return put(id, si, frame, ARG, k);
 }
 
-bool turret_fitted(const SysInfo* si) { return si == nullptr || si->turret == 1 || si->turret == 2; }
-
-// Zoom operations: no zoom changer, no bridge record.
-int32_t zoom_check(SysInfo* si)
-{
-    target t;
-    if (int32_t rc = enter(ZOOM, si, &t); rc != NO_ERROR)
-        return rc;
-    if (si->zoom == 0)
-        return ERR_ZOOM_NOT_AVAILABLE;
-    return si->canInfo ? NO_ERROR : ERR_HW_FAIL;
-}
 bool zoom_reported_by_pdo(const SysInfo* si)
 {
     return si->zoom == 1 && si->canInfo->brushMotorProductId == CAN_BRMOTOR_PRODUCT_D7;
@@ -527,8 +528,6 @@ int32_t can_write_fg_trigger(SysInfo* si, uint16_t value)
     target t;
     if (int32_t rc = enter(FG_TRIGGER, si, &t); rc != NO_ERROR)
         return rc;
-    if (!si->canInfo)
-        return ERR_HW_FAIL;
     return put(can_config_word_supported(*si->canInfo) ? FG_TRIGGER : FG_TRIGGER8, si, value);
 }
 int32_t can_set_align_illumination_diode(SysInfo* si, bool on)
@@ -642,8 +641,6 @@ int32_t can_read_pi_ramp_status(SysInfo* si, uint8_t* status)
     target t;
     if (int32_t rc = enter(PI_STATUS, si, &t); rc != NO_ERROR)
         return rc;
-    if (!si->canInfo)
-        return ERR_HW_FAIL;
     const bool newer = si->canInfo->fwMajor > 5 && si->canInfo->fwMinor > 5;
     uint16_t v = 0;
     int32_t rc = get(newer ? PI_STATUS : PI_STATUS_OLD, si, &v);
@@ -746,28 +743,12 @@ int32_t can_write_llc_pwmfreq(SysInfo* si, uint32_t frequency) { return put(LLC_
 
 // ---- Dual brush motor node --------------------------------------------------------------------
 
-int32_t can_read_turret(SysInfo* si, uint8_t* position)
-{
-    target t;
-    int32_t rc = enter(TURRET, si, &t);
-    if (rc == NO_ERROR && !turret_fitted(si))
-        rc = ERR_MOTORIZED_OR_ENCODED_TURRET_NOT_AVAILABLE;
-    return rc != NO_ERROR ? rc : get(TURRET, si, position);
-}
-int32_t can_read_turret_status(SysInfo* si, uint8_t* status)
-{
-    target t;
-    int32_t rc = enter(TURRET_STATUS, si, &t);
-    if (rc == NO_ERROR && !turret_fitted(si))
-        rc = ERR_MOTORIZED_OR_ENCODED_TURRET_NOT_AVAILABLE;
-    return rc != NO_ERROR ? rc : get(TURRET_STATUS, si, status);
-}
+int32_t can_read_turret(SysInfo* si, uint8_t* position) { return get(TURRET, si, position); }
+int32_t can_read_turret_status(SysInfo* si, uint8_t* status) { return get(TURRET_STATUS, si, status); }
 int32_t can_read_zoom(SysInfo* si, int32_t* position)
 {
     uint8_t raw = 0;
-    int32_t rc = zoom_check(si);
-    if (rc == NO_ERROR)
-        rc = get(ZOOM, si, &raw);
+    int32_t rc = get(ZOOM, si, &raw);
     if (rc != NO_ERROR)
         return rc;
     int32_t pos = raw == 15 ? -2 : raw;  // 15: between positions
@@ -787,7 +768,8 @@ int32_t can_read_zoom(SysInfo* si, int32_t* position)
 }
 int32_t can_read_all_zoom(SysInfo* si)
 {
-    int32_t rc = zoom_check(si);
+    target t;
+    int32_t rc = enter(ALL_ZOOM, si, &t);
     if (rc == NO_ERROR && zoom_reported_by_pdo(si))
         rc = ERR_INVALID_PARAM;
     uint8_t b[6] = {};
@@ -820,20 +802,13 @@ int32_t hxi_enc_zoom_set_soft_limits(int32_t low, int32_t high)
 }
 int32_t hxi_enc_zoom_set_motion_mode(SysInfo* si)
 {
-    target t;
-    int32_t rc = enter(ENC_MODE, si, &t);
-    if (rc == NO_ERROR && !si->hxiZoom)
-        rc = ERR_HW_FAIL;
-    if (rc == NO_ERROR)
-        rc = put(ENC_MODE, si, 3);
+    int32_t rc = put(ENC_MODE, si, 3);
     return rc != NO_ERROR ? rc : hxi_enc_zoom_set_soft_limits(si->hxiZoom->progLim[0], si->hxiZoom->progLim[1]);
 }
 int32_t hxi_enc_zoom_set_backlash(SysInfo* si)
 {
     target t;
     int32_t rc = enter(ENC_BACKLASH, si, &t);
-    if (rc == NO_ERROR && !si->hxiZoom)
-        rc = ERR_HW_FAIL;
     uint16_t major = 0, minor = 0;
     if (rc == NO_ERROR)
         rc = can_read_version(si, ENC, &major, &minor);
