@@ -127,6 +127,36 @@ TEST_F(CanEvents, RegistrationFailuresReportTheStatusAndItsCode)
     EXPECT_EQ(CanCreateSyncObjects(), NO_ERROR);
 }
 
+TEST_F(CanEvents, LocksThatCannotBeCreatedFailTheRegistrationAndNothingRunsUnlocked)
+{
+    instrument(SYS_MODEL19);
+    // A timer holds the PDO queue lock's name: the event of that name cannot be created.
+    can_events_close_locks();
+    u_handle squatter = nullptr;
+    ASSERT_EQ(u_timer_create(false, CAN_PDO_QUEUE_MUTEX, &squatter), NO_ERROR);
+    vcan::clear_calls();
+    log_.clear();
+    EXPECT_EQ(can_register_events(sysinfo_slot(0), true), ERR_UNKNOWN);
+    EXPECT_EQ(log_.str(), "CanCreateSyncObjects: Cannot create PdoQueueMutex\n");
+    EXPECT_TRUE(vcan::calls_of("CAN_RegisterEvents").empty());
+
+    // Records offered meanwhile are not queued without their lock; the EMCY side, whose lock
+    // is never reached in the creation order, stays unlocked and untouched as well.
+    can_pass_pdo(0x1C8, 1, std::vector<uint8_t>{1}.data());
+    const uint8_t five[5] = {};
+    can_pass_emcy(1, 2, 3, 4, five, 5);
+    EXPECT_FALSE(can_process_events(sysinfo_slot(0)));
+    EXPECT_EQ(can_pd_event_count(), 0u);
+
+    // Once the name is free the next registration creates the locks and the queues work.
+    u_close_handle(squatter);
+    log_.clear();
+    EXPECT_EQ(can_register_events(sysinfo_slot(0), true), NO_ERROR);
+    EXPECT_EQ(log_.str(), "");
+    can_pass_pdo(0x1C8, 1, std::vector<uint8_t>{1}.data());
+    EXPECT_EQ(pump_codes(), (std::vector<int32_t>{CAN_EV_WAND_KEY1}));
+}
+
 struct pdo_in {
     uint32_t cobId;
     uint8_t d0, d1, d2;

@@ -274,7 +274,6 @@ TEST_F(CanOpsTest, ValueRulesRefuseBeforeTheBus)
         {"clock 0", [hdr](SysInfo* s) { return can_write_ramp_trigger(s, 0, hdr); }, ERR_PARAM_OUT_OF_RANGE,
          "can_write_ramp_trigger: calculated frameNumber=-1 outside of valid range\n"},
         {"pi start", [](SysInfo* s) { return can_pi_ramp_start(s); }, ERR_INVALID_PARAM, ""},
-        {"no pifoc record", [](SysInfo* s) { return can_write_pifoc_offset(s, 1, false); }, ERR_HW_FAIL, ""},
         {"ring spot 2", [](SysInfo* s) { return can_set_ring_spot(s, 2, false); }, ERR_INVALID_PARAM, ""},
         {"no hxi record", [](SysInfo* s) { return hxi_enc_zoom_set_backlash(s); }, ERR_HW_FAIL, ""},
         {"rampMux 2", [](SysInfo* s) { can_state(s)->rampMux = 2; int32_t r = can_pztramp_start(s); can_state(s)->rampMux = 0; return r; },
@@ -669,6 +668,75 @@ TEST_F(CanOpsTest, RampStartSelectsChecksAndStamps)
     si->sysType = SYS_MODEL01;
     EXPECT_EQ(can_start_ramp(si, 1), ERR_INTERNAL_RV);
     sysinfo_reset_runtime_all();
+}
+
+TEST_F(CanOpsTest, DiffuserDisksOffTryBothDisksAndReturnTheFirstFailure)
+{
+    si->ringSpot = 1;
+    vcan::set_object_uint(70, 0x2000, 0, 0x11, 1);
+    vcan::set_object_uint(68, 0x2000, 0, 0x11, 1);
+    vcan::set_abort(70, 0x2000, 0, 0x06090011u, 1);
+    EXPECT_EQ(can_set_diffuser_disks(si, false), ERR_CAN_SDO_ZOOM_ERROR);
+    EXPECT_EQ(vcan::object(68, 0x2000, 0), std::vector<uint8_t>{0x10});
+    EXPECT_EQ(vcan::object(70, 0x2000, 0), std::vector<uint8_t>{0x11});
+    // Both fail: the first failure is the answer.
+    vcan::set_abort(70, 0x2000, 0, 0x06090011u, 1);
+    vcan::set_abort(68, 0x2000, 0, 0x06090011u, 1);
+    EXPECT_EQ(can_set_diffuser_disks(si, false), ERR_CAN_SDO_ZOOM_ERROR);
+}
+
+TEST_F(CanOpsTest, PifocOffsetIsWrittenWithoutARecordAndItsTimeKeptOnlyWithOne)
+{
+    ASSERT_FALSE(si->pifoc);
+    can_state(si)->pifocWriteTime = 0;
+    ASSERT_EQ(can_write_pifoc_offset(si, 0x1234, false), NO_ERROR);
+    EXPECT_EQ(vcan::object(127, 0x2009, 1), (std::vector<uint8_t>{0x34, 0x12}));
+    EXPECT_EQ(can_state(si)->pifocWriteTime, 0);
+    ASSERT_EQ(sysinfo_ensure_pifoc(*si), NO_ERROR);
+    ASSERT_EQ(can_write_pifoc_offset(si, 0, false), NO_ERROR);
+    EXPECT_EQ(vcan::object(127, 0x2009, 1), (std::vector<uint8_t>{0, 0}));
+    EXPECT_EQ(can_state(si)->pifocWriteTime, u_wall_s());
+}
+
+TEST_F(CanOpsTest, RampStartChecksThePiRampOfANewRampAndFlagsAMismatchInConfigurationBit13)
+{
+    si->sysType = SYS_MODEL10;
+    si->canInfo->fwMajor = 7;
+    si->canInfo->fwMinor = 3;
+    cantest::set_pi_scanner(si, SB_PI_DIGITAL);
+    vcan::pi_scanner({999.0f}, {20.0f}, 0);
+    vcan::set_object_uint(127, 0x2010, 2, 0x0100, 2);
+    vcan::set_object_uint(127, 0x2041, 11, 0, 2);
+    rr_instr_ramps_t* set = rr_instr_ramps(si);
+    set->haveSet = true;
+    set->ramps.resize(1);
+    rr_ramp_t& r = set->ramps[0];
+    r.name = "scan10";
+    r.slot = 1;
+    r.hdr.scanLen = 10.0f;
+    r.hdr.scanDir = 1;
+    r.hdr.rampSlope = 1000.0f;
+    r.hdr.cameraRate = 20.0f;  // 20 nm/s
+    log_.clear();
+    vcan::clear_calls();
+    EXPECT_EQ(can_start_ramp(si, 0), ERR_MISMATCHED_PI_DIG_RAMP_PARAMS);
+    EXPECT_EQ(log_.str(), "PI ramp scan10 amplitude = 999, expected 10 um\n");
+    EXPECT_EQ(vcan::object(127, 0x2010, 2), (std::vector<uint8_t>{0x00, 0x21}));
+    for (const std::string& t : transfers())
+        EXPECT_NE(t, xfer(true, 127, 0x2041, 6, 1));  // not started
+    EXPECT_EQ(r.startStamp, 0);
+
+    // A matching profile starts; once started the ramp is not checked again.
+    vcan::pi_scanner({10.0f}, {20.0f}, 0);
+    ASSERT_EQ(can_start_ramp(si, 0), NO_ERROR);
+    EXPECT_EQ(r.startStamp, u_wall_s());
+    vcan::pi_scanner({999.0f}, {20.0f}, 0);
+    EXPECT_EQ(can_start_ramp(si, 0), NO_ERROR);
+    // Older bridge firmware has no such check.
+    r.startStamp = 0;
+    si->canInfo->fwMinor = 2;
+    EXPECT_EQ(can_start_ramp(si, 0), NO_ERROR);
+    rr_instr_ramps_reset_all();
 }
 
 }  // namespace

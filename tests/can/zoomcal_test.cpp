@@ -175,6 +175,27 @@ TEST_F(ZoomCalLoad, AnUnchangedFileIsReadOnceAndATouchedOneAgain)
     EXPECT_EQ(hxi_zoom_cal_load(si, &report), ERR_HW_FAIL);
 }
 
+TEST_F(ZoomCalLoad, AReplacementOfTheSameSizeAndModificationTimeIsReadAgain)
+{
+    vptest::write_file(path, "t\n100 1.0\n200,2.5\n");
+    const auto stamp = fs::last_write_time(path);
+    std::string report;
+    ASSERT_EQ(hxi_zoom_cal_load(si, &report), NO_ERROR);
+    // Rewritten through a temporary file that takes the old modification time: same size,
+    // same time, another file.
+    const std::string temp = dir.str("zoom.tmp");
+    vptest::write_file(temp, "t\n100 1.0\n300,2.5\n");
+    fs::last_write_time(temp, stamp);
+    fs::rename(temp, path);
+    ASSERT_EQ(hxi_zoom_cal_load(si, &report), NO_ERROR);
+    EXPECT_EQ(loads(), 2);
+    double mag = 0;
+    ASSERT_EQ(hxi_zoom_cal_mag(&hxi_zoom_cal_cache_of(si)->table, 300.0, &mag), NO_ERROR);
+    EXPECT_NEAR(mag, 2.5, 1e-6);
+    ASSERT_EQ(hxi_zoom_cal_load(si, &report), NO_ERROR);
+    EXPECT_EQ(loads(), 2);
+}
+
 int alloc_calls = 0;
 int fail_at = 0;
 void* counting_alloc(std::size_t n)

@@ -8,6 +8,7 @@
 
 #include "vell/calfile/sysinfo.h"
 #include "vell/can/can_bus.h"
+#include "vell/can/can_common.h"
 #include "vell/can/can_sdo.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/event.h"
@@ -48,7 +49,9 @@ queues& q()
     return s;
 }
 
-// Holds a lock for a scope. A lock that does not exist (no enable yet) is created on the way.
+// Holds a lock for a scope. A lock that does not exist (no enable yet) is created on the way;
+// when it cannot be created the holder holds nothing and is false: the queue behind it is not
+// touched (nothing runs unlocked).
 class hold {
 public:
     explicit hold(named_lock& lock) : handle_(lock.handle.load(std::memory_order_acquire))
@@ -57,8 +60,8 @@ public:
             CanCreateSyncObjects();
             handle_ = lock.handle.load(std::memory_order_acquire);
         }
-        if (handle_ != nullptr)
-            u_wait_one(handle_, U_INFINITE);
+        if (handle_ != nullptr && u_wait_one(handle_, U_INFINITE) != 0)
+            handle_ = nullptr;
     }
     ~hold()
     {
@@ -67,6 +70,7 @@ public:
     }
     hold(const hold&) = delete;
     hold& operator=(const hold&) = delete;
+    explicit operator bool() const { return handle_ != nullptr; }
 
 private:
     u_handle handle_;
@@ -77,24 +81,19 @@ constexpr uint32_t function_of(uint32_t cobId) { return cobId & 0x780u; }
 constexpr uint32_t FC_TPDO1 = 0x180;
 constexpr uint32_t FC_TPDO2 = 0x280;
 
-bool is_model(int32_t sys, std::initializer_list<int32_t> models)
-{
-    return std::find(models.begin(), models.end(), sys) != models.end();
-}
-
 bool brush_motor_model(int32_t sys)
 {
-    return is_model(sys, {SYS_MODEL10, SYS_MODEL12, SYS_MODEL15, SYS_MODEL23, SYS_MODEL25, SYS_MODEL29});
+    return can_sys_in(sys, {SYS_MODEL10, SYS_MODEL12, SYS_MODEL15, SYS_MODEL23, SYS_MODEL25, SYS_MODEL29});
 }
 
 bool wand_model(int32_t sys)
 {
-    return is_model(sys, {SYS_MODEL17, SYS_MODEL19, SYS_MODEL20, SYS_MODEL24, SYS_MODEL26, SYS_MODEL28});
+    return can_sys_in(sys, {SYS_MODEL17, SYS_MODEL19, SYS_MODEL20, SYS_MODEL24, SYS_MODEL26, SYS_MODEL28});
 }
 
 bool focus_model(int32_t sys)
 {
-    return is_model(sys, {SYS_MODEL17, SYS_MODEL24, SYS_MODEL26, SYS_MODEL28});
+    return can_sys_in(sys, {SYS_MODEL17, SYS_MODEL24, SYS_MODEL26, SYS_MODEL28});
 }
 
 // Codes of one PDO, in decoder order; at most four.
@@ -182,9 +181,8 @@ void decode_brush_motor(queues& s, const SysInfo& info, const CAN_PDO& p, codes&
         s.motion_state = 1;
     }
     // Zoom changer slot of the position byte; a byte outside the map tells nothing.
-    static constexpr uint8_t zoom_map[8] = {0, 6, 5, 4, 3, 2, 1, 7};
-    if (p.data[1] < 8) {
-        uint8_t pos = zoom_map[p.data[1]];
+    uint8_t pos = 0;
+    if (can_zoom_slot(p.data[1], &pos)) {
         if (pos != s.last_zoom) {
             s.last_zoom = pos;
             out.add(CAN_EV_ZOOM_CHANGED);
@@ -228,8 +226,8 @@ void register_model_pdos(const SysInfo* info)
         uint32_t product = info->canInfo ? info->canInfo->brushMotorProductId : 0xFFFFFFFFu;
         if (info->turret == 2)
             register_pdo(0x1BF);
-        if ((info->zoom == 2 && product == 0x267215D5u) ||
-            (info->zoom == 1 && (product == 0x267215D5u || product == 0x267215D7u)))
+        if ((info->zoom == 2 && product == CAN_BRMOTOR_PRODUCT_D5) ||
+            (info->zoom == 1 && (product == CAN_BRMOTOR_PRODUCT_D5 || product == CAN_BRMOTOR_PRODUCT_D7)))
             register_pdo(0x2BF);
         return;
     }
@@ -261,6 +259,15 @@ int32_t CanCreateSyncObjects()
         lock->handle.store(h, std::memory_order_release);
     }
     return NO_ERROR;
+}
+
+void can_events_close_locks()
+{
+    queues& s = q();
+    std::lock_guard<std::mutex> creating(s.create);
+    for (named_lock* lock : {&s.event_lock, &s.pdo_lock, &s.emcy_lock})
+        if (u_handle h = lock->handle.exchange(nullptr, std::memory_order_acq_rel))
+            u_close_handle(h);
 }
 
 int32_t can_register_events(const SysInfo* si, bool enable)
@@ -307,8 +314,8 @@ void ReceivePdoHandler(int32_t count, int32_t overrun)
             continue;
         }
         pdo.length = std::min<uint32_t>(pdo.length, 8);
-        hold lock(s.pdo_lock);
-        s.pdos.push_back(pdo);
+        if (hold lock(s.pdo_lock); lock)
+            s.pdos.push_back(pdo);
     }
 }
 
@@ -325,8 +332,8 @@ void ReceiveEmcyHandler(int32_t first, int32_t second, const uint8_t* block, uin
     }
     r.last = last;
     queues& s = q();
-    hold lock(s.emcy_lock);
-    s.emcys.push_back(r);
+    if (hold lock(s.emcy_lock); lock)
+        s.emcys.push_back(r);
 }
 
 void can_pass_pdo(uint32_t cobId, uint32_t length, const uint8_t* data)
@@ -337,8 +344,8 @@ void can_pass_pdo(uint32_t cobId, uint32_t length, const uint8_t* data)
     if (data != nullptr)
         std::memcpy(pdo.data, data, pdo.length);
     queues& s = q();
-    hold lock(s.pdo_lock);
-    s.pdos.push_back(pdo);
+    if (hold lock(s.pdo_lock); lock)
+        s.pdos.push_back(pdo);
 }
 
 void can_pass_emcy(int32_t first, int32_t second, uint32_t third, uint8_t byte, const uint8_t* five, uint8_t last)
@@ -352,21 +359,23 @@ void can_pass_emcy(int32_t first, int32_t second, uint32_t third, uint8_t byte, 
         std::memcpy(r.bytes, five, 5);
     r.last = last;
     queues& s = q();
-    hold lock(s.emcy_lock);
-    s.emcys.push_back(r);
+    if (hold lock(s.emcy_lock); lock)
+        s.emcys.push_back(r);
 }
 
 bool can_process_events(SysInfo* info)
 {
     queues& s = q();
     hold event_lock(s.event_lock);
+    if (!event_lock)
+        return false;
 
     // EMCYs: one at a time, the EMCY lock released while the record is appended.
     for (;;) {
         can_emcy_record r;
         {
             hold lock(s.emcy_lock);
-            if (s.emcys.empty())
+            if (!lock || s.emcys.empty())
                 break;
             r = s.emcys.front();
             s.emcys.pop_front();
@@ -383,7 +392,7 @@ bool can_process_events(SysInfo* info)
         CAN_PDO p;
         {
             hold lock(s.pdo_lock);
-            if (s.pdos.empty())
+            if (!lock || s.pdos.empty())
                 break;
             p = s.pdos.front();
             s.pdos.pop_front();
@@ -407,7 +416,7 @@ bool can_take_event(can_event_record* out)
 {
     queues& s = q();
     hold lock(s.event_lock);
-    if (s.events.empty() || out == nullptr)
+    if (!lock || s.events.empty() || out == nullptr)
         return false;
     *out = s.events.front();
     s.events.pop_front();
@@ -418,7 +427,7 @@ bool can_take_pd_event(can_pd_event_record* out)
 {
     queues& s = q();
     hold lock(s.event_lock);
-    if (s.pd_events.empty() || out == nullptr)
+    if (!lock || s.pd_events.empty() || out == nullptr)
         return false;
     *out = s.pd_events.front();
     s.pd_events.pop_front();
@@ -429,27 +438,29 @@ std::size_t can_event_count()
 {
     queues& s = q();
     hold lock(s.event_lock);
-    return s.events.size();
+    return lock ? s.events.size() : 0;
 }
 
 std::size_t can_pd_event_count()
 {
     queues& s = q();
     hold lock(s.event_lock);
-    return s.pd_events.size();
+    return lock ? s.pd_events.size() : 0;
 }
 
 void can_post_pd_event(const can_pd_event_record& record)
 {
     queues& s = q();
-    hold lock(s.event_lock);
-    s.pd_events.push_back(record);
+    if (hold lock(s.event_lock); lock)
+        s.pd_events.push_back(record);
 }
 
 void can_ndw_status(uint8_t* home, bool* moving)
 {
     queues& s = q();
     hold lock(s.event_lock);
+    if (!lock)
+        return;
     if (home != nullptr)
         *home = s.ndw_home;
     if (moving != nullptr)
@@ -460,14 +471,12 @@ void can_events_reset()
 {
     queues& s = q();
     hold event_lock(s.event_lock);
-    {
-        hold lock(s.pdo_lock);
+    if (!event_lock)
+        return;  // without the locks nothing was ever queued or decoded
+    if (hold lock(s.pdo_lock); lock)
         s.pdos.clear();
-    }
-    {
-        hold lock(s.emcy_lock);
+    if (hold lock(s.emcy_lock); lock)
         s.emcys.clear();
-    }
     s.events.clear();
     s.pd_events.clear();
     s.ndw_home = 0;
@@ -482,6 +491,8 @@ uint8_t can_seed_last_zoom(uint8_t pos)
 {
     queues& s = q();
     hold event_lock(s.event_lock);
+    if (!event_lock)
+        return 255;
     if (s.last_zoom == 255)
         s.last_zoom = pos;
     return s.last_zoom;
@@ -491,6 +502,8 @@ void can_ndw_set_status(uint8_t home, bool moving)
 {
     queues& s = q();
     hold event_lock(s.event_lock);
+    if (!event_lock)
+        return;
     s.ndw_home = home & 0x18;
     s.ndw_moving = moving ? 0x02 : 0;
 }

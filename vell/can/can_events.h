@@ -73,6 +73,11 @@ struct can_pd_event_record {
 // "CanCreateSyncObjects: Cannot create CanEventMutex\n" (or PdoQueueMutex, EmcyQueueMutex).
 int32_t CanCreateSyncObjects();
 
+// Closes the three locks, so that the next use creates them again. For tests: no other thread
+// may be using the queues. While a lock cannot be created, the queue behind it is left alone:
+// producers drop their record, the pump and the takers find nothing.
+void can_events_close_locks();
+
 // Enable: the locks, CAN_RegisterEvents with the two handlers, then the PDOs of the model of
 // the instrument si (results ignored; none without a record). Disable: CAN_RegisterEvents(null,
 // null), then CAN_UnregisterPDOs. Another status than 1: "can_register_events canErr = %d\n"

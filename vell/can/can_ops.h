@@ -81,6 +81,7 @@ int32_t can_write_ramp_trigger(SysInfo* si, int32_t k, const rr_ramp_hdr_t& hdr)
 int32_t can_write_ramp_rate(SysInfo* si, int32_t k, float sampleClkKHz);  // 0..200 kHz
 // 16384 samples: a shorter ramp is padded with its last sample, a longer one refused.
 int32_t can_write_ramp_data(SysInfo* si, int32_t k, const rr_ramp_t& ramp);
+// Written with or without a PIFOC record; the time of the write is kept only with one.
 int32_t can_write_pifoc_offset(SysInfo* si, uint32_t offset, bool waitForRamp);
 int32_t can_pi_ramp_start(SysInfo* si);
 int32_t can_write_pi_ramp_select(SysInfo* si, int32_t ramp);
@@ -89,6 +90,11 @@ int32_t can_read_pi_ramp_amplitude(SysInfo* si, float* amplitude);
 int32_t can_read_pi_ramp_velocity(SysInfo* si, float* velocity);
 int32_t can_read_pi_serial_integer(SysInfo* si, uint8_t sub, uint16_t* value);
 int32_t can_pi_load_ddl_tables(SysInfo* si, int32_t* tables);
+// The PI controller's profile of a ramp that has not been started yet (no start stamp) must be
+// the ramp's (rr_check_pi_profile) when the scanner holds external profiles and the bridge
+// firmware is above 6 (major) and 2 (minor): selects the ramp's slot, reads amplitude and
+// velocity and compares; otherwise 0 without a bus access.
+int32_t can_check_pi_ramp(SysInfo* si, const rr_ramp_t& ramp);
 
 // ---- Family 4: PZT ramp node (62 or 52 by rampMux) ----
 int32_t can_pztramp_start(SysInfo* si);
@@ -124,6 +130,7 @@ int32_t hxi_enc_zoom_set_backlash(SysInfo* si);
 // ---- Composites ----
 int32_t can_home_ndw(SysInfo* si, bool polling, int32_t limit_ms);
 int32_t can_set_ring_spot(SysInfo* si, int32_t position, bool wait);
+// Both disks are tried even when the first fails; the first failure is returned.
 int32_t can_set_diffuser_disks(SysInfo* si, bool on);
 int32_t can_drive_aux_motor(SysInfo* si, bool forward);
 int32_t can_set_llc_range(SysInfo* si, int32_t selector);

@@ -64,23 +64,6 @@ bool scan_pair(const std::string& line, double* pos, double* mag)
 
 bool reasonable(double v) { return std::fabs(v) <= POS_MAX; }  // false for NaN as well
 
-// File status as the cache remembers it.
-bool file_status(const char* path, int64_t* time, uint64_t* size)
-{
-    os::fs::path native;
-    if (path == nullptr || !os::native_path(path, native))
-        return false;
-    std::error_code ec;
-    auto t = os::fs::last_write_time(native, ec);
-    if (ec)
-        return false;
-    auto s = os::fs::file_size(native, ec);
-    if (ec)
-        return false;
-    *time = static_cast<int64_t>(t.time_since_epoch().count());
-    *size = static_cast<uint64_t>(s);
-    return true;
-}
 
 void forget_name(hxi_zoom_cal_cache& c)
 {
@@ -217,11 +200,10 @@ int32_t hxi_zoom_cal_load(SysInfo* si, std::string* report)
         return ERR_HW_FAIL;
 
     if (c->table.count > 0 && c->loadedPath != nullptr) {
-        int64_t t = 0;
-        uint64_t s = 0;
-        if (!file_status(c->loadedPath, &t, &s))
+        u_file_stamp now;
+        if (!u_file_stamp_of(c->loadedPath, &now))
             forget_name(*c);
-        else if (c->haveStatus && t == c->statusTime && s == c->statusSize)
+        else if (c->haveStatus && now == c->status)
             return NO_ERROR;
     }
 
@@ -243,6 +225,9 @@ int32_t hxi_zoom_cal_load(SysInfo* si, std::string* report)
         }
     }
 
+    // The stamp is taken before the read: a rewrite while it reads shows at the next load.
+    u_file_stamp stamp;
+    const bool stamped = rc == NO_ERROR && u_file_stamp_of(path.c_str(), &stamp);
     hxi_zoom_cal_table fresh;
     if (rc == NO_ERROR)
         rc = hxi_zoom_cal_read(path.c_str(), &fresh, report);
@@ -261,8 +246,9 @@ int32_t hxi_zoom_cal_load(SysInfo* si, std::string* report)
                 c->loadedPath = copy;
             }
         }
-        if (rc == NO_ERROR)
-            c->haveStatus = file_status(c->loadedPath, &c->statusTime, &c->statusSize);
+        c->haveStatus = rc == NO_ERROR && stamped;
+        if (c->haveStatus)
+            c->status = stamp;
     }
     if (rc != NO_ERROR) {
         hxi_zoom_cal_free(&fresh);

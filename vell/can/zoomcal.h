@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "vell/platform/files.h"
+
 struct SysInfo;
 
 constexpr int HXI_ZOOM_CAL_MIN_PAIRS = 2;
@@ -43,8 +45,7 @@ struct hxi_zoom_cal_cache {
     hxi_zoom_cal_table table;
     char* loadedPath = nullptr;  // u_malloc copy
     bool haveStatus = false;
-    int64_t statusTime = 0;      // modification time of the file at load
-    uint64_t statusSize = 0;     // its size at load
+    u_file_stamp status;         // the file's identity and change times, taken before it was read
 
     hxi_zoom_cal_cache() = default;
     hxi_zoom_cal_cache(const hxi_zoom_cal_cache&) = delete;
@@ -54,8 +55,8 @@ struct hxi_zoom_cal_cache {
 // The cache of the instrument whose record is `si` (in its run-time part); null for no record.
 hxi_zoom_cal_cache* hxi_zoom_cal_cache_of(const SysInfo* si);
 
-// Brings the slot's table up to date with its file: an unchanged file (same modification time
-// and size) is not read again; otherwise the remembered name, else the HXI zoom record's file
+// Brings the slot's table up to date with its file: an unchanged file (same identity, change
+// times and size: u_file_stamp) is not read again; otherwise the remembered name, else the HXI zoom record's file
 // name or HXI_ZOOM_CAL_DEFAULT_FILE found with u_find_config_file, is read. Any failure leaves
 // no table. ERR_HW_FAIL when the record has no HXI zoom sub-record.
 int32_t hxi_zoom_cal_load(SysInfo* si, std::string* report);

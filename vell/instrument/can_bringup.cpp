@@ -6,6 +6,7 @@
 
 #include "vell/calfile/sysinfo.h"
 #include "vell/can/can_bus.h"
+#include "vell/can/can_common.h"
 #include "vell/can/can_events.h"
 #include "vell/can/can_ops.h"
 #include "vell/can/can_sdo.h"
@@ -18,17 +19,9 @@
 namespace {
 
 constexpr uint32_t LED_CODES[] = {0x2672137Du, 0x2672150Du, 0x26722381u};
-constexpr uint32_t BRUSH_MOTOR_CODES[] = {0x267215D5u, 0x267215D7u};
-constexpr uint32_t BRUSH_MOTOR_ZOOM_PDO = 0x267215D7u;
+constexpr uint32_t BRUSH_MOTOR_CODES[] = {CAN_BRMOTOR_PRODUCT_D5, CAN_BRMOTOR_PRODUCT_D7};
 
 constexpr char SCANNER_FAILED[] = "Scanner verification failed. Verify connections and configuration.\n";
-
-
-void pause_ms(uint32_t ms)
-{
-    u_sleep_ms(ms);
-    u_idle_hook();
-}
 
 template <std::size_t N>
 bool accepted(const uint32_t (&codes)[N], uint32_t code)
@@ -310,7 +303,7 @@ int32_t hxi_finish(SysInfo* si)
         rc = can_bridge_write_digitalout(si, static_cast<uint8_t>(out));
         if (rc != NO_ERROR)
             return rc;
-        pause_ms(100);
+        can_pause_ms(100);
     }
     if (si->hxiZoom)
         rc = hxi_enc_zoom_set_backlash(si);
@@ -330,7 +323,7 @@ int32_t find_bridge(CanInfo* canInfo)
     bool found = false;
     for (int attempt = 0; attempt < 3 && !found; ++attempt) {
         if (attempt > 0)
-            pause_ms(2000);
+            can_pause_ms(2000);
         const int32_t n = can_bus().CAN_EnumerateBridges(entries.data(), CAN_MAX_BRIDGES);
         if (n == 0) {
             u_log_stamped("%s: CAN_EnumerateBridges found no CAN bridges\n", "find_bridge");
@@ -381,7 +374,7 @@ bool wait_for_node_operational(uint8_t node, const char* name)
     uint8_t state = 0;
     for (int poll = 0; poll < 10; ++poll) {
         if (poll > 0)
-            pause_ms(200);
+            can_pause_ms(200);
         const int32_t st = can_bus().CAN_GetNodeState(node, &state);
         if (st != CAN_OK) {
             u_log_stamped("%s: Error waiting for node %s operational: CAN_GetNodeState canErr = %d\n",
@@ -484,7 +477,7 @@ int32_t can_model15_model25_on(SysInfo* si)
     can_events_reset();
     rc = led_setup(si);
     if (rc == NO_ERROR && si->dualBrushMotorPresent && si->zoom != 0 &&
-        si->canInfo->brushMotorProductId == BRUSH_MOTOR_ZOOM_PDO) {
+        si->canInfo->brushMotorProductId == CAN_BRMOTOR_PRODUCT_D7) {
         int32_t pos = 0;
         rc = can_read_zoom(si, &pos);
     }

@@ -1,12 +1,12 @@
 #include "vell/instrument/can_inst.h"
 
 #include <cstring>
-#include <initializer_list>
 
 #include "vell/acquisition/bpix.h"
 #include "vell/calfile/sysinfo.h"
 #include "vell/can/can_agc.h"
 #include "vell/can/can_bus.h"
+#include "vell/can/can_common.h"
 #include "vell/can/can_events.h"
 #include "vell/can/can_ops.h"
 #include "vell/can/can_sdo.h"
@@ -25,28 +25,13 @@ namespace {
 
 constexpr char ON[] = "can_inst_on";
 
-bool sys_is(const SysInfo* si, std::initializer_list<int32_t> types)
-{
-    for (int32_t t : types)
-        if (si->sysType == t)
-            return true;
-    return false;
-}
-
 bool group1(const SysInfo* si)
 {
-    return sys_is(si, {SYS_MODEL15, SYS_MODEL22, SYS_MODEL27, SYS_MODEL25, SYS_MODEL10, SYS_MODEL12});
+    return can_sys_is(si, {SYS_MODEL15, SYS_MODEL22, SYS_MODEL27, SYS_MODEL25, SYS_MODEL10, SYS_MODEL12});
 }
-bool group2(const SysInfo* si) { return sys_is(si, {SYS_MODEL23, SYS_MODEL29}); }
+bool group2(const SysInfo* si) { return can_sys_is(si, {SYS_MODEL23, SYS_MODEL29}); }
 bool hxi_agc_system(const SysInfo* si) { return si != nullptr && can_agc_system(si->sysType); }
 
-bool config_word_supported(const CanInfo& c) { return c.fwMajor > 1 || c.fwMinor > 11; }
-
-void pause_ms(uint32_t ms)
-{
-    u_sleep_ms(ms);
-    u_idle_hook();
-}
 
 // ---- The built-in services ------------------------------------------------------------------
 
@@ -149,7 +134,7 @@ int32_t bridge_on(CanInfo& c)
             u_log_stamped("%s: CAN_SetBridgeConfiguration canErr = %d\n", ON, static_cast<int>(st));
             return ERR_CAN_BRIDGE_ERROR;
         }
-        pause_ms(2000);
+        can_pause_ms(2000);
         rc = connect(c);
         if (rc != NO_ERROR)
             return rc;
@@ -168,7 +153,7 @@ int32_t bridge_on(CanInfo& c)
         rc = reset_bridge();
         if (rc != NO_ERROR)
             return rc;
-        pause_ms(2000);
+        can_pause_ms(2000);
         rc = connect(c);
         if (rc != NO_ERROR)
             return rc;
@@ -185,8 +170,8 @@ int32_t model_on(SysInfo* si)
         return can_model15_model25_on(si);
     if (group2(si))
         return can_model23_or_model29_on(si);
-    const bool hxi_a = sys_is(si, {SYS_MODEL17, SYS_MODEL20, SYS_MODEL24, SYS_MODEL19});
-    const bool hxi_b = sys_is(si, {SYS_MODEL28, SYS_MODEL26});
+    const bool hxi_a = can_sys_is(si, {SYS_MODEL17, SYS_MODEL20, SYS_MODEL24, SYS_MODEL19});
+    const bool hxi_b = can_sys_is(si, {SYS_MODEL28, SYS_MODEL26});
     if (!hxi_a && !hxi_b)
         return ERR_WRONG_SYSTEM_TYPE;
     if (can_slot_state* st = can_state(si))
@@ -205,7 +190,7 @@ int32_t services_and_scanner(SysInfo* si)
     int32_t rc = call(services.ramp_info, si);
     if (rc != NO_ERROR && rc != ERR_NO_RAMP_INFO)
         return rc;
-    const bool tuned = sys_is(si, {SYS_MODEL24, SYS_MODEL28, SYS_MODEL26});
+    const bool tuned = can_sys_is(si, {SYS_MODEL24, SYS_MODEL28, SYS_MODEL26});
     if (tuned) {
         rc = call(services.wave_monitor_on, si);
         if (rc != NO_ERROR)
@@ -218,13 +203,13 @@ int32_t services_and_scanner(SysInfo* si)
     }
     can_slot_state* st = can_state(si);
     int32_t kind = 0;
-    if (sys_is(si, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL12, SYS_FTP, SYS_MODEL16, SYS_MODEL15, SYS_MODEL22,
+    if (can_sys_is(si, {SYS_MODEL04, SYS_MODEL06, SYS_MODEL10, SYS_MODEL12, SYS_FTP, SYS_MODEL16, SYS_MODEL15, SYS_MODEL22,
                     SYS_MODEL25, SYS_MODEL27})) {
         kind = 1;
         rc = call(services.pifoc_offset, si);
         if (rc != NO_ERROR && rc != ERR_NO_RAMP_INFO)
             return rc;
-    } else if (sys_is(si, {SYS_HXI, SYS_MODEL05, SYS_MODEL07, SYS_MODEL08, SYS_MODEL11, SYS_MODEL13, SYS_MODEL14,
+    } else if (can_sys_is(si, {SYS_HXI, SYS_MODEL05, SYS_MODEL07, SYS_MODEL08, SYS_MODEL11, SYS_MODEL13, SYS_MODEL14,
                            SYS_MODEL33, SYS_MODEL17, SYS_MODEL19, SYS_MODEL20, SYS_MODEL23, SYS_MODEL29})) {
         kind = 2;
     }
@@ -254,8 +239,8 @@ int32_t services_and_scanner(SysInfo* si)
 // Step 15: turret and zoom changer.
 int32_t turret_and_zoom(SysInfo* si)
 {
-    const bool always = sys_is(si, {SYS_MODEL10, SYS_MODEL12});
-    const bool with_motor = sys_is(si, {SYS_MODEL15, SYS_MODEL22, SYS_MODEL23, SYS_MODEL25, SYS_MODEL27, SYS_MODEL29});
+    const bool always = can_sys_is(si, {SYS_MODEL10, SYS_MODEL12});
+    const bool with_motor = can_sys_is(si, {SYS_MODEL15, SYS_MODEL22, SYS_MODEL23, SYS_MODEL25, SYS_MODEL27, SYS_MODEL29});
     if (!always && !(with_motor && si->dualBrushMotorPresent))
         return NO_ERROR;
     int32_t rc = can_get_brmtr_config(si);
@@ -286,8 +271,8 @@ int32_t turret_and_zoom(SysInfo* si)
         u_log_sink(si->zoom == 1 ? "Encoded zoom changer\n" : "Motorized zoom changer\n");
     // The all-positions object answers only for a motorized changer or the brush motor whose
     // process data does not carry the zoom position.
-    const bool all_zoom = si->zoom == 2 || (si->zoom == 1 && si->canInfo->brushMotorProductId == 0x267215D5u);
-    if (sys_is(si, {SYS_MODEL15, SYS_MODEL25}) && all_zoom) {
+    const bool all_zoom = si->zoom == 2 || (si->zoom == 1 && si->canInfo->brushMotorProductId == CAN_BRMOTOR_PRODUCT_D5);
+    if (can_sys_is(si, {SYS_MODEL15, SYS_MODEL25}) && all_zoom) {
         rc = can_read_all_zoom(si);
         if (rc != NO_ERROR)
             return rc;
@@ -304,7 +289,7 @@ int32_t events_and_config(SysInfo* si)
         rc = dev_add_device(DEV_TYPE_CAN, CAN_DEVICE_HANDLE, si);
     if (rc == NO_ERROR)
         rc = can_register_events(si, true);
-    if (rc != NO_ERROR || !config_word_supported(*si->canInfo))
+    if (rc != NO_ERROR || !can_config_word_supported(*si->canInfo))
         return rc;
     uint16_t config = 0;
     rc = can_bridge_read_config(si, &config);
@@ -416,7 +401,7 @@ int32_t can_inst_off(SysInfo* si)
         can_set_diffuser_disks(si, false);
     }
     int32_t rc = NO_ERROR;
-    if (si->canInfo && config_word_supported(*si->canInfo)) {
+    if (si->canInfo && can_config_word_supported(*si->canInfo)) {
         uint16_t config = 0;
         rc = can_bridge_read_config(si, &config);
         if (rc == NO_ERROR)
@@ -424,7 +409,7 @@ int32_t can_inst_off(SysInfo* si)
     }
     if (si->cameraType == CAM_E2V7899) {
         can_bridge_write_digitalout(si, 0);
-        pause_ms(100);
+        can_pause_ms(100);
     }
     if (dev_registered(CAN_DEVICE_HANDLE))
         dev_remove_device(CAN_DEVICE_HANDLE);
@@ -492,6 +477,6 @@ int32_t can_inst_reset(SysInfo* si)
     const int32_t rc = reset_bridge();
     if (rc != NO_ERROR)
         return rc;
-    pause_ms(6000);
+    can_pause_ms(6000);
     return can_inst_on(si);
 }

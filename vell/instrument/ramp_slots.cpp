@@ -120,32 +120,6 @@ int32_t free_slot(rr_instr_ramps_t& set, int32_t slots, int32_t* k)
     return NO_ERROR;
 }
 
-// The PI controller's profile of an external profile ramp must match the ramp.
-int32_t check_pi_profile(sysInfo* si, const rr_ramp_t& r)
-{
-    int32_t rc = can_write_pi_ramp_select(si, r.slot);
-    float amplitude = 0.0f, velocity = 0.0f;
-    if (rc == NO_ERROR)
-        rc = can_read_pi_ramp_amplitude(si, &amplitude);
-    if (rc == NO_ERROR)
-        rc = can_read_pi_ramp_velocity(si, &velocity);
-    if (rc != NO_ERROR)
-        return rc;
-    const rr_ramp_hdr_t& h = r.hdr;
-    const double want_v = (h.scanDir == 0 ? -1.0 : 1.0) * h.rampSlope * h.cameraRate / 1000.0;
-    if (!(std::fabs(amplitude - h.scanLen) <= 1.0)) {
-        u_log_sink("PI ramp %s amplitude = %g, expected %g um\n", r.name.c_str(), static_cast<double>(amplitude),
-                   static_cast<double>(h.scanLen));
-        return ERR_MISMATCHED_PI_DIG_RAMP_PARAMS;
-    }
-    if (!(std::fabs(velocity - want_v) <= 1.0)) {
-        u_log_sink("PI ramp %s velocity = %g, expected %g nm/s\n", r.name.c_str(), static_cast<double>(velocity),
-                   want_v);
-        return ERR_MISMATCHED_PI_DIG_RAMP_PARAMS;
-    }
-    return NO_ERROR;
-}
-
 int32_t load_ramp(sysInfo* si, int32_t index)
 {
     rr_instr_ramps_t* set = nullptr;
@@ -167,10 +141,7 @@ int32_t load_ramp(sysInfo* si, int32_t index)
         set->slotMap[k] = static_cast<uint8_t>(r.hdr.rampID);
         return NO_ERROR;
     }
-    if (r.startStamp == 0 && rr_ext_profiles_available(*si) && si->canInfo && si->canInfo->fwMajor > 6 &&
-        si->canInfo->fwMinor > 2)
-        return check_pi_profile(si, r);
-    return NO_ERROR;
+    return can_check_pi_ramp(si, r);
 }
 
 // Whether the ramp has finished, by board.

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "vell/platform/files.h"
+
 namespace os {
 
 namespace fs = std::filesystem;
@@ -61,6 +63,9 @@ file_kind kind_of(const fs::path& path);
 
 // Size in bytes of an existing file.
 bool file_size(const fs::path& path, uint64_t& size);
+
+// The file's stamp (platform/files.h); false when its status cannot be read.
+bool stamp_of(const fs::path& path, u_file_stamp& out);
 
 // fopen on a native path (wide functions on Windows).
 std::FILE* open_file(const fs::path& path, const char* mode);

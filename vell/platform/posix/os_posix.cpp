@@ -45,6 +45,25 @@ fs::path fold_case(const fs::path& path) { return path; }
 
 std::FILE* open_file(const fs::path& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
+bool stamp_of(const fs::path& path, u_file_stamp& out)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    auto ns = [](const struct timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; };
+    out.device = static_cast<uint64_t>(st.st_dev);
+    out.file = static_cast<uint64_t>(st.st_ino);
+#ifdef __APPLE__
+    out.created_or_changed = ns(st.st_ctimespec);
+    out.modified = ns(st.st_mtimespec);
+#else
+    out.created_or_changed = ns(st.st_ctim);
+    out.modified = ns(st.st_mtim);
+#endif
+    out.size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
 std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created, fs::path* refused)
 {
     if (refused)

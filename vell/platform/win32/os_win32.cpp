@@ -97,6 +97,26 @@ std::FILE* open_file(const fs::path& path, const char* mode)
     return ::_wfopen(path.c_str(), wmode.c_str());
 }
 
+bool stamp_of(const fs::path& path, u_file_stamp& out)
+{
+    HANDLE h = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = ::GetFileInformationByHandle(h, &info) != 0;
+    ::CloseHandle(h);
+    if (!ok)
+        return false;
+    auto join = [](DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; };
+    out.device = info.dwVolumeSerialNumber;
+    out.file = join(info.nFileIndexHigh, info.nFileIndexLow);
+    out.created_or_changed = static_cast<int64_t>(join(info.ftCreationTime.dwHighDateTime, info.ftCreationTime.dwLowDateTime));
+    out.modified = static_cast<int64_t>(join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
+    out.size = join(info.nFileSizeHigh, info.nFileSizeLow);
+    return true;
+}
+
 std::FILE* create_temp_file(const fs::path& dir, std::string_view prefix, fs::path& created, fs::path* refused)
 {
     if (refused)
