@@ -117,7 +117,15 @@ private:
 std::mutex lock;
 // The attached light and clock; kept across resets (they belong to whoever attached them).
 tnacq_sim_host host{};
-std::vector<tnacq_sim_frame> frames;
+std::vector<tnacq_sim_frame> frames;  // the newest kMaxFrames reads
+constexpr std::size_t kMaxFrames = 100000;
+
+void record_frame(const tnacq_sim_frame& f)
+{
+    if (frames.size() >= kMaxFrames)
+        frames.erase(frames.begin(), frames.begin() + kMaxFrames / 2);
+    frames.push_back(f);
+}
 std::atomic<unsigned long long> threads_seen{0};
 thread_local const unsigned long long thread_number = ++threads_seen;
 
@@ -310,7 +318,7 @@ TNACQ_FN(int, ReadDevice, (void* buffer, int size))
             --s.fail_reads;
             ms = 0;
             if (host.now_ms != nullptr)
-                frames.push_back({host.now_ms(), thread_number, false});
+                record_frame({host.now_ms(), thread_number, false});
             return -1;
         }
     }
@@ -320,7 +328,7 @@ TNACQ_FN(int, ReadDevice, (void* buffer, int size))
     std::lock_guard<std::mutex> hold(lock);
     grabber& s = g();
     if (host.now_ms != nullptr)
-        frames.push_back({host.now_ms(), thread_number, true});
+        record_frame({host.now_ms(), thread_number, true});
     const int bin = s.binning > 0 ? s.binning : 1;
     const int w = s.width / bin, h = s.height / bin;
     if (w <= 0 || h <= 0)

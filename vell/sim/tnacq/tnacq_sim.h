@@ -38,7 +38,7 @@ int set(const char* key, const std::string& value);
 std::string log();
 // Attaches the light and clock (null detaches).
 void attach(const tnacq_sim_host* host);
-// Every read since the last reset, while a clock is attached.
+// Every read since the last reset while a clock is attached (the newest 100000).
 std::vector<tnacq_sim_frame> frame_log();
 
 }  // namespace tnacq_sim
