@@ -1,5 +1,6 @@
-// The automatic gain thread against the virtual instrument's closed loop: a camera whose
-// frames follow the virtual ND wheel, everything on the virtual clock.
+// The automatic gain thread against the virtual instrument's closed loop: the acquisition
+// service over the virtual acquisition library, whose frames follow the virtual ND wheel,
+// everything on the virtual clock.
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -8,19 +9,38 @@
 #include <string>
 #include <vector>
 
+#include "vell/acquisition/acq.h"
+#include "vell/acquisition/acq_service.h"
 #include "vell/can/can_agc.h"
 #include "vell/can/can_events.h"
 #include "vell/can/can_ops.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/event.h"
-#include "vell/sim/agc/agc_frames.h"
+#include "vell/instrument/agc_host.h"
 #include "vell/sim/canbridge/vcan_nodes.h"
+#include "vell/sim/tnacq/tnacq_sim.h"
 #include "tests/can/can_fixture.h"
 
 namespace {
 
 std::atomic<int> sleep_resets{0};
 void count_reset() { ++sleep_resets; }
+
+// The camera looks through the ND wheel: its raw light level (before inversion) over 65535.
+double wheel_transmission(void*)
+{
+    const std::vector<uint8_t> raw = vcan::object(64, 0x2028, 0);
+    return raw.size() == 2 ? (raw[0] | raw[1] << 8) / 65535.0 : 0.0;
+}
+void sleep_ms(unsigned ms) { u_sleep_ms(ms); }
+unsigned long long now_ms() { return u_now_ms(); }
+const tnacq_sim_host kWheelCamera{wheel_transmission, nullptr, sleep_ms, now_ms};
+
+// A camera of the virtual acquisition library: sensor, binning, read time.
+struct camera {
+    const char* frame = "320x240x8";
+    int binning = 1;
+};
 
 class CanAgcTest : public cantest::CanTest {
 protected:
@@ -40,15 +60,27 @@ protected:
         ASSERT_EQ(can_register_events(sysinfo_slot(0), true), NO_ERROR);
         ASSERT_EQ(u_event_create(true, true, CAN_NDWHEEL_STOPPED, &stopped_), NO_ERROR);
         ASSERT_EQ(can_agc_init(), NO_ERROR);
-        vagc::install(vagc::camera{});
+        acq_set_lock_name(("vp_agc_test_" + std::to_string(reinterpret_cast<uintptr_t>(this))).c_str());
+        acq_mgr_use(&tnacq_sim::table());
+        tnacq_sim::attach(&kWheelCamera);
+        use_camera(camera{});
+        inst_agc_use_acquisition();
+        vcan::ndw_clock_start();
         set_raw(8192);  // in tolerance for target 127
         sleep_resets = 0;
         can_set_sleep_reset(&count_reset);
+        log_.clear();
     }
     void TearDown() override
     {
         EXPECT_EQ(can_agc_release(), NO_ERROR);
-        vagc::remove();
+        can_agc_set_host(nullptr);
+        vcan::ndw_clock_stop();
+        acq_svc_close(si);
+        acq_mgrclose(si);
+        acq_mgr_use(nullptr);
+        acq_set_lock_name(nullptr);
+        tnacq_sim::attach(nullptr);
         u_close_handle(stopped_);
         can_register_events(sysinfo_slot(0), false);
         can_events_reset();
@@ -56,12 +88,35 @@ protected:
         CanTest::TearDown();
     }
 
-    static void set_raw(uint16_t raw) { vcan::set_object_uint(64, 0x2028, 0, raw, 2); }
-    // The value of the 100th brightest pixel of the frame the camera sees now.
-    static int32_t brightest_100(int32_t bytes_per_pixel)
+    // The virtual library set to the camera and the service opened on it (frames of 40 ms).
+    void use_camera(const camera& c)
     {
-        std::vector<uint8_t> buf(vagc::frame_bytes());
-        EXPECT_TRUE(vagc::render(buf.data(), buf.size()));
+        acq_svc_close(si);
+        ASSERT_EQ(tnacq_sim::set("reset", ""), 0);
+        ASSERT_EQ(tnacq_sim::set("frame", c.frame), 0);
+        ASSERT_EQ(tnacq_sim::set("binning", std::to_string(c.binning)), 0);
+        ASSERT_EQ(acq_mgrstart(si), NO_ERROR);
+        ASSERT_EQ(acq_svc_open(si), NO_ERROR);
+    }
+    static void set_raw(uint16_t raw) { vcan::set_object_uint(64, 0x2028, 0, raw, 2); }
+    // The frame reads that delivered a frame, through the binding.
+    static std::vector<tnacq_sim_frame> grabs()
+    {
+        std::vector<tnacq_sim_frame> out;
+        for (const tnacq_sim_frame& f : tnacq_sim::frame_log())
+            if (f.delivered)
+                out.push_back(f);
+        return out;
+    }
+    // The value of the 100th brightest pixel of a frame grabbed now through the service.
+    int32_t brightest_100()
+    {
+        acq_frame_format f;
+        EXPECT_EQ(acq_svc_frame_format(si, &f), NO_ERROR);
+        const int32_t bytes_per_pixel = f.bytes_per_pixel;
+        std::vector<uint8_t> buf(f.frame_bytes());
+        EXPECT_EQ(acq_svc_grab(si), NO_ERROR);
+        EXPECT_EQ(acq_svc_copy(si, buf.data(), buf.size()), NO_ERROR);
         std::vector<uint16_t> px(buf.size() / bytes_per_pixel);
         for (std::size_t i = 0; i < px.size(); ++i)
             px[i] = bytes_per_pixel == 1 ? buf[i] : static_cast<uint16_t>(buf[2 * i] | buf[2 * i + 1] << 8);
@@ -77,35 +132,30 @@ protected:
 
 TEST_F(CanAgcTest, ClosedLoopSettlesOnTheTargetAndWritesWithoutKeepingTheInstrumentAwake)
 {
-    vagc::camera wide;  // 12 bits in 16-bit pixels, binned 2 x 2
-    wide.bytes_per_pixel = 2;
-    wide.bit_depth = 12;
-    wide.binning = 2;
+    const camera wide{"320x240x12", 2};  // 12 bits in 16-bit pixels, binned 2 x 2
     struct row {
         const char* name;
         uint16_t raw;
-        vagc::camera cam;
+        camera cam;
+        int bits;
     };
-    for (const row& r : {row{"far above (saturated)", 65535, {}}, row{"far below (dark)", 0, {}},
-                         row{"in tolerance", 8192, {}}, row{"12-bit binned, far above", 65535, wide}}) {
+    for (const row& r : {row{"far above (saturated)", 65535, {}, 8}, row{"far below (dark)", 0, {}, 8},
+                         row{"in tolerance", 8192, {}, 8}, row{"12-bit binned, far above", 65535, wide, 12}}) {
         SCOPED_TRACE(r.name);
-        vagc::install(r.cam);
+        use_camera(r.cam);
         set_raw(r.raw);
         vcan::clear_calls();
-        vagc::clear_grabs();
         sleep_resets = 0;
         const uint64_t t0 = u_now_ms();
         ASSERT_EQ(can_agc_start(si, 1), NO_ERROR);
         EXPECT_EQ(can_agc_current_value(), 1);
         u_sleep_ms(60000);
         ASSERT_TRUE(can_agc_running());
-        const int32_t bin = brightest_100(r.cam.bytes_per_pixel);
-        EXPECT_LE(std::fabs((bin + 1) / double(1 << r.cam.bit_depth) - 128 / 256.0), 0.03125) << "bin " << bin;
         // Settled: the last 5 s brought no write, and the frames come 100 ms (pause) + 40 ms apart.
         const std::vector<vcan::call> w = vcan::calls_of("CAN_SDOWrite");
         const uint64_t last_write = w.empty() ? t0 : w.back().time_ms;
         EXPECT_LT(last_write, u_now_ms() - 5000);
-        const std::vector<vagc::grab_record> g = vagc::grabs();
+        const std::vector<tnacq_sim_frame> g = grabs();
         ASSERT_GE(g.size(), 3u);
         EXPECT_EQ(g[g.size() - 1].time_ms - g[g.size() - 2].time_ms, 140u);
         if (r.raw == 8192) {
@@ -114,6 +164,8 @@ TEST_F(CanAgcTest, ClosedLoopSettlesOnTheTargetAndWritesWithoutKeepingTheInstrum
         } else {
             EXPECT_GE(w.size(), 5u);
         }
+        const int32_t bin = brightest_100();
+        EXPECT_LE(std::fabs((bin + 1) / double(1 << r.bits) - 128 / 256.0), 0.03125) << "bin " << bin;
         // Only the reads count as activity for the sleep timer while the thread runs.
         EXPECT_EQ(static_cast<std::size_t>(sleep_resets.load()), reads());
         std::printf("[ %s: %zu writes, settled %llu ms after start ]\n", r.name, w.size(),
@@ -136,8 +188,10 @@ TEST_F(CanAgcTest, TenFailuresInARowEndTheThreadAndClearTheValue)
         bool ends;
     };
     const std::vector<row> rows = {
-        {"grabs", [] { vagc::fail_grabs(10, ERR_HW_FAIL); }, "Error grabbing frame: ERR_HW_FAIL", 10, true},
-        {"nine grabs", [] { vagc::fail_grabs(9, ERR_LOST_FRAME); }, "Error grabbing frame: ERR_LOST_FRAME", 9, false},
+        {"grabs", [] { tnacq_sim::set("last_error", "14"); tnacq_sim::set("fail_reads", "10"); },
+         "Error grabbing frame: ERR_ACQ_CMD", 10, true},
+        {"nine grabs", [] { tnacq_sim::set("last_error", "21"); tnacq_sim::set("fail_reads", "9"); },
+         "Error grabbing frame: ERR_LOST_FRAME", 9, false},
         {"writes", [] { set_raw(65535); vcan::set_write_hook(64, 0x2028, 0, [](vcan::sdo_access&) { return 0x06090011u; }); },
          "Error setting NDW: ERR_CAN_SDO_NDW_ERROR", 10, true},
         {"settle waits", [] { set_raw(65535); vcan::ndw_wheel(0, 0, 0x00, 1000000); },
@@ -165,24 +219,20 @@ TEST_F(CanAgcTest, TenFailuresInARowEndTheThreadAndClearTheValue)
 
 TEST_F(CanAgcTest, StartRefusesOrSkipsWhereItMust)
 {
-    auto frames = [](auto change) {
-        vagc::camera c;
-        change(c);
-        vagc::install(c);
-    };
     si->sysType = SYS_MODEL10;
     EXPECT_EQ(can_agc_start(si, 1), NO_ERROR);
     EXPECT_EQ(log_.str(), "can_agc_start: CAN AGC is not applicable\n");
     si->sysType = SYS_MODEL17;
     EXPECT_EQ(can_agc_start(si, 0), ERR_INVALID_PARAM);
-    frames([](vagc::camera& c) { c.exposing = true; });
+    acq_svc_set_exposing(si, true);
     EXPECT_EQ(can_agc_start(si, 1), NO_ERROR);
     EXPECT_FALSE(can_agc_running());
-    frames([](vagc::camera& c) { c.device_set_up = false; });
+    acq_svc_set_exposing(si, false);
+    ASSERT_EQ(acq_svc_close(si), NO_ERROR);
     EXPECT_EQ(can_agc_start(si, 1), NO_ERROR);
     EXPECT_FALSE(can_agc_running());
+    ASSERT_EQ(acq_svc_open(si), NO_ERROR);
     si->sysType = SYS_MODEL20;
-    frames([](vagc::camera&) {});
     vcan::set_object_uint(66, 0x2047, 0, 1, 1);  // auxiliary motor in position 1: exposing
     EXPECT_EQ(can_agc_start(si, 1), NO_ERROR);
     EXPECT_FALSE(can_agc_running());
@@ -191,14 +241,6 @@ TEST_F(CanAgcTest, StartRefusesOrSkipsWhereItMust)
     EXPECT_EQ(can_agc_start(si, 1), NO_ERROR);
     EXPECT_FALSE(can_agc_running());
     can_agc_set_lock(false);
-    // Unusable frame formats end the thread at once.
-    for (auto change : {+[](vagc::camera& c) { c.bit_depth = 17; }, +[](vagc::camera& c) { c.binning = 0; }}) {
-        frames(change);
-        ASSERT_EQ(can_agc_start(si, 1), NO_ERROR);
-        u_sleep_ms(10);
-        EXPECT_FALSE(can_agc_running());
-        EXPECT_EQ(can_agc_current_value(), 0);
-    }
 }
 
 TEST_F(CanAgcTest, SuspensionsNestAndFailuresKeepTheWheelLevel)
@@ -240,7 +282,7 @@ TEST_F(CanAgcTest, AStopThatTakesTooLongIsReportedAndNeverDuplicatesTheThread)
 {
     ASSERT_EQ(can_agc_start(si, 1), NO_ERROR);
     u_sleep_ms(500);
-    vagc::slow_grabs(1, 20000);
+    tnacq_sim::set("slow", "1,20000");
     u_sleep_ms(200);
     const uint64_t t0 = u_now_ms();
     EXPECT_EQ(can_agc_stop_thread(), ERR_INTERNAL_RV);
@@ -307,7 +349,7 @@ TEST_F(CanAgcTest, RandomControlOrderKeepsOneThreadAtMost)
     }
     ASSERT_EQ(can_agc_stop_thread(), NO_ERROR);
     std::vector<uint64_t> seen;
-    for (const vagc::grab_record& g : vagc::grabs()) {
+    for (const tnacq_sim_frame& g : grabs()) {
         if (!seen.empty() && seen.back() == g.thread)
             continue;
         EXPECT_EQ(std::find(seen.begin(), seen.end(), g.thread), seen.end()) << "two threads interleaved";

@@ -177,7 +177,10 @@ TEST_F(SerialOn, EventsShowAndClearTheBoardsReports)
     device->send_report(135, 4);  // function key 4
     device->send_report(157, 1);  // ring/spot
     std::FILE* out = std::tmpfile();
-    inst_shell::session s{0, info, out, {"the board of this test"}};
+    inst_shell::session s;
+    s.info = info;
+    s.out = out;
+    s.instruments = {"the board of this test"};
     EXPECT_EQ(inst_shell::run_command(s, {"events"}), NO_ERROR);
     EXPECT_EQ(inst_shell::run_command(s, {"events"}), NO_ERROR);
     std::rewind(out);

@@ -2,12 +2,17 @@
 #include "tools/inst_shell/commands.h"
 
 #include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
+#include "vell/acquisition/acq_service.h"
 #include "vell/calfile/sysinfo.h"
 #include "vell/can/can_agc.h"
 #include "vell/can/can_events.h"
+#include "vell/datafile/png.h"
 #include "vell/instrument/inst_on.h"
 #include "vell/instrument/llc.h"
 #include "vell/instrument/ramp_slots.h"
@@ -263,6 +268,85 @@ int32_t cmd_ramps(session& s, const words& args, std::string* said)
     return ERR_INVALID_PARAM;
 }
 
+// The addressed instrument's camera, opened at its first use; false with the reason in words.
+int32_t open_camera(session& s, std::string* said)
+{
+    if (!s.camera_bound) {
+        *said = "no camera is set up: " + s.no_camera;
+        return ERR_ACQ_MISSING_DLL;
+    }
+    const int32_t rc = acq_svc_open(s.info);
+    if (rc != NO_ERROR)
+        *said = "no camera is set up: the acquisition device could not be opened (see the messages above)";
+    return rc;
+}
+
+// One frame as grey levels of 8 bits (deeper pixels scaled to 8 bits) in RGB triples, and its
+// brightest level as the camera gives it.
+std::vector<uint8_t> grey_rgb(const acq_frame_format& f, const std::vector<uint8_t>& frame, uint32_t* brightest)
+{
+    const std::size_t n = std::size_t(f.frame_width()) * std::size_t(f.frame_height());
+    const uint32_t full = (1u << f.bit_depth) - 1u;
+    std::vector<uint8_t> rgb(n * 3);
+    *brightest = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        uint32_t v = frame[i];
+        if (f.bytes_per_pixel == 2) {
+            uint16_t w;
+            std::memcpy(&w, frame.data() + 2 * i, 2);
+            v = w;
+        }
+        v = std::min(v, full);
+        *brightest = std::max(*brightest, v);
+        const uint8_t g = uint8_t((v * 255u + full / 2) / full);
+        rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = g;
+    }
+    return rgb;
+}
+
+int32_t cmd_grab(session& s, const words& args, std::string* said)
+{
+    if (args.size() != 1)
+        return ERR_INVALID_PARAM;
+    int32_t rc = open_camera(s, said);
+    if (rc != NO_ERROR)
+        return rc;
+    acq_frame_format f;
+    rc = acq_svc_frame_format(s.info, &f);
+    std::vector<uint8_t> frame(f.frame_bytes());
+    if (rc == NO_ERROR)
+        rc = acq_svc_grab(s.info);
+    if (rc == NO_ERROR)
+        rc = acq_svc_copy(s.info, frame.data(), frame.size());
+    if (rc != NO_ERROR) {
+        *said = "no frame from the camera (see the messages above)";
+        return rc;
+    }
+    uint32_t brightest = 0;
+    const std::vector<uint8_t> rgb = grey_rgb(f, frame, &brightest);
+    const std::vector<uint8_t> png = png_encode_rgb(uint32_t(f.frame_width()), uint32_t(f.frame_height()), rgb);
+    rc = png.empty() ? ERR_INVALID_PARAM : png_write_file(args[0].c_str(), png);
+    if (rc != NO_ERROR) {
+        *said = "cannot write " + args[0];
+        return rc;
+    }
+    *said = u_format("saved %s: %d x %d pixels, brightest level %u of %u", args[0].c_str(), int(f.frame_width()),
+                     int(f.frame_height()), unsigned(brightest), unsigned((1u << f.bit_depth) - 1u));
+    return NO_ERROR;
+}
+
+// Waits S seconds (virtual time under --sim): the gain thread and the instrument work meanwhile.
+int32_t cmd_pause(session&, const words& args, std::string* said)
+{
+    double seconds = 0;
+    if (args.size() != 1 || !parse_real(args[0], &seconds) || seconds < 0 || seconds > 86400)
+        return ERR_INVALID_PARAM;
+    const uint64_t started = u_now_ms();
+    u_sleep_ms(uint32_t(std::lround(seconds * 1000.0)));
+    *said = u_format("waited %llu ms", static_cast<unsigned long long>(u_now_ms() - started));
+    return NO_ERROR;
+}
+
 int32_t cmd_gain(session& s, const words& args, std::string* said)
 {
     int32_t rc = NO_ERROR;
@@ -277,6 +361,9 @@ int32_t cmd_gain(session& s, const words& args, std::string* said)
         *said = "this instrument has no automatic gain control";
         return NO_ERROR;
     }
+    // The gain thread grabs its frames from the camera: without one it cannot run.
+    if (start && (rc = open_camera(s, said)) != NO_ERROR)
+        return rc;
     if (start)
         rc = can_agc_start(s.info, value);
     else if (stop)
@@ -330,27 +417,32 @@ using on_rule = command_row::on_rule;
 
 constexpr command_row rows[] = {
     {"on", "on", "switch the instrument on and check it against the calibration file", 0, {}, on_rule::never, {},
-     cmd_on},
-    {"off", "off", "switch the instrument off", 0, {}, on_rule::never, {}, cmd_off},
-    {"reset", "reset", "reset the instrument and switch it on again", 0, {}, on_rule::always, {}, cmd_reset},
-    {"status", "status", "ask the instrument whether it is well", 0, {}, on_rule::always, {}, cmd_status},
+     cmd_on, false},
+    {"off", "off", "switch the instrument off", 0, {}, on_rule::never, {}, cmd_off, false},
+    {"reset", "reset", "reset the instrument and switch it on again", 0, {}, on_rule::always, {}, cmd_reset, false},
+    {"status", "status", "ask the instrument whether it is well", 0, {}, on_rule::always, {}, cmd_status, false},
     {"light", "light [P | percent P | level [N] | mode M | wait]",
      "show the light level; set it in percent (0 = brightest) or as a level; read it; manual (0) or "
      "automatic (1, 2) control; wait until it has settled",
-     2, light_words, on_rule::always, {}, cmd_light},
+     2, light_words, on_rule::always, {}, cmd_light, false},
     {"sleep", "sleep status", "whether the instrument has a sleep mode and whether it is watched", 1, sleep_words,
-     on_rule::never, {}, cmd_sleep},
+     on_rule::never, {}, cmd_sleep, false},
     {"ramps", "ramps [build | list | load I | start I | wait [S]]",
      "build the ramp set from the ramp directory (alone: when there is none yet) and list it; load ramp I into the instrument; start it; wait "
      "up to S seconds (5) for it to end",
-     2, ramp_words, on_rule::for_words, ramp_on_words, cmd_ramps},
+     2, ramp_words, on_rule::for_words, ramp_on_words, cmd_ramps, false},
     {"gain", "gain [start V | stop]", "automatic gain control: start it with value V, stop it, or show it", 2,
-     gain_words, on_rule::for_words, gain_on_words, cmd_gain},
-    {"events", "events", "show and clear the events the instrument has sent", 0, {}, on_rule::never, {}, cmd_events},
+     gain_words, on_rule::for_words, gain_on_words, cmd_gain, false},
+    {"grab", "grab FILE.png",
+     "grab one frame from the camera and save it as a PNG picture (grey levels, deeper pixels scaled to 8 bits)", 1,
+     {}, on_rule::never, {}, cmd_grab, true},
+    {"pause", "pause S", "wait S seconds (on the virtual clock under --sim) while the instrument works", 1, {},
+     on_rule::never, {}, cmd_pause, false},
+    {"events", "events", "show and clear the events the instrument has sent", 0, {}, on_rule::never, {}, cmd_events, false},
     {"use", "use [N]",
      "address instrument N (0 = the first calibration file) with the commands that follow; alone: the one addressed",
-     1, {}, on_rule::never, {}, cmd_use},
-    {"help", "help", "this list", 0, {}, on_rule::never, {}, cmd_help},
+     1, {}, on_rule::never, {}, cmd_use, false},
+    {"help", "help", "this list", 0, {}, on_rule::never, {}, cmd_help, false},
 };
 
 struct error_text {
@@ -382,6 +474,7 @@ constexpr error_text error_texts[] = {
     {ERR_RAMP_WAIT_TIMEOUT, "the ramp did not end in time"},
     {ERR_INTERNAL_RV, "the gain control thread did not stop"},
     {ERR_PARAM_OUT_OF_RANGE, "value out of range"},
+    {ERR_ACQ_MISSING_DLL, "no camera is set up: no acquisition library is present"},
 };
 
 }  // namespace
@@ -407,6 +500,10 @@ bool split_commands(const words& all, std::vector<words>* commands, std::string*
         }
         words command{all[i++]};
         while (i < all.size() && int(command.size()) <= row->max_args) {
+            if (row->takes_any_word && command.size() == 1) {
+                command.push_back(all[i++]);
+                continue;
+            }
             bool keyword = false;
             for (const char* k : row->keywords)
                 keyword = keyword || all[i] == k;

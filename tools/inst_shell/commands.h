@@ -31,6 +31,10 @@ struct session {
     std::FILE* out = stdout;
     // What each slot holds: its calibration file's line ("<path>: HXI serial ..."), by slot.
     std::vector<std::string> instruments;
+    // Whether an acquisition library is bound (the real one, or the virtual one under --sim),
+    // and, when none is, why in words.
+    bool camera_bound = false;
+    std::string no_camera;
 };
 
 using words = std::vector<std::string>;
@@ -49,6 +53,8 @@ struct command_row {
     std::span<const char* const> on_words;
     // Runs the command; on success `said` holds what happened, on failure (when not empty) why.
     int32_t (*run)(session& s, const words& args, std::string* said);
+    // Whether its one argument may be any word (a file name), not only a keyword or number.
+    bool takes_any_word;
 };
 
 std::span<const command_row> command_table();

@@ -7,10 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "vell/acquisition/acq.h"
 #include "vell/calfile/calfile.h"
 #include "vell/calfile/sysinfo.h"
+#include "vell/can/can_agc.h"
 #include "vell/can/can_bus.h"
 #include "vell/can/can_library.h"
+#include "vell/instrument/agc_host.h"
 #include "vell/instrument/sleep_mode.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/hooks.h"
@@ -183,17 +186,35 @@ int run_commands(session& s, const options& o, std::FILE* in)
     return status;
 }
 
-// What the session leaves behind: the board links closed, the sleep-mode service stopped, the
-// CAN bus library unbound. The instruments themselves are left as the commands left them.
+// What the session leaves behind: the gain thread stopped, the board links closed, the
+// sleep-mode service stopped, the acquisition and CAN bus libraries unbound. The instruments
+// themselves are left as the commands left them.
 void close_session(int held)
 {
+    can_agc_stop_thread();
+    can_agc_set_host(nullptr);
     for (int slot = 0; slot < held; ++slot) {
         ur_board* b = ur_board_slot(slot);
         if (b != nullptr && b->link.handle != SIO_INVALID_HANDLE)
             ur_closeUZ(b);
     }
     sleep_mode_stop();
+    release_virtual_camera();
     can_bus_unload();
+}
+
+// Binds the real acquisition library when it is present (the camera is opened at its first
+// use) and says so on standard error when it is not: grab and gain start then fail with that
+// reason.
+void bind_camera(session& s)
+{
+    if (acq_mgropen(ACQ_INI_FILE) == NO_ERROR) {
+        s.camera_bound = true;
+        inst_agc_use_acquisition();
+        return;
+    }
+    s.no_camera = std::string("no acquisition library (") + ACQ_LIBRARY + ") is present";
+    u_log_sink("inst_shell: %s: no camera, so grab and gain start cannot work\n", s.no_camera.c_str());
 }
 
 // The --sim options that concern one instrument of the session: with instruments of both kinds,
@@ -263,6 +284,7 @@ bool make_instruments(session& s, const options& o, std::vector<std::unique_ptr<
     for (int slot = 0; slot < held; ++slot)
         (sysinfo_slot(slot)->instrBdType == BD_CAN ? any_can : any_serial) = true;
     if (!o.sim) {
+        bind_camera(s);
         if (!any_can)
             return true;
         const int32_t rc = can_bus_load();
@@ -283,6 +305,8 @@ bool make_instruments(session& s, const options& o, std::vector<std::unique_ptr<
         }
         line(s.out, what, describe_virtual(info, options));
     }
+    use_virtual_camera(virt);
+    s.camera_bound = true;
     return true;
 }
 

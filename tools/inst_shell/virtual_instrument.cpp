@@ -2,14 +2,20 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 
+#include "vell/acquisition/acq.h"
+#include "vell/acquisition/acq_service.h"
 #include "vell/calfile/sysinfo.h"
 #include "vell/can/can_agc.h"
 #include "vell/can/can_bus.h"
+#include "vell/instrument/agc_host.h"
+#include "vell/instrument/llc.h"
 #include "vell/platform/errors.h"
+#include "vell/platform/hooks.h"
 #include "vell/serial/board.h"
-#include "vell/sim/agc/agc_frames.h"
 #include "vell/sim/board_device.h"
+#include "vell/sim/tnacq/tnacq_sim.h"
 #include "vell/sim/canbridge/vcan_bridge.h"
 #include "vell/sim/canbridge/vcan_instrument.h"
 #include "vell/sim/canbridge/vcan_nodes.h"
@@ -24,6 +30,33 @@ constexpr uint8_t kSimSoftwareVersion = 20;
 constexpr uint32_t kSimRampPlayMs = 500;
 
 int32_t next_in(int32_t value, int count) { return value + 1 < count ? value + 1 : 1; }
+
+// A little-endian unsigned object of the virtual bridge, or -1.
+double bridge_object(uint8_t node, uint16_t index)
+{
+    const std::vector<uint8_t> raw = vcan::object(node, index, 0);
+    if (raw.empty() || raw.size() > 4)
+        return -1.0;
+    uint32_t v = 0;
+    for (std::size_t i = 0; i < raw.size(); ++i)
+        v |= uint32_t(raw[i]) << (8 * i);
+    return v;
+}
+
+double share(double value, double full) { return full > 0 ? std::clamp(value / full, 0.0, 1.0) : 0.0; }
+
+// The camera's light: that of the first instrument whose camera is set up.
+double session_light(void* ctx)
+{
+    const auto* all = static_cast<const std::vector<std::unique_ptr<virtual_instrument>>*>(ctx);
+    for (const auto& v : *all)
+        if (v->light() >= 0.0 && acq_svc_device_set_up(sysinfo_slot(int(&v - all->data()))))
+            return v->light();
+    return 0.0;
+}
+void clock_sleep(unsigned ms) { u_sleep_ms(ms); }
+unsigned long long clock_now() { return u_now_ms(); }
+tnacq_sim_host g_camera{};
 
 }  // namespace
 
@@ -68,18 +101,41 @@ inst_eeprom_identity identity_for(const SysInfo& info, identity_field differs)
 virtual_instrument::virtual_instrument() = default;
 virtual_instrument::~virtual_instrument()
 {
-    if (camera_)
-        vagc::remove();
+    if (wheel_clock_)
+        vcan::ndw_clock_stop();
+}
+
+double virtual_instrument::light() const
+{
+    if (info_ == nullptr)
+        return -1.0;
+    if (info_->instrBdType == BD_CAN) {
+        // The ND wheel passes its raw level (before the platform's inversion) over 65535; the LED
+        // node shines at its level over the light range's top.
+        if (info_->focusNdwPresent != 0)
+            return share(bridge_object(64, 0x2028), 65535.0);
+        const LightSlot& slot = info_->currentLight();
+        return share(bridge_object(61, 0x2001), slot.rangeHigh > 0 ? slot.rangeHigh : 4095.0);
+    }
+    if (board_ == nullptr)
+        return -1.0;
+    // Boards 1 and 7 take their level complemented.
+    const double limit = ac_llc_board_limit(*info_);
+    double level = board_->light_level_now();
+    if (info_->instrBdType == BD_BOARD01 || info_->instrBdType == BD_FTP)
+        level = limit - level;
+    return share(level, limit);
 }
 
 int32_t virtual_instrument::build(const SysInfo& info, const sim_options& options, std::string* why)
 {
+    info_ = &info;
     if (info.instrBdType == BD_CAN) {
         const int32_t rc = make_virtual_can_instrument(info, options, why);
-        // The gain thread's frames come from a virtual camera looking through the ND wheel.
-        if (rc == NO_ERROR && can_agc_applies(&info)) {
-            vagc::install(vagc::camera{});
-            camera_ = true;
+        // The ND wheel's status messages reach the event pump as time passes.
+        if (rc == NO_ERROR && info.focusNdwPresent != 0) {
+            vcan::ndw_clock_start();
+            wheel_clock_ = true;
         }
         return rc;
     }
@@ -134,6 +190,28 @@ int32_t make_virtual_can_instrument(const SysInfo& info, const sim_options& opti
     }
     can_bus_use(vcan::table(), vcan::version_high);
     return NO_ERROR;
+}
+
+void use_virtual_camera(const std::vector<std::unique_ptr<virtual_instrument>>* instruments)
+{
+    // A lock of this process's own: virtual sessions never wait for each other or a real one.
+    std::random_device rd;
+    acq_set_lock_name(("VELLTNCAL-sim-" + std::to_string(rd()) + std::to_string(rd())).c_str());
+    acq_mgr_use(&tnacq_sim::table());
+    tnacq_sim::set("reset", "");
+    g_camera = tnacq_sim_host{session_light, const_cast<void*>(static_cast<const void*>(instruments)), clock_sleep,
+                              clock_now};
+    tnacq_sim::attach(&g_camera);
+    inst_agc_use_acquisition();
+}
+
+void release_virtual_camera()
+{
+    can_agc_set_host(nullptr);
+    acq_mgrclose(sysinfo_slot(0));
+    acq_mgr_use(nullptr);
+    acq_set_lock_name(nullptr);
+    tnacq_sim::attach(nullptr);
 }
 
 }  // namespace inst_shell

@@ -6,6 +6,11 @@
 // value) and a software version that every camera rule accepts. CAN instruments get the virtual
 // CAN bridge with the file's MAC address and the nodes of its model (make_virtual_can_instrument),
 // whose PZT ramp nodes play a started ramp for half a second.
+//
+// The session's camera is the virtual acquisition library bound in-process
+// (use_virtual_camera): its frames take 40 ms of virtual time and their brightness follows the
+// light of the instrument whose camera is set up (the ND wheel's or LED node's level on the
+// virtual bridge, the level on the virtual board).
 #pragma once
 
 #include <cstdint>
@@ -51,10 +56,21 @@ public:
     // The virtual board of a serial-board instrument (null otherwise).
     sim::board_device* board() const { return board_.get(); }
 
+    // The light reaching the camera now, 0..1 (the record's light-level device as the virtual
+    // instrument holds it).
+    double light() const;
+
 private:
+    const SysInfo* info_ = nullptr;
     std::unique_ptr<sim::board_device> board_;
-    bool camera_ = false;  // the virtual camera serves the gain thread
+    bool wheel_clock_ = false;  // ticks the virtual ND wheel
 };
+
+// Binds the virtual acquisition library in place of the real one for the session's
+// instruments (a process lock of this process's own, the gain thread's host installed) and
+// lets its frames follow their light. release_virtual_camera undoes it.
+void use_virtual_camera(const std::vector<std::unique_ptr<virtual_instrument>>* instruments);
+void release_virtual_camera();
 
 // The virtual CAN bridge with the record's MAC address and the nodes of its model (less the
 // missing ones), bound in place of the CAN bus library.

@@ -61,6 +61,7 @@ struct manager {
     u_handle copy_lock = nullptr;
     std::string library_name = ACQ_LIBRARY;
     std::string lock_name = ACQ_PROCESS_LOCK;
+    const acq_table* in_process = nullptr;  // bound in place of loading a library
 };
 
 manager& mgr()
@@ -198,6 +199,7 @@ void acq_mgrclose(const SysInfo* slot)
     m.table = acq_table{};
     m.library.unload();
     m.state.loaded = false;
+    m.state.device_open = false;
     m.state.live_display_control = false;
     if (m.copy_lock != nullptr) {
         u_close_handle(m.copy_lock);
@@ -216,16 +218,23 @@ int32_t acq_mgropen(const char* ini_file)
     acq_mgrclose(nullptr);
 
     u_log_sink("Loading library TnAcq.dll\n");
-    if (!m.library.load(m.library_name.c_str())) {
-        u_log_sink("%s: TnAcq.dll missing\n", self);
-        return fail_open(ERR_ACQ_MISSING_DLL);
-    }
     bool complete = true;
+    if (m.in_process != nullptr) {
+        m.table = *m.in_process;
+#define ACQ_CHECK(n) complete = complete && m.table.n != nullptr;
+        ACQ_ENTRY_POINTS(ACQ_CHECK)
+#undef ACQ_CHECK
+    } else {
+        if (!m.library.load(m.library_name.c_str())) {
+            u_log_sink("%s: TnAcq.dll missing\n", self);
+            return fail_open(ERR_ACQ_MISSING_DLL);
+        }
 #define ACQ_BIND(n)                                                                    \
     m.table.n = reinterpret_cast<acq_##n##_fn>(m.library.symbol(#n));                   \
     complete = complete && m.table.n != nullptr;
-    ACQ_ENTRY_POINTS(ACQ_BIND)
+        ACQ_ENTRY_POINTS(ACQ_BIND)
 #undef ACQ_BIND
+    }
     if (!complete) {
         u_log_sink("%s: TnAcq.dll invalid or corrupted\n", self);
         return fail_open(ERR_ACQ_INVALID_DLL);
@@ -264,7 +273,6 @@ int32_t acq_mgropen(const char* ini_file)
 
 int32_t acq_mgrinit(int slot_digit, const char* cal_file)
 {
-    static const char* const self = "acq_mgrinit";
     manager& m = mgr();
     if (slot_digit < 0 || slot_digit > 9)
         return ERR_INVALID_PARAM;
@@ -283,6 +291,20 @@ int32_t acq_mgrinit(int slot_digit, const char* cal_file)
     int32_t rc = sb_readCal(0, cal_file);
     if (rc != NO_ERROR)
         return rc;
+    return acq_mgrstart(slot);
+}
+
+int32_t acq_mgrstart(SysInfo* slot)
+{
+    static const char* const self = "acq_mgrinit";
+    manager& m = mgr();
+    if (slot == nullptr)
+        return ERR_INVALID_PARAM;
+    acq_mgrclose(nullptr);
+    const bool held = m.state.lock_held;
+    m.state = acq_manager_state{};
+    m.state.lock_held = held;
+    int32_t rc = NO_ERROR;
 
     // 2. One process runs the acquisition system.
     if (!m.lock.is_open() && !m.lock.open(m.lock_name.c_str())) {
@@ -372,12 +394,15 @@ int32_t acq_mgrinit(int slot_digit, const char* cal_file)
         query_int("MAX DISPLAY HEIGHT", m.state.max_display_height);
     }
     query_int("ONBOARD PROC", m.state.onboard_proc);
+    m.state.device_open = true;
     return NO_ERROR;
 }
 
 const acq_manager_state& acq_state() { return mgr().state; }
 const acq_table& acq_functions() { return mgr().table; }
 u_handle acq_copy_lock() { return mgr().copy_lock; }
+
+void acq_mgr_use(const acq_table* table) { mgr().in_process = table; }
 
 void acq_set_library(const char* name) { mgr().library_name = name != nullptr ? name : ACQ_LIBRARY; }
 void acq_set_lock_name(const char* name)

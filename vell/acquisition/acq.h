@@ -31,6 +31,11 @@ int32_t acq_mgropen(const char* ini_file);
 // lock reuses it.
 int32_t acq_mgrinit(int slot_digit, const char* cal_file);
 
+// Steps 2 on of that start-up for a record whose calibration is already read (the console's,
+// or any instrument's): process lock, library, enumeration, selection, the device opened.
+// The same codes. ERR_INVALID_PARAM for no record.
+int32_t acq_mgrstart(SysInfo* slot);
+
 // Frees the library's device resources and unloads it, closes the frame-buffer copy lock and,
 // with a slot record, releases and closes the process lock. Safe to call at any time, also
 // twice and when nothing was loaded.
@@ -57,6 +62,7 @@ struct acq_manager_state {
     int max_display_height = 0;
     int onboard_proc = 0;
     bool lock_held = false;
+    bool device_open = false;  // the start-up selected and opened the acquisition device
 };
 const acq_manager_state& acq_state();
 
@@ -65,6 +71,11 @@ const acq_table& acq_functions();
 
 // The frame-buffer copy lock (an auto-reset event, signalled when free); null while closed.
 u_handle acq_copy_lock();
+
+// Binds a table of entry points in place of loading the library (the virtual acquisition
+// library linked into the program, as the virtual CAN bridge is); null loads the library again.
+// The table must outlive its use.
+void acq_mgr_use(const acq_table* table);
 
 // For tests and the virtual instrument: the library to load instead of ACQ_LIBRARY, and the
 // name of the process lock instead of ACQ_PROCESS_LOCK (null restores either).

@@ -4,7 +4,9 @@
 #include <memory>
 #include <mutex>
 
+#include "vell/platform/event.h"
 #include "vell/platform/hooks.h"
+#include "vell/platform/thread.h"
 #include "vell/sim/settling.h"
 #include "vell/sim/canbridge/vcan_bridge.h"
 
@@ -351,6 +353,65 @@ void ramp_generator(uint8_t node, uint32_t play_ms)
         a.value.assign(1, u_now_ms() < m->ends_at ? 1 : 0);
         return 0;
     });
+}
+
+namespace {
+
+struct wheel_clock {
+    std::mutex m;
+    u_handle stop = nullptr;
+    u_handle thread = nullptr;
+    uint32_t tick_ms = 10;
+};
+
+wheel_clock& clock_state()
+{
+    static wheel_clock c;
+    return c;
+}
+
+int32_t tick_wheel(void* arg)
+{
+    wheel_clock& c = *static_cast<wheel_clock*>(arg);
+    while (u_wait_one(c.stop, c.tick_ms) == U_WAIT_TIMEOUT)
+        ndw_tick();
+    return 0;
+}
+
+}  // namespace
+
+void ndw_clock_start(uint32_t tick_ms)
+{
+    wheel_clock& c = clock_state();
+    std::lock_guard<std::mutex> hold(c.m);
+    if (c.thread != nullptr)
+        return;
+    c.tick_ms = tick_ms > 0 ? tick_ms : 1;
+    if (u_event_create(true, false, nullptr, &c.stop) != 0) {
+        c.stop = nullptr;
+        return;
+    }
+    if (u_thread_start(&tick_wheel, &c, &c.thread) != 0) {
+        c.thread = nullptr;
+        u_close_handle(c.stop);
+        c.stop = nullptr;
+    }
+}
+
+void ndw_clock_stop()
+{
+    wheel_clock& c = clock_state();
+    std::lock_guard<std::mutex> hold(c.m);
+    if (c.thread != nullptr) {
+        u_event_set(c.stop);
+        u_thread_join(c.thread, U_INFINITE);
+        u_close_handle(c.thread);
+        c.thread = nullptr;
+    }
+    if (c.stop != nullptr) {
+        u_close_handle(c.stop);
+        c.stop = nullptr;
+    }
 }
 
 }  // namespace vcan

@@ -40,6 +40,10 @@ void install_enc_zoom(uint16_t major, uint16_t minor);
 // the status byte) by ndw_tick once its time has come: call it from the platform idle hook.
 void ndw_wheel(int32_t search_ms, int32_t move_ms, uint8_t home_result, int32_t settle_ms = 300);
 void ndw_tick();
+// A platform thread that calls ndw_tick every tick_ms, for programs without an idle hook that
+// does (the console, the gain thread's tests). Starting it twice keeps the first; stop joins it.
+void ndw_clock_start(uint32_t tick_ms = 10);
+void ndw_clock_stop();
 
 // A motor driver node whose motor 2 status (0x2021) reads "moving" (0x02) for the next `reads`
 // reads after each motor current write (0x2034), then 0x00; reads below 0: moving for ever.

@@ -15,12 +15,31 @@
 //     "setting.NAME"     the value a query of the setting NAME answers; "" removes it, and a
 //                        query of a setting that has no value fails. Defaults: "DISPLAY TYPE"
 //                        1, "ONBOARD PROC" 0.
-//     "frame"            "WIDTHxHEIGHTxBITS" of the frames ReadDevice hands out (640x480x8)
-//     "brightness"       level of the brightest pixel as a share of full scale (0.5)
+//     "frame"            "WIDTHxHEIGHTxBITS" of the camera's sensor (640x480x8); frames of
+//                        more than 8 bits take two bytes a pixel (little-endian)
+//     "binning"          the camera's binning factor (1): ReadDevice hands out frames of
+//                        WIDTH/binning x HEIGHT/binning pixels
+//     "brightness"       level of the brightest pixel as a share of full scale (0.5), while no
+//                        light is attached
+//     "scene"            with a light attached: the brightest pixel's share of full scale is
+//                        scene x light, clipped to 1 (4)
+//     "frame_ms"         how long a ReadDevice takes on the attached clock (40); the frame rate
+//                        the device reports is 1000 / frame_ms
+//     "slow"             "COUNT,MS": the next COUNT reads take MS each
+//     "fail_reads"       the next COUNT reads fail (GetLastAcqError answers "last_error")
+//   int TnAcqSim_Attach(const tnacq_sim_host* host)     (vell/sim/tnacq/tnacq_sim.h)
+//     the light the camera looks through and the clock its frames take time on; null detaches.
+// The frame format answers the device, input and mode queries of "IMAGE WIDTH", "IMAGE HEIGHT",
+// "BINNING", "BYTES PER PIXEL", "BIT DEPTH" and "FRAME RATE" (unless a "setting." overrides it).
+//
+// Built a second time (TNACQ_IN_PROCESS) as a static library whose entry points stay inside it
+// and are reached through tnacq_sim::table() (vell/sim/tnacq/tnacq_sim.h), for programs that
+// bind the virtual library in place of loading one, as they bind the virtual CAN bridge.
 //   int TnAcqSim_Log(char* buffer, int size)
 //     copies the calls made since the last reset, one a line ("InitDeviceMgr TnAcq.ini"),
 //     cut to fit and terminated; returns the full length.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -32,7 +51,11 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
+#include "vell/sim/tnacq/tnacq_sim.h"
+
+#if defined(TNACQ_IN_PROCESS)
+#define TNACQ_EXPORT static
+#elif defined(_WIN32)
 #define TNACQ_EXPORT extern "C" __declspec(dllexport)
 #else
 #define TNACQ_EXPORT extern "C" __attribute__((visibility("default")))
@@ -63,8 +86,13 @@ struct grabber {
     std::set<std::string> failing;
     std::map<std::string, std::string> settings;
     int last_error = 0;
-    int width = 640, height = 480, bits = 8;
+    int width = 640, height = 480, bits = 8, binning = 1;
     double brightness = 0.5;
+    double scene = 4.0;
+    unsigned frame_ms = 40;
+    int slow = 0;
+    unsigned slow_ms = 0;
+    int fail_reads = 0;
 
     bool initialised = false;
     int device = -1, camera = -1, mode = -1;
@@ -87,6 +115,20 @@ private:
 };
 
 std::mutex lock;
+// The attached light and clock; kept across resets (they belong to whoever attached them).
+tnacq_sim_host host{};
+std::vector<tnacq_sim_frame> frames;  // the newest kMaxFrames reads
+constexpr std::size_t kMaxFrames = 100000;
+
+void record_frame(const tnacq_sim_frame& f)
+{
+    if (frames.size() >= kMaxFrames)
+        frames.erase(frames.begin(), frames.begin() + kMaxFrames / 2);
+    frames.push_back(f);
+}
+std::atomic<unsigned long long> threads_seen{0};
+thread_local const unsigned long long thread_number = ++threads_seen;
+
 grabber& g()
 {
     static grabber state;
@@ -140,9 +182,26 @@ int query(const char* fn, const char* setting, char* value, int size)
     if (called(fn, setting != nullptr ? setting : "") || setting == nullptr)
         return 1;
     auto it = g().settings.find(setting);
-    if (it == g().settings.end())
+    if (it != g().settings.end())
+        return copy_name(it->second, value, size);
+    const grabber& s = g();
+    const std::string name = setting;
+    std::string computed;
+    if (name == "IMAGE WIDTH")
+        computed = std::to_string(s.width);
+    else if (name == "IMAGE HEIGHT")
+        computed = std::to_string(s.height);
+    else if (name == "BINNING")
+        computed = std::to_string(s.binning);
+    else if (name == "BYTES PER PIXEL")
+        computed = s.bits > 8 ? "2" : "1";
+    else if (name == "BIT DEPTH")
+        computed = std::to_string(s.bits);
+    else if (name == "FRAME RATE")
+        computed = std::to_string(s.frame_ms > 0 ? 1000.0 / s.frame_ms : 0.0);
+    else
         return 1;
-    return copy_name(it->second, value, size);
+    return copy_name(computed, value, size);
 }
 
 int set(const char* fn, const char* setting, const char* value)
@@ -238,26 +297,54 @@ TNACQ_FN(int, CloseDevice, ())
 }
 #endif
 #ifndef OMIT_ReadDevice
-// A frame whose rows rise from dark on the left to the set brightness on the right: the
-// brightest pixels sit at brightness x full scale. 8-bit frames take a byte a pixel, deeper
-// ones two (little-endian).
+// A frame whose rows rise from dark on the left to the brightest level on the right: the
+// brightest pixels (a column of them) sit at that level. Reading takes frame_ms on the attached
+// clock, outside the lock; the frame shows the light as it is when the reading ends.
 TNACQ_FN(int, ReadDevice, (void* buffer, int size))
 {
+    unsigned ms = 0;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        grabber& s = g();
+        const bool fail = called("ReadDevice") || !s.open || buffer == nullptr;
+        ms = s.frame_ms;
+        if (s.slow > 0) {
+            --s.slow;
+            ms = s.slow_ms;
+        }
+        if (fail)
+            return -1;
+        if (s.fail_reads > 0) {
+            --s.fail_reads;
+            ms = 0;
+            if (host.now_ms != nullptr)
+                record_frame({host.now_ms(), thread_number, false});
+            return -1;
+        }
+    }
+    if (host.sleep_ms != nullptr && ms > 0)
+        host.sleep_ms(ms);
+    const double light = host.light != nullptr ? host.light(host.ctx) : -1.0;
     std::lock_guard<std::mutex> hold(lock);
     grabber& s = g();
-    if (called("ReadDevice") || !s.open || buffer == nullptr || s.width <= 0 || s.height <= 0)
+    if (host.now_ms != nullptr)
+        record_frame({host.now_ms(), thread_number, true});
+    const int bin = s.binning > 0 ? s.binning : 1;
+    const int w = s.width / bin, h = s.height / bin;
+    if (w <= 0 || h <= 0)
         return -1;
     const int bytes_per_pixel = s.bits > 8 ? 2 : 1;
-    const long long need = 1LL * s.width * s.height * bytes_per_pixel;
+    const long long need = 1LL * w * h * bytes_per_pixel;
     if (need > size)
         return -1;
     const double full = std::ldexp(1.0, s.bits) - 1.0;
-    const double top = std::clamp(s.brightness, 0.0, 1.0) * full;
+    const double share = light >= 0.0 ? s.scene * light : s.brightness;
+    const double top = std::clamp(share, 0.0, 1.0) * full;
     auto* out = static_cast<unsigned char*>(buffer);
-    for (int y = 0; y < s.height; ++y) {
-        for (int x = 0; x < s.width; ++x) {
-            auto v = static_cast<unsigned>(std::lround(top * (x + 1) / s.width));
-            std::size_t at = (static_cast<std::size_t>(y) * s.width + x) * bytes_per_pixel;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            auto v = static_cast<unsigned>(std::lround(top * (x + 1) / w));
+            std::size_t at = (static_cast<std::size_t>(y) * w + x) * bytes_per_pixel;
             out[at] = static_cast<unsigned char>(v & 0xFF);
             if (bytes_per_pixel == 2)
                 out[at + 1] = static_cast<unsigned char>(v >> 8);
@@ -426,6 +513,7 @@ TNACQ_EXPORT int TnAcqSim_Set(const char* key, const char* value)
     grabber& s = g();
     if (k == "reset") {
         s.reset();
+        frames.clear();
     } else if (k == "devices") {
         s.devices = split(v);
     } else if (k == "cameras") {
@@ -451,6 +539,24 @@ TNACQ_EXPORT int TnAcqSim_Set(const char* key, const char* value)
         s.bits = b;
     } else if (k == "brightness") {
         s.brightness = std::atof(v.c_str());
+    } else if (k == "binning") {
+        const int b = std::atoi(v.c_str());
+        if (b < 1)
+            return -1;
+        s.binning = b;
+    } else if (k == "scene") {
+        s.scene = std::atof(v.c_str());
+    } else if (k == "frame_ms") {
+        s.frame_ms = static_cast<unsigned>(std::strtoul(v.c_str(), nullptr, 10));
+    } else if (k == "slow") {
+        int count = 0;
+        unsigned ms = 0;
+        if (std::sscanf(v.c_str(), "%d,%u", &count, &ms) != 2)
+            return -1;
+        s.slow = count;
+        s.slow_ms = ms;
+    } else if (k == "fail_reads") {
+        s.fail_reads = std::atoi(v.c_str());
     } else {
         return -1;
     }
@@ -463,3 +569,46 @@ TNACQ_EXPORT int TnAcqSim_Log(char* buffer, int size)
     copy_name(g().log, buffer, size);
     return static_cast<int>(g().log.size());
 }
+
+TNACQ_EXPORT int TnAcqSim_Attach(const tnacq_sim_host* attached)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    host = attached != nullptr ? *attached : tnacq_sim_host{};
+    return 0;
+}
+
+#if defined(TNACQ_IN_PROCESS)
+namespace tnacq_sim {
+
+const acq_table& table()
+{
+    static const acq_table t = [] {
+        acq_table b;
+#define TNACQ_BIND(n) b.n = &::n;
+        ACQ_ENTRY_POINTS(TNACQ_BIND)
+#undef TNACQ_BIND
+        return b;
+    }();
+    return t;
+}
+
+int set(const char* key, const std::string& value) { return TnAcqSim_Set(key, value.c_str()); }
+
+std::string log()
+{
+    std::string text(static_cast<std::size_t>(TnAcqSim_Log(nullptr, 0)) + 1, '\0');
+    TnAcqSim_Log(text.data(), static_cast<int>(text.size()));
+    text.resize(text.size() - 1);
+    return text;
+}
+
+void attach(const tnacq_sim_host* attached) { TnAcqSim_Attach(attached); }
+
+std::vector<tnacq_sim_frame> frame_log()
+{
+    std::lock_guard<std::mutex> hold(lock);
+    return frames;
+}
+
+}  // namespace tnacq_sim
+#endif
