@@ -37,7 +37,6 @@ protected:
         os::set_env("RV_CONFIG_DIR", dir.path().string().c_str());
         u_dirs_reset_for_tests();
         sysinfo_reset_all_slots();
-        bpix_reset_all_slots();
         acq_set_lock_name(("vp_acq_service_" + std::to_string(reinterpret_cast<uintptr_t>(this))).c_str());
         acq_mgr_use(&tnacq_sim::table());
         ASSERT_EQ(tnacq_sim::set("reset", ""), 0);
@@ -49,7 +48,6 @@ protected:
         acq_mgrclose(si);
         acq_mgr_use(nullptr);
         acq_set_lock_name(nullptr);
-        bpix_reset_all_slots();
         sysinfo_reset_runtime_all();
         sysinfo_reset_all_slots();
         os::set_env("RV_CONFIG_DIR", saved_config_ ? saved_config_->c_str() : nullptr);

@@ -736,7 +736,7 @@ TEST_F(CanOpsTest, RampStartChecksThePiRampOfANewRampAndFlagsAMismatchInConfigur
     r.startStamp = 0;
     si->canInfo->fwMinor = 2;
     EXPECT_EQ(can_start_ramp(si, 0), NO_ERROR);
-    rr_instr_ramps_reset_all();
+    sysinfo_reset_runtime_all();
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ acq_service_state* state_of(const SysInfo* si) { return si != nullptr ? si->serv
 // The calibration's bad pixel table of the instrument's camera (empty where it names none).
 void bad_pixel_table(const SysInfo* si, const bpix_block** blocks, int32_t* count)
 {
-    bpix_slot_table(sysinfo_slot_of(si), blocks, count);
+    bpix_table_of(si, blocks, count);
 }
 
 bool parse_number(const char* text, double* out)

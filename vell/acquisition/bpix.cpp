@@ -318,7 +318,11 @@ int32_t gen_cam_ped_filename(int slot)
 
 void bpix_slot_table(int slot, const bpix_block** blocks, int32_t* count)
 {
-    const SysInfo* info = sysinfo_slot(slot);
+    bpix_table_of(sysinfo_slot(slot), blocks, count);
+}
+
+void bpix_table_of(const SysInfo* info, const bpix_block** blocks, int32_t* count)
+{
     const bpix_table* t = info != nullptr ? info->services.find<bpix_table>() : nullptr;
     if (blocks != nullptr)
         *blocks = t != nullptr ? t->blocks : nullptr;

@@ -10,6 +10,8 @@
 // first word begins with "[" (the rest of that word, if any, is the grab mode).
 #pragma once
 
+struct SysInfo;
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -69,4 +71,6 @@ int32_t gen_cam_ped_filename(int slot);
 
 // The bad pixel table of a slot: its blocks (null when none) and their number.
 void bpix_slot_table(int slot, const bpix_block** blocks, int32_t* count);
+// The same for the instrument whose record is si (none for a null record).
+void bpix_table_of(const SysInfo* si, const bpix_block** blocks, int32_t* count);
 
