@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "vell/datafile/byte_order.h"
 #include "vell/platform/atomic_file.h"
+#include "vell/platform/byte_order.h"
 #include "vell/platform/errors.h"
 #include "vell/platform/hooks.h"
 #include "vell/platform/log.h"
