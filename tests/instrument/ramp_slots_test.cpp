@@ -432,8 +432,7 @@ protected:
         vcan::set_node(62);
         vcan::install_pzt_node(62, 1100);
         vcan::ramp_generator(62, 550);
-        sysinfo_reset_runtime_all();
-        can_avail(sysinfo_slot(0))->canTriplePztAvail = true;
+        can_avail(si)->canTriplePztAvail = true;
         si->instrBdType = BD_CAN;
         si->sysType = SYS_MODEL17;
         si->pifoc.reset();
