@@ -2,8 +2,8 @@
 //
 // Properties: the result is one of the platform's error codes; a rejected file leaves the
 // values as they were; accepted values are reasonable (1 <= te <= t1 <= now, within 32 bits,
-// a leakage current within [-14, 0] uA), and the saved form of them reads back to the same
-// values (read, write, read).
+// a leakage current within [-14, 0] uA as the diagnostic log shows it, to 0.0001 uA), and the
+// saved form of them reads back to the same values (read, write, read).
 // fuzz-run: corpus=pifoc dict=pifoc max_len=1024
 #include <cstddef>
 #include <cstdint>
@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     }
     VP_FUZZ_CHECK(v.te >= 1 && v.te <= v.t1 && v.t1 <= NOW && v.t1 <= XR_TIME_MAX);
     const double current = v.leakage * XR_LEAKAGE_UA_PER_COUNT;
-    VP_FUZZ_CHECK(current >= XR_LEAKAGE_MIN_UA && current <= XR_LEAKAGE_MAX_UA);
+    const double half = XR_LEAKAGE_RESOLUTION_UA / 2;
+    VP_FUZZ_CHECK(current >= XR_LEAKAGE_MIN_UA - half && current < XR_LEAKAGE_MAX_UA + half);
 
     const std::string saved = xr_format_pifoc_info(v);
     vpfuzz::put_file(path, reinterpret_cast<const uint8_t*>(saved.data()), saved.size());
