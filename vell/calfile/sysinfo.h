@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstddef>
 #include <cstdio>
+#include <initializer_list>
 #include <limits>
 #include <memory>
 #include <new>
@@ -62,6 +63,15 @@ enum sb_sys_type : int32_t {
     SYS_SPECIAL = 36,  // keyword "special"; no display name, not writable
 };
 constexpr int SB_NUM_SYS_TYPE_NAMES = 36;
+
+// Whether a system type is one of the list (the model lists of the services).
+constexpr bool sysinfo_type_in(int32_t sysType, std::initializer_list<int32_t> types)
+{
+    for (int32_t t : types)
+        if (sysType == t)
+            return true;
+    return false;
+}
 
 enum sb_board_type : int32_t {
     BD_NONE = 0,

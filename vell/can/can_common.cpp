@@ -5,7 +5,7 @@
 
 bool can_sys_is(const SysInfo* si, std::initializer_list<int32_t> types)
 {
-    return si != nullptr && can_sys_in(si->sysType, types);
+    return si != nullptr && sysinfo_type_in(si->sysType, types);
 }
 
 bool can_config_word_supported(const CanInfo& c) { return can_config_word_supported(c.fwMajor, c.fwMinor); }

@@ -14,15 +14,7 @@ struct CanInfo;
 constexpr uint32_t CAN_BRMOTOR_PRODUCT_D5 = 0x267215D5u;
 constexpr uint32_t CAN_BRMOTOR_PRODUCT_D7 = 0x267215D7u;
 
-// Whether the system type is one of the list.
-constexpr bool can_sys_in(int32_t sysType, std::initializer_list<int32_t> types)
-{
-    for (int32_t t : types)
-        if (sysType == t)
-            return true;
-    return false;
-}
-// The same for an instrument record; false for no record.
+// Whether the record's system type is one of the list (sysinfo_type_in); false for no record.
 bool can_sys_is(const SysInfo* si, std::initializer_list<int32_t> types);
 
 // Whether the bridge firmware carries the configuration word (object 0x2010/2).

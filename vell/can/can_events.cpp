@@ -83,17 +83,17 @@ constexpr uint32_t FC_TPDO2 = 0x280;
 
 bool brush_motor_model(int32_t sys)
 {
-    return can_sys_in(sys, {SYS_MODEL10, SYS_MODEL12, SYS_MODEL15, SYS_MODEL23, SYS_MODEL25, SYS_MODEL29});
+    return sysinfo_type_in(sys, {SYS_MODEL10, SYS_MODEL12, SYS_MODEL15, SYS_MODEL23, SYS_MODEL25, SYS_MODEL29});
 }
 
 bool wand_model(int32_t sys)
 {
-    return can_sys_in(sys, {SYS_MODEL17, SYS_MODEL19, SYS_MODEL20, SYS_MODEL24, SYS_MODEL26, SYS_MODEL28});
+    return sysinfo_type_in(sys, {SYS_MODEL17, SYS_MODEL19, SYS_MODEL20, SYS_MODEL24, SYS_MODEL26, SYS_MODEL28});
 }
 
 bool focus_model(int32_t sys)
 {
-    return can_sys_in(sys, {SYS_MODEL17, SYS_MODEL24, SYS_MODEL26, SYS_MODEL28});
+    return sysinfo_type_in(sys, {SYS_MODEL17, SYS_MODEL24, SYS_MODEL26, SYS_MODEL28});
 }
 
 // Codes of one PDO, in decoder order; at most four.

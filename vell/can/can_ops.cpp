@@ -44,7 +44,8 @@ enum class check : uint8_t { none, dmd, board, pi, pzt };
 enum class also : uint8_t { nothing, turret, zoom, can_info, hxi_zoom, slot, quiet };
 
 // How a written value travels (unsigned integer; float; float kHz sent x 1000) and the values
-// accepted (lo > hi: any), with the refusal's code and line (given the name and the value).
+// accepted (hi below 0: up to the PI scanner's ramp count), with the refusal's code (0: any value
+// goes) and line (given the name and the value).
 enum class kind : uint8_t { u, f, khz };
 struct rule {
     kind k;
@@ -52,7 +53,8 @@ struct rule {
     int32_t refuse;
     const char* msg;
 };
-constexpr rule U{kind::u, 1, 0, 0, nullptr}, F{kind::f, 1, 0, 0, nullptr};
+constexpr rule U{kind::u, 0, 0, 0, nullptr}, F{kind::f, 0, 0, 0, nullptr};
+constexpr rule PI_RAMP{kind::u, 1, -1, ERR_PARAM_OUT_OF_RANGE, nullptr};
 constexpr rule MODE{kind::u, 0, 4, ERR_INVALID_PARAM, "%s: invalid mode=%d\n"};
 constexpr rule VEL{kind::f, 10, 10000, ERR_INVALID_PARAM, nullptr};
 constexpr rule KHZ{kind::khz, 0, 200, ERR_PARAM_OUT_OF_RANGE, nullptr};
@@ -132,7 +134,7 @@ constexpr row RAMP_RATE    {"can_write_ramp_rate",            BR, 0x2003, 4, 4, 
 constexpr row RAMP_DATA    {"can_write_ramp_data",            BR, 0x2003, 5, 0, W, RMP, CB, U, SL};
 constexpr row PIFOC_OFFSET {"can_write_pifoc_offset",         BR, 0x2009, 1, 2, W, RMP, CB, upto(0xFFFF)};
 constexpr row PI_START     {"can_pi_ramp_start",              BR, 0x2041, 6, 1, W, RMP, CP};
-constexpr row PI_SELECT    {"can_write_pi_ramp_select",       BR, 0x2041, 1, 1, W, RMP, CP};
+constexpr row PI_SELECT    {"can_write_pi_ramp_select",       BR, 0x2041, 1, 1, W, RMP, CP, PI_RAMP};
 constexpr row PI_STATUS    {"can_read_pi_ramp_status",        BR, 0x2040, 0, 2, R, RMP, CP, U, also::can_info};
 constexpr row PI_STATUS_OLD{"can_read_pi_ramp_status",        BR, 0x2041, 11, 2, R, RMP, CP, U, also::can_info};
 constexpr row PI_AMPLITUDE {"can_read_pi_ramp_amplitude",     BR, 0x2041, 2, 4, R, RMP, CP, F};
@@ -267,7 +269,8 @@ int32_t run(const row& r, SysInfo* si, const at& a, double v, uint32_t* raw, uin
     uint8_t b[4] = {};
     if (blk == nullptr) {
         const rule& val = r.val;
-        if (r.write && val.lo <= val.hi && !(v >= val.lo && v <= val.hi)) {
+        const double hi = val.hi < 0 && si != nullptr ? sysinfo_pi_ramp_count(*si) : val.hi;
+        if (r.write && val.refuse != 0 && !(v >= val.lo && v <= hi)) {
             if (val.msg != nullptr)
                 u_log_sink(val.msg, r.name, static_cast<int>(v));
             return val.refuse;
@@ -535,13 +538,7 @@ int32_t can_pi_ramp_start(SysInfo* si) { return put(PI_START, si, 1); }
 int32_t can_read_pi_ramp_amplitude(SysInfo* si, float* amplitude) { return get(PI_AMPLITUDE, si, amplitude); }
 int32_t can_read_pi_ramp_velocity(SysInfo* si, float* velocity) { return get(PI_VELOCITY, si, velocity); }
 int32_t can_read_pi_serial_integer(SysInfo* si, uint8_t sub, uint16_t* value) { return get(PI_INTEGER, si, value, {.sub = sub}); }
-int32_t can_write_pi_ramp_select(SysInfo* si, int32_t ramp)
-{
-    int32_t rc = ready(PI_SELECT, si);
-    if (rc == NO_ERROR && (ramp < 1 || ramp > sysinfo_pi_ramp_count(*si)))
-        rc = ERR_PARAM_OUT_OF_RANGE;
-    return rc != NO_ERROR ? rc : put(PI_SELECT, si, ramp);
-}
+int32_t can_write_pi_ramp_select(SysInfo* si, int32_t ramp) { return put(PI_SELECT, si, ramp); }
 int32_t can_read_pi_ramp_status(SysInfo* si, uint8_t* status)
 {
     if (int32_t rc = ready(PI_STATUS, si); rc != NO_ERROR)

@@ -12,11 +12,6 @@ namespace {
 
 bool is_scan_ramp(int32_t type) { return type == RR_SWLI || type == RR_BTW; }
 
-bool sys_is(int32_t sys, std::initializer_list<int32_t> list)
-{
-    return std::find(list.begin(), list.end(), sys) != list.end();
-}
-
 // The sample clock (kHz) of a board's update-rate divider; NaN when there is none.
 double clock_of_update_rate(int32_t updateRate)
 {
@@ -71,7 +66,7 @@ int32_t rr_get_offset_crossing_pos(const rr_ramp_t* ramp, double* um)
 
 int32_t rr_direction_code(const sysInfo& si, const rr_ramp_hdr_t& hdr)
 {
-    int s = sys_is(si.sysType, {SYS_MODEL15, SYS_MODEL22, SYS_MODEL25, SYS_MODEL27}) ? 1 : -1;
+    int s = sysinfo_type_in(si.sysType, {SYS_MODEL15, SYS_MODEL22, SYS_MODEL25, SYS_MODEL27}) ? 1 : -1;
     if (si.pifocPolarity == -1)
         s = -s;
     if (hdr.scanDir == 0)
