@@ -89,6 +89,9 @@ TEST_F(AcqService, OpensWithTheDevicesFrameFormatAndRefusesOneItCannotUse)
         {"more bits than bytes", {{"setting.BYTES PER PIXEL", "1"}, {"frame", "64x64x10"}}, ERR_ACQ_CMD, {}, 0},
         {"binning 0", {{"setting.BINNING", "0"}}, ERR_ACQ_CMD, {}, 0},
         {"width in words", {{"setting.IMAGE WIDTH", "wide"}}, ERR_ACQ_CMD, {}, 0},
+        {"width beyond int32", {{"setting.IMAGE WIDTH", "1e10"}}, ERR_ACQ_CMD, {}, 0},
+        {"width not a number", {{"setting.IMAGE WIDTH", "nan"}}, ERR_ACQ_CMD, {}, 0},
+        {"width with a fraction", {{"setting.IMAGE WIDTH", "640.5"}}, ERR_ACQ_CMD, {}, 0},
         {"no device", {{"devices", ""}}, ERR_ACQ_INVALID_DEVICE, {}, 0},
     };
     for (const row& r : rows) {
@@ -114,6 +117,44 @@ TEST_F(AcqService, OpensWithTheDevicesFrameFormatAndRefusesOneItCannotUse)
         EXPECT_EQ(px.size(), std::size_t(f.frame_width()) * std::size_t(f.frame_height()));
         EXPECT_EQ(px[std::size_t(f.frame_width()) - 1], (1u << f.bit_depth) / 2);
     }
+}
+
+// A device's answers as numbers: one decimal number between blanks, the whole-number form only
+// within int32_t and without a fraction.
+TEST(AcqAnswer, OneDecimalNumberBetweenBlanks)
+{
+    struct row {
+        const char* text;
+        std::optional<double> number;
+        std::optional<int32_t> whole;
+    };
+    const std::vector<row> rows = {
+        {"640", 640.0, 640},
+        {" \t25.5\r\n", 25.5, std::nullopt},
+        {"6.4e2", 640.0, 640},
+        {"-2147483648", -2147483648.0, INT32_MIN},
+        {"2147483647", 2147483647.0, INT32_MAX},
+        {"2147483648", 2147483648.0, std::nullopt},
+        {"1e300", 1e300, std::nullopt},
+        {"", std::nullopt, std::nullopt},
+        {"   ", std::nullopt, std::nullopt},
+        {"12 px", std::nullopt, std::nullopt},
+        {"0x10", std::nullopt, std::nullopt},
+        {"+5", std::nullopt, std::nullopt},
+        {"nan", std::nullopt, std::nullopt},
+        {"-inf", std::nullopt, std::nullopt},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.text);
+        double d = -1;
+        int32_t i = -1;
+        EXPECT_EQ(acq_answer_number(r.text, &d), r.number.has_value());
+        EXPECT_EQ(d, r.number.value_or(-1));
+        EXPECT_EQ(acq_answer_int(r.text, &i), r.whole.has_value());
+        EXPECT_EQ(i, r.whole.value_or(-1));
+    }
+    double d = -1;
+    EXPECT_FALSE(acq_answer_number(nullptr, &d));
 }
 
 TEST_F(AcqService, GrabAndCopyFailInWordsAndCodes)

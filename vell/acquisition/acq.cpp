@@ -1,6 +1,8 @@
 #include "vell/acquisition/acq.h"
 
 #include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -70,25 +72,6 @@ manager& mgr()
     return m;
 }
 
-// A device answer as a whole decimal number; anything else (empty, trailing text, out of
-// range) is no number.
-bool parse_int(const char* text, int& out)
-{
-    std::string_view s(text);
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-        s.remove_suffix(1);
-    if (s.empty())
-        return false;
-    int value = 0;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (ec != std::errc() || end != s.data() + s.size())
-        return false;
-    out = value;
-    return true;
-}
-
 // A numeric setting of the current acquisition device, or nothing when it cannot be read.
 bool query_int(const char* setting, int& out)
 {
@@ -96,7 +79,7 @@ bool query_int(const char* setting, int& out)
     if (mgr().table.AcqDeviceQuery(setting, value, static_cast<int>(sizeof value)) != 0)
         return false;
     value[sizeof value - 1] = '\0';
-    return parse_int(value, out);
+    return acq_answer_int(value, &out);
 }
 
 // The first name of an enumeration, terminated whatever the library wrote.
@@ -162,6 +145,30 @@ int32_t fail_init(int32_t code)
 }
 
 }  // namespace
+
+bool acq_answer_number(const char* text, double* out)
+{
+    std::string_view s(text != nullptr ? text : "");
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+        s.remove_suffix(1);
+    double v = 0;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v))
+        return false;
+    *out = v;
+    return true;
+}
+
+bool acq_answer_int(const char* text, int32_t* out)
+{
+    double v = 0;
+    if (!acq_answer_number(text, &v) || !(v >= INT32_MIN && v <= INT32_MAX) || v != std::trunc(v))
+        return false;
+    *out = static_cast<int32_t>(v);
+    return true;
+}
 
 int32_t acq_error_code(int number, const char** text)
 {

@@ -49,6 +49,11 @@ int32_t acq_translate_error();
 // ERR_UNKNOWN). The text is null for 0.
 int32_t acq_error_code(int number, const char** text);
 
+// A device's answer to a setting query as a number: one finite decimal number, blanks around it
+// allowed, nothing else. The whole-number form also refuses a fraction and a value outside int32_t.
+bool acq_answer_number(const char* text, double* out);
+bool acq_answer_int(const char* text, int32_t* out);
+
 // What the start-up found and read.
 struct acq_manager_state {
     bool loaded = false;

@@ -2,9 +2,7 @@
 #include "vell/acquisition/acq_service.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
-#include <string_view>
 #include <utility>
 
 #include "vell/acquisition/acq.h"
@@ -24,44 +22,31 @@ void bad_pixel_table(const SysInfo* si, const bpix_block** blocks, int32_t* coun
     bpix_table_of(si, blocks, count);
 }
 
-bool parse_number(const char* text, double* out)
-{
-    std::string_view s(text);
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-        s.remove_suffix(1);
-    if (s.empty())
-        return false;
-    double v = 0;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || end != s.data() + s.size())
-        return false;
-    *out = v;
-    return true;
-}
-
-// A setting of the current input mode, else of the input device, else of the acquisition device.
-bool query_setting(const char* setting, double* out)
+// The answer for a setting of the current input mode, else of the input device, else of the
+// acquisition device.
+bool query_answer(const char* setting, char (&value)[64])
 {
     const acq_table& t = acq_functions();
     for (auto query : {t.AcqInputModeQuery, t.AcqInputDeviceQuery, t.AcqDeviceQuery}) {
-        char value[64] = {};
+        std::memset(value, 0, sizeof value);
         if (query != nullptr && query(setting, value, static_cast<int>(sizeof value)) == 0) {
             value[sizeof value - 1] = '\0';
-            return parse_number(value, out);
+            return true;
         }
     }
     return false;
 }
 
+bool query_setting(const char* setting, double* out)
+{
+    char value[64];
+    return query_answer(setting, value) && acq_answer_number(value, out);
+}
+
 bool query_int(const char* setting, int32_t* out)
 {
-    double v = 0;
-    if (!query_setting(setting, &v) || v != static_cast<double>(static_cast<int32_t>(v)))
-        return false;
-    *out = static_cast<int32_t>(v);
-    return true;
+    char value[64];
+    return query_answer(setting, value) && acq_answer_int(value, out);
 }
 
 // Holds the frame-buffer copy lock (an auto-reset event, signalled when free).
