@@ -117,12 +117,14 @@ words split_line(const std::string& line)
     return out;
 }
 
-// One line from `in`, without holding the virtual clock while the user types.
+// One line from `in`. The virtual clock stands still while the console waits for input: a
+// script's next command meets every instrument as the last one left it, whatever the real time
+// between the lines, and background work (the gain thread, a moving wheel) goes on only while a
+// command waits (`pause S`). The stall watch is off meanwhile, as a user may take any time.
 bool read_line(std::FILE* in, std::string* line)
 {
-    const bool enrolled = u_vclock_active() && u_vclock_enrolled();
-    if (enrolled)
-        u_vclock_leave();
+    const bool held = u_vclock_active() && u_vclock_enrolled();
+    const uint32_t stall_limit = held ? u_vclock_set_stall_limit(0) : 0;
     line->clear();
     char buf[512];
     bool any = false;
@@ -132,8 +134,8 @@ bool read_line(std::FILE* in, std::string* line)
         if (!line->empty() && line->back() == '\n')
             break;
     }
-    if (enrolled)
-        u_vclock_enroll();
+    if (held)
+        u_vclock_set_stall_limit(stall_limit);
     return any;
 }
 
