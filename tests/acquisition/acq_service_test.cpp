@@ -208,6 +208,24 @@ TEST_F(AcqService, GrabAndCopyFailInWordsAndCodes)
     EXPECT_EQ(count_of(calls, "AcquireStop\n"), 1);
 }
 
+// A long session's call log keeps its newest calls in whole lines and stays within 1 MiB.
+TEST(VirtualAcqLibrary, TheCallLogKeepsItsNewestWholeLines)
+{
+    ASSERT_EQ(tnacq_sim::set("reset", ""), 0);
+    const acq_table& t = tnacq_sim::table();
+    char value[64];
+    const int calls = 120000;  // of 27 bytes a line: three times what the log keeps
+    for (int i = 0; i < calls; ++i)
+        t.AcqDeviceQuery(i + 1 == calls ? "LAST" : "IMAGE WIDTH", value, static_cast<int>(sizeof value));
+    const std::string log = tnacq_sim::log();
+    EXPECT_LE(log.size(), std::size_t(1) << 20);
+    EXPECT_GE(log.size(), std::size_t(1) << 19);
+    EXPECT_EQ(log.rfind("AcqDeviceQuery LAST\n"), log.size() - 20);
+    EXPECT_EQ(log.rfind("AcqDeviceQuery IMAGE WIDTH\n", 0), 0u);  // starts at a whole line
+    EXPECT_EQ(count_of(log, "\n"), count_of(log, "AcqDeviceQuery "));
+    ASSERT_EQ(tnacq_sim::set("reset", ""), 0);
+}
+
 // Bad pixels: each replaced by the mean of its good neighbours; blocks of the frame's size,
 // else of the sensor's size with the pixels binned; a pixel with no good neighbour stays.
 TEST_F(AcqService, BadPixelsTakeTheMeanOfTheirGoodNeighbours)

@@ -37,7 +37,8 @@
 // bind the virtual library in place of loading one, as they bind the virtual CAN bridge.
 //   int TnAcqSim_Log(char* buffer, int size)
 //     copies the calls made since the last reset, one a line ("InitDeviceMgr TnAcq.ini"),
-//     cut to fit and terminated; returns the full length.
+//     cut to fit and terminated; returns the full length. The log keeps the newest calls, up
+//     to 1 MiB of them.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -119,6 +120,7 @@ std::mutex lock;
 tnacq_sim_host host{};
 std::vector<tnacq_sim_frame> frames;  // the newest kMaxFrames reads
 constexpr std::size_t kMaxFrames = 100000;
+constexpr std::size_t kMaxLog = std::size_t(1) << 20;
 
 void record_frame(const tnacq_sim_frame& f)
 {
@@ -135,10 +137,14 @@ grabber& g()
     return state;
 }
 
-// Records the call; true when the test made this entry point fail.
+// Records the call; true when the test made this entry point fail. The log keeps the newest
+// calls: past kMaxLog bytes the older ones go, whole lines at a time, down to half of it.
 bool called(const char* name, const std::string& args = "")
 {
-    g().log += std::string(name) + (args.empty() ? "" : " " + args) + "\n";
+    std::string& log = g().log;
+    log += std::string(name) + (args.empty() ? "" : " " + args) + "\n";
+    if (log.size() > kMaxLog)
+        log.erase(0, log.find('\n', log.size() - kMaxLog / 2) + 1);
     return g().failing.count(name) != 0;
 }
 

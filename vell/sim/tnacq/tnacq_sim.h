@@ -34,7 +34,7 @@ namespace tnacq_sim {
 const acq_table& table();
 // TnAcqSim_Set: 0, or -1 for an unknown key or bad value.
 int set(const char* key, const std::string& value);
-// The calls made since the last reset, one a line ("ReadDevice").
+// The calls made since the last reset, one a line ("ReadDevice"): the newest, up to 1 MiB.
 std::string log();
 // Attaches the light and clock (null detaches).
 void attach(const tnacq_sim_host* host);
