@@ -208,6 +208,22 @@ TEST_F(AcqService, GrabAndCopyFailInWordsAndCodes)
     EXPECT_EQ(count_of(calls, "AcquireStop\n"), 1);
 }
 
+// A reset of the record's run-time part leaves live mode: the library stops acquiring once, and
+// the instrument opens again as new.
+TEST_F(AcqService, AResetOfTheRecordStopsLiveAcquisition)
+{
+    ASSERT_EQ(acq_svc_open(si), NO_ERROR);
+    ASSERT_EQ(acq_svc_set_live(si, true), NO_ERROR);
+    sysinfo_reset_runtime(*si);
+    EXPECT_EQ(count_of(tnacq_sim::log(), "AcquireStop\n"), 1);
+    EXPECT_FALSE(acq_svc_live(si));
+    ASSERT_EQ(acq_svc_open(si), NO_ERROR);
+    EXPECT_FALSE(acq_svc_live(si));
+    // Not live: a reset asks nothing of the library.
+    sysinfo_reset_runtime(*si);
+    EXPECT_EQ(count_of(tnacq_sim::log(), "AcquireStop\n"), 1);
+}
+
 // A long session's call log keeps its newest calls in whole lines and stays within 1 MiB.
 TEST(VirtualAcqLibrary, TheCallLogKeepsItsNewestWholeLines)
 {

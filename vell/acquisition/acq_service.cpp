@@ -108,6 +108,15 @@ int32_t not_set_up(const char* op)
 
 }  // namespace
 
+acq_service_state::~acq_service_state()
+{
+    if (!live.load() || !set_up.load() || !acq_state().device_open)
+        return;
+    const acq_table& t = acq_functions();
+    if (t.AcquireStop != nullptr && t.AcquireStop() != 0)
+        (void)acq_translate_error();  // logged; nothing is left to hold the failure
+}
+
 bool acq_frame_format::usable() const
 {
     return width > 0 && height > 0 && binning >= 1 && frame_width() >= 1 && frame_height() >= 1 &&

@@ -5,8 +5,9 @@
 //
 // Its state is the record's own (acq_service_state, in the record's run-time part); the
 // library and its frame grabber are process-wide (vell/acquisition/acq.h), so an instrument's
-// device stays open until acq_svc_close or the library is closed. The flags are safe to read
-// from any thread; grabbing and copying are serialised by the frame-buffer copy lock.
+// device stays open until acq_svc_close or the library is closed; a reset of the run-time part
+// leaves live mode. The flags are safe to read from any thread; grabbing and copying are
+// serialised by the frame-buffer copy lock.
 #pragma once
 
 #include <atomic>
@@ -57,6 +58,13 @@ struct acq_service_state {
     // Under the frame-buffer copy lock: the newest frame and whether there is one.
     std::vector<uint8_t> frame;
     bool have_frame = false;
+
+    // What the state releases when the record's run-time part is reset: live acquisition, which
+    // would otherwise run on in the library with no instrument to stop it.
+    acq_service_state() = default;
+    acq_service_state(const acq_service_state&) = delete;
+    acq_service_state& operator=(const acq_service_state&) = delete;
+    ~acq_service_state();
 };
 
 // Opens the acquisition device for the instrument: starts the acquisition manager on the
