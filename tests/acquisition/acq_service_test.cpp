@@ -20,14 +20,6 @@
 
 namespace {
 
-int count_of(const std::string& text, const std::string& word)
-{
-    int n = 0;
-    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
-        ++n;
-    return n;
-}
-
 class AcqService : public ::testing::Test {
 protected:
     void SetUp() override
@@ -203,9 +195,9 @@ TEST_F(AcqService, GrabAndCopyFailInWordsAndCodes)
         ASSERT_EQ(acq_svc_copy(si, buf.data(), buf.size()), NO_ERROR);
     ASSERT_EQ(acq_svc_set_live(si, false), NO_ERROR);
     const std::string calls = tnacq_sim::log();
-    EXPECT_EQ(count_of(calls, "AcquireStart\n"), 1);
-    EXPECT_EQ(count_of(calls, "ReadDevice\n"), 3);
-    EXPECT_EQ(count_of(calls, "AcquireStop\n"), 1);
+    EXPECT_EQ(vptest::count_of(calls, "AcquireStart\n"), 1);
+    EXPECT_EQ(vptest::count_of(calls, "ReadDevice\n"), 3);
+    EXPECT_EQ(vptest::count_of(calls, "AcquireStop\n"), 1);
 }
 
 // A reset of the record's run-time part leaves live mode: the library stops acquiring once, and
@@ -215,13 +207,13 @@ TEST_F(AcqService, AResetOfTheRecordStopsLiveAcquisition)
     ASSERT_EQ(acq_svc_open(si), NO_ERROR);
     ASSERT_EQ(acq_svc_set_live(si, true), NO_ERROR);
     sysinfo_reset_runtime(*si);
-    EXPECT_EQ(count_of(tnacq_sim::log(), "AcquireStop\n"), 1);
+    EXPECT_EQ(vptest::count_of(tnacq_sim::log(), "AcquireStop\n"), 1);
     EXPECT_FALSE(acq_svc_live(si));
     ASSERT_EQ(acq_svc_open(si), NO_ERROR);
     EXPECT_FALSE(acq_svc_live(si));
     // Not live: a reset asks nothing of the library.
     sysinfo_reset_runtime(*si);
-    EXPECT_EQ(count_of(tnacq_sim::log(), "AcquireStop\n"), 1);
+    EXPECT_EQ(vptest::count_of(tnacq_sim::log(), "AcquireStop\n"), 1);
 }
 
 // A long session's call log keeps its newest calls in whole lines and stays within 1 MiB.
@@ -238,7 +230,7 @@ TEST(VirtualAcqLibrary, TheCallLogKeepsItsNewestWholeLines)
     EXPECT_GE(log.size(), std::size_t(1) << 19);
     EXPECT_EQ(log.rfind("AcqDeviceQuery LAST\n"), log.size() - 20);
     EXPECT_EQ(log.rfind("AcqDeviceQuery IMAGE WIDTH\n", 0), 0u);  // starts at a whole line
-    EXPECT_EQ(count_of(log, "\n"), count_of(log, "AcqDeviceQuery "));
+    EXPECT_EQ(vptest::count_of(log, "\n"), vptest::count_of(log, "AcqDeviceQuery "));
     ASSERT_EQ(tnacq_sim::set("reset", ""), 0);
 }
 

@@ -24,31 +24,6 @@ namespace {
 
 std::string example(const char* name) { return (std::filesystem::absolute(VP_EXAMPLES_DIR) / name).string(); }
 
-std::string slurp(std::FILE* f)
-{
-    std::rewind(f);
-    std::string s;
-    char buf[256];
-    std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        s.append(buf, n);
-    return s;
-}
-
-std::string read_file(const std::filesystem::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-int count_of(const std::string& text, const std::string& word)
-{
-    int n = 0;
-    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
-        ++n;
-    return n;
-}
-
 class Camera : public insttest::PowerOn {
 protected:
     int run(std::vector<std::string> args)
@@ -59,7 +34,7 @@ protected:
         std::FILE* in = std::tmpfile();
         std::FILE* out = std::tmpfile();
         const int status = inst_shell::run(int(argv.size()), argv.data(), in, out);
-        output = slurp(out);
+        output = vptest::read_stream(out);
         std::fclose(in);
         std::fclose(out);
         return status;
@@ -98,11 +73,11 @@ TEST_F(Camera, GainThreadBringsTheGrabbedFrameIntoTheTargetBand)
         // The frames came through the binding: acquisition started, frames read, stopped.
         const std::string calls = tnacq_sim::log();
         EXPECT_NE(calls.find("OpenDevice\n"), std::string::npos);
-        EXPECT_GT(count_of(calls, "ReadDevice\n"), 50) << "the gain thread's frames and the grab";
-        EXPECT_EQ(count_of(calls, "AcquireStart\n"), count_of(calls, "AcquireStop\n"));
+        EXPECT_GT(vptest::count_of(calls, "ReadDevice\n"), 50) << "the gain thread's frames and the grab";
+        EXPECT_EQ(vptest::count_of(calls, "AcquireStart\n"), vptest::count_of(calls, "AcquireStop\n"));
 
         // The picture: its size, grey, a column rising to the brightest level on the right.
-        const pngtest::image img = pngtest::decode(read_file(png));
+        const pngtest::image img = pngtest::decode(vptest::read_file(png));
         ASSERT_EQ(img.error, "");
         EXPECT_EQ(img.width, 640u);
         EXPECT_EQ(img.height, 480u);
@@ -142,7 +117,7 @@ TEST_F(Camera, WithoutAnAcquisitionLibraryGainStartAndGrabSayWhy)
         EXPECT_EQ(inst_shell::run_command(s, r.command) == NO_ERROR, r.command.size() == 1) << r.line;
         expected += r.line;
     }
-    EXPECT_EQ(slurp(out), expected);
+    EXPECT_EQ(vptest::read_stream(out), expected);
     EXPECT_FALSE(can_agc_running());
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "x.png"));
     std::fclose(out);

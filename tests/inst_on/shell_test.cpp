@@ -32,17 +32,6 @@ std::string example(const char* name)
 const std::string kSerialCal = example("hxi_serial_board.cal");
 const std::string kCanCal = example("model23_can.cal");
 
-std::string slurp(std::FILE* f)
-{
-    std::rewind(f);
-    std::string s;
-    char buf[256];
-    std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        s.append(buf, n);
-    return s;
-}
-
 // An HXI light-level row that keeps its level in memory and settles at once, standing in for
 // the board link's light commands.
 uint16_t g_level = 0;
@@ -74,7 +63,7 @@ protected:
         std::fputs(input.c_str(), in);
         std::rewind(in);
         const int status = inst_shell::run(int(argv.size()), argv.data(), in, out);
-        output = slurp(out);
+        output = vptest::read_stream(out);
         std::fclose(in);
         std::fclose(out);
         return status;

@@ -47,6 +47,27 @@ private:
     fs::path path_;
 };
 
+// Everything written to a stream so far (it is rewound first).
+inline std::string read_stream(std::FILE* f)
+{
+    std::rewind(f);
+    std::string s;
+    char buf[256];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        s.append(buf, n);
+    return s;
+}
+
+// How many times `word` stands in `text`, overlapping ones included.
+inline int count_of(const std::string& text, const std::string& word)
+{
+    int n = 0;
+    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+        ++n;
+    return n;
+}
+
 inline std::string read_file(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -50,23 +50,9 @@ bool query_int(const char* setting, int32_t* out)
 }
 
 // Holds the frame-buffer copy lock (an auto-reset event, signalled when free).
-class copy_lock_hold {
+class copy_lock_hold : public u_event_hold {
 public:
-    copy_lock_hold() : lock_(acq_copy_lock())
-    {
-        if (lock_ != nullptr && u_wait_one(lock_, U_INFINITE) != 0)
-            lock_ = nullptr;
-    }
-    ~copy_lock_hold()
-    {
-        if (lock_ != nullptr)
-            u_event_set(lock_);
-    }
-    copy_lock_hold(const copy_lock_hold&) = delete;
-    copy_lock_hold& operator=(const copy_lock_hold&) = delete;
-
-private:
-    u_handle lock_;
+    copy_lock_hold() : u_event_hold(acq_copy_lock()) {}
 };
 
 // The newest frame into the state's buffer, cleaned of bad pixels. The copy lock is held.

@@ -49,31 +49,20 @@ queues& q()
     return s;
 }
 
-// Holds a lock for a scope. A lock that does not exist (no enable yet) is created on the way;
-// when it cannot be created the holder holds nothing and is false: the queue behind it is not
-// touched (nothing runs unlocked).
-class hold {
-public:
-    explicit hold(named_lock& lock) : handle_(lock.handle.load(std::memory_order_acquire))
-    {
-        if (handle_ == nullptr) {
-            CanCreateSyncObjects();
-            handle_ = lock.handle.load(std::memory_order_acquire);
-        }
-        if (handle_ != nullptr && u_wait_one(handle_, U_INFINITE) != 0)
-            handle_ = nullptr;
-    }
-    ~hold()
-    {
-        if (handle_ != nullptr)
-            u_event_set(handle_);
-    }
-    hold(const hold&) = delete;
-    hold& operator=(const hold&) = delete;
-    explicit operator bool() const { return handle_ != nullptr; }
+// The lock's event. A lock that does not exist (no enable yet) is created on the way; when it
+// cannot be created this is null, so a hold of it holds nothing and is false: the queue behind
+// it is not touched (nothing runs unlocked).
+u_handle lock_event(named_lock& lock)
+{
+    if (lock.handle.load(std::memory_order_acquire) == nullptr)
+        CanCreateSyncObjects();
+    return lock.handle.load(std::memory_order_acquire);
+}
 
-private:
-    u_handle handle_;
+// Holds a lock for a scope.
+class hold : public u_event_hold {
+public:
+    explicit hold(named_lock& lock) : u_event_hold(lock_event(lock)) {}
 };
 
 constexpr uint32_t node_of(uint32_t cobId) { return cobId & 0x7Fu; }

@@ -70,6 +70,28 @@ int u_wait_any(const u_handle* objects, std::size_t count, uint32_t timeout_ms);
 // thread whose last handle is closed goes on running on its own.
 int32_t u_close_handle(u_handle object);
 
+// Holds an auto-reset event used as a lock (signalled when free) for a scope: waits for it, and
+// signals it again on the way out. A null handle, or a wait that fails, holds nothing (false).
+class u_event_hold {
+public:
+    explicit u_event_hold(u_handle lock) : lock_(lock)
+    {
+        if (lock_ != nullptr && u_wait_one(lock_, U_INFINITE) != 0)
+            lock_ = nullptr;
+    }
+    ~u_event_hold()
+    {
+        if (lock_ != nullptr)
+            u_event_set(lock_);
+    }
+    u_event_hold(const u_event_hold&) = delete;
+    u_event_hold& operator=(const u_event_hold&) = delete;
+    explicit operator bool() const { return lock_ != nullptr; }
+
+private:
+    u_handle lock_;
+};
+
 // Owner of a handle that closes it on destruction.
 struct u_handle_closer {
     void operator()(u_object* object) const { u_close_handle(object); }
