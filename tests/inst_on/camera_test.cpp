@@ -16,6 +16,7 @@
 #include "vell/sim/tnacq/tnacq_sim.h"
 #include "tests/datinfo/png_decode.h"
 #include "tests/inst_on/inst_on_fixture.h"
+#include "tests/inst_on/run_shell.h"
 #include "tests/support/test_support.h"
 #include "tools/inst_shell/commands.h"
 #include "tools/inst_shell/shell.h"
@@ -26,19 +27,7 @@ std::string example(const char* name) { return (std::filesystem::absolute(VP_EXA
 
 class Camera : public insttest::PowerOn {
 protected:
-    int run(std::vector<std::string> args)
-    {
-        std::vector<char*> argv{const_cast<char*>("inst_shell")};
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        std::FILE* in = std::tmpfile();
-        std::FILE* out = std::tmpfile();
-        const int status = inst_shell::run(int(argv.size()), argv.data(), in, out);
-        output = vptest::read_stream(out);
-        std::fclose(in);
-        std::fclose(out);
-        return status;
-    }
+    int run(std::vector<std::string> args) { return insttest::run_shell(std::move(args), "", &output); }
     std::string output;
     vptest::TempDir dir;
 };

@@ -18,6 +18,7 @@
 #include "vell/platform/os.h"
 #include "vell/ramps/ramp_file.h"
 #include "tests/inst_on/inst_on_fixture.h"
+#include "tests/inst_on/run_shell.h"
 #include "tools/inst_shell/commands.h"
 #include "tools/inst_shell/shell.h"
 #include "tools/inst_shell/virtual_instrument.h"
@@ -55,18 +56,7 @@ class Shell : public insttest::PowerOn {
 protected:
     int run(std::vector<std::string> args, const std::string& input = "")
     {
-        std::vector<char*> argv{const_cast<char*>("inst_shell")};
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        std::FILE* in = std::tmpfile();
-        std::FILE* out = std::tmpfile();
-        std::fputs(input.c_str(), in);
-        std::rewind(in);
-        const int status = inst_shell::run(int(argv.size()), argv.data(), in, out);
-        output = vptest::read_stream(out);
-        std::fclose(in);
-        std::fclose(out);
-        return status;
+        return insttest::run_shell(std::move(args), input, &output);
     }
     std::string output;
 };
